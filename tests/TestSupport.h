@@ -1,0 +1,44 @@
+// Shared test fixtures: a temporary folder per test and small file helpers.
+#ifndef KELXML_TEST_SUPPORT_H
+#define KELXML_TEST_SUPPORT_H
+
+#include <XML/CKelXML.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelxml_test {
+
+// A fresh folder, removed with everything in it when the test ends.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> List() const;
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+
+// Every record of a document's error list (empty when it has no list).
+std::vector<XML::sError> Records(const XML::CKelXML& doc);
+// Loads text from memory; returns Load's result.
+bool LoadText(XML::CKelXML& doc, const std::string& text);
+
+// The folder of the shared conformance material, or empty when it is absent.
+std::string SharedDir();
+
+} // namespace kelxml_test
+
+#endif
