@@ -108,10 +108,9 @@ bool ResolveLinks(std::string& path, std::string& error) {
 // a pipe) is written directly. Returns false with a message on any failure.
 bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size, std::string& error) {
     std::string path(file);
-    if (!ResolveLinks(path, error)) return false;
-
     struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    // Decided before resolving links: /dev/stdout on a pipe links to "pipe:[n]", no real path.
     if (exists && !S_ISREG(st.st_mode)) {
         FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
         if (out.get() < 0) {
@@ -124,6 +123,8 @@ bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size
         }
         return true;
     }
+    if (!ResolveLinks(path, error)) return false;
+    exists = ::stat(path.c_str(), &st) == 0;
 
     const std::string dir = DirectoryOf(path);
     const std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);

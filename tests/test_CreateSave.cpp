@@ -5,6 +5,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <csignal>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -216,4 +217,18 @@ TEST(CKelXML, NewObjectHasNothing) {
     const XML::CKelXML doc;
     EXPECT_EQ(doc.GetDocument(), nullptr);
     EXPECT_EQ(doc.GetErrors(), nullptr);
+}
+
+TEST(Save, NonRegularTargetsAreWrittenDirectly) {
+    TempDir dir;
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = ReadFile(fifo); });
+    XML::CKelXML doc;
+    ASSERT_TRUE(doc.CreateDoc("piped"));
+    EXPECT_TRUE(doc.Save(fifo.c_str(), false));
+    reader.join();
+    EXPECT_NE(received.find("<piped/>"), std::string::npos);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"pipe"});  // still the pipe, nothing beside it
 }
