@@ -7,6 +7,7 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -196,7 +197,8 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
     : m_pParser(std::move(other.m_pParser)),
       m_pErrors(std::move(other.m_pErrors)),
       m_pDocument(std::exchange(other.m_pDocument, nullptr)),
-      m_pCreatedDocument(std::move(other.m_pCreatedDocument)) {}
+      m_pCreatedDocument(std::move(other.m_pCreatedDocument)),
+      m_pSecurityManager(std::move(other.m_pSecurityManager)) {}
 
 CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
     if (this != &other) {
@@ -205,6 +207,8 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         m_pErrors = std::move(other.m_pErrors);
         m_pDocument = std::exchange(other.m_pDocument, nullptr);
         m_pCreatedDocument = std::move(other.m_pCreatedDocument);
+        // The moved parser keeps pointing at this security manager: it moves along.
+        m_pSecurityManager = std::move(other.m_pSecurityManager);
     }
     return *this;
 }
@@ -256,6 +260,12 @@ void CKelXML::InitializeParser(bool bValidate) {
     parser->setDoSchema(true);
     parser->setValidationSchemaFullChecking(true);
     parser->setErrorHandler(handler.get());
+    // The handler also resolves external entities, DTDs and schemas: it opens local files
+    // and refuses any network resource.
+    parser->setEntityResolver(handler.get());
+    // Bounds entity expansion ("billion laughs"); the parser only borrows it.
+    if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
+    parser->setSecurityManager(m_pSecurityManager.get());
     parser->resetDocumentPool();
     m_pErrors = std::move(handler);
     m_pParser = std::move(parser);

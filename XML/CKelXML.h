@@ -10,12 +10,15 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
 class XercesDOMParser;
+class SecurityManager;
 XERCES_CPP_NAMESPACE_END
 
 namespace XML {
@@ -79,6 +82,132 @@ public:
     // Writes the whole current document; "DOMDOCUMENT undefined" when there is none.
     bool Save(const char* file, bool bCanonical);
 
+    // --- Node lookup ---------------------------------------------------------------------
+    // Names are matched exactly (case-sensitive) against the node's DOM name in the local code
+    // page, whatever the node's kind: "#text", "#comment", a PI target, "p:item" with its prefix.
+    // Returned nodes belong to their document; never release them.
+
+    // The first top-level node of the current document with that name (the document type and
+    // top-level comments count). Null with "DOMDOCUMENT undefined" when there is no document,
+    // with "none child node in DOMDocument" when it is empty; null, unrecorded, when no match.
+    xercesc::DOMNode* GetRootNode(std::string name);
+    // The first direct child of parent with that name; null when none, or parent/name is null.
+    static xercesc::DOMNode* GetNode(xercesc::DOMNode* parent, const char* name);
+    // Same result as GetNode (kept for callers that have a const parent).
+    static xercesc::DOMNode* GetFirstSubNode(const xercesc::DOMNode* parent, const char* name);
+    // The first element with that tag name anywhere below the element start, in document
+    // order, start itself excluded; "*" matches every element. Null when start is not an element.
+    static xercesc::DOMNode* GetFirstNode(const xercesc::DOMNode* start, const char* name);
+
+    // --- Counting ------------------------------------------------------------------------
+    // count = number of elements with that tag name at any depth below node ("*": all).
+    // False, count 0, when node is not an element (the document node included) or name is null.
+    static bool GetNbChildInNode(const xercesc::DOMNode* node, const char* name, unsigned int& count);
+    // count = number of direct child elements with that tag name. Same failure rule.
+    static bool GetNbChildInNodeWithoutRecursive(const xercesc::DOMNode* node, const char* name,
+                                                 unsigned int& count);
+
+    // --- Element text --------------------------------------------------------------------
+    // A node's text: for an element, all text and CDATA below it in document order, untrimmed;
+    // for a text, CDATA, comment or attribute node, its value; empty for the document node.
+    // Reads never grow the document's memory.
+
+    // text = the node's text. False, text untouched, only for a null node.
+    static bool GetValue(const xercesc::DOMNode* node, std::string& text);
+    // The same text as wide characters, one per Unicode character. False only for a null node.
+    static bool GetValue(const xercesc::DOMNode* node, std::wstring& text);
+    // *text = the text of parent's first direct child called name (any kind of node); left as
+    // it was when none matches. Returns whether *text is non-empty afterwards; false for null.
+    static bool GetValue(const xercesc::DOMNode* parent, const std::string& name, std::string* text);
+    // The text of the first element with that tag name below node (as GetFirstNode finds it):
+    // as it stands, by atoi, by atof, or as a boolean ("true", "false", else atoi > 0).
+    // False, value untouched, when node is not an element or no such element exists.
+    static bool GetChildValue(const xercesc::DOMNode* node, const char* name, std::string& value);
+    static bool GetChildValue(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetChildValue(const xercesc::DOMNode* node, const char* name, float& value);
+    static bool GetChildValue(const xercesc::DOMNode* node, const char* name, bool& value);
+    // Appends the non-empty text of every element with that tag name below node, in document
+    // order (values is not cleared). True when at least one text was appended.
+    static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
+                                    std::vector<std::string>& values);
+
+    // --- Attributes ----------------------------------------------------------------------
+    // Each form reads the attribute name of node (an element). On a missing attribute, a null
+    // or non-element node, or a null name: false and the output untouched, except as noted.
+    // Numbers use the C library: atoi, atol, atof; strtoul with base 0 for the unsigned forms
+    // (so "0x1F" is 31 there and 0 in the int form); unsigned short takes atol's low 16 bits.
+    // bool: "true", "false", else atoi != 0 (so "-1" is true).
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, bool& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, long& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, unsigned long& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, unsigned int& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, unsigned short& value);
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, float& value);
+    // value is emptied first; it stays empty on failure.
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, std::string& value);
+    // On failure *value is untouched and the result tells whether it is non-empty (false for null).
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, std::string* value);
+    // Copies the value and its terminating zero into buffer, which is zeroed first. A value
+    // that does not fit in size bytes is refused (false, buffer all zero): it is never cut.
+    // size <= 0 or a null buffer: false, buffer untouched.
+    static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, char* buffer, int size);
+    // values[i] = attribute names[i] for i < count; a missing one leaves values[i] untouched and,
+    // when stopOnMissingAttribute, ends the call with false. Null arrays with count > 0: false.
+    static bool GetAttributeValues(const xercesc::DOMNode* node, const std::string* names, std::string* values,
+                                   const int& count, bool stopOnMissingAttribute);
+    // True when the attribute exists and its text equals expected exactly.
+    static bool HasAttributeSpecificValue(const xercesc::DOMNode* node, const char* name, const char* expected);
+
+    // --- Iteration -----------------------------------------------------------------------
+    // path is "A\\B\\C": from node, go down to the first child A, then its first child B, then
+    // call functor once for each child C of that node, in order, with its text and the values
+    // of attributeNames[0..attributeCount) (empty when absent). stopOnTrue / stopOnFalse end
+    // the walk at the first such verdict; stopOnMissingAttribute ends it with false, without a
+    // call, at the first child that lacks one of the attributes. Returns the last verdict;
+    // false when no callback ran or a null functor/node is given. The functor's own exceptions
+    // pass through.
+    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute);
+
+    // --- Dictionary ----------------------------------------------------------------------
+    // For every child of node (any kind), dictionary[name] = its text; a later child wins over
+    // an earlier one of the same name. Nothing is removed. False, map untouched, for null.
+    static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node,
+                                        std::map<std::string, std::string>& dictionary);
+
+    // --- Editing -------------------------------------------------------------------------
+    // New nodes are made in the current document and belong to it. Failures are recorded:
+    // kind 4 "DOMDOCUMENT undefined" (no document, checked first), "ParentNode undefined",
+    // or kind 3 with the parser library's message (an invalid name, a parent of another
+    // document, a second root element).
+
+    // Appends a new empty element name as parent's last child; returns it, or null.
+    xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
+    // The same, with text as the element's content.
+    xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text,
+                                           xercesc::DOMNode* parent);
+    // Appends <name>text</name> to parent; true once it is made. A null name or text is
+    // recorded (kind 4) and gives false.
+    bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
+    // Appends <name>value</name>, the value in decimal.
+    bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, unsigned int value);
+    // Sets a new attribute node name=value on element (replacing one of that name); returns it.
+    xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value,
+                                      xercesc::DOMElement* element);
+    // Changes the value of element's existing attribute name; never adds one. Returns the
+    // attribute, or null with "unable to find attribute Node with name specified".
+    xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
+                                      xercesc::DOMElement* element);
+    // Sets an existing attribute of any element; records nothing. False when node, name or
+    // value is null, node is not an element, the attribute is missing, or the DOM refuses.
+    static bool SetAttributeValue(const xercesc::DOMNode* node, const char* name, const char* value);
+    // Detaches child from parent and returns it (the caller may release it; otherwise it goes
+    // with its document). Null with "ParentNode undefined", "oldChild undefined", or kind 3
+    // when child is not a child of parent.
+    xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
+
 private:
     struct DocumentReleaser {
         void operator()(xercesc::DOMDocument* doc) const noexcept;
@@ -101,6 +230,8 @@ private:
     xercesc::DOMDocument* m_pDocument = nullptr;
     // Set when the current document was made by CreateDoc, which this object then owns.
     std::unique_ptr<xercesc::DOMDocument, DocumentReleaser> m_pCreatedDocument;
+    // Limits entity expansion in every parser this object makes; outlives them.
+    std::unique_ptr<xercesc::SecurityManager> m_pSecurityManager;
 };
 
 } // namespace XML
