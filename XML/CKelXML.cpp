@@ -9,11 +9,14 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -107,8 +110,30 @@ bool ResolveLinks(std::string& path, std::string& error) {
 // temporary file beside it, flushed to disk and renamed over it, so a failure leaves the old
 // file untouched; the new file keeps the old one's permission bits. Anything else (a device,
 // a pipe) is written directly. Returns false with a message on any failure.
+// The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N names, or -1.
+// Such a path means "this process's stream": replacing the file behind it, or reopening it
+// at offset 0, would destroy what the process already wrote there.
+int OwnStreamDescriptor(const std::string& path) {
+    if (path == "/dev/stdout") return STDOUT_FILENO;
+    if (path == "/dev/stderr") return STDERR_FILENO;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::size_t length = std::strlen(prefix);
+        if (path.compare(0, length, prefix) != 0 || path.size() == length || path.size() > length + 6) continue;
+        if (path.find_first_not_of("0123456789", length) != std::string::npos) continue;
+        return std::atoi(path.c_str() + length);
+    }
+    return -1;
+}
+
 bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size, std::string& error) {
     std::string path(file);
+    if (const int stream = OwnStreamDescriptor(path); stream >= 0 && ::fcntl(stream, F_GETFD) != -1) {
+        if (!WriteAll(stream, data, size)) {
+            error = SystemError("unable to write", path);
+            return false;
+        }
+        return true;
+    }
     struct stat st {};
     bool exists = ::stat(path.c_str(), &st) == 0;
     // Decided before resolving links: /dev/stdout on a pipe links to "pipe:[n]", no real path.
@@ -262,7 +287,7 @@ void CKelXML::InitializeParser(bool bValidate) {
     parser->setErrorHandler(handler.get());
     // The handler also resolves external entities, DTDs and schemas: it opens local files
     // and refuses any network resource.
-    parser->setEntityResolver(handler.get());
+    parser->setXMLEntityResolver(handler.get());
     // Bounds entity expansion ("billion laughs"); the parser only borrows it.
     if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
     parser->setSecurityManager(m_pSecurityManager.get());
@@ -383,6 +408,599 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
         return false;
     }
     return true;
+}
+
+// --- Shared reading helpers ------------------------------------------------------------
+
+namespace {
+
+using XString = std::basic_string<XMLCh>;
+
+// True when node's DOM name, in the local code page, equals name byte for byte. Up to the
+// first non-ASCII character of the DOM name the local form is that same ASCII text, so the
+// names are compared in place and only a non-ASCII name goes through the transcoder.
+bool NameIs(const DOMNode* node, const char* name) {
+    const XMLCh* const nodeName = node->getNodeName();
+    if (!nodeName) return false;
+    const unsigned char* expected = reinterpret_cast<const unsigned char*>(name);
+    for (const XMLCh* actual = nodeName;; ++actual, ++expected) {
+        if (*actual >= 0x80) return XStr::ToLocal(nodeName) == name;
+        if (*actual != *expected) return false;
+        if (*actual == 0) return true;
+    }
+}
+
+// A caller's local name in the parser's 16-bit form; ASCII names are widened in place.
+class Name16 {
+public:
+    explicit Name16(const char* local) {
+        std::size_t i = 0;
+        while (i + 1 < kInline && local[i] != 0 && static_cast<unsigned char>(local[i]) < 0x80) {
+            m_inline[i] = static_cast<XMLCh>(local[i]);
+            ++i;
+        }
+        if (local[i] == 0) {
+            m_inline[i] = 0;
+            m_text = m_inline;
+        } else {
+            m_converted.emplace(local);
+            m_text = m_converted->unicodeForm();
+        }
+    }
+    Name16(const Name16&) = delete;
+    Name16& operator=(const Name16&) = delete;
+    const XMLCh* get() const { return m_text; }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    XMLCh m_inline[kInline];
+    std::optional<XStr> m_converted;
+    const XMLCh* m_text = nullptr;
+};
+
+// The DOM's tag-name rule: elements only, exact qualified name, "*" for every element.
+class TagMatcher {
+public:
+    explicit TagMatcher(const char* name) : m_name(name), m_all(std::strcmp(name, "*") == 0) {}
+    bool operator()(const DOMNode* node) const {
+        return node->getNodeType() == DOMNode::ELEMENT_NODE &&
+               (m_all || XMLString::equals(node->getNodeName(), m_name.get()));
+    }
+
+private:
+    Name16 m_name;
+    bool m_all;
+};
+
+bool IsElement(const DOMNode* node) { return node && node->getNodeType() == DOMNode::ELEMENT_NODE; }
+
+// The node after current in a pre-order walk of root's subtree (root excluded), or null.
+// Iterative, so the depth of a document never reaches the stack.
+const DOMNode* NextBelow(const DOMNode* current, const DOMNode* root, bool descend = true) {
+    if (descend) {
+        if (const DOMNode* child = current->getFirstChild()) return child;
+    }
+    for (; current && current != root; current = current->getParentNode()) {
+        if (const DOMNode* sibling = current->getNextSibling()) return sibling;
+    }
+    return nullptr;
+}
+
+// Calls visit(element) for each element below root matching name, in document order, until
+// visit returns false.
+template <class Visit>
+void ForEachTagBelow(const DOMNode* root, const char* name, Visit&& visit) {
+    const TagMatcher matches(name);
+    for (const DOMNode* node = root->getFirstChild(); node; node = NextBelow(node, root)) {
+        if (matches(node) && !visit(node)) return;
+    }
+}
+
+// The first direct child of parent whose name is name, of any kind.
+DOMNode* FindChild(const DOMNode* parent, const char* name) {
+    if (!parent || !name) return nullptr;
+    for (DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling()) {
+        if (NameIs(child, name)) return child;
+    }
+    return nullptr;
+}
+
+// The node's text in 16-bit form, never null: the value of a text, CDATA, comment, PI or
+// attribute node; for an element (or entity reference, fragment) all text and CDATA data of
+// its subtree in document order, as the DOM's text content, but without allocating from the
+// document's heap (which is only freed with the document). Other nodes have no text.
+const XMLCh* Text16(const DOMNode* node, XString& scratch) {
+    static const XMLCh kEmpty[] = {0};
+    switch (node->getNodeType()) {
+    case DOMNode::TEXT_NODE:
+    case DOMNode::CDATA_SECTION_NODE:
+    case DOMNode::COMMENT_NODE:
+    case DOMNode::PROCESSING_INSTRUCTION_NODE:
+    case DOMNode::ATTRIBUTE_NODE: {
+        const XMLCh* value = node->getNodeValue();
+        return value ? value : kEmpty;
+    }
+    case DOMNode::ELEMENT_NODE:
+    case DOMNode::ENTITY_REFERENCE_NODE:
+    case DOMNode::ENTITY_NODE:
+    case DOMNode::DOCUMENT_FRAGMENT_NODE:
+        break;
+    default:
+        return kEmpty;
+    }
+    const DOMNode* first = node->getFirstChild();
+    if (!first) return kEmpty;
+    const auto isText = [](const DOMNode* n) {
+        const auto type = n->getNodeType();
+        return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
+    };
+    // The common <name>text</name>: the single text node's own value, no copy.
+    if (isText(first) && !first->getNextSibling()) {
+        const XMLCh* value = first->getNodeValue();
+        return value ? value : kEmpty;
+    }
+    scratch.clear();
+    for (const DOMNode* n = first; n;) {
+        const auto type = n->getNodeType();
+        if (isText(n)) {
+            if (const XMLCh* value = n->getNodeValue()) scratch += value;
+        }
+        // Comments and processing instructions contribute nothing, not even their children.
+        const bool descend = type != DOMNode::COMMENT_NODE && type != DOMNode::PROCESSING_INSTRUCTION_NODE;
+        n = NextBelow(n, node, descend);
+    }
+    return scratch.c_str();
+}
+
+// The node's text (see Text16) in the local code page.
+std::string TextOf(const DOMNode* node) {
+    XString scratch;
+    return XStr::ToLocal(Text16(node, scratch));
+}
+
+// The value of node's attribute name in 16-bit form, or null when node is not an element,
+// has no such attribute, or an argument is null.
+const XMLCh* Attribute16(const DOMNode* node, const char* name) {
+    if (!node || !name) return nullptr;
+    const DOMNamedNodeMap* attributes = node->getAttributes();
+    if (!attributes) return nullptr;
+    const Name16 name16(name);
+    const DOMNode* attribute = attributes->getNamedItem(name16.get());
+    if (!attribute) return nullptr;
+    const XMLCh* value = attribute->getNodeValue();
+    static const XMLCh kEmpty[] = {0};
+    return value ? value : kEmpty;
+}
+
+// The attribute's value in the local code page; false when it is missing.
+bool AttributeText(const DOMNode* node, const char* name, std::string& text) {
+    const XMLCh* value = Attribute16(node, name);
+    if (!value) return false;
+    text = XStr::ToLocal(value);
+    return true;
+}
+
+// The boolean rules: "true" and "false" as such, else a number read by atoi.
+bool ElementTextIsTrue(const std::string& text) {
+    if (text == "true") return true;
+    if (text == "false") return false;
+    return std::atoi(text.c_str()) > 0;
+}
+bool AttributeTextIsTrue(const std::string& text) {
+    if (text == "true") return true;
+    if (text == "false") return false;
+    return std::atoi(text.c_str()) != 0;
+}
+
+// UTF-16 to wide characters, a surrogate pair giving one character.
+std::wstring Widen(const XMLCh* text) {
+    std::wstring wide;
+    for (const XMLCh* p = text; *p; ++p) {
+        const char32_t unit = *p;
+        if (sizeof(wchar_t) >= 4 && unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00)));
+            ++p;
+        } else {
+            wide.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return wide;
+}
+
+} // namespace
+
+// --- Node lookup -----------------------------------------------------------------------
+
+DOMNode* CKelXML::GetRootNode(std::string name) {
+    if (!m_pDocument) {
+        Record(E_MISSING, "DOMDOCUMENT undefined");
+        return nullptr;
+    }
+    if (!m_pDocument->getFirstChild()) {
+        Record(E_MISSING, "none child node in DOMDocument");
+        return nullptr;
+    }
+    return FindChild(m_pDocument, name.c_str());
+}
+
+DOMNode* CKelXML::GetNode(DOMNode* parent, const char* name) { return FindChild(parent, name); }
+
+DOMNode* CKelXML::GetFirstSubNode(const DOMNode* parent, const char* name) { return FindChild(parent, name); }
+
+DOMNode* CKelXML::GetFirstNode(const DOMNode* start, const char* name) {
+    if (!IsElement(start) || !name) return nullptr;
+    const DOMNode* found = nullptr;
+    ForEachTagBelow(start, name, [&found](const DOMNode* element) {
+        found = element;
+        return false;
+    });
+    return const_cast<DOMNode*>(found);
+}
+
+// --- Counting --------------------------------------------------------------------------
+
+bool CKelXML::GetNbChildInNode(const DOMNode* node, const char* name, unsigned int& count) {
+    count = 0;
+    if (!IsElement(node) || !name) return false;
+    ForEachTagBelow(node, name, [&count](const DOMNode*) {
+        ++count;
+        return true;
+    });
+    return true;
+}
+
+bool CKelXML::GetNbChildInNodeWithoutRecursive(const DOMNode* node, const char* name, unsigned int& count) {
+    count = 0;
+    if (!IsElement(node) || !name) return false;
+    for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
+        if (IsElement(child) && NameIs(child, name)) ++count;
+    }
+    return true;
+}
+
+// --- Element text ----------------------------------------------------------------------
+
+bool CKelXML::GetValue(const DOMNode* node, std::string& text) {
+    if (!node) return false;
+    text = TextOf(node);
+    return true;
+}
+
+bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
+    if (!node) return false;
+    XString scratch;
+    text = Widen(Text16(node, scratch));
+    return true;
+}
+
+bool CKelXML::GetValue(const DOMNode* parent, const std::string& name, std::string* text) {
+    if (!text || !parent) return false;
+    if (const DOMNode* child = FindChild(parent, name.c_str())) *text = TextOf(child);
+    return !text->empty();
+}
+
+bool CKelXML::GetChildValue(const DOMNode* node, const char* name, std::string& value) {
+    const DOMNode* element = GetFirstNode(node, name);
+    if (!element) return false;
+    value = TextOf(element);
+    return true;
+}
+
+bool CKelXML::GetChildValue(const DOMNode* node, const char* name, int& value) {
+    std::string text;
+    if (!GetChildValue(node, name, text)) return false;
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+bool CKelXML::GetChildValue(const DOMNode* node, const char* name, float& value) {
+    std::string text;
+    if (!GetChildValue(node, name, text)) return false;
+    value = static_cast<float>(std::atof(text.c_str()));
+    return true;
+}
+
+bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) {
+    std::string text;
+    if (!GetChildValue(node, name, text)) return false;
+    value = ElementTextIsTrue(text);
+    return true;
+}
+
+bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::vector<std::string>& values) {
+    if (!IsElement(node) || !name) return false;
+    bool appended = false;
+    XString scratch;
+    ForEachTagBelow(node, name, [&](const DOMNode* element) {
+        std::string text = XStr::ToLocal(Text16(element, scratch));
+        if (!text.empty()) {
+            values.push_back(std::move(text));
+            appended = true;
+        }
+        return true;
+    });
+    return appended;
+}
+
+// --- Attributes ------------------------------------------------------------------------
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, bool& value) {
+    std::string text;
+    if (!AttributeText(node, name, text)) return false;
+    value = AttributeTextIsTrue(text);
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, int& value) {
+    std::string text;
+    if (!AttributeText(node, name, text)) return false;
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, long& value) {
+    std::string text;
+    if (!AttributeText(node, name, text)) return false;
+    value = std::atol(text.c_str());
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned long& value) {
+    std::string text;
+    if (!AttributeText(node, name, text)) return false;
+    value = std::strtoul(text.c_str(), nullptr, 0);
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned int& value) {
+    unsigned long wide = 0;
+    if (!GetAttributeValue(node, name, wide)) return false;
+    value = static_cast<unsigned int>(wide);
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned short& value) {
+    long wide = 0;
+    if (!GetAttributeValue(node, name, wide)) return false;
+    value = static_cast<unsigned short>(static_cast<unsigned long>(wide) & 0xFFFFu);
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, float& value) {
+    std::string text;
+    if (!AttributeText(node, name, text)) return false;
+    value = static_cast<float>(std::atof(text.c_str()));
+    return true;
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, std::string& value) {
+    value.clear();
+    return AttributeText(node, name, value);
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, std::string* value) {
+    if (!value) return false;
+    return AttributeText(node, name, *value) || !value->empty();
+}
+
+bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, char* buffer, int size) {
+    if (!buffer || size <= 0) return false;
+    const std::size_t capacity = static_cast<std::size_t>(size);
+    std::memset(buffer, 0, capacity);
+    std::string text;
+    // A value cut to fit would be a different value: refuse it, leaving the buffer zero.
+    if (!AttributeText(node, name, text) || text.size() >= capacity) return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+bool CKelXML::GetAttributeValues(const DOMNode* node, const std::string* names, std::string* values,
+                                 const int& count, bool stopOnMissingAttribute) {
+    if (count > 0 && (!names || !values)) return false;
+    for (int i = 0; i < count; ++i) {
+        std::string text;
+        if (AttributeText(node, names[i].c_str(), text)) {
+            values[i] = std::move(text);
+        } else if (stopOnMissingAttribute) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CKelXML::HasAttributeSpecificValue(const DOMNode* node, const char* name, const char* expected) {
+    std::string text;
+    return expected && AttributeText(node, name, text) && text == expected;
+}
+
+// --- Iteration -------------------------------------------------------------------------
+
+bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames,
+                           int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse,
+                           bool stopOnMissingAttribute) {
+    if (!functor || !node) return false;
+    if (attributeCount < 0) attributeCount = 0;
+    if (attributeCount > 0 && !attributeNames) return false;
+
+    // Every component before the last leads to the first child of that name.
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = path.find('\\', start)) != std::string::npos; start = slash + 1) {
+        path[slash] = '\0';
+        node = FindChild(node, path.c_str() + start);
+        if (!node) return false;
+    }
+    const std::string tagName = path.substr(start);
+
+    // One array of values, refilled for each visited node; never null, even when empty.
+    std::vector<std::string> values(static_cast<std::size_t>(attributeCount) + 1);
+    XString scratch;
+    bool result = false;
+    for (DOMNode* child = node->getFirstChild(); child;) {
+        if (!NameIs(child, tagName.c_str())) {
+            child = child->getNextSibling();
+            continue;
+        }
+        for (int i = 0; i < attributeCount; ++i) {
+            values[static_cast<std::size_t>(i)].clear();
+            if (!AttributeText(child, attributeNames[i].c_str(), values[static_cast<std::size_t>(i)]) &&
+                stopOnMissingAttribute) {
+                return false;
+            }
+        }
+        result = (*functor)(child, tagName, XStr::ToLocal(Text16(child, scratch)), values.data(), userData);
+        if (result && stopOnTrue) return true;
+        if (!result && stopOnFalse) return false;
+        // Read only now: the callback may have inserted nodes right after this one.
+        child = child->getNextSibling();
+    }
+    return result;
+}
+
+// --- Dictionary ------------------------------------------------------------------------
+
+bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string, std::string>& dictionary) {
+    if (!node) return false;
+    XString scratch;
+    for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
+        dictionary[XStr::ToLocal(child->getNodeName())] = XStr::ToLocal(Text16(child, scratch));
+    }
+    return true;
+}
+
+// --- Editing ---------------------------------------------------------------------------
+
+bool CKelXML::CanEdit(const void* parent) {
+    if (!m_pDocument) {
+        Record(E_MISSING, "DOMDOCUMENT undefined");
+        return false;
+    }
+    if (!parent) {
+        Record(E_MISSING, "ParentNode undefined");
+        return false;
+    }
+    return true;
+}
+
+DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
+    if (!CanEdit(parent)) return nullptr;
+    DOMElement* element = nullptr;
+    DOMElement* appended = nullptr;
+    const bool ok = Guarded([&] {
+        {
+            const XStr name16(name.c_str());
+            element = m_pDocument->createElement(name16.unicodeForm());
+        }
+        appended = static_cast<DOMElement*>(parent->appendChild(element));
+    });
+    // An element the parent refused is referenced by no one: give its memory back.
+    if (!ok && element && !element->getParentNode()) element->release();
+    return ok ? appended : nullptr;
+}
+
+DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::string& text, DOMNode* parent) {
+    DOMElement* element = AddNewElementNode(name, parent);
+    if (!element) return nullptr;
+    const bool ok = Guarded([&] {
+        const XStr text16(text.c_str());
+        element->setTextContent(text16.unicodeForm());
+    });
+    if (ok) return element;
+    // Half an edit is worse than none: take the element out again.
+    try {
+        parent->removeChild(element);
+        element->release();
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {
+    if (!name) {
+        Record(E_MISSING, "element name undefined");
+        return false;
+    }
+    if (!text) {
+        Record(E_MISSING, "element text undefined");
+        return false;
+    }
+    try {
+        return AddNewElementNode(std::string(name), std::string(text), parent) != nullptr;
+    } catch (...) {
+        Record(E_EXCEPTION, "Unknown Error");
+        return false;
+    }
+}
+
+bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int value) {
+    return AddChildNodeValue(parent, name, std::to_string(value).c_str());
+}
+
+DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& value, DOMElement* element) {
+    if (!CanEdit(element)) return nullptr;
+    DOMAttr* attribute = nullptr;
+    const bool ok = Guarded([&] {
+        {
+            const XStr name16(name.c_str());
+            attribute = m_pDocument->createAttribute(name16.unicodeForm());
+        }
+        {
+            const XStr value16(value.c_str());
+            attribute->setValue(value16.unicodeForm());
+        }
+        element->setAttributeNode(attribute);
+    });
+    if (!ok && attribute && !attribute->getOwnerElement()) attribute->release();
+    return ok ? attribute : nullptr;
+}
+
+DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
+    if (!element) {
+        Record(E_MISSING, "ParentNode undefined");
+        return nullptr;
+    }
+    DOMAttr* attribute = nullptr;
+    const bool ok = Guarded([&] {
+        {
+            const XStr name16(name.c_str());
+            attribute = element->getAttributeNode(name16.unicodeForm());
+        }
+        if (!attribute) return;
+        const XStr value16(value.c_str());
+        attribute->setValue(value16.unicodeForm());
+        element->setAttributeNode(attribute);
+    });
+    if (!ok) return nullptr;
+    if (!attribute) Record(E_MISSING, "unable to find attribute Node with name specified");
+    return attribute;
+}
+
+bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const char* value) {
+    if (!node || !name || !value) return false;
+    try {
+        const DOMNamedNodeMap* attributes = node->getAttributes();
+        if (!attributes) return false;
+        DOMNode* attribute = attributes->getNamedItem(Name16(name).get());
+        if (!attribute) return false;
+        const XStr value16(value);
+        attribute->setNodeValue(value16.unicodeForm());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
+    if (!parent) {
+        Record(E_MISSING, "ParentNode undefined");
+        return nullptr;
+    }
+    if (!child) {
+        Record(E_MISSING, "oldChild undefined");
+        return nullptr;
+    }
+    DOMNode* removed = nullptr;
+    Guarded([&] { removed = parent->removeChild(child); });
+    return removed;
 }
 
 } // namespace XML

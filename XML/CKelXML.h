@@ -216,6 +216,9 @@ private:
     void Free() noexcept;
     void InitializeParser(bool bValidate);
     void CreateHanderErrorIfNecessary();
+    // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
+    // true when both the document and the parent are there.
+    bool CanEdit(const void* parent);
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.

@@ -50,6 +50,15 @@ void XStr::Release() noexcept {
 
 std::string XStr::ToLocal(const XMLCh* text) {
     if (!text) return std::string();
+    // Most names and values are ASCII, which every local code page the parser library uses
+    // writes unchanged: copy those directly instead of going through the transcoder.
+    const XMLCh* end = text;
+    while (*end != 0 && *end < 0x80) ++end;
+    if (*end == 0) {
+        std::string ascii(static_cast<std::size_t>(end - text), '\0');
+        for (std::size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>(text[i]);
+        return ascii;
+    }
     const XStr local(text);
     return local.localForm() ? std::string(local.localForm()) : std::string();
 }
