@@ -1,0 +1,442 @@
+// The kelxml tool, run as a separate process on real files: exit codes, output lines, and what
+// it leaves on disk.
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace kelxml_test;
+
+namespace {
+
+#ifdef KELXML_TOOL
+const char* const kTool = KELXML_TOOL;
+#else
+const char* const kTool = nullptr;
+#endif
+
+#define SKIP_WITHOUT_TOOL() \
+    if (!kTool) GTEST_SKIP() << "the kelxml tool is not built (KELXML_BUILD_TOOLS=OFF)"
+
+struct Outcome {
+    int status = -1;  // the exit code; -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+    return os << "status " << o.status << "\n--- stdout\n" << o.out << "--- stderr\n" << o.err;
+}
+
+// Runs the tool with args, stdout and stderr captured in files of dir, stdin empty.
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kTool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& arg : argv) raw.push_back(arg.data());
+    raw.push_back(nullptr);
+
+    const std::string out = dir.File(".tool-stdout");
+    const std::string err = dir.File(".tool-stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, kTool, &actions, nullptr, raw.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << kTool << ": " << std::strerror(spawned);
+        return outcome;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    outcome.out = ReadFile(out);
+    outcome.err = ReadFile(err);
+    ::unlink(out.c_str());
+    ::unlink(err.c_str());
+    return outcome;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const char* const kLibrary = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!-- catalogue -->
+<library open="yes">
+  <name>Médiathèque</name>
+  <shelf id="s1">
+    <book isbn="1" year="1999"><title>Été</title></book>
+    <book isbn="2"><title>Tab)" "\t" R"(and \ backslash</title></book>
+    <book isbn="3" year="2001"><title><![CDATA[a < b & c]]></title><note>two
+lines</note></book>
+  </shelf>
+  <shelf id="s2"><book isbn="4"/></shelf>
+</library>
+)";
+
+// Not well-formed: the end tag on line 3 does not match.
+const char* const kBroken = "<library>\n  <book>\n</libary>\n";
+
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SKIP_WITHOUT_TOOL();
+        m_library = m_dir.File("library.xml");
+        WriteFile(m_library, kLibrary);
+        m_broken = m_dir.File("broken.xml");
+        WriteFile(m_broken, kBroken);
+    }
+    Outcome Run(const std::vector<std::string>& args) { return RunTool(m_dir, args); }
+
+    TempDir m_dir;
+    std::string m_library;
+    std::string m_broken;
+};
+
+// --- Command line --------------------------------------------------------------------------
+
+TEST_F(ToolTest, EveryCommandHasHelp) {
+    for (const char* command : {"check", "get", "count", "dict", "set", "format"}) {
+        SCOPED_TRACE(command);
+        const Outcome o = Run({command, "--help"});
+        EXPECT_EQ(o.status, 0) << o;
+        EXPECT_EQ(o.out.rfind(std::string("usage: kelxml ") + command, 0), 0u) << o;
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(Run({"help", command}).out, o.out);
+    }
+    const Outcome top = Run({"--help"});
+    EXPECT_EQ(top.status, 0);
+    for (const char* command : {"check", "get", "count", "dict", "set", "format"}) EXPECT_TRUE(Contains(top.out, command));
+}
+
+TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::string lib = m_library;
+    const std::vector<Case> cases = {
+        {{}, "expected a command"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"check"}, "expected at least one FILE"},
+        {{"check", "--strict", lib}, "unknown option --strict"},
+        {{"get", lib}, "expected FILE PATH"},
+        {{"get", lib, "library", "--attr"}, "--attr needs a value"},
+        {{"get", lib, "library\\\\shelf"}, "empty component"},
+        {{"get", lib, "library\\"}, "empty component"},
+        {{"count", lib}, "expected FILE NAME"},
+        {{"dict", lib, ""}, "PATH is empty"},
+        {{"set", lib, "library"}, "expected an action"},
+        {{"set", lib, "library", "--attr", "novalue"}, "expects NAME=VALUE"},
+        {{"set", lib, "library", "--remove", "--attr", "a=b"}, "cannot be combined"},
+        {{"format", lib, "-o"}, "-o needs a value"},
+        {{"format", "--canonical=yes", lib}, "takes no value"},
+    };
+    const std::string before = ReadFile(lib);
+    for (const Case& c : cases) {
+        const Outcome o = Run(c.args);
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(o.status, 2) << o;
+        EXPECT_TRUE(Contains(o.err, c.message)) << o;
+        EXPECT_TRUE(Contains(o.err, "--help")) << o;
+        EXPECT_EQ(o.out, "") << o;
+    }
+    EXPECT_EQ(ReadFile(lib), before) << "a usage error must not touch the file";
+}
+
+// --- check ---------------------------------------------------------------------------------
+
+TEST_F(ToolTest, CheckReportsEveryRecordAndSummarises) {
+    const Outcome clean = Run({"check", m_library});
+    EXPECT_EQ(clean.status, 0) << clean;
+    EXPECT_EQ(clean.err, "");
+    EXPECT_EQ(clean.out, "checked 1 file: 1 clean, 0 with problems (0 records)\n");
+
+    const std::string missing = m_dir.File("absent.xml");
+    const Outcome mixed = Run({"check", m_library, m_broken, missing});
+    EXPECT_EQ(mixed.status, 1) << mixed;
+    EXPECT_EQ(Lines(mixed.out), std::vector<std::string>{"checked 3 files: 1 clean, 2 with problems (2 records)"});
+    const std::vector<std::string> lines = Lines(mixed.err);
+    ASSERT_EQ(lines.size(), 2u) << mixed;
+    EXPECT_EQ(lines[0].rfind(m_broken + ": fatal: ", 0), 0u) << lines[0];
+    EXPECT_TRUE(Contains(lines[0], "lig=3 col=")) << lines[0];
+    EXPECT_EQ(lines[1].rfind(missing + ": fatal: ", 0), 0u) << lines[1];
+    EXPECT_TRUE(Contains(lines[1], "unable to open")) << lines[1];
+}
+
+TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
+    const std::string withDtd = m_dir.File("dtd.xml");
+    WriteFile(withDtd, "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>]>\n<a><b>x</b></a>\n");
+    const std::string invalid = m_dir.File("invalid.xml");
+    WriteFile(invalid, "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>]>\n<a><c/></a>\n");
+
+    EXPECT_EQ(Run({"check", "--validate", withDtd}).status, 0);
+    EXPECT_EQ(Run({"check", m_library}).status, 0);
+    // Without a grammar, forced validation finds every element undeclared.
+    const Outcome forced = Run({"check", "--validate", m_library});
+    EXPECT_EQ(forced.status, 1) << forced;
+    EXPECT_TRUE(Contains(forced.err, m_library + ": error: ")) << forced;
+
+    const Outcome o = Run({"check", invalid});
+    EXPECT_EQ(o.status, 1) << o;
+    const std::vector<std::string> lines = Lines(o.err);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind(invalid + ": error: ", 0), 0u) << line;
+    EXPECT_TRUE(Contains(o.err, "lig=2 col=")) << o;
+}
+
+TEST_F(ToolTest, UnreadableAndMissingFilesAreReportedByName) {
+    const std::string missing = m_dir.File("nowhere.xml");
+    for (const char* command : {"get", "dict"}) {
+        const Outcome o = Run({command, missing, "library"});
+        EXPECT_EQ(o.status, 1) << o;
+        EXPECT_TRUE(Contains(o.err, missing + ": fatal: ")) << o;
+        EXPECT_EQ(o.out, "");
+    }
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not stop reading";
+    const std::string locked = m_dir.File("locked.xml");
+    WriteFile(locked, kLibrary);
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    const Outcome o = Run({"check", locked});
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_TRUE(Contains(o.err, locked + ": fatal: ")) << o;
+    EXPECT_EQ(Run({"get", locked, "library"}).status, 1);
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+TEST_F(ToolTest, GetPrintsOneLinePerVisitedNode) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {{"library\\name"}, {"Médiathèque"}},
+        // Slashes work as separators; only the first shelf is searched.
+        {{"library/shelf/book", "--attr", "isbn", "--attr", "year"}, {"1\t1999", "2\t", "3\t2001"}},
+        {{"library\\shelf", "--attr=id"}, {"s1", "s2"}},
+        // Text is escaped to keep one node per line; CDATA counts as text.
+        {{"library\\shelf\\book"}, {"Été", "Tab\\tand \\\\ backslash", "a < b & ctwo\\nlines"}},
+        {{"library"}, {"\\n  Médiathèque\\n  \\n    Été\\n    Tab\\tand \\\\ backslash\\n    a < b & ctwo\\nlines\\n  \\n  \\n"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"get", m_library};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = Run(args);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(o.status, 0) << o;
+        EXPECT_EQ(Lines(o.out), c.lines) << o;
+        EXPECT_EQ(o.err, "");
+    }
+}
+
+TEST_F(ToolTest, QueriesThatReachNothingFail) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"get", m_library, "library\\attic\\book"},
+             {"get", m_library, "library\\shelf\\magazine"},
+             {"get", m_library, "Library"},
+             {"dict", m_library, "library\\attic"}}) {
+        const Outcome o = Run(args);
+        SCOPED_TRACE(args[2]);
+        EXPECT_EQ(o.status, 1) << o;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, m_library + ": nothing at path '" + args[2] + "'\n");
+    }
+}
+
+TEST_F(ToolTest, MalformedDocumentsAreRefusedByEveryCommand) {
+    const std::string out = m_dir.File("out.xml");
+    const std::string before = ReadFile(m_broken);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"get", m_broken, "library"},
+             {"count", m_broken, "book"},
+             {"dict", m_broken, "library"},
+             {"set", m_broken, "library", "--attr", "a=b"},
+             {"format", m_broken},
+             {"format", m_broken, "-o", out}}) {
+        const Outcome o = Run(args);
+        SCOPED_TRACE(args[0]);
+        EXPECT_EQ(o.status, 1) << o;
+        EXPECT_EQ(o.out, "");
+        EXPECT_TRUE(Contains(o.err, m_broken + ": fatal: ")) << o;
+        EXPECT_TRUE(Contains(o.err, m_broken + ": the document could not be loaded")) << o;
+    }
+    EXPECT_EQ(ReadFile(m_broken), before);
+    EXPECT_FALSE(FileExists(out));
+}
+
+TEST_F(ToolTest, CountAndDict) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {{"count", m_library, "book"}, "4\n"},
+        {{"count", m_library, "title"}, "3\n"},
+        {{"count", m_library, "library"}, "0\n"},  // the root element itself is not counted
+        {{"count", m_library, "*"}, "11\n"},
+        {{"dict", m_library, "library"}, "name\tMédiathèque\nshelf\t\n"},
+        {{"dict", m_library, "library/shelf/book"}, "title\tÉté\n"},
+        {{"dict", m_library, "library", "--all"}, "#text\t\\n\nname\tMédiathèque\nshelf\t\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = Run(c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+        EXPECT_EQ(o.status, 0) << o;
+        EXPECT_EQ(o.out, c.out) << o;
+        EXPECT_EQ(o.err, "");
+    }
+}
+
+// --- Editing -------------------------------------------------------------------------------
+
+TEST_F(ToolTest, SetEditsTheFirstNodeAndSavesAtomically) {
+    ASSERT_EQ(::chmod(m_library.c_str(), 0640), 0);
+    const Outcome o = Run({"set", m_library, "library/shelf/book", "--attr", "year=2024", "--attr", "lent=yes",
+                           "--add", "note=Returned late", "--add", "stamp="});
+    ASSERT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "");
+
+    struct stat st {};
+    ASSERT_EQ(::stat(m_library.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "the saved file keeps its permissions";
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"broken.xml", "library.xml"})) << "no temporary left";
+
+    // Reread, by the tool and by the library.
+    EXPECT_EQ(Lines(Run({"get", m_library, "library/shelf/book", "--attr", "year", "--attr", "lent"}).out),
+              (std::vector<std::string>{"2024\tyes", "\t", "2001\t"}));
+    EXPECT_EQ(Run({"dict", m_library, "library/shelf/book"}).out, "note\tReturned late\nstamp\t\ntitle\tÉté\n");
+    XML::CKelXML doc;
+    ASSERT_TRUE(doc.Load(m_library.c_str(), false)) << Records(doc).front().strMessage;
+    unsigned int books = 0;
+    ASSERT_TRUE(XML::CKelXML::GetNbChildInNode(doc.GetDocument()->getDocumentElement(), "book", books));
+    EXPECT_EQ(books, 4u);
+
+    const Outcome removed = Run({"set", m_library, "library/shelf/book", "--remove"});
+    ASSERT_EQ(removed.status, 0) << removed;
+    EXPECT_EQ(Run({"count", m_library, "book"}).out, "3\n");
+    EXPECT_EQ(Lines(Run({"get", m_library, "library/shelf/book", "--attr", "isbn"}).out),
+              (std::vector<std::string>{"2", "3"}));
+}
+
+TEST_F(ToolTest, FailedEditsLeaveTheFileAsItWas) {
+    const std::string before = ReadFile(m_library);
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{"library", "--remove"}, "the root element cannot be removed"},
+        {{"library/attic", "--attr", "a=b"}, "nothing at path"},
+        {{"library", "--attr", "1bad=x"}, ": exception: "},
+        // The first action succeeds in memory; the second fails, so nothing is saved.
+        {{"library", "--attr", "ok=1", "--add", "bad name=x"}, ": exception: "},
+        {{"library/name/#text", "--attr", "a=b"}, "is not an element"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"set", m_library};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = Run(args);
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(o.status, 1) << o;
+        EXPECT_TRUE(Contains(o.err, m_library)) << o;
+        EXPECT_TRUE(Contains(o.err, c.message)) << o;
+        EXPECT_EQ(ReadFile(m_library), before);
+    }
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"broken.xml", "library.xml"}));
+}
+
+TEST_F(ToolTest, SetRefusesAFileItCannotReplace) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not stop writing";
+    const std::string locked = m_dir.File("locked");
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    const std::string file = locked + "/doc.xml";
+    WriteFile(file, kLibrary);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    const Outcome o = Run({"set", file, "library", "--attr", "a=b"});
+    ::chmod(locked.c_str(), 0755);
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_TRUE(Contains(o.err, file + ": exception: ")) << o;
+    EXPECT_EQ(ReadFile(file), kLibrary);
+}
+
+// --- format --------------------------------------------------------------------------------
+
+TEST_F(ToolTest, FormatWritesToStandardOutputOrAFile) {
+    const Outcome pretty = Run({"format", m_library});
+    ASSERT_EQ(pretty.status, 0) << pretty;
+    EXPECT_EQ(pretty.err, "");
+    EXPECT_TRUE(Contains(pretty.out, "<name>Médiathèque</name>")) << pretty;
+    EXPECT_TRUE(Contains(pretty.out, "<![CDATA[a < b & c]]>")) << pretty;
+
+    const std::string out = m_dir.File("out.xml");
+    ASSERT_EQ(Run({"format", m_library, "-o", out}).status, 0);
+    EXPECT_EQ(ReadFile(out), pretty.out) << "-o writes what standard output shows";
+
+    // Formatting is stable: the formatted text formats to itself.
+    EXPECT_EQ(Run({"format", out}).out, pretty.out);
+
+    const Outcome canonical = Run({"format", "--canonical", m_library});
+    ASSERT_EQ(canonical.status, 0) << canonical;
+    XML::CKelXML doc;
+    EXPECT_TRUE(LoadText(doc, canonical.out)) << canonical;
+    unsigned int books = 0;
+    ASSERT_TRUE(XML::CKelXML::GetNbChildInNode(doc.GetDocument()->getDocumentElement(), "book", books));
+    EXPECT_EQ(books, 4u);
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"broken.xml", "library.xml", "out.xml"}));
+}
+
+TEST_F(ToolTest, FormatInPlaceReplacesTheFile) {
+    const std::string expected = Run({"format", m_library}).out;
+    const Outcome o = Run({"format", m_library, "-o", m_library});
+    ASSERT_EQ(o.status, 0) << o;
+    EXPECT_EQ(ReadFile(m_library), expected);
+    const Outcome unwritable = Run({"format", m_library, "-o", m_dir.File("no/such/dir/out.xml")});
+    EXPECT_EQ(unwritable.status, 1) << unwritable;
+    EXPECT_TRUE(Contains(unwritable.err, m_dir.File("no/such/dir/out.xml") + ": exception: ")) << unwritable;
+}
+
+// --- The bundled sample --------------------------------------------------------------------
+
+TEST_F(ToolTest, EveryCommandWorksOnTheBundledSample) {
+    const std::string sample = m_dir.File("sample.xml");
+    WriteFile(sample, ReadFile(KELXML_SAMPLE));
+    ASSERT_FALSE(ReadFile(sample).empty()) << KELXML_SAMPLE;
+    EXPECT_EQ(Run({"check", sample}).status, 0);
+    const Outcome ids = Run({"get", sample, "catalog\\records\\record", "--attr", "id"});
+    EXPECT_EQ(ids.status, 0) << ids;
+    EXPECT_EQ(Lines(ids.out), (std::vector<std::string>{"b1", "b2", "b3", "b4"}));
+    EXPECT_EQ(Run({"get", sample, "catalog/settings/name"}).out, "Médiathèque du Port\n");
+    EXPECT_EQ(Run({"count", sample, "record"}).out, "4\n");
+    EXPECT_TRUE(Contains(Run({"dict", sample, "catalog/settings"}).out, "port\t8080\n"));
+    EXPECT_EQ(Run({"set", sample, "catalog/settings/port", "--add", "backup=8081"}).status, 0);
+    EXPECT_EQ(Run({"get", sample, "catalog/settings/port/backup"}).out, "8081\n");
+    EXPECT_EQ(Run({"format", sample}).status, 0);
+}
+
+} // namespace
