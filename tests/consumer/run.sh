@@ -15,3 +15,7 @@ export PKG_CONFIG_PATH="$libdir"
 # shellcheck disable=SC2046
 c++ -std=c++17 "$here/main.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs kelxml)
 LD_LIBRARY_PATH="$(dirname "$libdir"):${LD_LIBRARY_PATH:-}" "$work/consumer-pc"
+# The installed tool finds the installed library by itself (relative RPATH), from any folder.
+if grep -q '^KELXML_BUILD_TOOLS:BOOL=ON$' "$build/CMakeCache.txt"; then
+  (cd "$work" && "$work/prefix/bin/kelxml" check "$here/../../examples/sample.xml")
+fi
