@@ -2,23 +2,62 @@
 
 #include "XML/XStr.h"
 
+#include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLURL.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include <sstream>
 
+using namespace xercesc;
+
 namespace XML {
+
+namespace {
+
+// Throws when systemId, taken relative to base as the parser itself would take it, names
+// anything but a local file. The parser opens a relative result, or one it cannot read as a
+// URL, as a local path; an absolute URL goes to its network accessor unless it is file: on
+// this host. So exactly the latter two are allowed through.
+void RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
+    if (!systemId) return;
+    XMLURL url(XMLPlatformUtils::fgMemoryManager);
+    if (!url.setURL(base, systemId, url) || url.isRelative()) return;
+    const XMLCh* const host = url.getHost();
+    if (url.getProtocol() == XMLURL::File &&
+        (!host || !*host || XMLString::compareIStringASCII(host, XMLUni::fgLocalHostString) == 0))
+        return;
+    const std::string target = XStr::ToLocal(url.getURLText());
+    throw SAXException(("network access refused: '" + target + "' (this library opens local files only)").c_str());
+}
+
+} // namespace
 
 HandlerError::~HandlerError() = default;
 
-void HandlerError::warning(const xercesc::SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
+void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
 
-void HandlerError::error(const xercesc::SAXParseException& exc) { ReportParseError(exc, E_ERROR); }
+void HandlerError::error(const SAXParseException& exc) { ReportParseError(exc, E_ERROR); }
 
-void HandlerError::fatalError(const xercesc::SAXParseException& exc) { ReportParseError(exc, E_FATAL_ERROR); }
+void HandlerError::fatalError(const SAXParseException& exc) { ReportParseError(exc, E_FATAL_ERROR); }
 
 void HandlerError::resetErrors() { ResetError(); }
 
-void HandlerError::ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType) {
+InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
+    if (resource) RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
+    // Null: the parser resolves the local file exactly as it would without a resolver.
+    return nullptr;
+}
+
+InputSource* HandlerError::resolveEntity(const XMLCh* const, const XMLCh* const systemId) {
+    RefuseNetwork(nullptr, systemId);
+    return nullptr;
+}
+
+void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR eType) {
     // The parser may hand over a diagnostic without identifier or message: both read as empty.
     std::stringstream text;
     text << XStr::ToLocal(exc.getSystemId()) << ", lig=" << static_cast<std::int32_t>(exc.getLineNumber())

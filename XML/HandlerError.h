@@ -1,4 +1,5 @@
-// HandlerError: the parser's error handler, which is also the error list it fills.
+// HandlerError: the parser's error handler, which is also the error list it fills, and the
+// resolver of every external resource a document names.
 // Internal to the library; callers see it as the const CError* of CKelXML::GetErrors.
 #ifndef KELXML_HANDLERERROR_H
 #define KELXML_HANDLERERROR_H
@@ -6,10 +7,11 @@
 #include "XML/CError.h"
 
 #include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/util/XMLEntityResolver.hpp>
 
 namespace XML {
 
-class HandlerError : public xercesc::HandlerBase, public CError {
+class HandlerError : public xercesc::HandlerBase, public xercesc::XMLEntityResolver, public CError {
 public:
     HandlerError() = default;
     ~HandlerError() override;
@@ -20,6 +22,15 @@ public:
     void error(const xercesc::SAXParseException& exc) override;
     void fatalError(const xercesc::SAXParseException& exc) override;
     void resetErrors() override;
+
+    // External DTDs, entities and schemas (includes, imports, redefines too). A reference that
+    // resolves, against the referring document, to a local file (a path, or a file: URL on
+    // this host) is left to the parser's own resolution, unchanged. Anything else would reach
+    // the network: it throws a SAXException naming the URL, which ends the parse.
+    xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
+    // The same rule for a parser that only offers the SAX hook, which gives no base: a relative
+    // reference is then taken as local.
+    xercesc::InputSource* resolveEntity(const XMLCh* const publicId, const XMLCh* const systemId) override;
 
 private:
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
