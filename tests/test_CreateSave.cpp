@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <thread>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -231,4 +232,23 @@ TEST(Save, NonRegularTargetsAreWrittenDirectly) {
     reader.join();
     EXPECT_NE(received.find("<piped/>"), std::string::npos);
     EXPECT_EQ(dir.List(), std::vector<std::string>{"pipe"});  // still the pipe, nothing beside it
+}
+
+TEST(Save, OwnStreamPathsWriteWhereTheStreamStands) {
+    // A redirected stdout is a regular file: replacing it, or writing it from offset 0, would
+    // destroy what the program had already written there.
+    TempDir dir;
+    const std::string log = dir.File("log.txt");
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "before\n", 7), 7);
+    XML::CKelXML doc;
+    ASSERT_TRUE(doc.CreateDoc("streamed"));
+    EXPECT_TRUE(doc.Save(("/dev/fd/" + std::to_string(fd)).c_str(), false));
+    EXPECT_TRUE(doc.Save(("/proc/self/fd/" + std::to_string(fd)).c_str(), true));
+    ::close(fd);
+    const std::string text = ReadFile(log);
+    EXPECT_EQ(text.rfind("before\n<?xml", 0), 0u) << text;
+    EXPECT_NE(text.find("<streamed/>", text.find("<streamed/>") + 1), std::string::npos) << text;
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"log.txt"});
 }
