@@ -277,23 +277,34 @@ bool CKelXML::Guarded(Fn&& fn) {
 }
 
 void CKelXML::InitializeParser(bool bValidate) {
-    Free();
+    m_pDocument = nullptr;
+    m_pCreatedDocument.reset();
+    if (m_pParser) {
+        // The parser is kept from one load to the next: making one costs more than parsing a
+        // small document. Without its documents and with a fresh error list it parses as a new
+        // one would (grammars and parse state are reset by every parse).
+        m_pParser->resetDocumentPool();
+        m_pParser->setErrorHandler(nullptr);
+        m_pParser->setXMLEntityResolver(nullptr);
+    }
+    m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
-    auto parser = std::make_unique<XercesDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
-    parser->setValidationScheme(bValidate ? AbstractDOMParser::Val_Always : AbstractDOMParser::Val_Auto);
-    parser->setDoNamespaces(true);
-    parser->setDoSchema(true);
-    parser->setValidationSchemaFullChecking(true);
-    parser->setErrorHandler(handler.get());
+    if (!m_pParser) {
+        auto parser = std::make_unique<XercesDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        parser->setDoNamespaces(true);
+        parser->setDoSchema(true);
+        parser->setValidationSchemaFullChecking(true);
+        // Bounds entity expansion ("billion laughs"); the parser only borrows it.
+        if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
+        parser->setSecurityManager(m_pSecurityManager.get());
+        m_pParser = std::move(parser);
+    }
+    m_pParser->setValidationScheme(bValidate ? AbstractDOMParser::Val_Always : AbstractDOMParser::Val_Auto);
+    m_pParser->setErrorHandler(handler.get());
     // The handler also resolves external entities, DTDs and schemas: it opens local files
     // and refuses any network resource.
-    parser->setXMLEntityResolver(handler.get());
-    // Bounds entity expansion ("billion laughs"); the parser only borrows it.
-    if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
-    parser->setSecurityManager(m_pSecurityManager.get());
-    parser->resetDocumentPool();
+    m_pParser->setXMLEntityResolver(handler.get());
     m_pErrors = std::move(handler);
-    m_pParser = std::move(parser);
 }
 
 // --- Loading ---------------------------------------------------------------------------
@@ -305,7 +316,13 @@ bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse) {
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
     });
-    return parsed && !m_pErrors->HasError();
+    if (!parsed) {
+        // A parse cut short by an exception may leave the parser half reset: the next load
+        // makes a new one. The error list, with the record of the exception, stays.
+        m_pDocument = nullptr;
+        m_pParser.reset();
+    }
+    return parsed && m_pErrors && !m_pErrors->HasError();
 }
 
 bool CKelXML::Load(const char* file, bool bValidate) {
@@ -923,12 +940,9 @@ bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* t
         Record(E_MISSING, "element text undefined");
         return false;
     }
-    try {
-        return AddNewElementNode(std::string(name), std::string(text), parent) != nullptr;
-    } catch (...) {
-        Record(E_EXCEPTION, "Unknown Error");
-        return false;
-    }
+    bool added = false;
+    Guarded([&] { added = AddNewElementNode(std::string(name), std::string(text), parent) != nullptr; });
+    return added;
 }
 
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int value) {
