@@ -209,6 +209,20 @@ TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
     EXPECT_TRUE(Contains(o.err, "lig=2 col=")) << o;
 }
 
+TEST_F(ToolTest, ValidityErrorsAreReportedButDoNotStopQueriesOrEdits) {
+    const std::string invalid = m_dir.File("invalid.xml");
+    WriteFile(invalid, "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>]>\n<a><c>x</c></a>\n");
+    const Outcome o = Run({"get", invalid, "a/c"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "x\n");
+    EXPECT_TRUE(Contains(o.err, invalid + ": error: ")) << o;
+    EXPECT_FALSE(Contains(o.err, "could not be loaded")) << o;
+
+    const Outcome edited = Run({"set", invalid, "a/c", "--attr", "k=v"});
+    EXPECT_EQ(edited.status, 0) << edited;
+    EXPECT_EQ(Run({"get", invalid, "a/c", "--attr", "k"}).out, "v\n");
+}
+
 TEST_F(ToolTest, UnreadableAndMissingFilesAreReportedByName) {
     const std::string missing = m_dir.File("nowhere.xml");
     for (const char* command : {"get", "dict"}) {
@@ -236,6 +250,8 @@ TEST_F(ToolTest, GetPrintsOneLinePerVisitedNode) {
     };
     const std::vector<Case> cases = {
         {{"library\\name"}, {"Médiathèque"}},
+        // One name: the root element itself.
+        {{"library", "--attr", "open", "--attr", "shut"}, {"yes\t"}},
         // Slashes work as separators; only the first shelf is searched.
         {{"library/shelf/book", "--attr", "isbn", "--attr", "year"}, {"1\t1999", "2\t", "3\t2001"}},
         {{"library\\shelf", "--attr=id"}, {"s1", "s2"}},

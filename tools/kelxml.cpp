@@ -49,12 +49,14 @@ commands:
                                              edit the first node at PATH and save the file
   format FILE [-o OUT] [--canonical]         pretty-print or canonicalise a document
 
-PATH names nodes from the document itself down, separated by backslashes (quote them in a
+PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
-Its first name is the root element's. Every name but the last goes down to the FIRST child of
-that name; the last name selects the nodes at the end.
+Its first name is the root element's own. Every further name but the last goes down to the
+FIRST child of that name; the last name selects the nodes at the end.
 
 Results go to standard output, diagnostics to standard error, each naming the file.
+Commands other than check report warnings and validity errors and go on; a document that
+is not well-formed or cannot be read stops them.
 Exit status: 0 success, 1 the document has problems or nothing was found, 2 usage error.
 )";
 
@@ -77,8 +79,9 @@ Exit status: 0 when every file loaded without a single record (warnings count), 
 const char* const kGetHelp =
     R"(usage: kelxml get FILE PATH [--attr NAME]...
 
-Walks PATH from the document node: every name but the last goes down to the first child of
-that name, and each child of the last name is visited in document order. For each visited
+Walks PATH: its first name must be the root element's; every further name but the last goes
+down to the first child of that name, and each child of the last name is visited in document
+order (a PATH of one name visits the root element itself). For each visited
 node one line is printed: its whole text (all text and CDATA below it), or, with --attr, the
 values of the named attributes separated by tabs (empty when absent).
 
@@ -282,10 +285,24 @@ bool Open(XML::CKelXML& xml, const std::string& file) {
     return usable;
 }
 
-// The first node at the end of path, going down from the document node one first child at a time.
-xercesc::DOMNode* FindFirst(xercesc::DOMNode* start, const std::string& path) {
-    xercesc::DOMNode* node = start;
-    for (const std::string& name : SplitPath(path)) {
+// Paths start at the root element rather than the document node: a document type
+// declaration carries the root's name too and, coming first, would be taken for it.
+// The root element when the path's first name is its own, else null; rest = the remaining path.
+xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest) {
+    const std::size_t slash = path.find('\\');
+    const std::string first = path.substr(0, slash);
+    rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    xercesc::DOMElement* root = xml.GetDocument()->getDocumentElement();
+    if (!root || XML::XStr::ToLocal(root->getNodeName()) != first) return nullptr;
+    return root;
+}
+
+// The first node at the end of path, going down one first child at a time.
+xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
+    std::string rest;
+    xercesc::DOMNode* node = RootOf(xml, path, rest);
+    if (!node || rest.empty()) return node;
+    for (const std::string& name : SplitPath(rest)) {
         node = XML::CKelXML::GetNode(node, name.c_str());
         if (!node) return nullptr;
     }
@@ -364,8 +381,21 @@ int Get(const Arguments& args) {
     XML::CKelXML xml;
     if (!Open(xml, file)) return kProblem;
     PrintVisited printer(names.size());
-    XML::CKelXML::LoopElements(&printer, xml.GetDocument(), path, names.empty() ? nullptr : names.data(),
-                               static_cast<int>(names.size()), nullptr, false, false, false);
+    std::string rest;
+    if (xercesc::DOMNode* root = RootOf(xml, path, rest)) {
+        if (rest.empty()) {
+            // The walk visits children only; the root alone is visited here, the same way.
+            std::vector<std::string> values(names.size());
+            for (std::size_t i = 0; i < names.size(); ++i)
+                XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i]);
+            std::string text;
+            XML::CKelXML::GetValue(root, text);
+            printer(root, XML::XStr::ToLocal(root->getNodeName()), text, values.data(), nullptr);
+        } else {
+            XML::CKelXML::LoopElements(&printer, root, rest, names.empty() ? nullptr : names.data(),
+                                       static_cast<int>(names.size()), nullptr, false, false, false);
+        }
+    }
     if (printer.Visited() == 0) {
         ReportNothingAt(file, path);
         return kProblem;
@@ -395,7 +425,7 @@ int Dict(const Arguments& args) {
     const std::string path = NormalisePath(args.Positional()[1]);
     XML::CKelXML xml;
     if (!Open(xml, file)) return kProblem;
-    const xercesc::DOMNode* node = FindFirst(xml.GetDocument(), path);
+    const xercesc::DOMNode* node = FindFirst(xml, path);
     std::map<std::string, std::string> dictionary;
     if (!node || !XML::CKelXML::o_GetDictionaryFromNode(node, dictionary)) {
         ReportNothingAt(file, path);
@@ -421,7 +451,7 @@ int Set(const Arguments& args) {
 
     XML::CKelXML xml;
     if (!Open(xml, file)) return kProblem;
-    xercesc::DOMNode* node = FindFirst(xml.GetDocument(), path);
+    xercesc::DOMNode* node = FindFirst(xml, path);
     if (!node) {
         ReportNothingAt(file, path);
         return kProblem;
