@@ -120,3 +120,60 @@ TEST(Load, MemoryBufferIsOnlyReadAndMayBeFreedAfterwards) {
     buffer.reset();  // the document must not refer to the caller's bytes
     EXPECT_EQ(XML::XStr::ToLocal(doc.GetDocument()->getDocumentElement()->getTextContent()), "caf\xC3\xA9");
 }
+
+// One object keeps its parser from load to load; every load must still come out exactly as on a
+// new object: nothing of the previous document (entities, declarations, IDs, schema, the
+// validation scheme, a fatal error, a missing file) may carry over.
+TEST(Load, ALoadAfterAnotherComesOutAsOnANewObject) {
+    const std::string withIds =
+        "<!DOCTYPE a [<!ELEMENT a (b*)><!ELEMENT b EMPTY><!ATTLIST b id ID #REQUIRED>]><a><b id='x'/></a>";
+    struct Case {
+        const char* name;
+        std::string first;  // empty: a missing file
+        bool firstValidates;
+        std::string second;
+        bool secondValidates;
+    };
+    const Case cases[] = {
+        {"entity declared only before", "<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>", false, "<a>&e;</a>", false},
+        {"declarations only before", "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><b/></a>", false,
+         "<a><c/></a>", false},
+        {"same IDs again", withIds, false, withIds, false},
+        {"schema only before",
+         "<n xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='n.xsd'>1</n>",
+         false, "<n>twelve</n>", false},
+        {"always, then automatic", "<n>12</n>", true, "<n>12</n>", false},
+        {"automatic, then always", "<n>12</n>", false, "<n>12</n>", true},
+        {"fatal error before", "<a><b></a>", false, "<a>ok</a>", false},
+        {"missing file before", "", false, "<a>ok</a>", false},
+        {"warning, then the same", kWarningOnly, false, kWarningOnly, false},
+    };
+    TempDir dir;
+    WriteFile(dir.File("n.xsd"), kSchema);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string first = c.first.empty() ? dir.File("missing.xml") : dir.File("first.xml");
+        const std::string second = dir.File("second.xml");
+        if (!c.first.empty()) WriteFile(first, c.first);
+        WriteFile(second, c.second);
+
+        XML::CKelXML reused;
+        reused.Load(first.c_str(), c.firstValidates);
+        const bool got = reused.Load(second.c_str(), c.secondValidates);
+        XML::CKelXML fresh;
+        const bool expected = fresh.Load(second.c_str(), c.secondValidates);
+
+        EXPECT_EQ(got, expected);
+        const auto gotRecords = Records(reused), expectedRecords = Records(fresh);
+        ASSERT_EQ(gotRecords.size(), expectedRecords.size());
+        for (std::size_t i = 0; i < gotRecords.size(); ++i) {
+            EXPECT_EQ(gotRecords[i].eType, expectedRecords[i].eType);
+            EXPECT_EQ(gotRecords[i].strMessage, expectedRecords[i].strMessage);
+        }
+        ASSERT_EQ(reused.GetDocument() != nullptr, fresh.GetDocument() != nullptr);
+        if (fresh.GetDocument() && fresh.GetDocument()->getDocumentElement()) {
+            EXPECT_EQ(XML::XStr::ToLocal(reused.GetDocument()->getDocumentElement()->getTextContent()),
+                      XML::XStr::ToLocal(fresh.GetDocument()->getDocumentElement()->getTextContent()));
+        }
+    }
+}

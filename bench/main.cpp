@@ -1,0 +1,40 @@
+// kelxml_bench: every benchmark case in one program. "--child ..." runs one memory
+// measurement in a process of its own (see bench_memory.cpp).
+#include "BenchSupport.h"
+#include "Others.h"
+
+#include <XML/CKelXML.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace bench {
+
+benchmark::internal::Benchmark* Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
+    return benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& state) { fn(state); })
+        ->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--child") == 0) return bench::ChildMain(argc - 2, argv + 2);
+    if (!XML::CKelXML::initXmlAPI()) return 1;
+#ifdef KELXML_BENCH_LIBXML2
+    xmlInitParser();
+#endif
+    bench::RegisterLoad();
+    bench::RegisterRead();
+    bench::RegisterScale();
+    bench::RegisterEdit();
+    bench::RegisterMemory();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // The cached documents of the read cases are left to the process: releasing them after the
+    // parser library stopped would touch freed memory.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
