@@ -25,8 +25,9 @@ namespace XML {
 
 // Ownership, in short:
 // - The object owns its parser, its error list and its current document, whether that
-//   document was loaded or made by CreateDoc. A new Load or CreateDoc, and the destructor,
-//   release all three: node pointers and the CError* from GetErrors become invalid then.
+//   document was loaded or made by CreateDoc. A new Load or CreateDoc releases the document
+//   and the error list (a Load keeps the parser, reset), the destructor all three: node
+//   pointers and the CError* from GetErrors become invalid then.
 // - Nodes returned by any operation belong to their document; never release them
 //   (except a node detached by RemoveChildNode, which the caller may release).
 // - Strings handed out are always copies.
@@ -57,7 +58,8 @@ public:
     const CError* GetErrors() const { return m_pErrors.get(); }
 
     // --- Loading -----------------------------------------------------------------------
-    // Parses the named file with a fresh parser and a fresh error list; the previous
+    // Parses the named file with a fresh error list and the object's parser, reset so that
+    // it parses exactly as a new one (it is kept only to save its set-up cost); the previous
     // document goes. bValidate selects "always validate"; otherwise a document that declares
     // a grammar is still validated. Returns true only when nothing at all was recorded:
     // warnings alone make it false (the document is then loaded all the same).
@@ -224,7 +226,7 @@ private:
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);
-    // The shared body of both Load forms: fresh parser and list, parse, take the document.
+    // The shared body of both Load forms: reset parser, fresh list, parse, take the document.
     template <class ParseFn>
     bool LoadWith(bool bValidate, ParseFn&& parse);
 
