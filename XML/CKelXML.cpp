@@ -290,7 +290,7 @@ void CKelXML::InitializeParser(bool bValidate) {
     m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
     if (!m_pParser) {
-        auto parser = std::make_unique<XercesDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        auto parser = std::make_unique<BoundedDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
         parser->setDoNamespaces(true);
         parser->setDoSchema(true);
         parser->setValidationSchemaFullChecking(true);
@@ -932,6 +932,8 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
 }
 
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {
+    // The document and the parent are checked first, as by every editing operation.
+    if (!CanEdit(parent)) return false;
     if (!name) {
         Record(E_MISSING, "element name undefined");
         return false;

@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <sstream>
+#include <string>
 
 using namespace xercesc;
 
@@ -63,6 +64,27 @@ void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR e
     text << XStr::ToLocal(exc.getSystemId()) << ", lig=" << static_cast<std::int32_t>(exc.getLineNumber())
          << " col=" << static_cast<std::int32_t>(exc.getColumnNumber()) << ", " << XStr::ToLocal(exc.getMessage());
     AddError(eType, text.str().c_str());
+}
+
+void BoundedDOMParser::startDocument() {
+    m_depth = 0;
+    XercesDOMParser::startDocument();
+}
+
+void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
+                                    const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
+                                    const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
+    if (m_depth >= kMaxDepth)
+        throw SAXException(("elements nested deeper than " + std::to_string(kMaxDepth) + " levels").c_str());
+    // The base class ends an empty element itself, through endElement below.
+    ++m_depth;
+    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+}
+
+void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                                  const XMLCh* const elemPrefix) {
+    if (m_depth > 0) --m_depth;
+    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 } // namespace XML

@@ -6,8 +6,11 @@
 
 #include "XML/CError.h"
 
+#include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
+
+#include <cstddef>
 
 namespace XML {
 
@@ -34,6 +37,27 @@ public:
 
 private:
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
+};
+
+// The DOM parser every Load uses, with a bound on element nesting. The parser resolves each
+// element's namespace prefix by walking the whole stack of open elements, so a document nested
+// n levels deep costs n*n/2 steps (300,000 levels: minutes). Past kMaxDepth open elements the
+// parse ends with a SAXException naming the limit.
+class BoundedDOMParser : public xercesc::XercesDOMParser {
+public:
+    static constexpr std::size_t kMaxDepth = 1000;
+
+    using xercesc::XercesDOMParser::XercesDOMParser;
+
+    void startDocument() override;
+    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
+                      const bool isEmpty, const bool isRoot) override;
+    void endElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const elemPrefix) override;
+
+private:
+    std::size_t m_depth = 0;
 };
 
 } // namespace XML
