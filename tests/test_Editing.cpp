@@ -71,6 +71,8 @@ TEST(Editing, WithoutDocumentOnlyThatIsRecordedInAListMadeOnDemand) {
             {"element with text", [&](CKelXML& d) { return d.AddNewElementNode("n", "t", parent) != nullptr; }},
             {"child text", [&](CKelXML& d) { return d.AddChildNodeValue(parent, "n", "t"); }},
             {"child number", [&](CKelXML& d) { return d.AddChildNodeValue(parent, "n", 7u); }},
+            {"null name", [&](CKelXML& d) { return d.AddChildNodeValue(parent, nullptr, "t"); }},
+            {"null text", [&](CKelXML& d) { return d.AddChildNodeValue(parent, "n", nullptr); }},
             {"attribute", [&](CKelXML& d) { return d.AddNewAttribute("a", "v", parent) != nullptr; }},
         };
         for (const auto& [label, op] : ops) {
@@ -97,6 +99,8 @@ TEST(Editing, MissingParentChildOrNameIsRecordedOnce) {
         {"child text", [](CKelXML& d, DOMElement*) { return d.AddChildNodeValue(nullptr, "n", "t"); },
          "ParentNode undefined"},
         {"child number", [](CKelXML& d, DOMElement*) { return d.AddChildNodeValue(nullptr, "n", 1u); },
+         "ParentNode undefined"},
+        {"child, all null", [](CKelXML& d, DOMElement*) { return d.AddChildNodeValue(nullptr, nullptr, nullptr); },
          "ParentNode undefined"},
         {"attribute", [](CKelXML& d, DOMElement*) { return d.AddNewAttribute("a", "v", nullptr); },
          "ParentNode undefined"},

@@ -30,6 +30,19 @@ std::string TextOf(const DOMNode* node) {
 DOMElement* Child(const DOMNode* parent, const char* name) {
     return static_cast<DOMElement*>(CKelXML::GetNode(const_cast<DOMNode*>(parent), name));
 }
+// One typed read into a value that starts as start: (result, value afterwards).
+template <class T>
+std::pair<bool, T> Attr(const DOMNode* node, const char* name, T start) {
+    const bool ok = CKelXML::GetAttributeValue(node, name, start);
+    return {ok, start};
+}
+template <class T>
+std::pair<bool, T> ChildValue(const DOMNode* node, const char* name, T start) {
+    const bool ok = CKelXML::GetChildValue(node, name, start);
+    return {ok, start};
+}
+template <class T>
+std::pair<bool, T> Is(bool ok, T value) { return {ok, value}; }
 
 }  // namespace
 
@@ -39,19 +52,17 @@ TEST(GetRootNode, FailuresAreRecordedOnDemandAndMissesAreNot) {
     CKelXML none;
     ASSERT_EQ(none.GetErrors(), nullptr);
     EXPECT_EQ(none.GetRootNode("a"), nullptr);
-    auto records = Records(none);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].eType, XML::E_MISSING);
-    EXPECT_EQ(records[0].strMessage, "DOMDOCUMENT undefined");
+    ASSERT_EQ(Records(none).size(), 1u);
+    EXPECT_EQ(Records(none)[0].eType, XML::E_MISSING);
+    EXPECT_EQ(Records(none)[0].strMessage, "DOMDOCUMENT undefined");
 
     CKelXML empty;
     EXPECT_FALSE(LoadText(empty, ""));  // a document without any child
     const std::size_t before = Records(empty).size();
     EXPECT_EQ(empty.GetRootNode("a"), nullptr);
-    records = Records(empty);
-    ASSERT_EQ(records.size(), before + 1);
-    EXPECT_EQ(records.back().eType, XML::E_MISSING);
-    EXPECT_EQ(records.back().strMessage, "none child node in DOMDocument");
+    ASSERT_EQ(Records(empty).size(), before + 1);
+    EXPECT_EQ(Records(empty).back().eType, XML::E_MISSING);
+    EXPECT_EQ(Records(empty).back().strMessage, "none child node in DOMDocument");
 
     Loaded loaded("<a/>");
     EXPECT_EQ(loaded.doc.GetRootNode("A"), nullptr);
@@ -275,42 +286,25 @@ TEST(GetChildValue, ConversionsOfElementText) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         Loaded l(std::string("<r><x><y/></x><v>") + c.text + "</v></r>");
-        std::string text;
-        bool boolean = !c.boolean;
-        int integer = -99;
-        float real = -99.0f;
-        EXPECT_TRUE(CKelXML::GetChildValue(l.root, "v", text));
-        EXPECT_TRUE(CKelXML::GetChildValue(l.root, "v", boolean));
-        EXPECT_TRUE(CKelXML::GetChildValue(l.root, "v", integer));
-        EXPECT_TRUE(CKelXML::GetChildValue(l.root, "v", real));
-        EXPECT_EQ(text, c.text);
-        EXPECT_EQ(boolean, c.boolean);
-        EXPECT_EQ(integer, c.integer);
-        EXPECT_FLOAT_EQ(real, c.real);
+        EXPECT_EQ(ChildValue(l.root, "v", std::string("stale")), Is(true, std::string(c.text)));
+        EXPECT_EQ(ChildValue(l.root, "v", !c.boolean), Is(true, c.boolean));
+        EXPECT_EQ(ChildValue(l.root, "v", -99), Is(true, c.integer));
+        EXPECT_EQ(ChildValue(l.root, "v", -99.0f), Is(true, c.real));
     }
 }
 
 TEST(GetChildValue, FindsTheFirstElementInDocumentOrderAndFailsUntouched) {
     Loaded l("<r><x><v>deep</v></x><v>7</v></r>");
-    std::string text;
-    EXPECT_TRUE(CKelXML::GetChildValue(l.root, "v", text));
-    EXPECT_EQ(text, "deep");
+    EXPECT_EQ(ChildValue(l.root, "v", std::string()), Is(true, std::string("deep")));
     const DOMNode* nodes[] = {nullptr, l.doc.GetDocument(), l.root, Child(l.root, "v")->getFirstChild()};
     for (const DOMNode* node : nodes) {
-        for (const char* name : {"missing", static_cast<const char*>(nullptr)}) {
+        for (const char* name : {"missing", "v", static_cast<const char*>(nullptr)}) {
+            if (node == l.root && name && *name == 'v') continue;
             SCOPED_TRACE(NameOf(node) + " / " + (name ? name : "(null)"));
-            std::string s = "keep";
-            int i = 5;
-            float f = 5.5f;
-            bool b = true;
-            EXPECT_FALSE(CKelXML::GetChildValue(node, name, s));
-            EXPECT_FALSE(CKelXML::GetChildValue(node, name, i));
-            EXPECT_FALSE(CKelXML::GetChildValue(node, name, f));
-            EXPECT_FALSE(CKelXML::GetChildValue(node, name, b));
-            EXPECT_EQ(s, "keep");
-            EXPECT_EQ(i, 5);
-            EXPECT_EQ(f, 5.5f);
-            EXPECT_TRUE(b);
+            EXPECT_EQ(ChildValue(node, name, std::string("keep")), Is(false, std::string("keep")));
+            EXPECT_EQ(ChildValue(node, name, 5), Is(false, 5));
+            EXPECT_EQ(ChildValue(node, name, 5.5f), Is(false, 5.5f));
+            EXPECT_EQ(ChildValue(node, name, true), Is(false, true));
         }
     }
 }
@@ -344,41 +338,25 @@ TEST(GetAttributeValue, NumericAndBooleanForms) {
         float f;
     };
     const Case cases[] = {
-        {"true", true, 0, 0, 0, 0, 0, 0.0f},
-        {"false", false, 0, 0, 0, 0, 0, 0.0f},
-        {"TRUE", false, 0, 0, 0, 0, 0, 0.0f},
-        {"", false, 0, 0, 0, 0, 0, 0.0f},
+        {"true", true, 0, 0, 0, 0, 0, 0.0f},         {"false", false, 0, 0, 0, 0, 0, 0.0f},
+        {"TRUE", false, 0, 0, 0, 0, 0, 0.0f},        {"", false, 0, 0, 0, 0, 0, 0.0f},
         {"-1", true, -1, -1, ULONG_MAX, UINT_MAX, 65535, -1.0f},
-        {"0x1F", false, 0, 0, 31, 31, 0, 31.0f},
-        {"010", true, 10, 10, 8, 8, 10, 10.0f},
+        {"0x1F", false, 0, 0, 31, 31, 0, 31.0f},     {"010", true, 10, 10, 8, 8, 10, 10.0f},
         {"70000", true, 70000, 70000, 70000, 70000, 4464, 70000.0f},
-        {" 42abc", true, 42, 42, 42, 42, 42, 42.0f},
-        {"2.5", true, 2, 2, 2, 2, 2, 2.5f},
+        {" 42abc", true, 42, 42, 42, 42, 42, 42.0f}, {"2.5", true, 2, 2, 2, 2, 2, 2.5f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         Loaded doc(std::string("<e v='") + c.value + "'/>");
-        bool b = !c.b;
-        int i = -7;
-        long l = -7;
-        unsigned long ul = 7;
-        unsigned int ui = 7;
-        unsigned short us = 7;
-        float f = -7.0f;
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", b));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", i));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", l));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", ul));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", ui));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", us));
-        EXPECT_TRUE(CKelXML::GetAttributeValue(doc.root, "v", f));
-        EXPECT_EQ(b, c.b);
-        EXPECT_EQ(i, c.i);
-        EXPECT_EQ(l, c.l);
-        EXPECT_EQ(ul, c.ul);
-        EXPECT_EQ(ui, c.ui);
-        EXPECT_EQ(us, c.us);
-        EXPECT_FLOAT_EQ(f, c.f);
+        const DOMNode* e = doc.root;
+        EXPECT_EQ(Attr(e, "v", !c.b), Is(true, c.b));
+        EXPECT_EQ(Attr(e, "v", -7), Is(true, c.i));
+        EXPECT_EQ(Attr(e, "v", -7L), Is(true, c.l));
+        EXPECT_EQ(Attr(e, "v", 7UL), Is(true, c.ul));
+        EXPECT_EQ(Attr(e, "v", 7U), Is(true, c.ui));
+        EXPECT_EQ(Attr(e, "v", static_cast<unsigned short>(7)), Is(true, c.us));
+        EXPECT_EQ(Attr(e, "v", -7.0f), Is(true, c.f));
+        EXPECT_EQ(Attr(e, "v", std::string("stale")), Is(true, std::string(c.value)));
     }
 }
 
@@ -436,34 +414,19 @@ TEST(GetAttributeValue, EveryFormFailsOnNodesWithoutTheAttribute) {
         for (const char* name : {"missing", "V", static_cast<const char*>(nullptr), "v"}) {
             if (node == l.root && name && std::strcmp(name, "v") == 0) continue;
             SCOPED_TRACE(NameOf(node) + " / " + (name ? name : "(null)"));
-            bool b = true;
-            int i = 3;
-            long lg = 3;
-            unsigned long ul = 3;
-            unsigned int ui = 3;
-            unsigned short us = 3;
-            float f = 3.0f;
-            std::string s = "keep", p = "keep";
+            EXPECT_EQ(Attr(node, name, true), Is(false, true));
+            EXPECT_EQ(Attr(node, name, 3), Is(false, 3));
+            EXPECT_EQ(Attr(node, name, 3L), Is(false, 3L));
+            EXPECT_EQ(Attr(node, name, 3UL), Is(false, 3UL));
+            EXPECT_EQ(Attr(node, name, 3U), Is(false, 3U));
+            EXPECT_EQ(Attr(node, name, static_cast<unsigned short>(3)), Is(false, static_cast<unsigned short>(3)));
+            EXPECT_EQ(Attr(node, name, 3.0f), Is(false, 3.0f));
+            EXPECT_EQ(Attr(node, name, std::string("keep")), Is(false, std::string()));
+            std::string kept = "keep";
+            EXPECT_TRUE(CKelXML::GetAttributeValue(node, name, &kept));  // untouched and non-empty
+            EXPECT_EQ(kept, "keep");
             char buffer[4] = {'X', 'X', 'X', 'X'};
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, b));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, i));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, lg));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, ul));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, ui));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, us));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, f));
-            EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, s));
-            EXPECT_TRUE(CKelXML::GetAttributeValue(node, name, &p));  // untouched and non-empty
             EXPECT_FALSE(CKelXML::GetAttributeValue(node, name, buffer, 4));
-            EXPECT_TRUE(b);
-            EXPECT_EQ(i, 3);
-            EXPECT_EQ(lg, 3);
-            EXPECT_EQ(ul, 3u);
-            EXPECT_EQ(ui, 3u);
-            EXPECT_EQ(us, 3);
-            EXPECT_EQ(f, 3.0f);
-            EXPECT_EQ(s, "");
-            EXPECT_EQ(p, "keep");
             EXPECT_EQ(std::string(buffer, 4), std::string(4, '\0'));
             EXPECT_FALSE(CKelXML::HasAttributeSpecificValue(node, name, ""));
         }
@@ -474,15 +437,12 @@ TEST(GetAttributeValues, StopOnMissingOrSkip) {
     Loaded l("<e a='1' c=''/>");
     const std::string names[] = {"a", "b", "c"};
     std::string values[] = {"x", "y", "z"};
+    using Strings = std::vector<std::string>;
     EXPECT_FALSE(CKelXML::GetAttributeValues(l.root, names, values, 3, true));
-    EXPECT_EQ(values[0], "1");
-    EXPECT_EQ(values[1], "y");
-    EXPECT_EQ(values[2], "z");
+    EXPECT_EQ(Strings(values, values + 3), (Strings{"1", "y", "z"}));
     values[0] = "x";
     EXPECT_TRUE(CKelXML::GetAttributeValues(l.root, names, values, 3, false));
-    EXPECT_EQ(values[0], "1");
-    EXPECT_EQ(values[1], "y");
-    EXPECT_EQ(values[2], "");
+    EXPECT_EQ(Strings(values, values + 3), (Strings{"1", "y", ""}));
     EXPECT_TRUE(CKelXML::GetAttributeValues(l.root, nullptr, nullptr, 0, true));
     EXPECT_TRUE(CKelXML::GetAttributeValues(l.root, names, values, -1, true));
     EXPECT_FALSE(CKelXML::GetAttributeValues(l.root, nullptr, values, 2, false));
