@@ -151,6 +151,12 @@ bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size
     }
     if (!ResolveLinks(path, error)) return false;
     exists = ::stat(path.c_str(), &st) == 0;
+    // The rename below needs only the folder's permission: a file its owner made read-only
+    // must still refuse the save.
+    if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = SystemError("unable to write", path);
+        return false;
+    }
 
     const std::string dir = DirectoryOf(path);
     const std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
