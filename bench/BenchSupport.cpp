@@ -150,8 +150,18 @@ DOMDocument* RawParser::ParseMemory(const std::string& text) {
     return m_parser->getDocument();
 }
 
+bool& RawAsciiShortcut() {
+    static bool shortcut = false;
+    return shortcut;
+}
+
 std::string RawLocal(const XMLCh* text) {
     if (!text) return std::string();
+    if (RawAsciiShortcut()) {
+        const XMLCh* end = text;
+        while (*end != 0 && *end < 0x80) ++end;
+        if (*end == 0) return std::string(text, end);
+    }
     char* local = XMLString::transcode(text);
     std::string result(local ? local : "");
     XMLString::release(&local);

@@ -7,6 +7,7 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 #include <cstddef>
 #include <map>
@@ -81,8 +82,28 @@ private:
     std::unique_ptr<xercesc::XercesDOMParser> m_parser;
 };
 
-// Local (8-bit) form of 16-bit text, through XMLString::transcode.
+// Local (8-bit) form of 16-bit text, through XMLString::transcode. When RawAsciiShortcut()
+// is set, pure-ASCII text is copied directly instead (the shortcut the library takes), so that
+// the raw column can also be measured without the transcoder's cost.
 std::string RawLocal(const XMLCh* text);
+bool& RawAsciiShortcut();
+// Calls use(const char*) with the local form of text.
+template <class Use>
+void WithLocal(const XMLCh* text, Use&& use) {
+    if (RawAsciiShortcut()) {
+        char buf[128];
+        std::size_t i = 0;
+        for (; text[i] != 0 && text[i] < 0x80 && i + 1 < sizeof buf; ++i) buf[i] = static_cast<char>(text[i]);
+        if (text[i] == 0) {
+            buf[i] = 0;
+            use(static_cast<const char*>(buf));
+            return;
+        }
+    }
+    char* local = xercesc::XMLString::transcode(text);
+    use(static_cast<const char*>(local));
+    xercesc::XMLString::release(&local);
+}
 // The text of a node as the DOM defines it (text and CDATA below an element, in document
 // order), gathered by an iterative walk into out without touching the document's heap.
 void RawAppendText(const xercesc::DOMNode* node, std::basic_string<XMLCh>& out);

@@ -24,6 +24,10 @@ namespace bench {
 // pugixml, tinyxml2, libxml2.
 benchmark::internal::Benchmark* Register(const std::string& name, std::function<void(benchmark::State&)> fn);
 
+// Registers caseName/raw (conversions through XMLString::transcode, as hand-written code does)
+// and caseName/raw_ascii (the same code with the library's ASCII shortcut).
+void RegisterRaw(const std::string& caseName, std::function<void(benchmark::State&)> fn);
+
 void RegisterLoad();
 void RegisterRead();
 void RegisterScale();

@@ -23,12 +23,13 @@ struct Rec {
     unsigned count;
 };
 
-// As many records as the 1 MB file holds, with the same kinds of values.
+// Record values of the same kinds as in the record files.
 const std::vector<Rec>& Inputs() {
     static const std::vector<Rec> recs = [] {
         const char* cities[] = {"Köln", "Zürich", "Malmö", "Kraków"};
         Random rnd(kSeed);
-        std::vector<Rec> v(Records1MB().records);
+        // As many records as make about 1 MB pretty-printed.
+        std::vector<Rec> v(Records1MB().records * 3 / 2);
         for (std::size_t i = 0; i < v.size(); ++i) {
             Rec& r = v[i];
             char buf[32];

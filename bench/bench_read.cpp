@@ -81,11 +81,7 @@ void AttrsRaw(benchmark::State& state) {
     RawDoc& r = RawRecordsDoc();
     const XName xid("id"), xmask("mask"), xweight("weight"), xactive("active"), xcode("code");
     const auto read = [](const DOMElement* e, const XMLCh* name, auto&& convert) {
-        if (const DOMAttr* a = e->getAttributeNode(name)) {
-            char* s = XMLString::transcode(a->getValue());
-            convert(s);
-            XMLString::release(&s);
-        }
+        if (const DOMAttr* a = e->getAttributeNode(name)) WithLocal(a->getValue(), convert);
     };
     for (auto _ : state) {
         long sum = 0;
@@ -479,7 +475,7 @@ void TextRaw(benchmark::State& state) {
 
 void RegisterRead() {
     Register("attributes_typed/kel", AttrsKel);
-    Register("attributes_typed/raw", AttrsRaw);
+    RegisterRaw("attributes_typed", AttrsRaw);
 #ifdef KELXML_BENCH_PUGIXML
     Register("attributes_typed/pugixml", AttrsPugi);
 #endif
@@ -490,12 +486,12 @@ void RegisterRead() {
     Register("attributes_typed/libxml2", AttrsLibxml2);
 #endif
     Register("child_values/kel", ChildKel);
-    Register("child_values/raw", ChildRaw);
+    RegisterRaw("child_values", ChildRaw);
 #ifdef KELXML_BENCH_PUGIXML
     Register("child_values/pugixml", ChildPugi);
 #endif
     Register("loop_elements/kel", LoopKel);
-    Register("loop_elements/raw", LoopRaw);
+    RegisterRaw("loop_elements", LoopRaw);
 #ifdef KELXML_BENCH_PUGIXML
     Register("loop_elements/pugixml", LoopPugi);
 #endif
@@ -506,9 +502,9 @@ void RegisterRead() {
     Register("loop_elements/libxml2", LoopLibxml2);
 #endif
     Register("dictionary/kel", DictKel);
-    Register("dictionary/raw", DictRaw);
+    RegisterRaw("dictionary", DictRaw);
     Register("count_recursive/kel", CountKel);
-    Register("count_recursive/raw", CountRaw);
+    RegisterRaw("count_recursive", CountRaw);
 #ifdef KELXML_BENCH_PUGIXML
     Register("count_recursive/pugixml", CountPugi);
 #endif
@@ -519,7 +515,7 @@ void RegisterRead() {
     Register("count_recursive/libxml2", CountLibxml2);
 #endif
     Register("element_text/kel", TextKel);
-    Register("element_text/raw", TextRaw);
+    RegisterRaw("element_text", TextRaw);
 }
 
 }  // namespace bench

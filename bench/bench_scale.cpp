@@ -139,7 +139,7 @@ void RegisterScale() {
                 w.kel(state, KelWide(n));
                 PerChild(state, n);
             });
-            Register(base + "raw", [w, n](benchmark::State& state) {
+            RegisterRaw(base.substr(0, base.size() - 1), [w, n](benchmark::State& state) {
                 w.raw(state, RawWide(n));
                 PerChild(state, n);
             });

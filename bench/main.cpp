@@ -16,6 +16,15 @@ benchmark::internal::Benchmark* Register(const std::string& name, std::function<
         ->Unit(benchmark::kMicrosecond);
 }
 
+void RegisterRaw(const std::string& caseName, std::function<void(benchmark::State&)> fn) {
+    for (bool shortcut : {false, true})
+        Register(caseName + (shortcut ? "/raw_ascii" : "/raw"), [fn, shortcut](benchmark::State& state) {
+            RawAsciiShortcut() = shortcut;
+            fn(state);
+            RawAsciiShortcut() = false;
+        });
+}
+
 }  // namespace bench
 
 int main(int argc, char** argv) {
