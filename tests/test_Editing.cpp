@@ -140,10 +140,7 @@ TEST(Editing, RefusalsOfTheDomAreKindThreeAndChangeNothing) {
         CKelXML doc;
         DOMElement *root, *child, *grandchild;
     };
-    struct Case {
-        const char* label;
-        std::function<bool(Tree&)> op;
-    };
+    struct Case { const char* label; std::function<bool(Tree&)> op; };
     const Case cases[] = {
         {"empty element name", [](Tree& t) { return t.doc.AddNewElementNode("", t.root); }},
         {"digit first", [](Tree& t) { return t.doc.AddNewElementNode("1bad", t.root); }},
@@ -241,13 +238,7 @@ TEST(Attributes, AddReplacesModifyChangesOnly) {
 
 TEST(Attributes, SetAttributeValueChangesExistingOnlyAndRecordsNothing) {
     Loaded l("<r a='1'>text</r>");
-    struct Case {
-        const char* label;
-        const DOMNode* node;
-        const char* name;
-        const char* value;
-        bool result;
-    };
+    struct Case { const char* label; const DOMNode* node; const char* name; const char* value; bool result; };
     const Case cases[] = {
         {"null node", nullptr, "a", "v", false},
         {"text node", l.root->getFirstChild(), "a", "v", false},

@@ -156,13 +156,7 @@ TEST(Names, LongAndNonAsciiNamesInEveryKindOfSearch) {
 TEST(Counting, RecursiveAndDirectCounts) {
     Loaded l("<a><?b pi?><b><b/></b><!--c-->t<x><b/></x><b/><B/></a>");
     const DOMNode* innerB = CKelXML::GetFirstNode(CKelXML::GetFirstNode(l.root, "b"), "b");
-    struct Case {
-        const char* label;
-        const DOMNode* node;
-        const char* name;
-        bool ok;
-        unsigned deep, direct;
-    };
+    struct Case { const char* label; const DOMNode* node; const char* name; bool ok; unsigned deep, direct; };
     const Case cases[] = {
         {"b under a", l.root, "b", true, 4, 2},
         {"case differs", l.root, "B", true, 1, 1},
@@ -223,10 +217,7 @@ TEST(GetValue, TextOfEveryKindOfNode) {
 
 TEST(GetValue, WideTextHasOneCharacterPerUnicodeCharacter) {
     Loaded l("<r><a>plain ASCII</a><u>caf\xC3\xA9</u><s>x\xF0\x9F\x98\x80y</s><e/></r>");
-    struct Case {
-        const char* name;
-        std::wstring text;
-    };
+    struct Case { const char* name; std::wstring text; };
     const Case cases[] = {{"a", L"plain ASCII"},
                           {"u", std::wstring{L'c', L'a', L'f', wchar_t(0xE9)}},
                           {"s", std::wstring{L'x', wchar_t(0x1F600), L'y'}},
@@ -247,12 +238,7 @@ TEST(GetValue, WideTextHasOneCharacterPerUnicodeCharacter) {
 
 TEST(GetValue, NamedChildResultTellsWhetherTheOutputIsNonEmpty) {
     Loaded l("<r><a>1</a><e/><!--c--><a>2</a></r>");
-    struct Case {
-        const char* name;
-        std::string before;
-        bool result;
-        std::string after;
-    };
+    struct Case { const char* name; std::string before; bool result; std::string after; };
     const Case cases[] = {
         {"a", "", true, "1"},           {"#comment", "x", true, "c"}, {"e", "full", false, ""},
         {"missing", "full", true, "full"}, {"missing", "", false, ""},  {"A", "", false, ""},
@@ -270,12 +256,7 @@ TEST(GetValue, NamedChildResultTellsWhetherTheOutputIsNonEmpty) {
 }
 
 TEST(GetChildValue, ConversionsOfElementText) {
-    struct Case {
-        const char* text;
-        bool boolean;
-        int integer;
-        float real;
-    };
+    struct Case { const char* text; bool boolean; int integer; float real; };
     const Case cases[] = {
         {"true", true, 0, 0.0f},     {"false", false, 0, 0.0f}, {"TRUE", false, 0, 0.0f},
         {" true", false, 0, 0.0f},   {"1", true, 1, 1.0f},      {"2", true, 2, 2.0f},
@@ -333,7 +314,7 @@ TEST(GetAttributeValue, NumericAndBooleanForms) {
         int i;
         long l;
         unsigned long ul;
-        unsigned int ui;
+        unsigned ui;
         unsigned short us;
         float f;
     };
@@ -377,12 +358,7 @@ TEST(GetAttributeValue, TextForms) {
 
 TEST(GetAttributeValue, CharBufferNeverWritesPastSize) {
     Loaded l("<e v='abc' u='caf\xC3\xA9'/>");
-    struct Case {
-        const char* name;
-        int size;
-        bool ok;
-        const char* expected;  // buffer contents within size; null: all zero
-    };
+    struct Case { const char* name; int size; bool ok; const char* expected; };  // expected null: all zero
     const Case cases[] = {
         {"v", 4, true, "abc"}, {"v", 8, true, "abc"}, {"v", 3, false, nullptr}, {"v", 1, false, nullptr},
         {"u", 6, true, "caf\xC3\xA9"}, {"u", 5, false, nullptr}, {"missing", 8, false, nullptr},
@@ -451,11 +427,7 @@ TEST(GetAttributeValues, StopOnMissingOrSkip) {
 
 TEST(HasAttributeSpecificValue, ExactWholeValue) {
     Loaded l("<e v='Value' empty='' amp='a&amp;b'/>");
-    struct Case {
-        const char* name;
-        const char* expected;
-        bool result;
-    };
+    struct Case { const char* name; const char* expected; bool result; };
     const Case cases[] = {{"v", "Value", true},  {"v", "value", false},   {"v", "Val", false},
                           {"v", "Value ", false}, {"empty", "", true},    {"missing", "", false},
                           {"amp", "a&b", true},  {"amp", "a&amp;b", false}, {"v", nullptr, false},
@@ -502,10 +474,7 @@ private:
 
 TEST(LoopElements, PathsFollowTheFirstChildOfEachName) {
     Loaded l("<r><a><b><c>1</c><x/><c>2</c></b><b><c>no</c></b></a><a><b><c>no</c></b></a><c>top</c></r>");
-    struct Case {
-        std::string path;
-        std::vector<std::string> texts;
-    };
+    struct Case { std::string path; std::vector<std::string> texts; };
     const Case cases[] = {
         {"c", {"top"}},       {"a\\b\\c", {"1", "2"}}, {"a\\b", {"12", "no"}}, {"", {}},
         {"a\\b\\", {}},       {"\\a\\b\\c", {}},       {"a\\\\b\\c", {}},      {"x\\c", {}},
@@ -523,12 +492,7 @@ TEST(LoopElements, PathsFollowTheFirstChildOfEachName) {
 
 TEST(LoopElements, StopFlagsAndTheLastVerdict) {
     Loaded l("<r><i>1</i>text<!--c--><o/><i>2</i><i>3</i></r>");
-    struct Case {
-        std::vector<bool> verdicts;
-        bool stopOnTrue, stopOnFalse;
-        std::size_t calls;
-        bool result;
-    };
+    struct Case { std::vector<bool> verdicts; bool stopOnTrue, stopOnFalse; std::size_t calls; bool result; };
     const Case cases[] = {
         {{true, false, true}, false, false, 3, true},  {{true, false, false}, false, false, 3, false},
         {{false, true, false}, true, false, 2, true},  {{true, false, true}, false, true, 2, false},
