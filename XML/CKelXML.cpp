@@ -337,7 +337,10 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         Record(E_MISSING, "file name undefined");
         return false;
     }
-    return LoadWith(bValidate, [file](XercesDOMParser& parser) { parser.parse(file); });
+    return LoadWith(bValidate, [file](XercesDOMParser& parser) {
+        HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
+        parser.parse(file);
+    });
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) {

@@ -17,13 +17,12 @@ using namespace xercesc;
 
 namespace XML {
 
-namespace {
+HandlerError::~HandlerError() = default;
 
-// Throws when systemId, taken relative to base as the parser itself would take it, names
-// anything but a local file. The parser opens a relative result, or one it cannot read as a
-// URL, as a local path; an absolute URL goes to its network accessor unless it is file: on
-// this host. So exactly the latter two are allowed through.
-void RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
+// The parser opens a relative result, or one it cannot read as a URL, as a local path, and a
+// file: URL on this host from disk; every other absolute URL goes to its network accessor.
+// Only the local forms pass.
+void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
     if (!systemId) return;
     XMLURL url(XMLPlatformUtils::fgMemoryManager);
     if (!url.setURL(base, systemId, url) || url.isRelative()) return;
@@ -34,10 +33,6 @@ void RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
     const std::string target = XStr::ToLocal(url.getURLText());
     throw SAXException(("network access refused: '" + target + "' (this library opens local files only)").c_str());
 }
-
-} // namespace
-
-HandlerError::~HandlerError() = default;
 
 void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
 

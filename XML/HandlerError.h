@@ -35,6 +35,11 @@ public:
     // reference is then taken as local.
     xercesc::InputSource* resolveEntity(const XMLCh* const publicId, const XMLCh* const systemId) override;
 
+    // Throws a SAXException naming the URL when systemId, taken relative to base (may be null)
+    // as the parser takes it, is not a local file. Load applies it to the file name too, which
+    // the parser would otherwise fetch from any URL it is given.
+    static void RefuseNetwork(const XMLCh* base, const XMLCh* systemId);
+
 private:
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
 };
