@@ -6,6 +6,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <random>
 #include <utility>
@@ -276,6 +278,10 @@ bool CKelXML::Guarded(Fn&& fn) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
     } catch (const DOMException& e) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
+    } catch (const OutOfMemoryException&) {
+        Record(E_EXCEPTION, "out of memory");
+    } catch (const std::bad_alloc&) {
+        Record(E_EXCEPTION, "out of memory");
     } catch (...) {
         Record(E_EXCEPTION, "Unknown Error");
     }
@@ -400,6 +406,12 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     }
     if (!node) {
         Record(E_MISSING, "node undefined");
+        return false;
+    }
+    if (BoundedDOMParser::DeeperThanLimit(node)) {
+        const std::string message =
+            "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
+        Record(E_EXCEPTION, message.c_str());
         return false;
     }
     // Serialise into memory first: the file is only touched once the whole text exists, and

@@ -2,6 +2,7 @@
 
 #include "XML/XStr.h"
 
+#include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -59,6 +60,30 @@ void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR e
     text << XStr::ToLocal(exc.getSystemId()) << ", lig=" << static_cast<std::int32_t>(exc.getLineNumber())
          << " col=" << static_cast<std::int32_t>(exc.getColumnNumber()) << ", " << XStr::ToLocal(exc.getMessage());
     AddError(eType, text.str().c_str());
+}
+
+bool BoundedDOMParser::DeeperThanLimit(const DOMNode* top) {
+    if (!top) return false;
+    const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
+    std::size_t depth = 0;  // elements open on the path from top to node, both included
+    const DOMNode* node = top;
+    for (;;) {
+        if (isElement(node) && ++depth > kMaxDepth) return true;
+        if (const DOMNode* child = node->getFirstChild()) {
+            node = child;
+            continue;
+        }
+        // Leave node, and every ancestor whose children are all seen, up to the next sibling.
+        for (;;) {
+            if (node == top) return false;
+            if (isElement(node)) --depth;
+            if (const DOMNode* sibling = node->getNextSibling()) {
+                node = sibling;
+                break;
+            }
+            node = node->getParentNode();
+        }
+    }
 }
 
 void BoundedDOMParser::startDocument() {
