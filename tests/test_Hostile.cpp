@@ -354,7 +354,7 @@ void ExpectExpansionLimit(const std::string& text) {
     EXPECT_TRUE(limited) << Dump(doc);
 }
 
-// Each expansion opens a reader of some 100 KB inside the parser: reaching the limit takes about
+// Each expansion opens a reader of 160 KB inside the parser: reaching the limit takes about
 // half a second, five under the address sanitizer, so one shape per test.
 TEST(EntityExpansion, BillionLaughsStopsAtTheLimit) { ExpectExpansionLimit(Laughs("<r>&a9;</r>")); }
 
