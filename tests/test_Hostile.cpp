@@ -3,6 +3,7 @@
 
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include <atomic>
 #include <cerrno>
@@ -146,6 +147,8 @@ using Network = NoProxy;
 // Proves the listener sees what a parser without this library's resolver does: the same kind
 // of document fetches its DTD.
 TEST_F(Network, ListenerSeesAPlainParserFetchItsDtd) {
+    if (!xercesc::XMLPlatformUtils::fgNetAccessor)
+        GTEST_SKIP() << "this build of the parser library has no network client to compare with";
     Listener listener;
     const std::string text = "<!DOCTYPE r SYSTEM 'http://" + listener.HostPort() + "/evil.dtd'><r/>";
     {
