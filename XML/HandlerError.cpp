@@ -3,6 +3,7 @@
 #include "XML/XStr.h"
 
 #include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -88,6 +89,8 @@ bool BoundedDOMParser::DeeperThanLimit(const DOMNode* top) {
 
 void BoundedDOMParser::startDocument() {
     m_depth = 0;
+    m_declared.clear();
+    m_inScope = 0;
     XercesDOMParser::startDocument();
 }
 
@@ -96,14 +99,33 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
                                     const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
     if (m_depth >= kMaxDepth)
         throw SAXException(("elements nested deeper than " + std::to_string(kMaxDepth) + " levels").c_str());
+    if (attrCount > kMaxAttributes)
+        throw SAXException(("an element with more than " + std::to_string(kMaxAttributes) + " attributes").c_str());
+    std::size_t declared = 0;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attr = attrList.elementAt(i);
+        const XMLCh* const prefix = attr->getPrefix();
+        if (XMLString::equals(prefix, XMLUni::fgXMLNSString) ||
+            ((!prefix || !*prefix) && XMLString::equals(attr->getName(), XMLUni::fgXMLNSString)))
+            ++declared;
+    }
+    if (m_inScope + declared > kMaxNamespacesInScope)
+        throw SAXException(("more than " + std::to_string(kMaxNamespacesInScope) + " namespace declarations in scope")
+                               .c_str());
     // The base class ends an empty element itself, through endElement below.
     ++m_depth;
+    m_declared.push_back(declared);
+    m_inScope += declared;
     XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
 }
 
 void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                                   const XMLCh* const elemPrefix) {
     if (m_depth > 0) --m_depth;
+    if (!m_declared.empty()) {
+        m_inScope -= m_declared.back();
+        m_declared.pop_back();
+    }
     XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 

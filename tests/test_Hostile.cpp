@@ -426,6 +426,56 @@ TEST(Nesting, DepthIsBoundedWithARecord) {
     EXPECT_TRUE(LoadText(doc, wide + "</r>")) << Dump(doc);
 }
 
+// The DOM checks each new attribute against all earlier ones, and each prefix lookup reads
+// every namespace declaration in scope: both are bounded like depth, and only what is in scope
+// counts (siblings' declarations do not add up).
+TEST(Nesting, AttributesAndNamespaceDeclarationsAreBounded) {
+    const auto attributes = [](int count, const char* pattern) {
+        std::string text;
+        char one[64];
+        for (int i = 0; i < count; ++i) {
+            std::snprintf(one, sizeof one, pattern, i, i);
+            text += one;
+        }
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* refusal;  // null: loads
+    };
+    std::string nestedDeclarations, tooManyNested;
+    for (int i = 0; i < 500; ++i) nestedDeclarations += "<e" + attributes(2, " xmlns:p%d='urn:%d'") + ">";
+    tooManyNested = nestedDeclarations + "<e xmlns='urn:one-more'/>";
+    for (int i = 0; i < 500; ++i) {
+        nestedDeclarations += "</e>";
+        tooManyNested += "</e>";
+    }
+    std::string siblings = "<r>";
+    for (int i = 0; i < 3000; ++i) siblings += "<p:e xmlns:p='urn:p' xmlns='urn:d'/>";
+    const Case cases[] = {
+        {"1000 attributes", "<r" + attributes(1000, " a%d='%d'") + "/>", nullptr},
+        {"1001 attributes", "<r" + attributes(1001, " a%d='%d'") + "/>", "an element with more than 1000 attributes"},
+        {"200,000 attributes", "<r" + attributes(200000, " a%d='%d'") + "/>",
+         "an element with more than 1000 attributes"},
+        {"1000 declarations on one element", "<r" + attributes(1000, " xmlns:p%d='urn:%d'") + "/>", nullptr},
+        {"1000 declarations over 500 levels", nestedDeclarations, nullptr},
+        {"1001 declarations in scope", tooManyNested, "more than 1000 namespace declarations in scope"},
+        {"3000 siblings declaring twice each", siblings + "</r>", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XML::CKelXML doc;
+        EXPECT_EQ(LoadText(doc, c.text), c.refusal == nullptr) << Dump(doc);
+        if (c.refusal) {
+            const auto records = Records(doc);
+            ASSERT_EQ(records.size(), 1u) << Dump(doc);
+            EXPECT_EQ(records[0].eType, XML::E_EXCEPTION);
+            EXPECT_EQ(records[0].strMessage, c.refusal);
+        }
+    }
+}
+
 // The serializer recurses once per level (a tree of some 70,000 levels overflowed an 8 MiB
 // stack), so Save refuses what Load would refuse, counting from the node it is given.
 TEST(Nesting, SaveRefusesATreeDeeperThanTheBound) {
