@@ -476,6 +476,57 @@ TEST(Nesting, AttributesAndNamespaceDeclarationsAreBounded) {
     }
 }
 
+// DTD content models are judged before the validator compiles them: it recurses once per
+// level, and builds an automaton exponential in the size of a model that is not deterministic.
+TEST(Nesting, ContentModelsAreBounded) {
+    const auto dtd = [](const std::string& model, const std::string& content) {
+        return "<!DOCTYPE r [<!ELEMENT r " + model +
+               "><!ELEMENT a EMPTY><!ELEMENT b EMPTY><!ELEMENT c EMPTY>]><r>" + content + "</r>";
+    };
+    std::string nested, ambiguous = "((a|b)*,a", deterministic = "(c";
+    for (int i = 0; i < 100000; ++i) nested += "(";
+    nested += "a";
+    for (int i = 0; i < 100000; ++i) nested += ",a)";
+    for (int i = 0; i < 20; ++i) ambiguous += ",(a|b)";  // 2^20 states once compiled
+    ambiguous += ")";
+    std::string thirty;
+    for (int i = 0; i < 30; ++i) {
+        deterministic += ",(a|b)";
+        thirty += i % 2 ? "<a/>" : "<b/>";
+    }
+    deterministic += ")";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool loads;
+        const char* refusal;  // the only record, or null
+    };
+    const Case cases[] = {
+        {"model nested 100,000 levels", dtd(nested, "<a/>"), false,
+         "the content model of element 'r' is nested deeper than 1000 levels"},
+        {"ambiguous model of 43 particles", dtd(ambiguous, ""), false,
+         "the content model of element 'r' is not deterministic and has more than 16 particles"},
+        {"deterministic model of 61 particles, valid", dtd(deterministic, "<c/>" + thirty), true, nullptr},
+        {"small ambiguous model, as before", dtd("((a,b)|(a,c))", "<a/><c/>"), true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XML::CKelXML doc;
+        EXPECT_EQ(LoadText(doc, c.text), c.loads) << Dump(doc);
+        if (c.refusal) {
+            const auto records = Records(doc);
+            ASSERT_EQ(records.size(), 1u) << Dump(doc);
+            EXPECT_EQ(records[0].eType, XML::E_EXCEPTION);
+            EXPECT_EQ(records[0].strMessage, c.refusal);
+        }
+    }
+    // A deterministic model still validates.
+    XML::CKelXML doc;
+    EXPECT_FALSE(LoadText(doc, dtd(deterministic, "<a/><c/>")));
+    ASSERT_FALSE(Records(doc).empty());
+    EXPECT_EQ(Records(doc)[0].eType, XML::E_ERROR) << Dump(doc);
+}
+
 // The serializer recurses once per level (a tree of some 70,000 levels overflowed an 8 MiB
 // stack), so Save refuses what Load would refuse, counting from the node it is given.
 TEST(Nesting, SaveRefusesATreeDeeperThanTheBound) {
