@@ -4,10 +4,8 @@
 #include "TestSupport.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
