@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Turns the JSON of bench/run into the tables of docs/BENCHMARKS.md and the scaling plot.
 
-usage: report.py RESULT.json BENCHMARKS.md PLOT.png
+usage: report.py RESULT.json TRIMMED.json BENCHMARKS.md PLOT.png
+
+TRIMMED.json receives the context and the medians of RESULT.json (the file that is committed).
 
 Only the part of BENCHMARKS.md between the "results" markers is rewritten; the text around it
 is kept. Every number in that part comes from RESULT.json.
@@ -18,15 +20,38 @@ OTHERS = ["pugixml", "tinyxml2", "libxml2"]
 def load(path):
     with open(path) as f:
         data = json.load(f)
-    results = {}
+    results, spread = {}, {}
     for b in data["benchmarks"]:
-        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") not in ("median", "cv"):
             continue
         parts = [p for p in b["run_name"].split("/")
                  if ":" not in p and p not in ("manual_time", "real_time")]
         case, column = "/".join(parts[:-1]), parts[-1]
-        results.setdefault(case, {})[column] = b
-    return data["context"], results
+        if b.get("aggregate_name") == "cv":
+            spread[(case, column)] = b["cpu_time"]
+        else:
+            results.setdefault(case, {})[column] = b
+    return data, results, spread
+
+
+def trim(data, path):
+    """Keeps the context and the medians (and single runs): the committed result stays small."""
+    kept = [b for b in data["benchmarks"]
+            if b.get("run_type") != "aggregate" or b.get("aggregate_name") in ("median", "cv")]
+    with open(path, "w") as f:
+        json.dump({"context": data["context"], "benchmarks": kept}, f, indent=1)
+        f.write("\n")
+
+
+def section_noise(spread):
+    noisy = sorted(((cv, case, column) for (case, column), cv in spread.items()
+                    if cv > 0.10 and column in ("kel", "raw", "raw_ascii", "raw_fresh")
+                    and not case.startswith("memory_")), reverse=True)
+    if not noisy:
+        return "Every case varied by less than 10 % (CPU time) between repetitions."
+    cells = ", ".join(f"{case}/{column} {cv * 100:.0f} %" for cv, case, column in noisy)
+    return ("Cases whose CPU time varied by more than 10 % between repetitions (coefficient of "
+            f"variation), to be read with care: {cells}.")
 
 
 def to_ms(b, key):
@@ -233,18 +258,23 @@ def plot(results, path):
 
 
 def main():
-    result_path, doc_path, plot_path = sys.argv[1:4]
-    context, results = load(result_path)
+    result_path, trimmed_path, doc_path, plot_path = sys.argv[1:5]
+    data, results, spread = load(result_path)
+    context = data["context"]
+    trim(data, trimmed_path)
     plot(results, plot_path)
     peak, reads, cycles = section_memory(results)
     caches = ", ".join(f"L{c['level']} {c['type'].lower()} {c['size'] // 1024} KiB" for c in context.get("caches", []))
     text = f"""{BEGIN}
 
-Run of {context.get('started', context.get('date'))} UTC on `{context.get('host_name')}`:
+Run of {context.get('started', context.get('date'))} UTC, library at commit `{context.get('commit', '?')}`,
+on `{context.get('host_name')}`:
 {context.get('cpu_model', '?')}, `nproc` = {context.get('nproc', context.get('num_cpus'))},
 {context.get('mhz_per_cpu')} MHz, {caches}. Load average before the run: {context.get('load_before', '?')}.
 Median of {context.get('repetitions', '?')} repetitions (cases marked "single run" below ran once).
 Compiler flags: Release (`-O3 -DNDEBUG`); library under test built the same way.
+
+{section_noise(spread)}
 
 ### Loading
 
