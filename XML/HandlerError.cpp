@@ -2,25 +2,17 @@
 
 #include "XML/XStr.h"
 
-#include <xercesc/dom/DOMNode.hpp>
-#include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/QName.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLURL.hpp>
 #include <xercesc/util/XMLUni.hpp>
-#include <xercesc/validators/DTD/DTDElementDecl.hpp>
-#include <xercesc/validators/common/ContentSpecNode.hpp>
 
 #include <cstdint>
 #include <sstream>
 #include <string>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
 using namespace xercesc;
 
@@ -68,206 +60,6 @@ void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR e
     text << XStr::ToLocal(exc.getSystemId()) << ", lig=" << static_cast<std::int32_t>(exc.getLineNumber())
          << " col=" << static_cast<std::int32_t>(exc.getColumnNumber()) << ", " << XStr::ToLocal(exc.getMessage());
     AddError(eType, text.str().c_str());
-}
-
-namespace {
-
-// Why the validator must not compile this element's content model, or empty when it may.
-std::string ContentModelRefusal(const DTDElementDecl& decl) {
-    if (decl.getModelType() != DTDElementDecl::Children || !decl.getContentSpec()) return {};
-    const auto refuse = [&decl](const std::string& why) {
-        return "the content model of element '" + XStr::ToLocal(decl.getFullName()) + "' " + why;
-    };
-    // Every node, parents before children, with depth and size bounded as they are met.
-    std::vector<const ContentSpecNode*> nodes;
-    std::vector<std::pair<const ContentSpecNode*, std::size_t>> pending{{decl.getContentSpec(), 1}};
-    while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
-        pending.pop_back();
-        if (depth > BoundedDOMParser::kMaxDepth)
-            return refuse("is nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels");
-        if (nodes.size() == BoundedDOMParser::kMaxContentNodes)
-            return refuse("has more than " + std::to_string(BoundedDOMParser::kMaxContentNodes) + " parts");
-        switch (node->getType()) {
-        case ContentSpecNode::Leaf:
-        case ContentSpecNode::ZeroOrOne:
-        case ContentSpecNode::ZeroOrMore:
-        case ContentSpecNode::OneOrMore:
-        case ContentSpecNode::Choice:
-        case ContentSpecNode::Sequence:
-            break;
-        default:
-            return {};  // not a DTD model: nothing here to judge
-        }
-        nodes.push_back(node);
-        if (node->getFirst()) pending.emplace_back(node->getFirst(), depth + 1);
-        if (node->getSecond()) pending.emplace_back(node->getSecond(), depth + 1);
-    }
-
-    // Positions are the element particles; the automaton has at most 2^positions states.
-    std::unordered_map<const ContentSpecNode*, std::size_t> index;
-    std::vector<std::size_t> nameOf;  // position -> name number
-    std::unordered_map<std::basic_string<XMLCh>, std::size_t> names;
-    std::unordered_map<const ContentSpecNode*, std::size_t> position;
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        index[nodes[i]] = i;
-        if (nodes[i]->getType() != ContentSpecNode::Leaf || !nodes[i]->getElement()) continue;
-        const XMLCh* raw = nodes[i]->getElement()->getRawName();
-        const std::basic_string<XMLCh> name = raw ? std::basic_string<XMLCh>(raw) : std::basic_string<XMLCh>();
-        position[nodes[i]] = nameOf.size();
-        nameOf.push_back(names.emplace(name, names.size()).first->second);
-    }
-    const std::size_t count = nameOf.size();
-    if (count <= BoundedDOMParser::kMaxAmbiguousParticles) return {};
-
-    // Glushkov sets, children before parents: the model is deterministic when no first set and
-    // no follow set holds two positions of the same name.
-    using Set = std::vector<std::uint64_t>;
-    const std::size_t words = (count + 63) / 64;
-    const auto unite = [](Set& into, const Set& from) {
-        for (std::size_t w = 0; w < into.size(); ++w) into[w] |= from[w];
-    };
-    std::vector<Set> first(nodes.size(), Set(words)), last(nodes.size(), Set(words)), follow(count, Set(words));
-    std::vector<bool> nullable(nodes.size());
-    const auto addFollow = [&](const Set& from, const Set& to) {
-        for (std::size_t w = 0; w < words; ++w)
-            for (std::uint64_t bits = from[w]; bits; bits &= bits - 1)
-                unite(follow[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))], to);
-    };
-    for (std::size_t i = nodes.size(); i-- > 0;) {
-        const ContentSpecNode* node = nodes[i];
-        const std::size_t a = node->getFirst() ? index[node->getFirst()] : nodes.size();
-        const std::size_t b = node->getSecond() ? index[node->getSecond()] : nodes.size();
-        switch (node->getType()) {
-        case ContentSpecNode::Leaf:
-            if (position.count(node)) {
-                const std::size_t p = position[node];
-                first[i][p / 64] |= std::uint64_t{1} << (p % 64);
-                last[i] = first[i];
-            } else {
-                nullable[i] = true;  // #PCDATA
-            }
-            break;
-        case ContentSpecNode::ZeroOrOne:
-        case ContentSpecNode::ZeroOrMore:
-        case ContentSpecNode::OneOrMore:
-            if (a == nodes.size()) break;
-            first[i] = first[a];
-            last[i] = last[a];
-            nullable[i] = node->getType() != ContentSpecNode::OneOrMore || nullable[a];
-            if (node->getType() != ContentSpecNode::ZeroOrOne) addFollow(last[a], first[a]);
-            break;
-        default: {  // Choice, Sequence; a missing second operand leaves the first alone
-            if (a == nodes.size()) break;
-            first[i] = first[a];
-            last[i] = last[a];
-            nullable[i] = nullable[a];
-            if (b == nodes.size()) break;
-            if (node->getType() == ContentSpecNode::Choice) {
-                unite(first[i], first[b]);
-                unite(last[i], last[b]);
-                nullable[i] = nullable[a] || nullable[b];
-            } else {
-                addFollow(last[a], first[b]);
-                if (nullable[a]) unite(first[i], first[b]);
-                last[i] = last[b];
-                if (nullable[b]) unite(last[i], last[a]);
-                nullable[i] = nullable[a] && nullable[b];
-            }
-        }
-        }
-    }
-    std::vector<std::size_t> seen(names.size(), 0);
-    std::size_t stamp = 0;
-    const auto deterministic = [&](const Set& set) {
-        ++stamp;
-        for (std::size_t w = 0; w < words; ++w)
-            for (std::uint64_t bits = set[w]; bits; bits &= bits - 1) {
-                const std::size_t name = nameOf[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))];
-                if (seen[name] == stamp) return false;
-                seen[name] = stamp;
-            }
-        return true;
-    };
-    bool ok = deterministic(first[0]);
-    for (std::size_t p = 0; ok && p < count; ++p) ok = deterministic(follow[p]);
-    if (ok) return {};
-    return refuse("is not deterministic and has more than " +
-                  std::to_string(BoundedDOMParser::kMaxAmbiguousParticles) + " particles");
-}
-
-} // namespace
-
-void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
-    const std::string refusal = ContentModelRefusal(decl);
-    if (!refusal.empty()) throw SAXException(refusal.c_str());
-    XercesDOMParser::elementDecl(decl, isIgnored);
-}
-
-bool BoundedDOMParser::DeeperThanLimit(const DOMNode* top) {
-    if (!top) return false;
-    const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
-    std::size_t depth = 0;  // elements open on the path from top to node, both included
-    const DOMNode* node = top;
-    for (;;) {
-        if (isElement(node) && ++depth > kMaxDepth) return true;
-        if (const DOMNode* child = node->getFirstChild()) {
-            node = child;
-            continue;
-        }
-        // Leave node, and every ancestor whose children are all seen, up to the next sibling.
-        for (;;) {
-            if (node == top) return false;
-            if (isElement(node)) --depth;
-            if (const DOMNode* sibling = node->getNextSibling()) {
-                node = sibling;
-                break;
-            }
-            node = node->getParentNode();
-        }
-    }
-}
-
-void BoundedDOMParser::startDocument() {
-    m_depth = 0;
-    m_declared.clear();
-    m_inScope = 0;
-    XercesDOMParser::startDocument();
-}
-
-void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
-                                    const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
-                                    const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
-    if (m_depth >= kMaxDepth)
-        throw SAXException(("elements nested deeper than " + std::to_string(kMaxDepth) + " levels").c_str());
-    if (attrCount > kMaxAttributes)
-        throw SAXException(("an element with more than " + std::to_string(kMaxAttributes) + " attributes").c_str());
-    std::size_t declared = 0;
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-        const XMLAttr* attr = attrList.elementAt(i);
-        const XMLCh* const prefix = attr->getPrefix();
-        if (XMLString::equals(prefix, XMLUni::fgXMLNSString) ||
-            ((!prefix || !*prefix) && XMLString::equals(attr->getName(), XMLUni::fgXMLNSString)))
-            ++declared;
-    }
-    if (m_inScope + declared > kMaxNamespacesInScope)
-        throw SAXException(("more than " + std::to_string(kMaxNamespacesInScope) + " namespace declarations in scope")
-                               .c_str());
-    // The base class ends an empty element itself, through endElement below.
-    ++m_depth;
-    m_declared.push_back(declared);
-    m_inScope += declared;
-    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
-}
-
-void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
-                                  const XMLCh* const elemPrefix) {
-    if (m_depth > 0) --m_depth;
-    if (!m_declared.empty()) {
-        m_inScope -= m_declared.back();
-        m_declared.pop_back();
-    }
-    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 } // namespace XML
