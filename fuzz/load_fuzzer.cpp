@@ -49,6 +49,63 @@ const DOMNode* FirstChildElement(const DOMNode* node) {
     return nullptr;
 }
 
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "load_fuzzer: %s\n", what.c_str());
+    std::abort();
+}
+
+// The reference walk for the counting and search operations: every element below start in
+// document order (start excluded), through first child / next sibling only.
+std::vector<const DOMNode*> ElementsBelow(const DOMNode* start) {
+    std::vector<const DOMNode*> found;
+    for (const DOMNode* node = start->getFirstChild(); node;) {
+        if (node->getNodeType() == DOMNode::ELEMENT_NODE) found.push_back(node);
+        if (node->getFirstChild()) {
+            node = node->getFirstChild();
+            continue;
+        }
+        while (node != start && !node->getNextSibling()) node = node->getParentNode();
+        node = node == start ? nullptr : node->getNextSibling();
+    }
+    return found;
+}
+
+// Counts and the first match agree with a plain walk of the same tree.
+void CheckCountsAndSearch(const DOMNode* element) {
+    const std::vector<const DOMNode*> below = ElementsBelow(element);
+    unsigned int count = 12345;
+    if (!CKelXML::GetNbChildInNode(element, "*", count) || count != below.size())
+        Fail("GetNbChildInNode(*) gave " + std::to_string(count) + ", the tree has " + std::to_string(below.size()));
+    // "*" is a wildcard only for the recursive count; the direct count takes it as a name.
+    if (const DOMNode* child = FirstChildElement(element)) {
+        const std::string name = NameOf(child);
+        std::size_t direct = 0;
+        for (const DOMNode* c = child; c; c = c->getNextSibling())
+            if (c->getNodeType() == DOMNode::ELEMENT_NODE && NameOf(c) == name) ++direct;
+        count = 12345;
+        if (!CKelXML::GetNbChildInNodeWithoutRecursive(element, name.c_str(), count) || count != direct)
+            Fail("GetNbChildInNodeWithoutRecursive(" + name + ") gave " + std::to_string(count) +
+                 ", the tree has " + std::to_string(direct));
+    }
+    const DOMNode* first = CKelXML::GetFirstNode(element, "*");
+    if (first != (below.empty() ? nullptr : below.front())) Fail("GetFirstNode(*) is not the first element below");
+    if (!below.empty()) {
+        // The same for the name of the last element below, which has the most candidates before it.
+        const DOMNode* last = below.back();
+        const std::string name = NameOf(last);
+        std::size_t same = 0;
+        const DOMNode* firstSame = nullptr;
+        for (const DOMNode* e : below)
+            if (NameOf(e) == name && same++ == 0) firstSame = e;
+        count = 12345;
+        if (!CKelXML::GetNbChildInNode(element, name.c_str(), count) || count != same)
+            Fail("GetNbChildInNode(" + name + ") gave " + std::to_string(count) + ", the tree has " +
+                 std::to_string(same));
+        if (CKelXML::GetFirstNode(element, name.c_str()) != firstSame)
+            Fail("GetFirstNode(" + name + ") is not the first such element below");
+    }
+}
+
 void ReadAttributes(const DOMNode* element) {
     const xercesc::DOMNamedNodeMap* attributes = element->getAttributes();
     const XMLSize_t count = attributes ? attributes->getLength() : 0;
@@ -183,6 +240,13 @@ void ReadTree(CKelXML& doc) {
         const DOMNode* child = FirstChildElement(root);
         const std::string path = rootName + (child ? "\\" + NameOf(child) : std::string());
         CKelXML::LoopElements(&functor, document, path, nullptr, 0, &walk, false, false, false);
+    }
+
+    // Checked on the root and its children only: linear work each, and every element is below one.
+    if (root) {
+        CheckCountsAndSearch(root);
+        for (const DOMNode* c = FirstChildElement(root); c; c = c->getNextSibling())
+            if (c->getNodeType() == DOMNode::ELEMENT_NODE) CheckCountsAndSearch(c);
     }
 
     for (DOMNode* node = document->getFirstChild(); node;) {
