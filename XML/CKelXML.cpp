@@ -631,6 +631,16 @@ bool AttributeTextIsTrue(const std::string& text) {
     return std::atoi(text.c_str()) != 0;
 }
 
+// Reads the text that read gives for (node, name) and stores convert(text) in value; the
+// value is untouched when there is no such text.
+template <class T, class Read, class Convert>
+bool ReadConverted(Read read, const DOMNode* node, const char* name, T& value, Convert convert) {
+    std::string text;
+    if (!read(node, name, text)) return false;
+    value = convert(text);
+    return true;
+}
+
 // UTF-16 to wide characters, a surrogate pair giving one character.
 std::wstring Widen(const XMLCh* text) {
     std::wstring wide;
@@ -725,25 +735,23 @@ bool CKelXML::GetChildValue(const DOMNode* node, const char* name, std::string& 
     return true;
 }
 
+namespace {
+bool ChildText(const DOMNode* node, const char* name, std::string& text) {
+    return CKelXML::GetChildValue(node, name, text);
+}
+} // namespace
+
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, int& value) {
-    std::string text;
-    if (!GetChildValue(node, name, text)) return false;
-    value = std::atoi(text.c_str());
-    return true;
+    return ReadConverted(ChildText, node, name, value, [](const std::string& t) { return std::atoi(t.c_str()); });
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, float& value) {
-    std::string text;
-    if (!GetChildValue(node, name, text)) return false;
-    value = static_cast<float>(std::atof(text.c_str()));
-    return true;
+    return ReadConverted(ChildText, node, name, value,
+                         [](const std::string& t) { return static_cast<float>(std::atof(t.c_str())); });
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) {
-    std::string text;
-    if (!GetChildValue(node, name, text)) return false;
-    value = ElementTextIsTrue(text);
-    return true;
+    return ReadConverted(ChildText, node, name, value, ElementTextIsTrue);
 }
 
 bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::vector<std::string>& values) {
@@ -764,31 +772,21 @@ bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::ve
 // --- Attributes ------------------------------------------------------------------------
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, bool& value) {
-    std::string text;
-    if (!AttributeText(node, name, text)) return false;
-    value = AttributeTextIsTrue(text);
-    return true;
+    return ReadConverted(AttributeText, node, name, value, AttributeTextIsTrue);
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, int& value) {
-    std::string text;
-    if (!AttributeText(node, name, text)) return false;
-    value = std::atoi(text.c_str());
-    return true;
+    return ReadConverted(AttributeText, node, name, value, [](const std::string& t) { return std::atoi(t.c_str()); });
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, long& value) {
-    std::string text;
-    if (!AttributeText(node, name, text)) return false;
-    value = std::atol(text.c_str());
-    return true;
+    return ReadConverted(AttributeText, node, name, value, [](const std::string& t) { return std::atol(t.c_str()); });
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned long& value) {
-    std::string text;
-    if (!AttributeText(node, name, text)) return false;
-    value = std::strtoul(text.c_str(), nullptr, 0);
-    return true;
+    // Base 0: 0x1F is hexadecimal and 010 octal, as the C library reads them.
+    return ReadConverted(AttributeText, node, name, value,
+                         [](const std::string& t) { return std::strtoul(t.c_str(), nullptr, 0); });
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned int& value) {
@@ -806,10 +804,8 @@ bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned 
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, float& value) {
-    std::string text;
-    if (!AttributeText(node, name, text)) return false;
-    value = static_cast<float>(std::atof(text.c_str()));
-    return true;
+    return ReadConverted(AttributeText, node, name, value,
+                         [](const std::string& t) { return static_cast<float>(std::atof(t.c_str())); });
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, std::string& value) {

@@ -36,6 +36,16 @@ std::vector<XML::sError> Records(const XML::CKelXML& doc);
 // Loads text from memory; returns Load's result.
 bool LoadText(XML::CKelXML& doc, const std::string& text);
 
+// A document loaded from text (expected to load cleanly), with its root element at hand.
+struct Loaded {
+    explicit Loaded(const std::string& text) {
+        EXPECT_TRUE(LoadText(doc, text)) << text;
+        root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
+    }
+    XML::CKelXML doc;
+    xercesc::DOMElement* root = nullptr;
+};
+
 // The folder of the shared conformance material, or empty when it is absent.
 std::string SharedDir();
 

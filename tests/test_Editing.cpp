@@ -10,14 +10,6 @@ using XML::CKelXML;
 
 namespace {
 
-struct Loaded {
-    explicit Loaded(const std::string& text) {
-        EXPECT_TRUE(LoadText(doc, text)) << text;
-        root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
-    }
-    CKelXML doc;
-    DOMElement* root = nullptr;
-};
 
 std::string Local(const XMLCh* text) { return XML::XStr::ToLocal(text); }
 

@@ -11,15 +11,6 @@ using XML::CKelXML;
 
 namespace {
 
-// A document loaded from text, with its root element at hand.
-struct Loaded {
-    explicit Loaded(const std::string& text) {
-        EXPECT_TRUE(LoadText(doc, text)) << text;
-        root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
-    }
-    CKelXML doc;
-    DOMElement* root = nullptr;
-};
 
 std::string NameOf(const DOMNode* node) { return node ? XML::XStr::ToLocal(node->getNodeName()) : "(null)"; }
 std::string TextOf(const DOMNode* node) {
