@@ -63,6 +63,9 @@ public:
     // document goes. bValidate selects "always validate"; otherwise a document that declares
     // a grammar is still validated. Returns true only when nothing at all was recorded:
     // warnings alone make it false (the document is then loaded all the same).
+    // Refused with a record: any network resource (only local files are read, the named file
+    // included), more than 50,000 entity expansions, elements nested deeper than 1000 levels,
+    // more than 1000 attributes on one element (README, "Safer than a naive wrapper").
     bool Load(const char* file, bool bValidate);
     // Parses size bytes of memory the same way (automatic validation); diagnostics name the
     // document "toto". The bytes are only read during the call.
@@ -79,7 +82,9 @@ public:
     bool CreateDoc(const char* rootName);
     // Writes node (the document or any node of it) to file, pretty-printed, or canonical
     // when bCanonical. A regular file is replaced atomically: on failure the old file is
-    // intact. False, with a record, on any failure.
+    // intact. /dev/stdout, /dev/fd/N and the like are written where the stream stands.
+    // A node with more than 1000 nested elements below it is refused. False, with a record,
+    // on any failure.
     bool Save(const char* file, const xercesc::DOMNode* node, bool bCanonical);
     // Writes the whole current document; "DOMDOCUMENT undefined" when there is none.
     bool Save(const char* file, bool bCanonical);
