@@ -368,10 +368,7 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
 bool CKelXML::CreateDoc(const char* rootName) {
     Free();
     CreateHanderErrorIfNecessary();
-    if (!rootName) {
-        Record(E_MISSING, "root name undefined");
-        return false;
-    }
+    if (!Require(rootName, "root name undefined")) return false;
     return Guarded([&] {
         const XStr core("Core");
         DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
@@ -388,27 +385,15 @@ bool CKelXML::CreateDoc(const char* rootName) {
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
     CreateHanderErrorIfNecessary();
-    if (!m_pDocument) {
-        Record(E_MISSING, "DOMDOCUMENT undefined");
-        return false;
-    }
+    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return false;
     return Save(file, m_pDocument, bCanonical);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     CreateHanderErrorIfNecessary();
-    if (!m_pDocument) {
-        Record(E_MISSING, "DOMDOCUMENT undefined");
-        return false;
-    }
-    if (!file) {
-        Record(E_MISSING, "file name undefined");
-        return false;
-    }
-    if (!node) {
-        Record(E_MISSING, "node undefined");
-        return false;
-    }
+    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return false;
+    if (!Require(file, "file name undefined")) return false;
+    if (!Require(node, "node undefined")) return false;
     if (BoundedDOMParser::DeeperThanLimit(node)) {
         const std::string message =
             "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
@@ -661,10 +646,7 @@ std::wstring Widen(const XMLCh* text) {
 // --- Node lookup -----------------------------------------------------------------------
 
 DOMNode* CKelXML::GetRootNode(std::string name) {
-    if (!m_pDocument) {
-        Record(E_MISSING, "DOMDOCUMENT undefined");
-        return nullptr;
-    }
+    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return nullptr;
     if (!m_pDocument->getFirstChild()) {
         Record(E_MISSING, "none child node in DOMDocument");
         return nullptr;
@@ -904,16 +886,13 @@ bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string,
 
 // --- Editing ---------------------------------------------------------------------------
 
+bool CKelXML::Require(const void* what, const char* missing) {
+    if (!what) Record(E_MISSING, missing);
+    return what != nullptr;
+}
+
 bool CKelXML::CanEdit(const void* parent) {
-    if (!m_pDocument) {
-        Record(E_MISSING, "DOMDOCUMENT undefined");
-        return false;
-    }
-    if (!parent) {
-        Record(E_MISSING, "ParentNode undefined");
-        return false;
-    }
-    return true;
+    return Require(m_pDocument, "DOMDOCUMENT undefined") && Require(parent, "ParentNode undefined");
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
@@ -952,14 +931,8 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {
     // The document and the parent are checked first, as by every editing operation.
     if (!CanEdit(parent)) return false;
-    if (!name) {
-        Record(E_MISSING, "element name undefined");
-        return false;
-    }
-    if (!text) {
-        Record(E_MISSING, "element text undefined");
-        return false;
-    }
+    if (!Require(name, "element name undefined")) return false;
+    if (!Require(text, "element text undefined")) return false;
     bool added = false;
     Guarded([&] { added = AddNewElementNode(std::string(name), std::string(text), parent) != nullptr; });
     return added;
@@ -988,10 +961,7 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
 }
 
 DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
-    if (!element) {
-        Record(E_MISSING, "ParentNode undefined");
-        return nullptr;
-    }
+    if (!Require(element, "ParentNode undefined")) return nullptr;
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
@@ -1024,14 +994,8 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
 }
 
 DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
-    if (!parent) {
-        Record(E_MISSING, "ParentNode undefined");
-        return nullptr;
-    }
-    if (!child) {
-        Record(E_MISSING, "oldChild undefined");
-        return nullptr;
-    }
+    if (!Require(parent, "ParentNode undefined")) return nullptr;
+    if (!Require(child, "oldChild undefined")) return nullptr;
     DOMNode* removed = nullptr;
     Guarded([&] { removed = parent->removeChild(child); });
     return removed;

@@ -223,6 +223,8 @@ private:
     void Free() noexcept;
     void InitializeParser(bool bValidate);
     void CreateHanderErrorIfNecessary();
+    // True when what is there; otherwise records kind 4 with the message missing.
+    bool Require(const void* what, const char* missing);
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
