@@ -2,7 +2,6 @@
 
 #include "XML/XStr.h"
 
-#include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -152,30 +151,6 @@ void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgno
     const std::string refusal = ContentModelRefusal(decl);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
     XercesDOMParser::elementDecl(decl, isIgnored);
-}
-
-bool BoundedDOMParser::DeeperThanLimit(const DOMNode* top) {
-    if (!top) return false;
-    const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
-    std::size_t depth = 0;  // elements open on the path from top to node, both included
-    const DOMNode* node = top;
-    for (;;) {
-        if (isElement(node) && ++depth > kMaxDepth) return true;
-        if (const DOMNode* child = node->getFirstChild()) {
-            node = child;
-            continue;
-        }
-        // Leave node, and every ancestor whose children are all seen, up to the next sibling.
-        for (;;) {
-            if (node == top) return false;
-            if (isElement(node)) --depth;
-            if (const DOMNode* sibling = node->getNextSibling()) {
-                node = sibling;
-                break;
-            }
-            node = node->getParentNode();
-        }
-    }
 }
 
 void BoundedDOMParser::startDocument() {

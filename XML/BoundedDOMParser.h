@@ -35,12 +35,6 @@ public:
 
     using xercesc::XercesDOMParser::XercesDOMParser;
 
-    // True when node, or an element below it, lies more than kMaxDepth elements deep counting
-    // from node. The serializer recurses once per level, so Save checks this first: what Load
-    // accepts can be saved, and a deeper tree built by hand cannot exhaust the stack.
-    // Iterative, linear in the size of the subtree.
-    static bool DeeperThanLimit(const xercesc::DOMNode* node);
-
     void startDocument() override;
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,

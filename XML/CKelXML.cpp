@@ -109,10 +109,6 @@ bool ResolveLinks(std::string& path, std::string& error) {
     return false;
 }
 
-// Writes bytes to path. A regular file (or a path that does not exist yet) is written into a
-// temporary file beside it, flushed to disk and renamed over it, so a failure leaves the old
-// file untouched; the new file keeps the old one's permission bits. Anything else (a device,
-// a pipe) is written directly. Returns false with a message on any failure.
 // The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N names, or -1.
 // Such a path means "this process's stream": replacing the file behind it, or reopening it
 // at offset 0, would destroy what the process already wrote there.
@@ -128,6 +124,10 @@ int OwnStreamDescriptor(const std::string& path) {
     return -1;
 }
 
+// Writes bytes to path. A regular file (or a path that does not exist yet) is written into a
+// temporary file beside it, flushed to disk and renamed over it, so a failure leaves the old
+// file untouched; the new file keeps the old one's permission bits. Anything else (a device,
+// a pipe, this process's own stream) is written directly. Returns false with a message on any failure.
 bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size, std::string& error) {
     std::string path(file);
     if (const int stream = OwnStreamDescriptor(path); stream >= 0 && ::fcntl(stream, F_GETFD) != -1) {
@@ -199,6 +199,33 @@ bool WriteFileAtomically(const char* file, const XMLByte* data, std::size_t size
     FileDescriptor directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) ::fsync(directory.get());
     return true;
+}
+
+// True when top, or an element below it, lies more than limit elements deep counting from
+// top. The serializer recurses once per level, so Save checks this first: what Load accepts
+// can be saved, and a deeper tree built by hand cannot exhaust the stack. Iterative, linear.
+bool DeeperThan(const DOMNode* top, std::size_t limit) {
+    if (!top) return false;
+    const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
+    std::size_t depth = 0;  // elements open on the path from top to node, both included
+    const DOMNode* node = top;
+    for (;;) {
+        if (isElement(node) && ++depth > limit) return true;
+        if (const DOMNode* child = node->getFirstChild()) {
+            node = child;
+            continue;
+        }
+        // Leave node, and every ancestor whose children are all seen, up to the next sibling.
+        for (;;) {
+            if (node == top) return false;
+            if (isElement(node)) --depth;
+            if (const DOMNode* sibling = node->getNextSibling()) {
+                node = sibling;
+                break;
+            }
+            node = node->getParentNode();
+        }
+    }
 }
 
 } // namespace
@@ -394,7 +421,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return false;
     if (!Require(file, "file name undefined")) return false;
     if (!Require(node, "node undefined")) return false;
-    if (BoundedDOMParser::DeeperThanLimit(node)) {
+    if (DeeperThan(node, BoundedDOMParser::kMaxDepth)) {
         const std::string message =
             "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
         Record(E_EXCEPTION, message.c_str());

@@ -49,11 +49,6 @@ InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
     return nullptr;
 }
 
-InputSource* HandlerError::resolveEntity(const XMLCh* const, const XMLCh* const systemId) {
-    RefuseNetwork(nullptr, systemId);
-    return nullptr;
-}
-
 void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR eType) {
     // The parser may hand over a diagnostic without identifier or message: both read as empty.
     std::stringstream text;

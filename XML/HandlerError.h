@@ -9,7 +9,6 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
 
-
 namespace XML {
 
 class HandlerError : public xercesc::HandlerBase, public xercesc::XMLEntityResolver, public CError {
@@ -29,9 +28,8 @@ public:
     // this host) is left to the parser's own resolution, unchanged. Anything else would reach
     // the network: it throws a SAXException naming the URL, which ends the parse.
     xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
-    // The same rule for a parser that only offers the SAX hook, which gives no base: a relative
-    // reference is then taken as local.
-    xercesc::InputSource* resolveEntity(const XMLCh* const publicId, const XMLCh* const systemId) override;
+    // Only the resolver above is installed; the SAX one keeps HandlerBase's behaviour.
+    using xercesc::HandlerBase::resolveEntity;
 
     // Throws a SAXException naming the URL when systemId, taken relative to base (may be null)
     // as the parser takes it, is not a local file. Load applies it to the file name too, which
