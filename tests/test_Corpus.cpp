@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -247,6 +248,28 @@ protected:
     static int s_status;
     static std::string s_root;
     static std::vector<Expected> s_expected;
+
+    // Loads every document with load (which gives nothing when it cannot run) and compares each
+    // outcome with the bare parser's; one failure lists every mismatch.
+    template <class LoadFn>
+    static void CheckForm(Form form, const char* label, LoadFn load) {
+        std::string mismatches;
+        std::set<const Deviation*> used;
+        std::size_t matches = 0, firstChecked = 0;
+        for (const Expected& e : s_expected) {
+            const std::string path = s_root + "/" + e.path;
+            const std::optional<Observed> seen = load(path);
+            if (!seen) FAIL() << "cannot load " << path;
+            std::string why = Compare(e, *seen, form, used);
+            if (why.empty()) why = CompareFirst(e, *seen, form, firstChecked);
+            if (why.empty()) ++matches;
+            mismatches += why;
+        }
+        mismatches += CheckDeviationsUsed(used, form);
+        EXPECT_EQ(mismatches, "");
+        std::printf("[ corpus   ] %s form: %zu documents, %zu match (first diagnostic compared on %zu), %zu deviations\n",
+                    label, s_expected.size(), matches, firstChecked, used.size());
+    }
 };
 
 std::unique_ptr<TempDir> Corpus::s_folder;
@@ -257,46 +280,19 @@ std::vector<Expected> Corpus::s_expected;
 }  // namespace
 
 TEST_F(Corpus, FileFormMatchesTheParser) {
-    std::string mismatches;
-    std::set<const Deviation*> used;
-    std::size_t matches = 0, firstChecked = 0;
-    for (const Expected& e : s_expected) {
-        const std::string path = s_root + "/" + e.path;
+    CheckForm(kFile, "file", [](const std::string& path) -> std::optional<Observed> {
         XML::CKelXML doc;
         const bool result = doc.Load(path.c_str(), false);
-        const Observed seen = Classify(doc, result);
-        std::string why = Compare(e, seen, kFile, used);
-        if (why.empty()) why = CompareFirst(e, seen, kFile, firstChecked);
-        if (why.empty()) ++matches;
-        mismatches += why;
-    }
-    mismatches += CheckDeviationsUsed(used, kFile);
-    EXPECT_EQ(mismatches, "");
-    std::printf("[ corpus   ] file form: %zu documents, %zu match (first diagnostic compared on %zu), %zu deviations\n",
-                s_expected.size(), matches, firstChecked, used.size());
+        return Classify(doc, result);
+    });
 }
 
 TEST_F(Corpus, MemoryFormMatchesTheParser) {
-    std::string mismatches;
-    std::set<const Deviation*> used;
-    std::size_t matches = 0, firstChecked = 0;
-    for (const Expected& e : s_expected) {
-        const std::string path = s_root + "/" + e.path;
+    CheckForm(kMemory, "memory", [](const std::string& path) -> std::optional<Observed> {
         const std::string bytes = ReadFile(path);
-        Observed seen;
-        {
-            WorkingDirectory here(path.substr(0, path.rfind('/')));
-            ASSERT_TRUE(here.entered()) << path;
-            XML::CKelXML doc;
-            seen = Classify(doc, LoadText(doc, bytes));
-        }
-        std::string why = Compare(e, seen, kMemory, used);
-        if (why.empty()) why = CompareFirst(e, seen, kMemory, firstChecked);
-        if (why.empty()) ++matches;
-        mismatches += why;
-    }
-    mismatches += CheckDeviationsUsed(used, kMemory);
-    EXPECT_EQ(mismatches, "");
-    std::printf("[ corpus   ] memory form: %zu documents, %zu match (first diagnostic compared on %zu), %zu deviations\n",
-                s_expected.size(), matches, firstChecked, used.size());
+        WorkingDirectory here(path.substr(0, path.rfind('/')));
+        if (!here.entered()) return std::nullopt;
+        XML::CKelXML doc;
+        return Classify(doc, LoadText(doc, bytes));
+    });
 }
