@@ -1,6 +1,6 @@
 #include "XML/CKelXML.h"
 
-#include "XML/BoundedDOMParser.h"
+#include "XML/internal/BoundedDOMParser.h"
 #include "XML/HandlerError.h"
 
 #include <xercesc/framework/MemBufFormatTarget.hpp>

@@ -1,4 +1,4 @@
-#include "XML/BoundedDOMParser.h"
+#include "XML/internal/BoundedDOMParser.h"
 
 #include "XML/XStr.h"
 
