@@ -2,6 +2,9 @@
 
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Messages.h"
+#include "XML/internal/NameText.h"
+#include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
 #include <xercesc/framework/MemBufFormatTarget.hpp>
@@ -15,26 +18,18 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <optional>
-#include <random>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace xercesc;
+using namespace XML::internal;
 
 namespace XML {
 
 namespace {
-
-const char* const kMemoryBufferId = "toto";
 
 // Releases what DOMImplementation::createLS* hands out.
 struct ReleaseDeleter {
@@ -45,33 +40,6 @@ struct ReleaseDeleter {
 };
 template <class T>
 using Released = std::unique_ptr<T, ReleaseDeleter>;
-
-// True when top, or an element below it, lies more than limit elements deep counting from
-// top. The serializer recurses once per level, so Save checks this first: what Load accepts
-// can be saved, and a deeper tree built by hand cannot exhaust the stack. Iterative, linear.
-bool DeeperThan(const DOMNode* top, std::size_t limit) {
-    if (!top) return false;
-    const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
-    std::size_t depth = 0;  // elements open on the path from top to node, both included
-    const DOMNode* node = top;
-    for (;;) {
-        if (isElement(node) && ++depth > limit) return true;
-        if (const DOMNode* child = node->getFirstChild()) {
-            node = child;
-            continue;
-        }
-        // Leave node, and every ancestor whose children are all seen, up to the next sibling.
-        for (;;) {
-            if (node == top) return false;
-            if (isElement(node)) --depth;
-            if (const DOMNode* sibling = node->getNextSibling()) {
-                node = sibling;
-                break;
-            }
-            node = node->getParentNode();
-        }
-    }
-}
 
 } // namespace
 
@@ -152,11 +120,11 @@ bool CKelXML::Guarded(Fn&& fn) {
     } catch (const DOMException& e) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
     } catch (const OutOfMemoryException&) {
-        Record(E_EXCEPTION, "out of memory");
+        Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (const std::bad_alloc&) {
-        Record(E_EXCEPTION, "out of memory");
+        Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (...) {
-        Record(E_EXCEPTION, "Unknown Error");
+        Record(E_EXCEPTION, msg::kUnknownError);
     }
     return false;
 }
@@ -213,7 +181,7 @@ bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse) {
 bool CKelXML::Load(const char* file, bool bValidate) {
     if (!file) {
         Free();
-        Record(E_MISSING, "file name undefined");
+        Record(E_MISSING, msg::kNoFileName);
         return false;
     }
     return LoadWith(bValidate, [file](XercesDOMParser& parser) {
@@ -225,11 +193,11 @@ bool CKelXML::Load(const char* file, bool bValidate) {
 bool CKelXML::Load(const void* buffer, unsigned int size) {
     if (!buffer) {
         Free();
-        Record(E_MISSING, "buffer undefined");
+        Record(E_MISSING, msg::kNoBuffer);
         return false;
     }
     return LoadWith(false, [buffer, size](XercesDOMParser& parser) {
-        const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, kMemoryBufferId, false,
+        const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
                                        XMLPlatformUtils::fgMemoryManager);
         parser.parse(source);
     });
@@ -240,12 +208,12 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
 bool CKelXML::CreateDoc(const char* rootName) {
     Free();
     CreateHanderErrorIfNecessary();
-    if (!Require(rootName, "root name undefined")) return false;
+    if (!Require(rootName, msg::kNoRootName)) return false;
     return Guarded([&] {
         const XStr core("Core");
         DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
         if (!impl) {
-            Record(E_MISSING, "DOMImplementation undefined");
+            Record(E_MISSING, msg::kNoImplementation);
             return;
         }
         const XStr name(rootName);
@@ -257,15 +225,15 @@ bool CKelXML::CreateDoc(const char* rootName) {
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return false;
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
     return Save(file, m_pDocument, bCanonical);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return false;
-    if (!Require(file, "file name undefined")) return false;
-    if (!Require(node, "node undefined")) return false;
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!Require(file, msg::kNoFileName)) return false;
+    if (!Require(node, msg::kNoNode)) return false;
     if (DeeperThan(node, BoundedDOMParser::kMaxDepth)) {
         const std::string message =
             "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
@@ -295,7 +263,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     });
     if (!serialised) return false;
     if (!written) {
-        Record(E_EXCEPTION, "the serializer could not write the node");
+        Record(E_EXCEPTION, msg::kSerializerFailed);
         return false;
     }
     std::string error;
@@ -306,187 +274,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
     return true;
 }
 
-// --- Shared reading helpers ------------------------------------------------------------
-
 namespace {
-
-using XString = std::basic_string<XMLCh>;
-
-// True when node's DOM name, in the local code page, equals name byte for byte. Up to the
-// first non-ASCII character of the DOM name the local form is that same ASCII text, so the
-// names are compared in place and only a non-ASCII name goes through the transcoder.
-bool NameIs(const DOMNode* node, const char* name) {
-    const XMLCh* const nodeName = node->getNodeName();
-    if (!nodeName) return false;
-    const unsigned char* expected = reinterpret_cast<const unsigned char*>(name);
-    for (const XMLCh* actual = nodeName;; ++actual, ++expected) {
-        if (*actual >= 0x80) return XStr::ToLocal(nodeName) == name;
-        if (*actual != *expected) return false;
-        if (*actual == 0) return true;
-    }
-}
-
-// A caller's local name in the parser's 16-bit form; ASCII names are widened in place.
-class Name16 {
-public:
-    explicit Name16(const char* local) {
-        std::size_t i = 0;
-        while (i + 1 < kInline && local[i] != 0 && static_cast<unsigned char>(local[i]) < 0x80) {
-            m_inline[i] = static_cast<XMLCh>(local[i]);
-            ++i;
-        }
-        if (local[i] == 0) {
-            m_inline[i] = 0;
-            m_text = m_inline;
-        } else {
-            m_converted.emplace(local);
-            m_text = m_converted->unicodeForm();
-        }
-    }
-    Name16(const Name16&) = delete;
-    Name16& operator=(const Name16&) = delete;
-    const XMLCh* get() const { return m_text; }
-
-private:
-    static constexpr std::size_t kInline = 64;
-    XMLCh m_inline[kInline];
-    std::optional<XStr> m_converted;
-    const XMLCh* m_text = nullptr;
-};
-
-// The DOM's tag-name rule: elements only, exact qualified name, "*" for every element.
-class TagMatcher {
-public:
-    explicit TagMatcher(const char* name) : m_name(name), m_all(std::strcmp(name, "*") == 0) {}
-    bool operator()(const DOMNode* node) const {
-        return node->getNodeType() == DOMNode::ELEMENT_NODE &&
-               (m_all || XMLString::equals(node->getNodeName(), m_name.get()));
-    }
-
-private:
-    Name16 m_name;
-    bool m_all;
-};
-
-bool IsElement(const DOMNode* node) { return node && node->getNodeType() == DOMNode::ELEMENT_NODE; }
-
-// The node after current in a pre-order walk of root's subtree (root excluded), or null.
-// Iterative, so the depth of a document never reaches the stack.
-const DOMNode* NextBelow(const DOMNode* current, const DOMNode* root, bool descend = true) {
-    if (descend) {
-        if (const DOMNode* child = current->getFirstChild()) return child;
-    }
-    for (; current && current != root; current = current->getParentNode()) {
-        if (const DOMNode* sibling = current->getNextSibling()) return sibling;
-    }
-    return nullptr;
-}
-
-// Calls visit(element) for each element below root matching name, in document order, until
-// visit returns false.
-template <class Visit>
-void ForEachTagBelow(const DOMNode* root, const char* name, Visit&& visit) {
-    const TagMatcher matches(name);
-    for (const DOMNode* node = root->getFirstChild(); node; node = NextBelow(node, root)) {
-        if (matches(node) && !visit(node)) return;
-    }
-}
-
-// The first direct child of parent whose name is name, of any kind.
-DOMNode* FindChild(const DOMNode* parent, const char* name) {
-    if (!parent || !name) return nullptr;
-    for (DOMNode* child = parent->getFirstChild(); child; child = child->getNextSibling()) {
-        if (NameIs(child, name)) return child;
-    }
-    return nullptr;
-}
-
-// The node's text in 16-bit form, never null: the value of a text, CDATA, comment, PI or
-// attribute node; for an element (or entity reference, fragment) all text and CDATA data of
-// its subtree in document order, as the DOM's text content, but without allocating from the
-// document's heap (which is only freed with the document). Other nodes have no text.
-const XMLCh* Text16(const DOMNode* node, XString& scratch) {
-    static const XMLCh kEmpty[] = {0};
-    switch (node->getNodeType()) {
-    case DOMNode::TEXT_NODE:
-    case DOMNode::CDATA_SECTION_NODE:
-    case DOMNode::COMMENT_NODE:
-    case DOMNode::PROCESSING_INSTRUCTION_NODE:
-    case DOMNode::ATTRIBUTE_NODE: {
-        const XMLCh* value = node->getNodeValue();
-        return value ? value : kEmpty;
-    }
-    case DOMNode::ELEMENT_NODE:
-    case DOMNode::ENTITY_REFERENCE_NODE:
-    case DOMNode::ENTITY_NODE:
-    case DOMNode::DOCUMENT_FRAGMENT_NODE:
-        break;
-    default:
-        return kEmpty;
-    }
-    const DOMNode* first = node->getFirstChild();
-    if (!first) return kEmpty;
-    const auto isText = [](const DOMNode* n) {
-        const auto type = n->getNodeType();
-        return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
-    };
-    // The common <name>text</name>: the single text node's own value, no copy.
-    if (isText(first) && !first->getNextSibling()) {
-        const XMLCh* value = first->getNodeValue();
-        return value ? value : kEmpty;
-    }
-    scratch.clear();
-    for (const DOMNode* n = first; n;) {
-        const auto type = n->getNodeType();
-        if (isText(n)) {
-            if (const XMLCh* value = n->getNodeValue()) scratch += value;
-        }
-        // Comments and processing instructions contribute nothing, not even their children.
-        const bool descend = type != DOMNode::COMMENT_NODE && type != DOMNode::PROCESSING_INSTRUCTION_NODE;
-        n = NextBelow(n, node, descend);
-    }
-    return scratch.c_str();
-}
-
-// The node's text (see Text16) in the local code page.
-std::string TextOf(const DOMNode* node) {
-    XString scratch;
-    return XStr::ToLocal(Text16(node, scratch));
-}
-
-// The value of node's attribute name in 16-bit form, or null when node is not an element,
-// has no such attribute, or an argument is null.
-const XMLCh* Attribute16(const DOMNode* node, const char* name) {
-    if (!node || !name) return nullptr;
-    const DOMNamedNodeMap* attributes = node->getAttributes();
-    if (!attributes) return nullptr;
-    const Name16 name16(name);
-    const DOMNode* attribute = attributes->getNamedItem(name16.get());
-    if (!attribute) return nullptr;
-    const XMLCh* value = attribute->getNodeValue();
-    static const XMLCh kEmpty[] = {0};
-    return value ? value : kEmpty;
-}
-
-// The attribute's value in the local code page; false when it is missing.
-bool AttributeText(const DOMNode* node, const char* name, std::string& text) {
-    const XMLCh* value = Attribute16(node, name);
-    if (!value) return false;
-    text = XStr::ToLocal(value);
-    return true;
-}
-
-// The boolean rules: "true" and "false" as such, else a number read by atoi.
-bool ElementTextIsTrue(const std::string& text) {
-    if (text == "true") return true;
-    if (text == "false") return false;
-    return std::atoi(text.c_str()) > 0;
-}
-bool AttributeTextIsTrue(const std::string& text) {
-    if (text == "true") return true;
-    if (text == "false") return false;
-    return std::atoi(text.c_str()) != 0;
-}
 
 // Reads the text that read gives for (node, name) and stores convert(text) in value; the
 // value is untouched when there is no such text.
@@ -498,29 +286,14 @@ bool ReadConverted(Read read, const DOMNode* node, const char* name, T& value, C
     return true;
 }
 
-// UTF-16 to wide characters, a surrogate pair giving one character.
-std::wstring Widen(const XMLCh* text) {
-    std::wstring wide;
-    for (const XMLCh* p = text; *p; ++p) {
-        const char32_t unit = *p;
-        if (sizeof(wchar_t) >= 4 && unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-            wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00)));
-            ++p;
-        } else {
-            wide.push_back(static_cast<wchar_t>(unit));
-        }
-    }
-    return wide;
-}
-
 } // namespace
 
 // --- Node lookup -----------------------------------------------------------------------
 
 DOMNode* CKelXML::GetRootNode(std::string name) {
-    if (!Require(m_pDocument, "DOMDOCUMENT undefined")) return nullptr;
+    if (!Require(m_pDocument, msg::kNoDocument)) return nullptr;
     if (!m_pDocument->getFirstChild()) {
-        Record(E_MISSING, "none child node in DOMDocument");
+        Record(E_MISSING, msg::kEmptyDocument);
         return nullptr;
     }
     return FindChild(m_pDocument, name.c_str());
@@ -764,7 +537,7 @@ bool CKelXML::Require(const void* what, const char* missing) {
 }
 
 bool CKelXML::CanEdit(const void* parent) {
-    return Require(m_pDocument, "DOMDOCUMENT undefined") && Require(parent, "ParentNode undefined");
+    return Require(m_pDocument, msg::kNoDocument) && Require(parent, msg::kNoParent);
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
@@ -803,8 +576,8 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {
     // The document and the parent are checked first, as by every editing operation.
     if (!CanEdit(parent)) return false;
-    if (!Require(name, "element name undefined")) return false;
-    if (!Require(text, "element text undefined")) return false;
+    if (!Require(name, msg::kNoElementName)) return false;
+    if (!Require(text, msg::kNoElementText)) return false;
     bool added = false;
     Guarded([&] { added = AddNewElementNode(std::string(name), std::string(text), parent) != nullptr; });
     return added;
@@ -833,7 +606,7 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
 }
 
 DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
-    if (!Require(element, "ParentNode undefined")) return nullptr;
+    if (!Require(element, msg::kNoParent)) return nullptr;
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
@@ -846,7 +619,7 @@ DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& va
         element->setAttributeNode(attribute);
     });
     if (!ok) return nullptr;
-    if (!attribute) Record(E_MISSING, "unable to find attribute Node with name specified");
+    if (!attribute) Record(E_MISSING, msg::kNoAttribute);
     return attribute;
 }
 
@@ -866,8 +639,8 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
 }
 
 DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
-    if (!Require(parent, "ParentNode undefined")) return nullptr;
-    if (!Require(child, "oldChild undefined")) return nullptr;
+    if (!Require(parent, msg::kNoParent)) return nullptr;
+    if (!Require(child, msg::kNoOldChild)) return nullptr;
     DOMNode* removed = nullptr;
     Guarded([&] { removed = parent->removeChild(child); });
     return removed;

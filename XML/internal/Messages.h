@@ -1,0 +1,32 @@
+// Messages: the texts the document object records, each named once. Callers and their tests
+// may compare against these texts, so they never change. Internal to the library.
+#ifndef KELXML_INTERNAL_MESSAGES_H
+#define KELXML_INTERNAL_MESSAGES_H
+
+namespace XML::internal::msg {
+
+// The name that diagnostics give a document loaded from memory.
+inline constexpr const char* kMemoryBufferId = "toto";
+
+// Kind 4: what an operation needs is absent.
+inline constexpr const char* kNoDocument = "DOMDOCUMENT undefined";
+inline constexpr const char* kNoParent = "ParentNode undefined";
+inline constexpr const char* kNoOldChild = "oldChild undefined";
+inline constexpr const char* kNoAttribute = "unable to find attribute Node with name specified";
+inline constexpr const char* kEmptyDocument = "none child node in DOMDocument";
+inline constexpr const char* kNoFileName = "file name undefined";
+inline constexpr const char* kNoBuffer = "buffer undefined";
+inline constexpr const char* kNoRootName = "root name undefined";
+inline constexpr const char* kNoNode = "node undefined";
+inline constexpr const char* kNoElementName = "element name undefined";
+inline constexpr const char* kNoElementText = "element text undefined";
+inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
+
+// Kind 3: an exception, or a failure reported as one.
+inline constexpr const char* kOutOfMemory = "out of memory";
+inline constexpr const char* kUnknownError = "Unknown Error";
+inline constexpr const char* kSerializerFailed = "the serializer could not write the node";
+
+} // namespace XML::internal::msg
+
+#endif

@@ -1,0 +1,120 @@
+#include "XML/internal/NameText.h"
+
+#include "XML/internal/TreeWalk.h"
+
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <cstdlib>
+
+using namespace xercesc;
+
+namespace XML::internal {
+
+// Up to the first non-ASCII character of the DOM name the local form is that same ASCII text,
+// so the names are compared in place and only a non-ASCII name goes through the transcoder.
+bool NameIs(const DOMNode* node, const char* name) {
+    const XMLCh* const nodeName = node->getNodeName();
+    if (!nodeName) return false;
+    const unsigned char* expected = reinterpret_cast<const unsigned char*>(name);
+    for (const XMLCh* actual = nodeName;; ++actual, ++expected) {
+        if (*actual >= 0x80) return XStr::ToLocal(nodeName) == name;
+        if (*actual != *expected) return false;
+        if (*actual == 0) return true;
+    }
+}
+
+// Without allocating from the document's heap, which is only freed with the document.
+const XMLCh* Text16(const DOMNode* node, XString& scratch) {
+    static const XMLCh kEmpty[] = {0};
+    switch (node->getNodeType()) {
+    case DOMNode::TEXT_NODE:
+    case DOMNode::CDATA_SECTION_NODE:
+    case DOMNode::COMMENT_NODE:
+    case DOMNode::PROCESSING_INSTRUCTION_NODE:
+    case DOMNode::ATTRIBUTE_NODE: {
+        const XMLCh* value = node->getNodeValue();
+        return value ? value : kEmpty;
+    }
+    case DOMNode::ELEMENT_NODE:
+    case DOMNode::ENTITY_REFERENCE_NODE:
+    case DOMNode::ENTITY_NODE:
+    case DOMNode::DOCUMENT_FRAGMENT_NODE:
+        break;
+    default:
+        return kEmpty;
+    }
+    const DOMNode* first = node->getFirstChild();
+    if (!first) return kEmpty;
+    const auto isText = [](const DOMNode* n) {
+        const auto type = n->getNodeType();
+        return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
+    };
+    // The common <name>text</name>: the single text node's own value, no copy.
+    if (isText(first) && !first->getNextSibling()) {
+        const XMLCh* value = first->getNodeValue();
+        return value ? value : kEmpty;
+    }
+    scratch.clear();
+    for (const DOMNode* n = first; n;) {
+        const auto type = n->getNodeType();
+        if (isText(n)) {
+            if (const XMLCh* value = n->getNodeValue()) scratch += value;
+        }
+        // Comments and processing instructions contribute nothing, not even their children.
+        const bool descend = type != DOMNode::COMMENT_NODE && type != DOMNode::PROCESSING_INSTRUCTION_NODE;
+        n = NextBelow(n, node, descend);
+    }
+    return scratch.c_str();
+}
+
+std::string TextOf(const DOMNode* node) {
+    XString scratch;
+    return XStr::ToLocal(Text16(node, scratch));
+}
+
+const XMLCh* Attribute16(const DOMNode* node, const char* name) {
+    if (!node || !name) return nullptr;
+    const DOMNamedNodeMap* attributes = node->getAttributes();
+    if (!attributes) return nullptr;
+    const Name16 name16(name);
+    const DOMNode* attribute = attributes->getNamedItem(name16.get());
+    if (!attribute) return nullptr;
+    const XMLCh* value = attribute->getNodeValue();
+    static const XMLCh kEmpty[] = {0};
+    return value ? value : kEmpty;
+}
+
+bool AttributeText(const DOMNode* node, const char* name, std::string& text) {
+    const XMLCh* value = Attribute16(node, name);
+    if (!value) return false;
+    text = XStr::ToLocal(value);
+    return true;
+}
+
+bool ElementTextIsTrue(const std::string& text) {
+    if (text == "true") return true;
+    if (text == "false") return false;
+    return std::atoi(text.c_str()) > 0;
+}
+bool AttributeTextIsTrue(const std::string& text) {
+    if (text == "true") return true;
+    if (text == "false") return false;
+    return std::atoi(text.c_str()) != 0;
+}
+
+std::wstring Widen(const XMLCh* text) {
+    std::wstring wide;
+    for (const XMLCh* p = text; *p; ++p) {
+        const char32_t unit = *p;
+        if (sizeof(wchar_t) >= 4 && unit >= 0xD800 && unit <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (p[1] - 0xDC00)));
+            ++p;
+        } else {
+            wide.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return wide;
+}
+
+} // namespace XML::internal

@@ -1,0 +1,70 @@
+// NameText: names and text between the DOM's 16-bit strings and the caller's local code page:
+// name comparison, a node's text, attribute values, the boolean reading rules, wide text.
+// Internal to the library.
+#ifndef KELXML_INTERNAL_NAMETEXT_H
+#define KELXML_INTERNAL_NAMETEXT_H
+
+#include <XML/XStr.h>
+
+#include <xercesc/dom/DOMNode.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace XML::internal {
+
+using XString = std::basic_string<XMLCh>;
+
+// True when node's DOM name, in the local code page, equals name byte for byte.
+bool NameIs(const xercesc::DOMNode* node, const char* name);
+
+// A caller's local name in the parser's 16-bit form; ASCII names are widened in place.
+class Name16 {
+public:
+    explicit Name16(const char* local) {
+        std::size_t i = 0;
+        while (i + 1 < kInline && local[i] != 0 && static_cast<unsigned char>(local[i]) < 0x80) {
+            m_inline[i] = static_cast<XMLCh>(local[i]);
+            ++i;
+        }
+        if (local[i] == 0) {
+            m_inline[i] = 0;
+            m_text = m_inline;
+        } else {
+            m_converted.emplace(local);
+            m_text = m_converted->unicodeForm();
+        }
+    }
+    Name16(const Name16&) = delete;
+    Name16& operator=(const Name16&) = delete;
+    const XMLCh* get() const { return m_text; }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    XMLCh m_inline[kInline];
+    std::optional<XStr> m_converted;
+    const XMLCh* m_text = nullptr;
+};
+
+// The node's text in 16-bit form, never null: the value of a text, CDATA, comment, PI or
+// attribute node; for an element (or entity reference, fragment) all text and CDATA of its
+// subtree in document order, gathered into scratch when it has more than one piece.
+const XMLCh* Text16(const xercesc::DOMNode* node, XString& scratch);
+// The node's text (see Text16) in the local code page.
+std::string TextOf(const xercesc::DOMNode* node);
+// The value of node's attribute name in 16-bit form, or null when node is not an element,
+// has no such attribute, or an argument is null.
+const XMLCh* Attribute16(const xercesc::DOMNode* node, const char* name);
+// The attribute's value in the local code page; false when it is missing.
+bool AttributeText(const xercesc::DOMNode* node, const char* name, std::string& text);
+// The boolean rules: "true" and "false" as such, else a number read by atoi (> 0 for element
+// text, != 0 for attributes).
+bool ElementTextIsTrue(const std::string& text);
+bool AttributeTextIsTrue(const std::string& text);
+// UTF-16 to wide characters, a surrogate pair giving one character.
+std::wstring Widen(const XMLCh* text);
+
+} // namespace XML::internal
+
+#endif
