@@ -1,0 +1,33 @@
+// kelxml check: loads each file and lists every record, then a summary.
+#include "Commands.h"
+#include "Documents.h"
+
+#include <XML/CKelXML.h>
+
+#include <iostream>
+
+namespace kelxml {
+
+int Check(const Arguments& args) {
+    if (args.Positional().empty()) throw UsageError{"expected at least one FILE"};
+    const bool validate = args.Has("--validate");
+    std::size_t clean = 0;
+    std::size_t records = 0;
+    for (const std::string& file : args.Positional()) {
+        XML::CKelXML xml;
+        if (xml.Load(file.c_str(), validate)) {
+            ++clean;
+            continue;
+        }
+        const std::size_t printed = PrintRecords(file, xml.GetErrors());
+        if (printed == 0) std::cerr << file << ": the document could not be loaded\n";
+        records += printed;
+    }
+    const std::size_t files = args.Positional().size();
+    std::cout << "checked " << files << (files == 1 ? " file: " : " files: ") << clean << " clean, "
+              << files - clean << " with problems (" << records << (records == 1 ? " record)" : " records)")
+              << '\n';
+    return clean == files ? kSuccess : kProblem;
+}
+
+} // namespace kelxml

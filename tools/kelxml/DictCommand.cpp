@@ -1,0 +1,31 @@
+// kelxml dict: prints the child dictionary of the first node at PATH.
+#include "Commands.h"
+#include "Documents.h"
+
+#include <XML/CKelXML.h>
+
+#include <map>
+
+#include <iostream>
+
+namespace kelxml {
+
+int Dict(const Arguments& args) {
+    args.ExpectPositional(2, "FILE PATH");
+    const std::string& file = args.Positional()[0];
+    const std::string path = NormalisePath(args.Positional()[1]);
+    XML::CKelXML xml;
+    if (!Open(xml, file)) return kProblem;
+    const xercesc::DOMNode* node = FindFirst(xml, path);
+    std::map<std::string, std::string> dictionary;
+    if (!node || !XML::CKelXML::o_GetDictionaryFromNode(node, dictionary)) {
+        ReportNothingAt(file, path);
+        return kProblem;
+    }
+    const bool all = args.Has("--all");
+    for (const auto& [name, text] : dictionary)
+        if (all || name.empty() || name[0] != '#') std::cout << name << '\t' << Escape(text) << '\n';
+    return kSuccess;
+}
+
+} // namespace kelxml

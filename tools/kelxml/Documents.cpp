@@ -1,0 +1,88 @@
+#include "Documents.h"
+
+#include <iostream>
+
+namespace kelxml {
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+const char* KindName(XML::E_TYPE_ERROR kind) {
+    switch (kind) {
+    case XML::E_WARNING: return "warning";
+    case XML::E_ERROR: return "error";
+    case XML::E_FATAL_ERROR: return "fatal";
+    case XML::E_EXCEPTION: return "exception";
+    case XML::E_MISSING: return "missing";
+    }
+    return "unknown";
+}
+
+std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first) {
+    if (!errors) return 0;
+    const auto& records = errors->GetAllErrors();
+    for (std::size_t i = first; i < records.size(); ++i)
+        std::cerr << file << ": " << KindName(records[i].eType) << ": " << records[i].strMessage << '\n';
+    return records.size() > first ? records.size() - first : 0;
+}
+
+std::size_t RecordCount(const XML::CKelXML& xml) { return xml.GetErrors() ? xml.GetErrors()->GetErrorCount() : 0; }
+
+
+bool Open(XML::CKelXML& xml, const std::string& file) {
+    if (xml.Load(file.c_str(), false)) return true;
+    PrintRecords(file, xml.GetErrors());
+    bool usable = xml.GetDocument() != nullptr;
+    if (const XML::CError* errors = xml.GetErrors())
+        for (const XML::sError& record : errors->GetAllErrors())
+            if (record.eType >= XML::E_FATAL_ERROR) usable = false;
+    if (!usable) std::cerr << file << ": the document could not be loaded\n";
+    return usable;
+}
+
+// Paths start at the root element rather than the document node: a document type
+// declaration carries the root's name too and, coming first, would be taken for it.
+// The root element when the path's first name is its own, else null; rest = the remaining path.
+xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest) {
+    const std::size_t slash = path.find('\\');
+    const std::string first = path.substr(0, slash);
+    rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    xercesc::DOMElement* root = xml.GetDocument()->getDocumentElement();
+    if (!root || XML::XStr::ToLocal(root->getNodeName()) != first) return nullptr;
+    return root;
+}
+
+// The first node at the end of path, going down one first child at a time: the library's
+// own walk, stopped at its first node.
+xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
+    std::string rest;
+    xercesc::DOMNode* root = RootOf(xml, path, rest);
+    if (!root || rest.empty()) return root;
+    struct First : XML::TFunctor {
+        xercesc::DOMNode* node = nullptr;
+        bool operator()(xercesc::DOMNode* visited, std::string, std::string, std::string*, void*) override {
+            node = visited;
+            return true;
+        }
+    } first;
+    XML::CKelXML::LoopElements(&first, root, rest, nullptr, 0, nullptr, true, false, false);
+    return first.node;
+}
+
+void ReportNothingAt(const std::string& file, const std::string& path) {
+    std::cerr << file << ": nothing at path '" << path << "'\n";
+}
+
+} // namespace kelxml

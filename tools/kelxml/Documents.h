@@ -1,0 +1,33 @@
+// What every kelxml command does with a document: open it, print its records, find the
+// nodes at a PATH, print values on one line.
+#ifndef KELXML_TOOL_DOCUMENTS_H
+#define KELXML_TOOL_DOCUMENTS_H
+
+#include <XML/CKelXML.h>
+
+#include <cstddef>
+#include <string>
+
+namespace kelxml {
+
+// Keeps each printed value on one line: backslash, tab, newline, carriage return escaped.
+std::string Escape(const std::string& text);
+// "warning", "error", "fatal", "exception" or "missing".
+const char* KindName(XML::E_TYPE_ERROR kind);
+// Prints the records of the list from index first on to standard error, one line each;
+// returns how many.
+std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first = 0);
+// How many records the object's list holds.
+std::size_t RecordCount(const XML::CKelXML& xml);
+// Loads a document to read or edit. Warnings and validity errors are printed and tolerated;
+// a document that is not well-formed or could not be read is refused.
+bool Open(XML::CKelXML& xml, const std::string& file);
+// The root element when the path's first name is its own, else null; rest = the remaining path.
+xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest);
+// The first node at the end of path, going down one first child at a time.
+xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path);
+void ReportNothingAt(const std::string& file, const std::string& path);
+
+} // namespace kelxml
+
+#endif

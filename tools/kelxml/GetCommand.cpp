@@ -1,0 +1,76 @@
+// kelxml get: prints the text or attribute values of each node at PATH.
+#include "Commands.h"
+#include "Documents.h"
+
+#include <XML/CKelXML.h>
+
+#include <vector>
+
+#include <iostream>
+
+namespace kelxml {
+
+namespace {
+
+// Prints one line per visited node: its text or the requested attribute values.
+class PrintVisited : public XML::TFunctor {
+public:
+    explicit PrintVisited(std::size_t attributeCount) : m_attributeCount(attributeCount) {}
+
+    bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues,
+                    void*) override {
+        ++m_visited;
+        if (m_attributeCount == 0) {
+            std::cout << Escape(text) << '\n';
+        } else {
+            for (std::size_t i = 0; i < m_attributeCount; ++i)
+                std::cout << (i ? "\t" : "") << Escape(attributeValues[i]);
+            std::cout << '\n';
+        }
+        return true;
+    }
+
+    std::size_t Visited() const { return m_visited; }
+
+private:
+    std::size_t m_attributeCount;
+    std::size_t m_visited = 0;
+};
+
+} // namespace
+
+int Get(const Arguments& args) {
+    args.ExpectPositional(2, "FILE PATH");
+    const std::string& file = args.Positional()[0];
+    const std::string path = NormalisePath(args.Positional()[1]);
+    std::vector<std::string> names;
+    for (const auto& [option, value] : args.Options()) {
+        if (value.empty()) throw UsageError{"--attr needs a NAME"};
+        names.push_back(value);
+    }
+    XML::CKelXML xml;
+    if (!Open(xml, file)) return kProblem;
+    PrintVisited printer(names.size());
+    std::string rest;
+    if (xercesc::DOMNode* root = RootOf(xml, path, rest)) {
+        if (rest.empty()) {
+            // The walk visits children only; the root alone is visited here, the same way.
+            std::vector<std::string> values(names.size());
+            for (std::size_t i = 0; i < names.size(); ++i)
+                XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i]);
+            std::string text;
+            XML::CKelXML::GetValue(root, text);
+            printer(root, XML::XStr::ToLocal(root->getNodeName()), text, values.data(), nullptr);
+        } else {
+            XML::CKelXML::LoopElements(&printer, root, rest, names.empty() ? nullptr : names.data(),
+                                       static_cast<int>(names.size()), nullptr, false, false, false);
+        }
+    }
+    if (printer.Visited() == 0) {
+        ReportNothingAt(file, path);
+        return kProblem;
+    }
+    return kSuccess;
+}
+
+} // namespace kelxml

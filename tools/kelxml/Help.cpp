@@ -1,0 +1,116 @@
+#include "Help.h"
+
+namespace kelxml {
+
+const char* const kMainHelp =
+    R"(usage: kelxml COMMAND [ARGS...]
+       kelxml COMMAND --help
+       kelxml --version
+
+Checks, queries, edits and reformats XML documents with the Kel_XML library.
+
+commands:
+  check [--validate] FILE...                 load each file and list every diagnostic
+  get FILE PATH [--attr NAME]...             print the text or attributes of the nodes at PATH
+  count FILE NAME                            count the elements NAME below the root element
+  dict FILE PATH                             print the child dictionary of the node at PATH
+  set FILE PATH --attr NAME=VALUE | --add NAME=TEXT | --remove
+                                             edit the first node at PATH and save the file
+  format FILE [-o OUT] [--canonical]         pretty-print or canonicalise a document
+
+PATH names nodes from the root element down, separated by backslashes (quote them in a
+shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
+Its first name is the root element's own. Every further name but the last goes down to the
+FIRST child of that name; the last name selects the nodes at the end.
+
+Results go to standard output, diagnostics to standard error, each naming the file.
+Commands other than check report warnings and validity errors and go on; a document that
+is not well-formed or cannot be read stops them.
+Exit status: 0 success, 1 the document has problems or nothing was found, 2 usage error.
+)";
+
+const char* const kCheckHelp =
+    R"(usage: kelxml check [--validate] FILE...
+
+Loads each FILE and prints every record of its error list on standard error, one line each:
+  FILE: KIND: MESSAGE
+KIND is warning, error (a validity error), fatal (not well-formed, unreadable, missing),
+exception or missing; MESSAGE carries the position as "lig=LINE col=COLUMN". A summary line
+follows on standard output.
+
+A document that declares a grammar (a DTD or a schema) is validated against it. --validate
+validates every document, so one without a grammar is reported too.
+
+Exit status: 0 when every file loaded without a single record (warnings count), 1 otherwise,
+2 on a usage error.
+)";
+
+const char* const kGetHelp =
+    R"(usage: kelxml get FILE PATH [--attr NAME]...
+
+Walks PATH: its first name must be the root element's; every further name but the last goes
+down to the first child of that name, and each child of the last name is visited in document
+order (a PATH of one name visits the root element itself). For each visited
+node one line is printed: its whole text (all text and CDATA below it), or, with --attr, the
+values of the named attributes separated by tabs (empty when absent).
+
+PATH components are separated by backslashes or slashes; the first is the root element:
+  kelxml get examples/sample.xml 'catalog\records\record' --attr id --attr year
+  kelxml get examples/sample.xml catalog/settings/name
+
+In the printed text a backslash, tab, newline and carriage return appear as \\, \t, \n and
+\r, so every node takes exactly one line.
+
+Exit status: 0 when at least one node was visited, 1 when the document has problems or PATH
+reaches nothing, 2 on a usage error.
+)";
+
+const char* const kCountHelp =
+    R"(usage: kelxml count FILE NAME
+
+Prints how many elements called NAME stand below the root element, at any depth (the root
+element itself is not counted). NAME "*" counts every element below the root.
+
+Exit status: 0 when counted (also when the count is 0), 1 when the document has problems,
+2 on a usage error.
+)";
+
+const char* const kDictHelp =
+    R"(usage: kelxml dict FILE PATH [--all]
+
+Prints the child dictionary of the first node at PATH (see "kelxml get --help" for PATH): one
+line per distinct child name, sorted, as NAME, a tab and the text of the LAST child of that
+name (escaped as "get" does). Text, comment and CDATA children are left out unless --all is
+given; they appear as #text, #comment and #cdata-section.
+
+Exit status: 0 on success, 1 when the document has problems or PATH reaches nothing, 2 on a
+usage error.
+)";
+
+const char* const kSetHelp =
+    R"(usage: kelxml set FILE PATH ACTION...
+
+Edits the first node at PATH (see "kelxml get --help" for PATH) and saves FILE: the new text
+replaces the old file atomically, keeping its permissions, so a failure leaves it intact.
+The saved document is pretty-printed. Actions, applied in order:
+  --attr NAME=VALUE   set attribute NAME of the node (added, or replaced)
+  --add NAME=TEXT     append a child element NAME holding TEXT (NAME= adds an empty one)
+  --remove            remove the node (alone; the root element cannot be removed)
+
+Nothing is saved when any action fails.
+
+Exit status: 0 when saved, 1 when the document has problems, PATH reaches nothing or an
+action or the save fails, 2 on a usage error.
+)";
+
+const char* const kFormatHelp =
+    R"(usage: kelxml format FILE [-o OUT] [--canonical]
+
+Loads FILE and writes it again, pretty-printed, or in canonical form with --canonical: to
+standard output, or to OUT with -o (replaced atomically; OUT may be FILE itself).
+
+Exit status: 0 on success, 1 when the document has problems or cannot be written, 2 on a
+usage error.
+)";
+
+} // namespace kelxml
