@@ -2,8 +2,11 @@
 
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/DtdBudget.h"
+#include "XML/internal/LocalResource.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/SchemaBudget.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
@@ -16,13 +19,17 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLURL.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
+
+#include <sys/stat.h>
 
 using namespace xercesc;
 using namespace XML::internal;
@@ -40,6 +47,47 @@ struct ReleaseDeleter {
 };
 template <class T>
 using Released = std::unique_ptr<T, ReleaseDeleter>;
+
+// Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
+// documents as the parser asks for them. Throws a SAXException naming a refusal.
+template <class Parse>
+void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits,
+                 const internal::DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
+    if (!dtd.refusal.empty()) throw SAXException(dtd.refusal.c_str());
+    static_cast<BoundedDOMParser&>(parser).SetLimits(limits, documentBytes + dtd.bytesRead);
+    internal::SchemaBudget schemas(limits);
+    handler.SetGrammarReader([&schemas](const XMLResourceIdentifier& resource) { return schemas.Read(resource); });
+    struct Unhook {
+        HandlerError& handler;
+        ~Unhook() { handler.SetGrammarReader(nullptr); }
+    } unhook{handler};
+    parse();
+}
+
+// The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
+// regular tells whether it can be read twice (a pipe cannot).
+std::size_t FileSize(const char* name, bool& regular) {
+    struct stat info {};
+    std::string path = name;
+    XMLURL url(XMLPlatformUtils::fgMemoryManager);
+    if (::stat(path.c_str(), &info) != 0 && XMLURL::parse(XStr(name).unicodeForm(), url) &&
+        url.getProtocol() == XMLURL::File)
+        path = XStr::ToLocal(url.getPath());
+    regular = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return regular ? static_cast<std::size_t>(info.st_size) : 0;
+}
+
+// Judges the DTD of the file named id, reading only as much of it as its DOCTYPE needs.
+internal::DtdVerdict JudgeFileDtd(const XMLCh* id, const sLimits& limits) {
+    internal::DtdVerdict verdict;
+    for (std::size_t want = std::size_t{64} << 10;; want *= 8) {
+        internal::LocalResource head;
+        if (!internal::ReadLocal(nullptr, id, want, head)) return {};  // the parser reports it
+        const bool whole = head.bytes.size() <= want;
+        verdict = internal::JudgeDtd(head.bytes, whole, id, limits);
+        if (!verdict.needMore || whole) return verdict;
+    }
+}
 
 } // namespace
 
@@ -72,7 +120,8 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
       m_pErrors(std::move(other.m_pErrors)),
       m_pDocument(std::exchange(other.m_pDocument, nullptr)),
       m_pCreatedDocument(std::move(other.m_pCreatedDocument)),
-      m_pSecurityManager(std::move(other.m_pSecurityManager)) {}
+      m_pSecurityManager(std::move(other.m_pSecurityManager)),
+      m_limits(other.m_limits) {}
 
 CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
     if (this != &other) {
@@ -83,6 +132,7 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         m_pCreatedDocument = std::move(other.m_pCreatedDocument);
         // The moved parser keeps pointing at this security manager: it moves along.
         m_pSecurityManager = std::move(other.m_pSecurityManager);
+        m_limits = other.m_limits;
     }
     return *this;
 }
@@ -152,6 +202,7 @@ void CKelXML::InitializeParser(bool bValidate) {
         parser->setSecurityManager(m_pSecurityManager.get());
         m_pParser = std::move(parser);
     }
+    m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
     m_pParser->setValidationScheme(bValidate ? AbstractDOMParser::Val_Always : AbstractDOMParser::Val_Auto);
     m_pParser->setErrorHandler(handler.get());
     // The handler also resolves external entities, DTDs and schemas: it opens local files
@@ -184,9 +235,15 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         Record(E_MISSING, msg::kNoFileName);
         return false;
     }
-    return LoadWith(bValidate, [file](XercesDOMParser& parser) {
-        HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
-        parser.parse(file);
+    return LoadWith(bValidate, [this, file](XercesDOMParser& parser) {
+        const XStr id(file);
+        HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
+        bool regular = false;
+        const std::size_t size = FileSize(file, regular);
+        // A pipe or device is read once, by the parser: its DTD is bounded while it is read only.
+        const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), m_limits) : internal::DtdVerdict{};
+        ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
+                    [&parser, file] { parser.parse(file); });
     });
 }
 
@@ -196,12 +253,33 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
         Record(E_MISSING, msg::kNoBuffer);
         return false;
     }
-    return LoadWith(false, [buffer, size](XercesDOMParser& parser) {
+    return LoadWith(false, [this, buffer, size](XercesDOMParser& parser) {
         const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
                                        XMLPlatformUtils::fgMemoryManager);
-        parser.parse(source);
+        const std::string bytes(static_cast<const char*>(buffer), size);
+        const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), m_limits);
+        ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
+                    [&parser, &source] { parser.parse(source); });
     });
 }
+
+// --- Limits ----------------------------------------------------------------------------
+
+sLimits sLimits::Huge() {
+    sLimits huge;
+    huge.maxDepth = 10000;  // the schema reader and the serializer recurse per level
+    huge.maxNamespacesInScope = 100000;
+    huge.maxAttributeCost = 1000000000000;
+    huge.maxEntityExpansions = 10000000;
+    huge.maxExpandedCharacters = 1000000000;
+    huge.maxEntityDepth = 1024;
+    huge.maxContentModelParticles = 200000;
+    huge.maxDerivationDepth = 10000;
+    huge.maxAmbiguousParticles = 24;
+    return huge;
+}
+
+void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 
 // --- Creating and saving ---------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,38 @@ class SecurityManager;
 XERCES_CPP_NAMESPACE_END
 
 namespace XML {
+
+// What one Load may cost. Past any bound the load is refused: false, one kind-3 record naming
+// the bound, no document. The defaults let every valid document of the XML conformance suite
+// load; sLimits::Huge() raises each bound a hundredfold or more, for trusted documents only.
+struct sLimits {
+    // Elements nested in a document (also in every schema document it names).
+    std::size_t maxDepth = 1000;
+    // Namespace declarations in scope at one element.
+    std::size_t maxNamespacesInScope = 1000;
+    // Attribute comparisons made while building elements: an element of n attributes costs
+    // n*(n-1)/2, and each attribute read gives back 32. Bounds the width of elements (about
+    // 14,000 attributes on one) without limiting ordinary documents.
+    std::size_t maxAttributeCost = 100000000;
+    // Entity references expanded in one load.
+    std::size_t maxEntityExpansions = 50000;
+    // Characters that entity expansion may produce in one load: in content, attribute values,
+    // attribute defaults, and in the values of entities and parameter entities (internal and
+    // external DTD subsets), counted as the parser would build them.
+    std::size_t maxExpandedCharacters = 10000000;
+    // Entities referenced inside entities, counted from a reference in the document.
+    std::size_t maxEntityDepth = 64;
+    // Particles of one content model once occurrence bounds are unrolled (DTD and schema).
+    std::size_t maxContentModelParticles = 2000;
+    // Type derivations (extension, restriction, list) chained from one schema type.
+    std::size_t maxDerivationDepth = 256;
+    // Particles of a DTD content model that is not deterministic (its automaton is exponential).
+    std::size_t maxAmbiguousParticles = 16;
+
+    // Bounds for trusted documents: every one at least a hundred times the default (the
+    // ambiguous-model bound, exponential, 24).
+    static sLimits Huge();
+};
 
 // Ownership, in short:
 // - The object owns its parser, its error list and its current document, whether that
@@ -75,6 +108,12 @@ public:
     template <class Size,
               std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
     bool Load(const char* buffer, Size size) = delete;
+
+    // --- Limits --------------------------------------------------------------------------
+    // The bounds every later Load of this object applies (sLimits above); the defaults hold for
+    // any new object. Raise them only for documents and grammars you trust. Moves carry them.
+    void SetLimits(const sLimits& limits);
+    const sLimits& GetLimits() const { return m_limits; }
 
     // --- Creating and saving -----------------------------------------------------------
     // Replaces the current document by a new one holding only an empty root element of that
@@ -244,6 +283,7 @@ private:
     std::unique_ptr<xercesc::DOMDocument, DocumentReleaser> m_pCreatedDocument;
     // Limits entity expansion in every parser this object makes; outlives them.
     std::unique_ptr<xercesc::SecurityManager> m_pSecurityManager;
+    sLimits m_limits;
 };
 
 } // namespace XML

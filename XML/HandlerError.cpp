@@ -1,14 +1,13 @@
 #include "XML/HandlerError.h"
 
 #include "XML/XStr.h"
+#include "XML/internal/LocalResource.h"
 
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
-#include <xercesc/util/XMLURL.hpp>
-#include <xercesc/util/XMLUni.hpp>
 
 #include <cstdint>
 #include <sstream>
@@ -20,19 +19,8 @@ namespace XML {
 
 HandlerError::~HandlerError() = default;
 
-// The parser opens a relative result, or one it cannot read as a URL, as a local path, and a
-// file: URL on this host from disk; every other absolute URL goes to its network accessor.
-// Only the local forms pass.
 void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
-    if (!systemId) return;
-    XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    if (!url.setURL(base, systemId, url) || url.isRelative()) return;
-    const XMLCh* const host = url.getHost();
-    if (url.getProtocol() == XMLURL::File &&
-        (!host || !*host || XMLString::compareIStringASCII(host, XMLUni::fgLocalHostString) == 0))
-        return;
-    const std::string target = XStr::ToLocal(url.getURLText());
-    throw SAXException(("network access refused: '" + target + "' (this library opens local files only)").c_str());
+    internal::RefuseNetwork(base, systemId);
 }
 
 void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
@@ -44,7 +32,9 @@ void HandlerError::fatalError(const SAXParseException& exc) { ReportParseError(e
 void HandlerError::resetErrors() { ResetError(); }
 
 InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
-    if (resource) RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
+    if (!resource) return nullptr;
+    RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
+    if (m_grammarReader) return m_grammarReader(*resource);
     // Null: the parser resolves the local file exactly as it would without a resolver.
     return nullptr;
 }

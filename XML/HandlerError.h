@@ -9,6 +9,8 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
 
+#include <functional>
+
 namespace XML {
 
 class HandlerError : public xercesc::HandlerBase, public xercesc::XMLEntityResolver, public CError {
@@ -28,6 +30,10 @@ public:
     // this host) is left to the parser's own resolution, unchanged. Anything else would reach
     // the network: it throws a SAXException naming the URL, which ends the parse.
     xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
+    // While set, schema documents are read through reader first: it returns the source the
+    // parser reads (or null to let the parser read it), or throws to refuse it.
+    using GrammarReader = std::function<xercesc::InputSource*(const xercesc::XMLResourceIdentifier&)>;
+    void SetGrammarReader(GrammarReader reader) { m_grammarReader = std::move(reader); }
     // Only the resolver above is installed; the SAX one keeps HandlerBase's behaviour.
     using xercesc::HandlerBase::resolveEntity;
 
@@ -37,6 +43,7 @@ public:
     static void RefuseNetwork(const XMLCh* base, const XMLCh* systemId);
 
 private:
+    GrammarReader m_grammarReader;
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
 };
 

@@ -2,6 +2,7 @@
 
 #include "XML/XStr.h"
 
+#include <xercesc/framework/XMLAttDefList.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -9,6 +10,7 @@
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/common/ContentSpecNode.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -22,7 +24,7 @@ namespace XML {
 namespace {
 
 // Why the validator must not compile this element's content model, or empty when it may.
-std::string ContentModelRefusal(const DTDElementDecl& decl) {
+std::string ContentModelRefusal(const DTDElementDecl& decl, const sLimits& limits) {
     if (decl.getModelType() != DTDElementDecl::Children || !decl.getContentSpec()) return {};
     const auto refuse = [&decl](const std::string& why) {
         return "the content model of element '" + XStr::ToLocal(decl.getFullName()) + "' " + why;
@@ -33,10 +35,10 @@ std::string ContentModelRefusal(const DTDElementDecl& decl) {
     while (!pending.empty()) {
         const auto [node, depth] = pending.back();
         pending.pop_back();
-        if (depth > BoundedDOMParser::kMaxDepth)
-            return refuse("is nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels");
-        if (nodes.size() == BoundedDOMParser::kMaxContentNodes)
-            return refuse("has more than " + std::to_string(BoundedDOMParser::kMaxContentNodes) + " parts");
+        if (depth > limits.maxDepth)
+            return refuse("is nested deeper than " + std::to_string(limits.maxDepth) + " levels");
+        if (nodes.size() == limits.maxContentModelParticles)
+            return refuse("has more than " + std::to_string(limits.maxContentModelParticles) + " parts");
         switch (node->getType()) {
         case ContentSpecNode::Leaf:
         case ContentSpecNode::ZeroOrOne:
@@ -67,7 +69,7 @@ std::string ContentModelRefusal(const DTDElementDecl& decl) {
         nameOf.push_back(names.emplace(name, names.size()).first->second);
     }
     const std::size_t count = nameOf.size();
-    if (count <= BoundedDOMParser::kMaxAmbiguousParticles) return {};
+    if (count <= limits.maxAmbiguousParticles) return {};
 
     // Glushkov sets, children before parents: the model is deterministic when no first set and
     // no follow set holds two positions of the same name.
@@ -142,18 +144,71 @@ std::string ContentModelRefusal(const DTDElementDecl& decl) {
     for (std::size_t p = 0; ok && p < count; ++p) ok = deterministic(follow[p]);
     if (ok) return {};
     return refuse("is not deterministic and has more than " +
-                  std::to_string(BoundedDOMParser::kMaxAmbiguousParticles) + " particles");
+                  std::to_string(limits.maxAmbiguousParticles) + " particles");
 }
 
 } // namespace
 
 void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
-    const std::string refusal = ContentModelRefusal(decl);
+    const std::string refusal = ContentModelRefusal(decl, m_limits);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
     XercesDOMParser::elementDecl(decl, isIgnored);
 }
 
+void BoundedDOMParser::SetLimits(const sLimits& limits, std::size_t inputBytes) {
+    m_limits = limits;
+    m_inputBytes = inputBytes;
+}
+
+void BoundedDOMParser::Deliver(std::size_t characters) {
+    m_delivered += characters;
+    if (m_delivered - std::min(m_delivered, m_inputBytes) > m_limits.maxExpandedCharacters)
+        throw SAXException(("entity expansion and attribute defaults produced more than " +
+                            std::to_string(m_limits.maxExpandedCharacters) + " characters")
+                               .c_str());
+}
+
+// The DOM compares each attribute it adds with every one before it: n attributes cost
+// n*(n-1)/2, and each attribute seen gives back 32, so elements of up to 64 attributes are free.
+void BoundedDOMParser::ChargeAttributes(std::size_t count, const char* what) {
+    m_attributeCost += count * (count - (count > 0)) / 2;
+    m_attributes += count;
+    if (m_attributeCost > m_attributes * 32 + m_limits.maxAttributeCost)
+        throw SAXException((std::string(what) + " with " + std::to_string(count) +
+                            " attributes: past the attribute cost bound of " +
+                            std::to_string(m_limits.maxAttributeCost) + " comparisons")
+                               .c_str());
+}
+
+void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
+    // Each attribute list of an element makes every default attribute of that element again.
+    std::size_t defaults = 0;
+    if (elemDecl.hasAttDefs()) {
+        const XMLAttDefList& list = elemDecl.getAttDefList();
+        const XMLSize_t count = list.getAttDefCount();
+        for (XMLSize_t i = 0; i < count; ++i)
+            if (const XMLCh* value = list.getAttDef(i).getValue()) defaults += XMLString::stringLen(value) + 1;
+        ChargeAttributes(count, ("the attribute list of element '" + XStr::ToLocal(elemDecl.getFullName()) + "'").c_str());
+    }
+    Deliver(defaults);
+    XercesDOMParser::endAttList(elemDecl);
+}
+
+void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
+    Deliver(length);
+    XercesDOMParser::docCharacters(chars, length, cdataSection);
+}
+
+void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
+                                           const bool cdataSection) {
+    Deliver(length);
+    XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+}
+
 void BoundedDOMParser::startDocument() {
+    m_delivered = 0;
+    m_attributeCost = 0;
+    m_attributes = 0;
     m_depth = 0;
     m_declared.clear();
     m_inScope = 0;
@@ -163,21 +218,23 @@ void BoundedDOMParser::startDocument() {
 void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                                     const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                     const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
-    if (m_depth >= kMaxDepth)
-        throw SAXException(("elements nested deeper than " + std::to_string(kMaxDepth) + " levels").c_str());
-    if (attrCount > kMaxAttributes)
-        throw SAXException(("an element with more than " + std::to_string(kMaxAttributes) + " attributes").c_str());
+    if (m_depth >= m_limits.maxDepth)
+        throw SAXException(("elements nested deeper than " + std::to_string(m_limits.maxDepth) + " levels").c_str());
+    ChargeAttributes(attrCount, "an element");
     std::size_t declared = 0;
+    std::size_t characters = 0;
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attr = attrList.elementAt(i);
+        characters += XMLString::stringLen(attr->getValue());
         const XMLCh* const prefix = attr->getPrefix();
         if (XMLString::equals(prefix, XMLUni::fgXMLNSString) ||
             ((!prefix || !*prefix) && XMLString::equals(attr->getName(), XMLUni::fgXMLNSString)))
             ++declared;
     }
-    if (m_inScope + declared > kMaxNamespacesInScope)
-        throw SAXException(("more than " + std::to_string(kMaxNamespacesInScope) + " namespace declarations in scope")
-                               .c_str());
+    Deliver(characters);
+    if (m_inScope + declared > m_limits.maxNamespacesInScope)
+        throw SAXException(
+            ("more than " + std::to_string(m_limits.maxNamespacesInScope) + " namespace declarations in scope").c_str());
     // The base class ends an empty element itself, through endElement below.
     ++m_depth;
     m_declared.push_back(declared);

@@ -3,6 +3,8 @@
 #ifndef KELXML_BOUNDEDDOMPARSER_H
 #define KELXML_BOUNDEDDOMPARSER_H
 
+#include "XML/CKelXML.h"
+
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
 #include <cstddef>
@@ -15,25 +17,32 @@ namespace XML {
 // - open elements: each namespace prefix is resolved by walking the whole stack of open
 //   elements (300,000 levels, 2 MB: minutes);
 // - attributes of one element: the DOM checks each new attribute against all the earlier ones
-//   (100,000 attributes, 1.3 MB: 70 s);
+//   (100,000 attributes, 1.3 MB: 70 s), and each attribute list declared again for an element
+//   makes its default attributes anew (4000 declarations of one attribute each: 229 s). Both
+//   are charged, as comparisons, to the attribute cost;
 // - namespace declarations in scope: each prefix lookup also reads every one of them.
 // DTD element declarations are checked as they are read, before the validator compiles them:
 // it recurses once per level of a content model (100,000 levels overflowed the stack), and the
 // automaton it builds can grow exponentially with a model that is not deterministic (a
 // 150-byte model of 43 particles: 5 s and 380 MB; each particle more doubles it). A model
-// deeper than kMaxDepth, larger than kMaxContentNodes, or not deterministic with more than
+// deeper than maxDepth, larger than maxContentModelParticles, or not deterministic with more than
 // kMaxAmbiguousParticles particles (XML 1.0 requires deterministic models for compatibility
 // anyway) is refused.
-// Past a bound the parse ends with a SAXException naming it.
+// Characters handed to the document (text, attribute values, attribute defaults) are counted:
+// beyond the input's own size plus sLimits::maxExpandedCharacters, they can only come from
+// entity expansion or defaults, and the parse ends.
+// The bounds come from the sLimits given; past one the parse ends with a SAXException naming it.
 class BoundedDOMParser : public xercesc::XercesDOMParser {
 public:
+    // The depth Save accepts (the serializer recurses once per level).
     static constexpr std::size_t kMaxDepth = 1000;
-    static constexpr std::size_t kMaxAttributes = 1000;
-    static constexpr std::size_t kMaxNamespacesInScope = 1000;
-    static constexpr std::size_t kMaxContentNodes = 2000;
-    static constexpr std::size_t kMaxAmbiguousParticles = 16;
 
     using xercesc::XercesDOMParser::XercesDOMParser;
+
+    // The bounds of the next parses, and the bytes they read (document and grammar files) for
+    // the character count.
+    void SetLimits(const sLimits& limits, std::size_t inputBytes);
+    const sLimits& GetLimits() const { return m_limits; }
 
     void startDocument() override;
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
@@ -42,8 +51,19 @@ public:
     void endElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                     const XMLCh* const elemPrefix) override;
     void elementDecl(const xercesc::DTDElementDecl& decl, const bool isIgnored) override;
+    void endAttList(const xercesc::DTDElementDecl& elemDecl) override;
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
+    void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
 
 private:
+    void Deliver(std::size_t characters);
+    void ChargeAttributes(std::size_t count, const char* what);
+
+    sLimits m_limits;
+    std::size_t m_inputBytes = 0;
+    std::size_t m_delivered = 0;
+    std::size_t m_attributeCost = 0;
+    std::size_t m_attributes = 0;
     std::size_t m_depth = 0;
     // Namespace declarations made by each open element, and their sum.
     std::vector<std::size_t> m_declared;

@@ -1,0 +1,513 @@
+#include "XML/internal/DtdBudget.h"
+
+#include "XML/XStr.h"
+#include "XML/internal/LocalResource.h"
+
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace XML::internal {
+
+namespace {
+
+using Count = std::uint64_t;
+
+Count Sum(Count a, Count b) { return a > std::numeric_limits<Count>::max() - b ? std::numeric_limits<Count>::max() : a + b; }
+
+// Ends the judgement: the document is refused, or more of it is needed.
+struct Refused {
+    std::string why;
+};
+struct NeedMore {};
+
+// The largest DTD file read: beyond it, what is left is not judged (the parser reads it all).
+constexpr std::size_t kMaxDtdFile = std::size_t{256} << 20;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsNameChar(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x80 || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || c == '_' ||
+           c == ':' || c == '.' || c == '-';
+}
+bool At(const std::string& t, std::size_t i, const char* s) { return t.compare(i, std::strlen(s), s) == 0; }
+
+void SkipSpace(const std::string& t, std::size_t& i) {
+    while (i < t.size() && IsSpace(t[i])) ++i;
+}
+std::string Name(const std::string& t, std::size_t& i) {
+    const std::size_t start = i;
+    while (i < t.size() && IsNameChar(t[i])) ++i;
+    return t.substr(start, i - start);
+}
+// Moves i past the next end (or to the end of t); false when end is missing.
+bool SkipPast(const std::string& t, std::size_t& i, const char* end) {
+    const std::size_t at = t.find(end, i);
+    i = at == std::string::npos ? t.size() : at + std::strlen(end);
+    return at != std::string::npos;
+}
+// The quoted literal at i (i then past it); false, i at the end, when it is not closed.
+bool Literal(const std::string& t, std::size_t& i, std::string& value) {
+    if (i >= t.size() || (t[i] != '"' && t[i] != '\'')) return false;
+    const std::size_t end = t.find(t[i], i + 1);
+    if (end == std::string::npos) {
+        i = t.size();
+        return false;
+    }
+    value = t.substr(i + 1, end - i - 1);
+    i = end + 1;
+    return true;
+}
+// Where the content of an external entity starts, after a byte-order mark and text declaration.
+std::size_t ContentStart(const std::string& t) {
+    std::size_t i = At(t, 0, "\xEF\xBB\xBF") ? 3 : 0;
+    if (At(t, i, "<?xml") && i + 5 < t.size() && IsSpace(t[i + 5])) SkipPast(t, i, "?>");
+    return i;
+}
+void AppendUtf8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | ((code >> 18) & 0x07));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+struct Entity {
+    std::string text;          // replacement text, once known
+    std::u16string base;       // where the declaration was read: external ids are found from there
+    std::u16string systemId;   // external entities: the system literal, then the resolved id
+    bool external = false;
+    bool unparsed = false;
+    bool known = false;        // text holds the replacement text
+    // General entities: the characters a reference produces and the levels of references it
+    // opens, memoised once every entity it names is declared.
+    int state = 0;  // 0 unknown, 1 being computed, 2 final
+    Count output = 0;
+    std::size_t height = 0;
+};
+
+enum class Until { End, Bracket, SectionEnd };
+
+class Judge {
+public:
+    Judge(const sLimits& limits, std::size_t inputBytes)
+        : m_limits(limits), m_maxWork(Sum(limits.maxExpandedCharacters, inputBytes)) {}
+
+    void Document(const std::string& document, bool whole, const XMLCh* base, DtdVerdict& verdict);
+
+private:
+    [[noreturn]] void Refuse(const std::string& why) { throw Refused{why}; }
+    std::string Figure(Count n) const { return std::to_string(n); }
+    void Spend(Count n) {
+        m_work = Sum(m_work, n);
+        if (m_work > m_maxWork)
+            Refuse("the DTD expands to more than " + Figure(m_limits.maxExpandedCharacters) + " characters");
+    }
+    void Deeper(std::size_t depth) {
+        if (depth > m_limits.maxEntityDepth)
+            Refuse("entities nested deeper than " + Figure(m_limits.maxEntityDepth) + " levels");
+    }
+
+    const std::string& Text(Entity& entity);
+    void Decls(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth, Until until);
+    void Conditional(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth);
+    void Markup(const std::string& t, std::size_t& i, std::size_t depth, bool attlist, bool toEnd);
+    void EntityDecl(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth);
+    void Splice(const std::string& name, std::size_t depth, bool inMarkup, bool attlist);
+    std::string Build(const std::string& literal, const std::string& entityName, std::size_t depth);
+    Count Output(Entity& entity, std::size_t depth, bool& complete);
+    Count LiteralOutput(const std::string& text, std::size_t depth, bool& complete, std::size_t& below);
+
+    const sLimits& m_limits;
+    const Count m_maxWork;
+    Count m_work = 0;
+    Count m_defaults = 0;
+    std::size_t m_bytesRead = 0;
+    std::map<std::string, Entity> m_general, m_param;
+};
+
+const std::string& Judge::Text(Entity& entity) {
+    if (entity.known) return entity.text;
+    entity.known = true;
+    LocalResource resource;
+    if (!ReadLocal(reinterpret_cast<const XMLCh*>(entity.base.c_str()),
+                   reinterpret_cast<const XMLCh*>(entity.systemId.c_str()),
+                   static_cast<std::size_t>(std::min<Count>(m_maxWork, kMaxDtdFile)), resource))
+        return entity.text;  // unreadable: the parser reports it
+    m_bytesRead += resource.bytes.size();
+    const std::string text = AsUtf8(resource.bytes);
+    entity.text = text.substr(ContentStart(text));
+    entity.systemId = resource.systemId;
+    return entity.text;
+}
+
+void Judge::Document(const std::string& document, bool whole, const XMLCh* base, DtdVerdict& verdict) {
+    const std::string t = AsUtf8(document);
+    const auto more = [whole] {
+        if (!whole) throw NeedMore{};
+    };
+    std::size_t i = At(t, 0, "\xEF\xBB\xBF") ? 3 : 0;
+    for (;;) {
+        SkipSpace(t, i);
+        if (At(t, i, "<?")) {
+            if (!SkipPast(t, i, "?>")) more();
+        } else if (At(t, i, "<!--")) {
+            if (!SkipPast(t, i, "-->")) more();
+        } else if (At(t, i, "<!DOCTYPE")) {
+            break;
+        } else {
+            if (i + 9 > t.size()) more();
+            return;  // no document type declaration
+        }
+    }
+    i += 9;
+    SkipSpace(t, i);
+    Name(t, i);
+    SkipSpace(t, i);
+    std::string systemLiteral, publicLiteral;
+    bool external = false;
+    if (At(t, i, "SYSTEM")) {
+        i += 6;
+        SkipSpace(t, i);
+        external = Literal(t, i, systemLiteral);
+    } else if (At(t, i, "PUBLIC")) {
+        i += 6;
+        SkipSpace(t, i);
+        Literal(t, i, publicLiteral);
+        SkipSpace(t, i);
+        external = Literal(t, i, systemLiteral);
+    }
+    SkipSpace(t, i);
+    const std::u16string documentBase = base ? reinterpret_cast<const char16_t*>(base) : u"";
+    if (i < t.size() && t[i] == '[') {
+        ++i;
+        Decls(t, i, documentBase, 0, Until::Bracket);
+    }
+    if (t.find('>', i) == std::string::npos) more();
+    if (external) {
+        // The internal subset comes first and its declarations win, as in the parser.
+        LocalResource resource;
+        const XStr id(systemLiteral.c_str());
+        if (ReadLocal(base, id.unicodeForm(), kMaxDtdFile, resource)) {
+            m_bytesRead += resource.bytes.size();
+            const std::string dtd = AsUtf8(resource.bytes);
+            std::size_t j = ContentStart(dtd);
+            Decls(dtd, j, resource.systemId, 0, Until::End);
+        }
+    }
+    for (auto& [name, entity] : m_general) {
+        bool complete = true;
+        if (Output(entity, 1, complete) > m_limits.maxExpandedCharacters)
+            Refuse("the entity '" + name + "' expands to more than " + Figure(m_limits.maxExpandedCharacters) +
+                   " characters");
+    }
+    verdict.bytesRead = m_bytesRead;
+}
+
+void Judge::Decls(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth, Until until) {
+    while (i < t.size()) {
+        const char c = t[i];
+        if (IsSpace(c)) {
+            ++i;
+        } else if (until == Until::Bracket && c == ']') {
+            return;
+        } else if (until == Until::SectionEnd && At(t, i, "]]>")) {
+            i += 3;
+            return;
+        } else if (At(t, i, "<!--")) {
+            SkipPast(t, i, "-->");
+        } else if (At(t, i, "<?")) {
+            SkipPast(t, i, "?>");
+        } else if (At(t, i, "<![")) {
+            i += 3;
+            Conditional(t, i, base, depth);
+        } else if (At(t, i, "<!ENTITY")) {
+            i += 8;
+            EntityDecl(t, i, base, depth);
+        } else if (At(t, i, "<!")) {
+            const bool attlist = At(t, i, "<!ATTLIST");
+            i += 2;
+            Markup(t, i, depth, attlist, false);
+        } else if (c == '%' && i + 1 < t.size() && IsNameChar(t[i + 1])) {
+            ++i;
+            const std::string name = Name(t, i);
+            if (i < t.size() && t[i] == ';') {
+                ++i;
+                Splice(name, depth, false, false);
+            }
+        } else {
+            ++i;  // not well-formed: the parser reports it
+        }
+    }
+}
+
+void Judge::Conditional(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth) {
+    SkipSpace(t, i);
+    std::string keyword;
+    if (i < t.size() && t[i] == '%') {
+        ++i;
+        const std::string name = Name(t, i);
+        if (i < t.size() && t[i] == ';') ++i;
+        const auto found = m_param.find(name);
+        if (found != m_param.end()) {
+            const std::string& text = Text(found->second);
+            std::size_t j = 0;
+            SkipSpace(text, j);
+            keyword = Name(text, j);
+        }
+    } else {
+        keyword = Name(t, i);
+    }
+    SkipSpace(t, i);
+    if (i < t.size() && t[i] == '[') ++i;
+    if (keyword == "INCLUDE") {
+        Decls(t, i, base, depth, Until::SectionEnd);
+        return;
+    }
+    // IGNORE (or not well-formed): skip to the matching end, nested sections included.
+    for (std::size_t open = 1; open > 0 && i < t.size();) {
+        if (At(t, i, "<![")) {
+            ++open;
+            i += 3;
+        } else if (At(t, i, "]]>")) {
+            --open;
+            i += 3;
+        } else {
+            ++i;
+        }
+    }
+}
+
+void Judge::Markup(const std::string& t, std::size_t& i, std::size_t depth, bool attlist, bool toEnd) {
+    while (i < t.size()) {
+        const char c = t[i];
+        if (c == '>' && !toEnd) {
+            ++i;
+            return;
+        }
+        if (c == '"' || c == '\'') {
+            std::string value;
+            if (!Literal(t, i, value)) return;
+            if (attlist) {
+                // Attribute defaults are expanded once, as they are declared.
+                bool complete = true;
+                std::size_t below = 0;
+                m_defaults = Sum(m_defaults, LiteralOutput(value, 0, complete, below));
+                if (m_defaults > m_limits.maxExpandedCharacters)
+                    Refuse("attribute defaults expand to more than " + Figure(m_limits.maxExpandedCharacters) +
+                           " characters");
+            }
+        } else if (c == '%' && i + 1 < t.size() && IsNameChar(t[i + 1])) {
+            ++i;
+            const std::string name = Name(t, i);
+            if (i < t.size() && t[i] == ';') {
+                ++i;
+                Splice(name, depth, true, attlist);
+            }
+        } else {
+            ++i;
+        }
+    }
+}
+
+void Judge::Splice(const std::string& name, std::size_t depth, bool inMarkup, bool attlist) {
+    const auto found = m_param.find(name);
+    if (found == m_param.end()) return;
+    Entity& entity = found->second;
+    if (entity.state == 1) return;  // a recursive reference: the parser reports it
+    Deeper(depth + 1);
+    const std::string& text = Text(entity);
+    Spend(text.size());
+    entity.state = 1;
+    std::size_t j = 0;
+    if (inMarkup)
+        Markup(text, j, depth + 1, attlist, true);
+    else
+        Decls(text, j, entity.external ? entity.systemId : entity.base, depth + 1, Until::End);
+    entity.state = 0;
+}
+
+void Judge::EntityDecl(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth) {
+    SkipSpace(t, i);
+    bool parameter = false;
+    if (i + 1 < t.size() && t[i] == '%' && IsSpace(t[i + 1])) {
+        parameter = true;
+        ++i;
+        SkipSpace(t, i);
+    }
+    std::string name;
+    if (i < t.size() && t[i] == '%') {  // the name given by a parameter entity
+        ++i;
+        const std::string from = Name(t, i);
+        if (i < t.size() && t[i] == ';') ++i;
+        const auto found = m_param.find(from);
+        if (found != m_param.end()) {
+            const std::string& text = Text(found->second);
+            std::size_t j = 0;
+            SkipSpace(text, j);
+            name = Name(text, j);
+        }
+    } else {
+        name = Name(t, i);
+    }
+    SkipSpace(t, i);
+    Entity entity;
+    entity.base = base;
+    std::string literal;
+    if (Literal(t, i, literal)) {
+        entity.text = Build(literal, name, depth);
+        entity.known = true;
+    } else if (At(t, i, "SYSTEM") || At(t, i, "PUBLIC")) {
+        const bool isPublic = At(t, i, "PUBLIC");
+        i += 6;
+        SkipSpace(t, i);
+        if (isPublic) {
+            Literal(t, i, literal);
+            SkipSpace(t, i);
+        }
+        if (Literal(t, i, literal)) {
+            const XStr id(literal.c_str());
+            entity.systemId = reinterpret_cast<const char16_t*>(id.unicodeForm());
+            entity.external = true;
+        }
+        SkipSpace(t, i);
+        entity.unparsed = At(t, i, "NDATA");
+    }
+    Markup(t, i, depth, false, false);
+    if (name.empty() || (!entity.known && !entity.external)) return;
+    (parameter ? m_param : m_general).emplace(name, std::move(entity));  // the first declaration wins
+}
+
+// A literal entity value as the parser stores it: parameter-entity references and character
+// references replaced, general-entity references kept.
+std::string Judge::Build(const std::string& literal, const std::string& entityName, std::size_t depth) {
+    std::string out;
+    const auto append = [&](const std::string& text) {
+        Spend(text.size());
+        out += text;
+        if (out.size() > m_limits.maxExpandedCharacters)
+            Refuse("the entity '" + entityName + "' expands to more than " +
+                   Figure(m_limits.maxExpandedCharacters) + " characters");
+    };
+    std::size_t plain = 0;  // start of the text not yet appended
+    for (std::size_t i = 0; i < literal.size();) {
+        const char c = literal[i];
+        if (c == '%' && i + 1 < literal.size() && IsNameChar(literal[i + 1])) {
+            append(literal.substr(plain, i - plain));
+            ++i;
+            const std::string name = Name(literal, i);
+            if (i < literal.size() && literal[i] == ';') ++i;
+            const auto found = m_param.find(name);
+            if (found != m_param.end() && found->second.state != 1) {
+                Entity& entity = found->second;
+                Deeper(depth + 1);
+                entity.state = 1;
+                const std::string inner = Build(Text(entity), entityName, depth + 1);
+                entity.state = 0;
+                append(inner);
+            }
+            plain = i;
+        } else if (c == '&' && i + 1 < literal.size() && literal[i + 1] == '#') {
+            append(literal.substr(plain, i - plain));
+            const std::size_t end = literal.find(';', i);
+            if (end == std::string::npos) {
+                plain = i;
+                break;
+            }
+            const bool hex = i + 2 < literal.size() && literal[i + 2] == 'x';
+            const std::string digits = literal.substr(i + (hex ? 3 : 2), end - i - (hex ? 3 : 2));
+            char* stop = nullptr;
+            const unsigned long code = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
+            std::string one;
+            if (!digits.empty() && stop && *stop == '\0' && code <= 0x10FFFF) AppendUtf8(one, code);
+            append(one);
+            i = end + 1;
+            plain = i;
+        } else {
+            ++i;
+        }
+    }
+    append(literal.substr(plain));
+    return out;
+}
+
+Count Judge::Output(Entity& entity, std::size_t depth, bool& complete) {
+    if (entity.unparsed || entity.state == 1) return 0;  // recursion: the parser reports it
+    if (entity.state == 2) {
+        Deeper(depth + entity.height - 1);
+        return entity.output;
+    }
+    Deeper(depth);
+    entity.state = 1;
+    bool mine = true;
+    std::size_t below = 0;
+    const Count output = LiteralOutput(Text(entity), depth, mine, below);
+    entity.state = mine ? 2 : 0;
+    entity.output = output;
+    entity.height = below + 1;
+    complete = complete && mine;
+    return output;
+}
+
+// The characters text produces with every general-entity reference in it expanded; below is
+// the most levels of references a reference in it opens.
+Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& complete, std::size_t& below) {
+    Spend(text.size());
+    Count count = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] != '&' || i + 1 >= text.size()) {
+            ++count;
+            ++i;
+            continue;
+        }
+        if (text[i + 1] == '#') {
+            SkipPast(text, i, ";");
+            ++count;
+            continue;
+        }
+        ++i;
+        const std::string name = Name(text, i);
+        if (i < text.size() && text[i] == ';') ++i;
+        const auto found = m_general.find(name);
+        if (found != m_general.end()) {
+            count = Sum(count, Output(found->second, depth + 1, complete));
+            below = std::max(below, found->second.height);
+        } else {
+            // A predefined entity, or one not declared yet.
+            complete = complete && (name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot");
+            ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+DtdVerdict JudgeDtd(const std::string& document, bool whole, const XMLCh* base, const sLimits& limits) {
+    DtdVerdict verdict;
+    try {
+        Judge judge(limits, document.size());
+        judge.Document(document, whole, base, verdict);
+    } catch (const Refused& refused) {
+        verdict.refusal = refused.why;
+    } catch (const NeedMore&) {
+        verdict.needMore = true;
+    }
+    return verdict;
+}
+
+} // namespace XML::internal

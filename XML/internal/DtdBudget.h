@@ -1,0 +1,32 @@
+// DtdBudget: judges the DTD a document names (internal subset, external subset, external
+// parameter entities) before the parser reads it. The parser builds entity values while it
+// reads declarations, before any callback could count them, and counts only expansions, not
+// what they produce; this pass computes what every entity would produce, and refuses past the
+// limits. Internal to the library.
+#ifndef KELXML_DTDBUDGET_H
+#define KELXML_DTDBUDGET_H
+
+#include "XML/CKelXML.h"
+
+#include <cstddef>
+#include <string>
+
+namespace XML::internal {
+
+struct DtdVerdict {
+    // Why the document must not be parsed; empty when it may.
+    std::string refusal;
+    // More of the document is needed to see the end of its document type declaration.
+    bool needMore = false;
+    // Bytes read from external DTD and entity files.
+    std::size_t bytesRead = 0;
+};
+
+// document: the document's bytes, whole or its beginning (whole false: needMore asks for more
+// when the DOCTYPE does not end within them). base: the document's system id, against which
+// its external subset is found, as the parser finds it.
+DtdVerdict JudgeDtd(const std::string& document, bool whole, const XMLCh* base, const sLimits& limits);
+
+} // namespace XML::internal
+
+#endif

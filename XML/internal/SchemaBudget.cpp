@@ -1,0 +1,352 @@
+#include "XML/internal/SchemaBudget.h"
+
+#include "XML/XStr.h"
+#include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/DtdBudget.h"
+#include "XML/internal/LocalResource.h"
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+using namespace xercesc;
+
+namespace XML::internal {
+
+namespace {
+
+using Count = std::uint64_t;
+constexpr Count kMax = std::numeric_limits<Count>::max();
+// The largest schema document read; a longer one is refused.
+constexpr std::size_t kMaxSchemaFile = std::size_t{64} << 20;
+// Groups nested in one pattern: the parser of regular expressions recurses once per group.
+constexpr std::size_t kMaxPatternNesting = 256;
+
+Count Sum(Count a, Count b) { return a > kMax - b ? kMax : a + b; }
+Count Product(Count a, Count b) { return a != 0 && b > kMax / a ? kMax : a * b; }
+
+// --- Patterns ---------------------------------------------------------------------------
+
+struct PatternParser {
+    const std::string& p;
+    std::size_t i = 0;
+    std::string why;
+
+    // Parses alternatives up to the closing parenthesis or the end; true when they can match
+    // the empty text.
+    bool Alternatives(std::size_t depth) {
+        bool nullable = false, branchNullable = true;
+        while (i < p.size() && p[i] != ')' && why.empty()) {
+            if (p[i] == '|') {
+                nullable = nullable || branchNullable;
+                branchNullable = true;
+                ++i;
+                continue;
+            }
+            bool atomNullable = false, group = false;
+            if (p[i] == '(') {
+                if (depth + 1 > kMaxPatternNesting) {
+                    why = "nests more than " + std::to_string(kMaxPatternNesting) + " groups";
+                    return false;
+                }
+                ++i;
+                atomNullable = Alternatives(depth + 1);
+                if (i < p.size()) ++i;
+                group = true;
+            } else if (p[i] == '[') {
+                SkipClass();
+            } else if (p[i] == '\\') {
+                i += 2;
+                if (i < p.size() && p[i] == '{' && (p[i - 1] == 'p' || p[i - 1] == 'P')) {
+                    const std::size_t end = p.find('}', i);
+                    i = end == std::string::npos ? p.size() : end + 1;
+                }
+            } else {
+                ++i;
+            }
+            Count min = 1, max = 1;
+            if (i < p.size()) Quantifier(min, max);
+            if (group && atomNullable && max > 1) {
+                why = "repeats a group that can match nothing (the matcher would recurse without end)";
+                return false;
+            }
+            branchNullable = branchNullable && (atomNullable || min == 0);
+        }
+        return nullable || branchNullable;
+    }
+    void SkipClass() {
+        std::size_t open = 0;
+        while (i < p.size()) {
+            if (p[i] == '\\') {
+                i += 2;
+                continue;
+            }
+            if (p[i] == '[') ++open;
+            if (p[i] == ']' && --open == 0) {
+                ++i;
+                return;
+            }
+            ++i;
+        }
+    }
+    void Quantifier(Count& min, Count& max) {
+        const char q = p[i];
+        if (q == '?' || q == '*' || q == '+') {
+            min = q == '+' ? 1 : 0;
+            max = q == '?' ? 1 : kMax;
+            ++i;
+        } else if (q == '{') {
+            const std::size_t end = p.find('}', i);
+            if (end == std::string::npos) return;
+            const std::string inside = p.substr(i + 1, end - i - 1);
+            const std::size_t comma = inside.find(',');
+            min = std::strtoull(inside.c_str(), nullptr, 10);
+            if (comma == std::string::npos)
+                max = min;
+            else
+                max = comma + 1 == inside.size() ? kMax : std::strtoull(inside.c_str() + comma + 1, nullptr, 10);
+            i = end + 1;
+        }
+    }
+};
+
+// --- Schema documents ---------------------------------------------------------------------
+
+const XMLCh kSchemaNamespace[] = u"http://www.w3.org/2001/XMLSchema";
+
+std::string Attribute(const DOMElement* element, const char16_t* name) {
+    return XStr::ToLocal(element->getAttribute(reinterpret_cast<const XMLCh*>(name)));
+}
+std::string LocalPart(const std::string& qname) {
+    const std::size_t colon = qname.rfind(':');
+    return colon == std::string::npos ? qname : qname.substr(colon + 1);
+}
+bool Is(const XMLCh* localName, const char16_t* name) {
+    return XMLString::equals(localName, reinterpret_cast<const XMLCh*>(name));
+}
+// An occurrence bound; huge values saturate.
+Count Occurs(const std::string& text, Count absent) {
+    if (text.empty()) return absent;
+    Count value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return absent;
+        value = Sum(Product(value, 10), static_cast<Count>(c - '0'));
+    }
+    return value;
+}
+
+} // namespace
+
+std::string PatternRefusal(const std::string& pattern) {
+    PatternParser parser{pattern, 0, {}};
+    while (parser.why.empty() && parser.i < pattern.size()) {
+        parser.Alternatives(0);
+        ++parser.i;  // an unbalanced ')': the validator reports it
+    }
+    return parser.why.empty() ? std::string() : "the pattern '" + pattern + "' " + parser.why;
+}
+
+std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
+    const std::string name = XStr::ToLocal(systemId);
+    const auto refuse = [&name](const std::string& why) { return "schema '" + name + "': " + why; };
+    const DtdVerdict dtd = JudgeDtd(bytes, true, systemId, m_limits);
+    m_bytesRead += dtd.bytesRead;
+    if (!dtd.refusal.empty()) return refuse(dtd.refusal);
+
+    // Read with the same bounds as a document; its grammar is not loaded, nothing is validated.
+    SecurityManager security;
+    security.setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
+    BoundedDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+    parser.SetLimits(m_limits, bytes.size() + dtd.bytesRead);
+    parser.setDoNamespaces(true);
+    parser.setValidationScheme(AbstractDOMParser::Val_Never);
+    parser.setLoadExternalDTD(false);
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setCreateEntityReferenceNodes(false);
+    parser.setSecurityManager(&security);
+    try {
+        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), systemId, false,
+                                       XMLPlatformUtils::fgMemoryManager);
+        parser.parse(source);
+    } catch (const SAXParseException&) {
+        return {};  // not well-formed: the validator reports it
+    } catch (const SAXException& e) {
+        return refuse(XStr::ToLocal(e.getMessage()));
+    }
+    const DOMDocument* document = parser.getDocument();
+    if (!document || !document->getDocumentElement()) return {};
+
+    // Every element of the schema namespace, with the particle its particles belong to.
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    std::vector<std::pair<const DOMElement*, std::size_t>> pending{{document->getDocumentElement(), kNone}};
+    while (!pending.empty()) {
+        const auto [element, parent] = pending.back();
+        pending.pop_back();
+        std::size_t inside = kNone;  // the particle this element's children belong to
+        const XMLCh* const local = element->getLocalName();
+        if (XMLString::equals(element->getNamespaceURI(), kSchemaNamespace) && local) {
+            const bool group = Is(local, u"sequence") || Is(local, u"choice") || Is(local, u"all");
+            const bool leaf = Is(local, u"element") || Is(local, u"any");
+            const bool ref = Is(local, u"group") && element->hasAttribute(reinterpret_cast<const XMLCh*>(u"ref"));
+            if ((group || leaf || ref) && parent != kNone) {
+                Particle particle;
+                particle.kind = leaf ? Particle::Leaf : ref ? Particle::Ref : Particle::Group;
+                particle.min = Occurs(Attribute(element, u"minOccurs"), 1);
+                const std::string max = Attribute(element, u"maxOccurs");
+                particle.unbounded = max == "unbounded";
+                particle.max = particle.unbounded ? kMax : Occurs(max, 1);
+                if (ref) particle.ref = LocalPart(Attribute(element, u"ref"));
+                m_particles.push_back(particle);
+                m_particles[parent].children.push_back(m_particles.size() - 1);
+                if (group) inside = m_particles.size() - 1;
+            } else if (Is(local, u"group") || Is(local, u"complexType")) {
+                m_particles.emplace_back();
+                inside = m_particles.size() - 1;
+                const std::string named = Attribute(element, u"name");
+                if (Is(local, u"group")) {
+                    if (!named.empty()) m_groups.emplace(named, inside);
+                } else {
+                    m_types.push_back(Type{named, inside, {}, false});
+                    m_typeByContent[inside] = m_types.size() - 1;
+                    if (!named.empty()) m_namedTypes.emplace(named, m_types.size() - 1);
+                }
+            } else if (Is(local, u"complexContent") || Is(local, u"simpleContent")) {
+                inside = parent;
+            } else if (Is(local, u"extension") || Is(local, u"restriction") || Is(local, u"list")) {
+                inside = parent;
+                const std::string base = LocalPart(Attribute(element, Is(local, u"list") ? u"itemType" : u"base"));
+                // The type this derivation belongs to: the nearest complexType or simpleType above.
+                for (const DOMNode* up = element->getParentNode(); up; up = up->getParentNode()) {
+                    const XMLCh* const name = up->getLocalName();
+                    if (!name || !(Is(name, u"complexType") || Is(name, u"simpleType"))) continue;
+                    const std::string typeName = Attribute(static_cast<const DOMElement*>(up), u"name");
+                    if (!typeName.empty() && !base.empty() && base != typeName) m_bases.emplace(typeName, base);
+                    const auto type = m_typeByContent.find(parent);
+                    if (Is(name, u"complexType") && type != m_typeByContent.end()) {
+                        m_types[type->second].base = base;
+                        m_types[type->second].extension = Is(local, u"extension");
+                    }
+                    break;
+                }
+            } else if (Is(local, u"simpleType")) {
+                inside = kNone;
+            } else if (Is(local, u"pattern")) {
+                const std::string refusal = PatternRefusal(Attribute(element, u"value"));
+                if (!refusal.empty()) return refuse(refusal);
+            }
+        }
+        for (const DOMNode* child = element->getLastChild(); child; child = child->getPreviousSibling())
+            if (child->getNodeType() == DOMNode::ELEMENT_NODE)
+                pending.emplace_back(static_cast<const DOMElement*>(child), inside);
+    }
+    const std::string refusal = Judge();
+    return refusal.empty() ? refusal : refuse(refusal);
+}
+
+std::string SchemaBudget::Judge() {
+    m_groupSizes.clear();
+    m_contentSizes.clear();
+    for (std::size_t t = 0; t < m_types.size(); ++t) {
+        if (ContentSize(t) > m_limits.maxContentModelParticles) {
+            const std::string which = m_types[t].name.empty() ? "an anonymous type" : "type '" + m_types[t].name + "'";
+            return "the content model of " + which + " has more than " +
+                   std::to_string(m_limits.maxContentModelParticles) + " particles once its occurrence bounds are unrolled";
+        }
+    }
+    // Chains are followed up to the bound only, so a long chain costs no more than the bound
+    // per type; a cycle stops at the bound too and is left to the validator.
+    for (const auto& [name, base] : m_bases) {
+        std::size_t length = 1;
+        for (auto next = m_bases.find(base); next != m_bases.end() && length <= m_limits.maxDerivationDepth;
+             next = m_bases.find(next->second)) {
+            if (next->first == name) break;
+            ++length;
+        }
+        if (length > m_limits.maxDerivationDepth)
+            return "type '" + name + "' is derived through more than " + std::to_string(m_limits.maxDerivationDepth) +
+                   " levels";
+    }
+    return {};
+}
+
+// The particles the validator makes of one: a repeated group is copied once per allowed
+// occurrence, and so is everything inside it; an element or wildcard is copied only inside a
+// repeated group (alone it is kept as one repeating particle).
+SchemaBudget::Count SchemaBudget::Size(std::size_t index, bool repeated) {
+    const Particle& particle = m_particles[index];
+    const Count copies = particle.unbounded ? std::max<Count>(particle.min, 1) : std::max(particle.min, particle.max);
+    if (particle.kind == Particle::Leaf) return repeated ? copies : 1;
+    const bool inner = repeated || copies > 1;
+    Count size = 0;
+    if (particle.kind == Particle::Ref) {
+        size = GroupSize(particle.ref, inner);
+    } else {
+        for (const std::size_t child : particle.children) size = Sum(size, Size(child, inner));
+    }
+    return Product(size, copies);
+}
+
+SchemaBudget::Count SchemaBudget::GroupSize(const std::string& name, bool repeated) {
+    const auto group = m_groups.find(name);
+    if (group == m_groups.end()) return 1;  // not read yet, or missing: the validator reports it
+    const auto key = std::make_pair(name, repeated);
+    const auto memo = m_groupSizes.find(key);
+    if (memo != m_groupSizes.end()) return memo->second == kMax ? 0 : memo->second;
+    m_groupSizes[key] = kMax;
+    const Count size = Size(group->second, repeated);
+    m_groupSizes[key] = size == kMax ? kMax - 1 : size;
+    return size;
+}
+
+SchemaBudget::Count SchemaBudget::ContentSize(std::size_t index) {
+    const auto memo = m_contentSizes.find(index);
+    if (memo != m_contentSizes.end()) return memo->second == kMax ? 0 : memo->second;
+    m_contentSizes[index] = kMax;
+    const Type& type = m_types[index];
+    Count size = Size(type.content, false);
+    if (type.extension) {
+        const auto base = m_namedTypes.find(type.base);
+        if (base != m_namedTypes.end()) size = Sum(size, ContentSize(base->second));
+    }
+    m_contentSizes[index] = size == kMax ? kMax - 1 : size;
+    return size;
+}
+
+InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
+    switch (resource.getResourceIdentifierType()) {
+    case XMLResourceIdentifier::SchemaGrammar:
+    case XMLResourceIdentifier::SchemaImport:
+    case XMLResourceIdentifier::SchemaInclude:
+    case XMLResourceIdentifier::SchemaRedefine:
+        break;
+    default:
+        return nullptr;
+    }
+    LocalResource schema;
+    if (!ReadLocal(resource.getBaseURI(), resource.getSystemId(), kMaxSchemaFile, schema)) return nullptr;
+    const XMLCh* const id = reinterpret_cast<const XMLCh*>(schema.systemId.c_str());
+    if (schema.bytes.size() > kMaxSchemaFile)
+        throw SAXException(("schema '" + XStr::ToLocal(id) + "' is larger than " +
+                            std::to_string(kMaxSchemaFile >> 20) + " MiB")
+                               .c_str());
+    m_bytesRead += schema.bytes.size();
+    const std::string refusal = Add(schema.bytes, id);
+    if (!refusal.empty()) throw SAXException(refusal.c_str());
+    auto copy = std::make_unique<XMLByte[]>(schema.bytes.size());
+    std::memcpy(copy.get(), schema.bytes.data(), schema.bytes.size());
+    auto source = std::make_unique<MemBufInputSource>(copy.get(), schema.bytes.size(), id, true,
+                                                      XMLPlatformUtils::fgMemoryManager);
+    copy.release();  // the source owns the bytes now
+    return source.release();  // and the parser owns the source
+}
+
+} // namespace XML::internal

@@ -1,0 +1,80 @@
+// SchemaBudget: judges every schema document a load reads, before the validator builds its
+// grammar. The validator unrolls occurrence bounds into copies of a particle and compiles
+// an automaton over them (hours and gigabytes from a 600-byte schema), recurses once per
+// derivation step and per nesting level, and its regular-expression matcher recurses without
+// end on a repetition of a part that can match nothing ("(a*)*"); none of that can be stopped
+// once started. Internal to the library.
+#ifndef KELXML_SCHEMABUDGET_H
+#define KELXML_SCHEMABUDGET_H
+
+#include "XML/CKelXML.h"
+
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace XML::internal {
+
+// Why the validator must not compile pattern (a schema regular expression), or empty.
+std::string PatternRefusal(const std::string& pattern);
+
+// One per load: what every schema document read so far declares, judged as a whole each time
+// a document is added (a group or base type may come from another document).
+class SchemaBudget {
+public:
+    explicit SchemaBudget(const sLimits& limits) : m_limits(limits) {}
+
+    // Adds one schema document, its bytes as read, named systemId; returns why the documents
+    // read so far must not be compiled, or empty.
+    std::string Add(const std::string& bytes, const XMLCh* systemId);
+
+    // The entity resolver's part: for a schema document (include, import and redefine too),
+    // reads it as the parser would, judges it, and returns the very bytes judged as a source
+    // the parser adopts. Null for any other resource or one it cannot read (the parser then
+    // reads or reports it itself). A refusal throws a SAXException naming it.
+    xercesc::InputSource* Read(const xercesc::XMLResourceIdentifier& resource);
+
+    // Bytes of schema documents read, with their DTDs.
+    std::size_t BytesRead() const { return m_bytesRead; }
+
+private:
+    using Count = std::uint64_t;
+    struct Particle {
+        enum Kind { Leaf, Group, Ref } kind = Group;
+        Count min = 1, max = 1;
+        bool unbounded = false;
+        std::vector<std::size_t> children;
+        std::string ref;  // Ref: the group's local name
+    };
+    struct Type {
+        std::string name;  // empty when anonymous
+        std::size_t content = 0;
+        std::string base;
+        bool extension = false;
+    };
+
+    std::string Judge();
+    Count Size(std::size_t particle, bool repeated);
+    Count GroupSize(const std::string& name, bool repeated);
+    Count ContentSize(std::size_t type);
+
+    const sLimits m_limits;
+    std::size_t m_bytesRead = 0;
+    std::vector<Particle> m_particles;
+    std::vector<Type> m_types;
+    std::map<std::string, std::size_t> m_groups, m_namedTypes;
+    std::map<std::size_t, std::size_t> m_typeByContent;
+    std::map<std::string, std::string> m_bases;  // every named type's base, for derivation chains
+    // Memos of one judgement; a value of max() marks one being computed (a cycle counts 0).
+    std::map<std::pair<std::string, bool>, Count> m_groupSizes;
+    std::map<std::size_t, Count> m_contentSizes;
+};
+
+} // namespace XML::internal
+
+#endif
