@@ -22,12 +22,14 @@
 #include <xercesc/util/XMLURL.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -38,6 +40,10 @@ namespace XML {
 
 namespace {
 
+// The most attribute names LoopElements takes: more than any element can hold within the
+// default limits, and few enough that their value array is small.
+constexpr int kMaxLoopAttributes = 1 << 20;
+
 // Releases what DOMImplementation::createLS* hands out.
 struct ReleaseDeleter {
     template <class T>
@@ -47,6 +53,18 @@ struct ReleaseDeleter {
 };
 template <class T>
 using Released = std::unique_ptr<T, ReleaseDeleter>;
+
+// Documents whose children LoopElements walks on this thread, innermost last: replacing one
+// of them (Load, CreateDoc) would free the nodes under the walk.
+thread_local std::vector<const DOMDocument*> t_walked;
+
+class WalkMark {
+public:
+    explicit WalkMark(const DOMDocument* document) { t_walked.push_back(document); }
+    ~WalkMark() { t_walked.pop_back(); }
+    WalkMark(const WalkMark&) = delete;
+    WalkMark& operator=(const WalkMark&) = delete;
+};
 
 // Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
 // documents as the parser asks for them. Throws a SAXException naming a refusal.
@@ -229,7 +247,14 @@ bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse) {
     return parsed && m_pErrors && !m_pErrors->HasError();
 }
 
+bool CKelXML::Replaceable() {
+    if (!m_pDocument || std::find(t_walked.begin(), t_walked.end(), m_pDocument) == t_walked.end()) return true;
+    Record(E_EXCEPTION, "the document is being walked by LoopElements: it cannot be replaced during the walk");
+    return false;
+}
+
 bool CKelXML::Load(const char* file, bool bValidate) {
+    if (!Replaceable()) return false;
     if (!file) {
         Free();
         Record(E_MISSING, msg::kNoFileName);
@@ -248,6 +273,7 @@ bool CKelXML::Load(const char* file, bool bValidate) {
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) {
+    if (!Replaceable()) return false;
     if (!buffer) {
         Free();
         Record(E_MISSING, msg::kNoBuffer);
@@ -284,6 +310,7 @@ void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 // --- Creating and saving ---------------------------------------------------------------
 
 bool CKelXML::CreateDoc(const char* rootName) {
+    if (!Replaceable()) return false;
     Free();
     CreateHanderErrorIfNecessary();
     if (!Require(rootName, msg::kNoRootName)) return false;
@@ -561,6 +588,7 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
     if (!functor || !node) return false;
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
+    if (attributeCount > kMaxLoopAttributes) return false;
 
     // Every component before the last leads to the first child of that name.
     std::size_t start = 0;
@@ -575,6 +603,8 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
     std::vector<std::string> values(static_cast<std::size_t>(attributeCount) + 1);
     XString scratch;
     bool result = false;
+    const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
+                                                                      : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
         if (!NameIs(child, tagName.c_str())) {
             child = child->getNextSibling();
@@ -587,11 +617,18 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
                 return false;
             }
         }
+        DOMNode* const next = child->getNextSibling();
         result = (*functor)(child, tagName, XStr::ToLocal(Text16(child, scratch)), values.data(), userData);
         if (result && stopOnTrue) return true;
         if (!result && stopOnFalse) return false;
-        // Read only now: the callback may have inserted nodes right after this one.
-        child = child->getNextSibling();
+        // Read only now: the callback may have inserted nodes right after this one. When it
+        // removed this one, the walk goes on from the node that followed it, if still there.
+        if (child->getParentNode() == node)
+            child = child->getNextSibling();
+        else if (!next || next->getParentNode() == node)
+            child = next;
+        else
+            return false;  // both gone: where the walk stood is lost
     }
     return result;
 }

@@ -27,7 +27,7 @@ namespace XML {
 // What one Load may cost. Past any bound the load is refused: false, one kind-3 record naming
 // the bound, no document. The defaults let every valid document of the XML conformance suite
 // load; sLimits::Huge() raises each bound a hundredfold or more, for trusted documents only.
-struct sLimits {
+struct KELXML_EXPORT sLimits {
     // Elements nested in a document (also in every schema document it names).
     std::size_t maxDepth = 1000;
     // Namespace declarations in scope at one element.
@@ -211,8 +211,12 @@ public:
     // of attributeNames[0..attributeCount) (empty when absent). stopOnTrue / stopOnFalse end
     // the walk at the first such verdict; stopOnMissingAttribute ends it with false, without a
     // call, at the first child that lacks one of the attributes. Returns the last verdict;
-    // false when no callback ran or a null functor/node is given. The functor's own exceptions
-    // pass through.
+    // false when no callback ran, a null functor/node is given, or attributeCount passes 2^20.
+    // The functor's own exceptions pass through. The functor may add nodes and remove the node
+    // it is given (the walk goes on with the node that followed it; removing that one too ends
+    // the walk with false). A Load or CreateDoc of the object owning the document, from the
+    // functor, is refused with a record; destroying that object or releasing nodes during the
+    // walk is undefined.
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute);
@@ -267,6 +271,8 @@ private:
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
+    // False, with a record, while LoopElements walks the current document on this thread.
+    bool Replaceable();
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.

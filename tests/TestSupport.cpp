@@ -1,9 +1,17 @@
 #include "TestSupport.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -47,6 +55,69 @@ std::vector<XML::sError> Records(const XML::CKelXML& doc) {
 
 bool LoadText(XML::CKelXML& doc, const std::string& text) {
     return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
+}
+
+bool UnderAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds) {
+    int channel[2];
+    if (::pipe(channel) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child < 0) return "no fork";
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string outcome;
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + extraBytes;
+        const rlimit rl{limit, limit};
+        if (!UnderAddressSanitizer() && (pages <= 0 || ::setrlimit(RLIMIT_AS, &rl) != 0)) {
+            outcome = "setrlimit failed";
+        } else {
+            try {
+                outcome = body();
+            } catch (...) {
+                outcome = "exception escaped";
+            }
+        }
+        const bool written = ::write(channel[1], outcome.data(), outcome.size()) == static_cast<ssize_t>(outcome.size());
+        _exit(written ? 0 : 5);
+    }
+    ::close(channel[1]);
+    std::string outcome;
+    char buffer[4096];
+    bool ended = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{channel[0], POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(channel[0], buffer, sizeof buffer);
+        if (n > 0) outcome.append(buffer, static_cast<std::size_t>(n));
+        ended = n <= 0;
+    }
+    ::close(channel[0]);
+    if (!ended) ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!ended) return "timeout";
+    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+    if (WEXITSTATUS(status) != 0) return "exit " + std::to_string(WEXITSTATUS(status));
+    return outcome;
 }
 
 std::string SharedDir() {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,14 @@ struct Loaded {
     XML::CKelXML doc;
     xercesc::DOMElement* root = nullptr;
 };
+
+// True in a build with AddressSanitizer, whose shadow memory cannot live under RLIMIT_AS.
+bool UnderAddressSanitizer();
+
+// Runs body in a forked child allowed its current address space plus extraBytes (no limit
+// under AddressSanitizer) and seconds of time. Returns what body returned, or how the child
+// ended otherwise: "signal N", "exit N", "timeout".
+std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds);
 
 // The folder of the shared conformance material, or empty when it is absent.
 std::string SharedDir();

@@ -57,7 +57,7 @@ public:
 
 private:
     void Deliver(std::size_t characters);
-    void ChargeAttributes(std::size_t count, const char* what);
+    void ChargeAttributes(std::size_t count, const char* what, std::size_t weight);
 
     sLimits m_limits;
     std::size_t m_inputBytes = 0;

@@ -104,17 +104,19 @@ enum class Until { End, Bracket, SectionEnd };
 
 class Judge {
 public:
-    Judge(const sLimits& limits, std::size_t inputBytes)
-        : m_limits(limits), m_maxWork(Sum(limits.maxExpandedCharacters, inputBytes)) {}
+    Judge(const sLimits& limits, std::size_t inputBytes) : m_limits(limits), m_inputBytes(inputBytes) {}
 
     void Document(const std::string& document, bool whole, const XMLCh* base, DtdVerdict& verdict);
 
 private:
     [[noreturn]] void Refuse(const std::string& why) { throw Refused{why}; }
     std::string Figure(Count n) const { return std::to_string(n); }
+    // Work is what the parser would build beyond the input, plus one reading of each entity;
+    // it may reach the budget plus twice what was read.
+    Count MaxWork() const { return Sum(m_limits.maxExpandedCharacters, 2 * (Count{m_inputBytes} + m_bytesRead)); }
     void Spend(Count n) {
         m_work = Sum(m_work, n);
-        if (m_work > m_maxWork)
+        if (m_work > MaxWork())
             Refuse("the DTD expands to more than " + Figure(m_limits.maxExpandedCharacters) + " characters");
     }
     void Deeper(std::size_t depth) {
@@ -133,7 +135,7 @@ private:
     Count LiteralOutput(const std::string& text, std::size_t depth, bool& complete, std::size_t& below);
 
     const sLimits& m_limits;
-    const Count m_maxWork;
+    const std::size_t m_inputBytes;
     Count m_work = 0;
     Count m_defaults = 0;
     std::size_t m_bytesRead = 0;
@@ -146,7 +148,7 @@ const std::string& Judge::Text(Entity& entity) {
     LocalResource resource;
     if (!ReadLocal(reinterpret_cast<const XMLCh*>(entity.base.c_str()),
                    reinterpret_cast<const XMLCh*>(entity.systemId.c_str()),
-                   static_cast<std::size_t>(std::min<Count>(m_maxWork, kMaxDtdFile)), resource))
+                   static_cast<std::size_t>(std::min<Count>(MaxWork(), kMaxDtdFile)), resource))
         return entity.text;  // unreadable: the parser reports it
     m_bytesRead += resource.bytes.size();
     const std::string text = AsUtf8(resource.bytes);
@@ -170,7 +172,8 @@ void Judge::Document(const std::string& document, bool whole, const XMLCh* base,
         } else if (At(t, i, "<!DOCTYPE")) {
             break;
         } else {
-            if (i + 9 > t.size()) more();
+            // What is left may be the start of a DOCTYPE cut off.
+            if (t.size() - i < 9 && std::string("<!DOCTYPE").compare(0, t.size() - i, t, i) == 0) more();
             return;  // no document type declaration
         }
     }
@@ -396,8 +399,9 @@ void Judge::EntityDecl(const std::string& t, std::size_t& i, const std::u16strin
 // references replaced, general-entity references kept.
 std::string Judge::Build(const std::string& literal, const std::string& entityName, std::size_t depth) {
     std::string out;
-    const auto append = [&](const std::string& text) {
-        Spend(text.size());
+    // The literal's own text was read already; what parameter entities add is built.
+    const auto append = [&](const std::string& text, bool built) {
+        if (built) Spend(text.size());
         out += text;
         if (out.size() > m_limits.maxExpandedCharacters)
             Refuse("the entity '" + entityName + "' expands to more than " +
@@ -407,7 +411,7 @@ std::string Judge::Build(const std::string& literal, const std::string& entityNa
     for (std::size_t i = 0; i < literal.size();) {
         const char c = literal[i];
         if (c == '%' && i + 1 < literal.size() && IsNameChar(literal[i + 1])) {
-            append(literal.substr(plain, i - plain));
+            append(literal.substr(plain, i - plain), false);
             ++i;
             const std::string name = Name(literal, i);
             if (i < literal.size() && literal[i] == ';') ++i;
@@ -418,11 +422,11 @@ std::string Judge::Build(const std::string& literal, const std::string& entityNa
                 entity.state = 1;
                 const std::string inner = Build(Text(entity), entityName, depth + 1);
                 entity.state = 0;
-                append(inner);
+                append(inner, true);
             }
             plain = i;
         } else if (c == '&' && i + 1 < literal.size() && literal[i + 1] == '#') {
-            append(literal.substr(plain, i - plain));
+            append(literal.substr(plain, i - plain), false);
             const std::size_t end = literal.find(';', i);
             if (end == std::string::npos) {
                 plain = i;
@@ -434,14 +438,14 @@ std::string Judge::Build(const std::string& literal, const std::string& entityNa
             const unsigned long code = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
             std::string one;
             if (!digits.empty() && stop && *stop == '\0' && code <= 0x10FFFF) AppendUtf8(one, code);
-            append(one);
+            append(one, false);
             i = end + 1;
             plain = i;
         } else {
             ++i;
         }
     }
-    append(literal.substr(plain));
+    append(literal.substr(plain), false);
     return out;
 }
 
@@ -503,7 +507,7 @@ DtdVerdict JudgeDtd(const std::string& document, bool whole, const XMLCh* base, 
         Judge judge(limits, document.size());
         judge.Document(document, whole, base, verdict);
     } catch (const Refused& refused) {
-        verdict.refusal = refused.why;
+        verdict.refusal = refused.why.empty() ? "the DTD could not be judged" : refused.why;
     } catch (const NeedMore&) {
         verdict.needMore = true;
     }

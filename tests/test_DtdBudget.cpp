@@ -1,0 +1,99 @@
+// DtdBudget: what each entity of a DTD produces, computed before the parser reads it.
+#include "TestSupport.h"
+
+#include "XML/internal/DtdBudget.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using XML::internal::JudgeDtd;
+
+std::string Judge(const std::string& document, const XML::sLimits& limits = {}) {
+    const XML::XStr base("mem.xml");
+    return JudgeDtd(document, true, base.unicodeForm(), limits).refusal;
+}
+
+// Small limits make every shape cheap to show. Building a value charges what parameter
+// entities add to it, at every level; the whole may reach the budget plus twice the input.
+XML::sLimits Small() {
+    XML::sLimits limits;
+    limits.maxExpandedCharacters = 1000;
+    limits.maxEntityDepth = 4;
+    return limits;
+}
+
+TEST(DtdBudget, CountsWhatEachEntityProduces) {
+    struct Case {
+        const char* name;
+        std::string document;
+        std::string refusal;  // empty: passes
+    };
+    const std::string x600(600, 'x');
+    const Case cases[] = {
+        {"no DTD", "<r>&amp;</r>", ""},
+        {"an entity of 600 characters", "<!DOCTYPE r [<!ENTITY a '" + x600 + "'>]><r/>", ""},
+        {"used twice in a second entity: 1200",
+         "<!DOCTYPE r [<!ENTITY a '" + x600 + "'><!ENTITY b '&a;&a;'>]><r/>",
+         "the entity 'b' expands to more than 1000 characters"},
+        {"declared after its user: still counted",
+         "<!DOCTYPE r [<!ENTITY b '&a;&a;'><!ENTITY a '" + x600 + "'>]><r/>",
+         "the entity 'b' expands to more than 1000 characters"},
+        {"a parameter entity built from another at declaration",
+         "<!DOCTYPE r [<!ENTITY % a '" + x600 + "'><!ENTITY % b '%a;%a;'>]><r/>",
+         "the entity 'b' expands to more than 1000 characters"},
+        {"a character reference that makes a parameter-entity reference",
+         "<!DOCTYPE r [<!ENTITY % a '" + x600 + "'><!ENTITY % b '&#37;a;'><!ENTITY c '%b;%b;'>]><r/>",
+         "the DTD expands to more than 1000 characters"},
+        {"the first declaration wins",
+         "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY a '" + x600 + "'><!ENTITY b '&a;&a;'>]><r/>", ""},
+        {"four levels of references", "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'>"
+                                      "<!ENTITY d '&c;'>]><r/>", ""},
+        {"five levels", "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'><!ENTITY d '&c;'>"
+                        "<!ENTITY e '&d;'>]><r/>",
+         "entities nested deeper than 4 levels"},
+        {"a recursive entity is left to the parser", "<!DOCTYPE r [<!ENTITY a '&b;'><!ENTITY b '&a;'>]><r/>", ""},
+        {"attribute defaults", "<!DOCTYPE r [<!ENTITY a '" + x600 + "'><!ATTLIST r v CDATA '&a;' w CDATA '&a;'>]><r/>",
+         "attribute defaults expand to more than 1000 characters"},
+        {"parameter entities spliced again and again",
+         "<!DOCTYPE r [<!ENTITY % d '<!-- " + x600 + " -->'>%d;%d;%d;%d;%d;]><r/>",
+         "the DTD expands to more than 1000 characters"},
+        {"an ignored section is not read",
+         "<!DOCTYPE r [<![IGNORE[<!ENTITY a '" + x600 + x600 + "'>]]>]><r/>", ""},
+        {"UTF-16 is read too", "", "the entity 'b' expands to more than 1000 characters"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string document = c.document;
+        if (document.empty()) {  // the "declared after" document in UTF-16 with a byte-order mark
+            const std::string utf8 = cases[3].document;
+            document = "\xFF\xFE";
+            for (const char ch : utf8) document += std::string{ch, '\0'};
+        }
+        EXPECT_EQ(Judge(document, Small()), c.refusal);
+    }
+}
+
+// An external subset and an external parameter entity are read from disk, relative to the
+// file that names them; what is missing is left to the parser to report.
+TEST(DtdBudget, ReadsExternalPartsAndAsksForMoreOfALongPrologue) {
+    kelxml_test::TempDir dir;
+    kelxml_test::WriteFile(dir.File("ext.dtd"), "<!ENTITY % more SYSTEM 'more.ent'>%more;<!ENTITY b '&a;&a;'>");
+    kelxml_test::WriteFile(dir.File("more.ent"), "<?xml version='1.0'?><!ENTITY a '" + std::string(600, 'x') + "'>");
+    const XML::XStr base(dir.File("doc.xml").c_str());
+    const std::string document = "<!DOCTYPE r SYSTEM 'ext.dtd'><r/>";
+    EXPECT_EQ(JudgeDtd(document, true, base.unicodeForm(), Small()).refusal,
+              "the entity 'b' expands to more than 1000 characters");
+    XML::sLimits wider = Small();
+    wider.maxExpandedCharacters = 2000;
+    const auto verdict = JudgeDtd(document, true, base.unicodeForm(), wider);
+    EXPECT_EQ(verdict.refusal, "");
+    EXPECT_GT(verdict.bytesRead, 600u);
+    EXPECT_EQ(Judge("<!DOCTYPE r SYSTEM 'missing.dtd'><r/>", Small()), "");
+    EXPECT_TRUE(JudgeDtd("<!DOCTYPE r [<!ENTITY a 'x'>", false, base.unicodeForm(), Small()).needMore);
+    EXPECT_FALSE(JudgeDtd("<r>", false, base.unicodeForm(), Small()).needMore);
+}
+
+} // namespace
