@@ -65,6 +65,9 @@ struct KELXML_EXPORT sLimits {
 //   (except a node detached by RemoveChildNode, which the caller may release).
 // - Strings handed out are always copies.
 // - Member operations never throw; they report through their result and the error list.
+// Threads: call initXmlAPI once, before any thread uses the library, and TerminateXmlAPI once
+// after they are done. Objects, and the nodes of their documents, belong to one thread at a
+// time; different objects may be used by different threads at once.
 class KELXML_EXPORT CKelXML {
 public:
     // Starts the parser library; call once before any other use. Returns false, and writes
@@ -96,9 +99,9 @@ public:
     // document goes. bValidate selects "always validate"; otherwise a document that declares
     // a grammar is still validated. Returns true only when nothing at all was recorded:
     // warnings alone make it false (the document is then loaded all the same).
-    // Refused with a record: any network resource (only local files are read, the named file
-    // included), more than 50,000 entity expansions, elements nested deeper than 1000 levels,
-    // more than 1000 attributes on one element (README, "Safer than a naive wrapper").
+    // Refused with one kind-3 record: any network resource (only local files are read, the
+    // named file included), and whatever passes a bound of GetLimits() (README, "Load limits"):
+    // the DTD and every schema document are judged before the parser builds them.
     bool Load(const char* file, bool bValidate);
     // Parses size bytes of memory the same way (automatic validation); diagnostics name the
     // document "toto". The bytes are only read during the call.

@@ -542,7 +542,8 @@ TEST(LoopElements, NullArgumentsAndThrowingCallbacks) {
 }
 
 TEST(LoopElements, NextSiblingIsTakenAfterTheCallback) {
-    // The callback inserts a sibling right after the first node and detaches the second.
+    // The callback inserts a sibling right after the first node and detaches that one when it
+    // is visited: the walk goes on with the node that followed it.
     struct Editor : XML::TFunctor {
         bool operator()(DOMNode* node, std::string, std::string text, std::string*, void*) override {
             texts.push_back(text);
@@ -559,7 +560,7 @@ TEST(LoopElements, NextSiblingIsTakenAfterTheCallback) {
     } editor;
     Loaded l("<r><i>1</i><i>2</i></r>");
     EXPECT_TRUE(CKelXML::LoopElements(&editor, l.root, "i", nullptr, 0, nullptr, false, false, false));
-    EXPECT_EQ(editor.texts, (std::vector<std::string>{"1", "added"}));
+    EXPECT_EQ(editor.texts, (std::vector<std::string>{"1", "added", "2"}));
 }
 
 // --- Dictionary ------------------------------------------------------------------------------------

@@ -155,6 +155,8 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
         {{"set", lib, "library", "--remove", "--attr", "a=b"}, "cannot be combined"},
         {{"format", lib, "-o"}, "-o needs a value"},
         {{"format", "--canonical=yes", lib}, "takes no value"},
+        {{"check", "--max-depth", "many", lib}, "--max-depth expects a whole number, not 'many'"},
+        {{"count", lib, "book", "--huge=yes"}, "takes no value"},
     };
     const std::string before = ReadFile(lib);
     for (const Case& c : cases) {
@@ -169,6 +171,24 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
 }
 
 // --- check ---------------------------------------------------------------------------------
+
+// The load limits are options of every command: a chain of 100 entities passes the default
+// depth of 64, and loads with --max-entity-depth or --huge.
+TEST_F(ToolTest, LoadLimitsAreOptionsOfEveryCommand) {
+    std::string chain = "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY e0 'x'>";
+    for (int i = 1; i <= 100; ++i)
+        chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+    const std::string file = m_dir.File("chain.xml");
+    WriteFile(file, chain + "]><r>&e100;</r>");
+    Outcome o = Run({"check", file});
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_TRUE(Contains(o.err, "exception: entities nested deeper than 64 levels")) << o;
+    EXPECT_EQ(Run({"check", "--max-entity-depth", "101", file}).status, 0);
+    EXPECT_EQ(Run({"check", "--max-entity-depth=100", file}).status, 1);
+    o = Run({"get", "--huge", file, "r"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "x\n");
+}
 
 TEST_F(ToolTest, CheckReportsEveryRecordAndSummarises) {
     const Outcome clean = Run({"check", m_library});

@@ -1,6 +1,7 @@
 // kelxml check: loads each file and lists every record, then a summary.
 #include "Commands.h"
 #include "Documents.h"
+#include "Limits.h"
 
 #include <XML/CKelXML.h>
 
@@ -15,6 +16,7 @@ int Check(const Arguments& args) {
     std::size_t records = 0;
     for (const std::string& file : args.Positional()) {
         XML::CKelXML xml;
+        xml.SetLimits(LoadLimits());
         if (xml.Load(file.c_str(), validate)) {
             ++clean;
             continue;

@@ -1,5 +1,7 @@
 #include "Documents.h"
 
+#include "Limits.h"
+
 #include <iostream>
 
 namespace kelxml {
@@ -42,6 +44,7 @@ std::size_t RecordCount(const XML::CKelXML& xml) { return xml.GetErrors() ? xml.
 
 
 bool Open(XML::CKelXML& xml, const std::string& file) {
+    xml.SetLimits(LoadLimits());
     if (xml.Load(file.c_str(), false)) return true;
     PrintRecords(file, xml.GetErrors());
     bool usable = xml.GetDocument() != nullptr;

@@ -23,6 +23,10 @@ shell) or slashes: 'catalog\records\record' and catalog/records/record are the s
 Its first name is the root element's own. Every further name but the last goes down to the
 FIRST child of that name; the last name selects the nodes at the end.
 
+Every command takes the load limits (see README, "Load limits"): --huge raises them all for
+documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
+--max-expanded-chars, --max-entity-depth, --max-particles and --max-derivation N set one.
+
 Results go to standard output, diagnostics to standard error, each naming the file.
 Commands other than check report warnings and validity errors and go on; a document that
 is not well-formed or cannot be read stops them.

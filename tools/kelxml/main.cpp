@@ -7,6 +7,7 @@
 #include "Arguments.h"
 #include "Commands.h"
 #include "Help.h"
+#include "Limits.h"
 
 #include <XML/CKelXML.h>
 
@@ -80,7 +81,7 @@ int Run(const std::vector<std::string>& argv) {
     }
     const Command* command = FindCommand(first);
     if (!command) return Usage("unknown command '" + first + "'");
-    const std::vector<std::string> rest(argv.begin() + 1, argv.end());
+    std::vector<std::string> rest(argv.begin() + 1, argv.end());
     for (const std::string& arg : rest) {
         if (arg == "--") break;
         if (arg == "--help" || arg == "-h") {
@@ -89,6 +90,8 @@ int Run(const std::vector<std::string>& argv) {
         }
     }
     try {
+        // Every command loads documents: each takes the limit options too.
+        SetLoadLimits(TakeLimits(rest));
         return command->run(Arguments(rest, command->flags, command->valued));
     } catch (const UsageError& error) {
         return Usage(error.message, command->name);

@@ -1,0 +1,79 @@
+#include "Limits.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+namespace kelxml {
+
+namespace {
+
+using Field = std::size_t XML::sLimits::*;
+
+const std::vector<std::pair<std::string, Field>>& Fields() {
+    static const std::vector<std::pair<std::string, Field>> fields = {
+        {"--max-depth", &XML::sLimits::maxDepth},
+        {"--max-namespaces", &XML::sLimits::maxNamespacesInScope},
+        {"--max-attribute-cost", &XML::sLimits::maxAttributeCost},
+        {"--max-expansions", &XML::sLimits::maxEntityExpansions},
+        {"--max-expanded-chars", &XML::sLimits::maxExpandedCharacters},
+        {"--max-entity-depth", &XML::sLimits::maxEntityDepth},
+        {"--max-particles", &XML::sLimits::maxContentModelParticles},
+        {"--max-derivation", &XML::sLimits::maxDerivationDepth},
+    };
+    return fields;
+}
+
+XML::sLimits& Current() {
+    static XML::sLimits limits;
+    return limits;
+}
+
+} // namespace
+
+XML::sLimits TakeLimits(std::vector<std::string>& args) {
+    std::vector<std::string> taken, kept;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const std::string name = arg.substr(0, arg.find('='));
+        const bool limit = std::any_of(Fields().begin(), Fields().end(),
+                                       [&name](const auto& field) { return field.first == name; });
+        if (arg == "--") {
+            kept.insert(kept.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        if (name != "--huge" && !limit) {
+            kept.push_back(arg);
+            continue;
+        }
+        taken.push_back(arg);
+        if (limit && name == arg && i + 1 < args.size()) taken.push_back(args[++i]);
+    }
+    args = kept;
+    const Arguments options(taken, {"--huge"}, [] {
+        std::vector<std::string> names;
+        for (const auto& field : Fields()) names.push_back(field.first);
+        return names;
+    }());
+    XML::sLimits limits = options.Has("--huge") ? XML::sLimits::Huge() : XML::sLimits{};
+    for (const auto& [name, value] : options.Options()) {
+        for (const auto& [option, field] : Fields()) {
+            if (name != option) continue;
+            std::size_t number = 0;
+            bool digits = !value.empty() && value.size() <= 18;
+            for (const char c : value) {
+                digits = digits && c >= '0' && c <= '9';
+                number = number * 10 + static_cast<std::size_t>(c - '0');
+            }
+            if (!digits) throw UsageError{option + " expects a whole number, not '" + value + "'"};
+            limits.*field = number;
+        }
+    }
+    return limits;
+}
+
+void SetLoadLimits(const XML::sLimits& limits) { Current() = limits; }
+
+const XML::sLimits& LoadLimits() { return Current(); }
+
+} // namespace kelxml
