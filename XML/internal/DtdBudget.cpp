@@ -138,6 +138,9 @@ private:
     const std::size_t m_inputBytes;
     Count m_work = 0;
     Count m_defaults = 0;
+    // Reading the internal subset (or what its parameter entities splice into it), where the
+    // parser refuses parameter-entity references inside declarations instead of expanding them.
+    bool m_internal = false;
     std::size_t m_bytesRead = 0;
     std::map<std::string, Entity> m_general, m_param;
 };
@@ -198,7 +201,9 @@ void Judge::Document(const std::string& document, bool whole, const XMLCh* base,
     const std::u16string documentBase = base ? reinterpret_cast<const char16_t*>(base) : u"";
     if (i < t.size() && t[i] == '[') {
         ++i;
+        m_internal = true;
         Decls(t, i, documentBase, 0, Until::Bracket);
+        m_internal = false;
     }
     if (t.find('>', i) == std::string::npos) more();
     if (external) {
@@ -336,11 +341,14 @@ void Judge::Splice(const std::string& name, std::size_t depth, bool inMarkup, bo
     const std::string& text = Text(entity);
     Spend(text.size());
     entity.state = 1;
+    const bool internal = m_internal;
+    m_internal = internal && !entity.external;
     std::size_t j = 0;
     if (inMarkup)
         Markup(text, j, depth + 1, attlist, true);
     else
         Decls(text, j, entity.external ? entity.systemId : entity.base, depth + 1, Until::End);
+    m_internal = internal;
     entity.state = 0;
 }
 
@@ -410,7 +418,7 @@ std::string Judge::Build(const std::string& literal, const std::string& entityNa
     std::size_t plain = 0;  // start of the text not yet appended
     for (std::size_t i = 0; i < literal.size();) {
         const char c = literal[i];
-        if (c == '%' && i + 1 < literal.size() && IsNameChar(literal[i + 1])) {
+        if (c == '%' && !m_internal && i + 1 < literal.size() && IsNameChar(literal[i + 1])) {
             append(literal.substr(plain, i - plain), false);
             ++i;
             const std::string name = Name(literal, i);
