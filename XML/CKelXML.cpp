@@ -28,6 +28,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -282,7 +283,7 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
     return LoadWith(false, [this, buffer, size](XercesDOMParser& parser) {
         const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
                                        XMLPlatformUtils::fgMemoryManager);
-        const std::string bytes(static_cast<const char*>(buffer), size);
+        const std::string_view bytes(static_cast<const char*>(buffer), size);
         const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), m_limits);
         ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
                     [&parser, &source] { parser.parse(source); });

@@ -101,6 +101,11 @@ TEST(DtdBudget, ReadsExternalPartsAndAsksForMoreOfALongPrologue) {
     EXPECT_EQ(JudgeDtd("<!DOCTYPE r SYSTEM 'char.dtd'><r/>", true, base.unicodeForm(), Small()).refusal,
               "the DTD expands to more than 1000 characters");
     EXPECT_TRUE(JudgeDtd("<!DOCTYPE r [<!ENTITY a 'x'>", false, base.unicodeForm(), Small()).needMore);
+    // An internal subset longer than the first 64 KiB read is read on.
+    EXPECT_EQ(Judge("<!DOCTYPE r [<!--" + std::string(100000, '-') + "--><!ENTITY a '" + x600 +
+                        "'><!ENTITY b '&a;&a;'>]><r/>",
+                    Small()),
+              "the entity 'b' expands to more than 1000 characters");
     EXPECT_FALSE(JudgeDtd("<r>", false, base.unicodeForm(), Small()).needMore);
 }
 

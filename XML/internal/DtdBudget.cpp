@@ -106,7 +106,7 @@ class Judge {
 public:
     Judge(const sLimits& limits, std::size_t inputBytes) : m_limits(limits), m_inputBytes(inputBytes) {}
 
-    void Document(const std::string& document, bool whole, const XMLCh* base, DtdVerdict& verdict);
+    void Document(std::string_view document, bool whole, const XMLCh* base, DtdVerdict& verdict);
 
 private:
     [[noreturn]] void Refuse(const std::string& why) { throw Refused{why}; }
@@ -160,7 +160,7 @@ const std::string& Judge::Text(Entity& entity) {
     return entity.text;
 }
 
-void Judge::Document(const std::string& document, bool whole, const XMLCh* base, DtdVerdict& verdict) {
+void Judge::Document(std::string_view document, bool whole, const XMLCh* base, DtdVerdict& verdict) {
     const std::string t = AsUtf8(document);
     const auto more = [whole] {
         if (!whole) throw NeedMore{};
@@ -509,17 +509,21 @@ Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& com
 
 } // namespace
 
-DtdVerdict JudgeDtd(const std::string& document, bool whole, const XMLCh* base, const sLimits& limits) {
-    DtdVerdict verdict;
-    try {
-        Judge judge(limits, document.size());
-        judge.Document(document, whole, base, verdict);
-    } catch (const Refused& refused) {
-        verdict.refusal = refused.why.empty() ? "the DTD could not be judged" : refused.why;
-    } catch (const NeedMore&) {
-        verdict.needMore = true;
+DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits) {
+    // A growing beginning of the document: most documents need their first bytes only.
+    for (std::size_t length = std::size_t{64} << 10;; length *= 8) {
+        const bool all = length >= document.size();
+        DtdVerdict verdict;
+        try {
+            Judge judge(limits, document.size());
+            judge.Document(document.substr(0, length), all && whole, base, verdict);
+        } catch (const Refused& refused) {
+            verdict.refusal = refused.why.empty() ? "the DTD could not be judged" : refused.why;
+        } catch (const NeedMore&) {
+            verdict.needMore = true;
+        }
+        if (!verdict.needMore || all) return verdict;
     }
-    return verdict;
 }
 
 } // namespace XML::internal

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace XML::internal {
 
@@ -23,9 +24,10 @@ struct DtdVerdict {
 };
 
 // document: the document's bytes, whole or its beginning (whole false: needMore asks for more
-// when the DOCTYPE does not end within them). base: the document's system id, against which
-// its external subset is found, as the parser finds it.
-DtdVerdict JudgeDtd(const std::string& document, bool whole, const XMLCh* base, const sLimits& limits);
+// when the DOCTYPE does not end within them); only as much as its DOCTYPE needs is read.
+// base: the document's system id, against which its external subset is found, as the parser
+// finds it.
+DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits);
 
 } // namespace XML::internal
 

@@ -63,9 +63,9 @@ bool ReadLocal(const XMLCh* base, const XMLCh* systemId, std::size_t maxBytes, L
     }
 }
 
-std::string AsUtf8(const std::string& bytes) {
+std::string AsUtf8(std::string_view bytes) {
     const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() < 4) return bytes;
+    if (bytes.size() < 4) return std::string(bytes);
     bool bigEndian;
     std::size_t start = 0;
     if (at(0) == 0xFE && at(1) == 0xFF) {
@@ -79,7 +79,7 @@ std::string AsUtf8(const std::string& bytes) {
     } else if (at(0) == '<' && at(1) == 0 && (at(2) == '?' || at(2) == '!') && at(3) == 0) {
         bigEndian = false;
     } else {
-        return bytes;
+        return std::string(bytes);
     }
     std::string text;
     text.reserve(bytes.size());

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace XML::internal {
 
@@ -27,7 +28,7 @@ bool ReadLocal(const XMLCh* base, const XMLCh* systemId, std::size_t maxBytes, L
 
 // bytes as UTF-8 when they are UTF-16 (a byte-order mark, or "<?" / "<!" in either byte
 // order); otherwise unchanged, which suits every encoding that keeps ASCII as it is.
-std::string AsUtf8(const std::string& bytes);
+std::string AsUtf8(std::string_view bytes);
 
 } // namespace XML::internal
 
