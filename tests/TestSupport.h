@@ -51,9 +51,9 @@ struct Loaded {
 // True in a build with AddressSanitizer, whose shadow memory cannot live under RLIMIT_AS.
 bool UnderAddressSanitizer();
 
-// Runs body in a forked child allowed its current address space plus extraBytes (no limit
-// under AddressSanitizer) and seconds of time. Returns what body returned, or how the child
-// ended otherwise: "signal N", "exit N", "timeout".
+// Runs body in a forked child allowed its current address space plus extraBytes and seconds
+// of time. Returns what body returned, or how the child ended otherwise: "signal N", "exit N",
+// "timeout". Under AddressSanitizer body runs in this process, unlimited.
 std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds);
 
 // The folder of the shared conformance material, or empty when it is absent.
