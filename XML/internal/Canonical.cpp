@@ -209,11 +209,14 @@ private:
         return nullptr;
     }
 
-    // Splits element's attributes into namespace declarations (pushed as bindings) and the
-    // others (appended to attributes). inheritXml: only the xml:* attributes are taken, and
-    // only those whose name is not in attributes yet (the apex inherits its ancestors' ones).
-    bool ReadAttributes(const DOMNode* element, std::vector<Attribute>& attributes, bool inheritXml,
-                        bool pushBindings) {
+    // What ReadAttributes takes from an element.
+    enum class Take {
+        everything,   // the element's own: declarations pushed as bindings, attributes appended
+        declarations, // an ancestor of the apex: its declarations only
+        xmlInherited  // an ancestor of the apex: its xml:* attributes the apex lacks so far
+    };
+
+    bool ReadAttributes(const DOMNode* element, Take take, std::vector<Attribute>& attributes) {
         const DOMNamedNodeMap* map = element->getAttributes();
         const XMLSize_t count = map ? map->getLength() : 0;
         std::string name;
@@ -221,7 +224,7 @@ private:
             const DOMNode* attr = map->item(i);
             if (!Utf8(attr->getNodeName(), name)) return Fail("a name holds an unpaired surrogate");
             if (name == "xmlns" || name.compare(0, 6, "xmlns:") == 0) {
-                if (!pushBindings) continue;
+                if (take == Take::xmlInherited) continue;
                 Binding binding{name.size() > 5 ? name.substr(6) : std::string(), {}, attr->getNodeValue()};
                 if (!Utf8(attr->getNodeValue(), binding.uri)) return Fail("a URI holds an unpaired surrogate");
                 if (binding.prefix == "xml") continue;  // fixed; never written
@@ -230,6 +233,7 @@ private:
                 m_bindings.push_back(std::move(binding));
                 continue;
             }
+            if (take == Take::declarations) continue;
             Attribute a;
             a.name = name;
             if (!Utf8(attr->getNamespaceURI(), a.uri)) return Fail("a URI holds an unpaired surrogate");
@@ -241,7 +245,7 @@ private:
             } else {
                 a.local = name;
             }
-            if (inheritXml) {
+            if (take == Take::xmlInherited) {
                 const bool known = std::any_of(attributes.begin(), attributes.end(),
                                                [&](const Attribute& b) { return b.name == a.name; });
                 if (a.uri != kXmlNamespace || known) continue;
@@ -262,14 +266,13 @@ private:
             for (const DOMNode* n = element->getParentNode(); n; n = n->getParentNode())
                 if (n->getNodeType() == DOMNode::ELEMENT_NODE) ancestors.push_back(n);
             for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it)
-                if (!ReadAttributes(*it, attributes, false, true)) return false;
-            attributes.clear();
+                if (!ReadAttributes(*it, Take::declarations, attributes)) return false;
         }
         const std::size_t inherited = m_bindings.size();
-        if (!ReadAttributes(element, attributes, false, true)) return false;
+        if (!ReadAttributes(element, Take::everything, attributes)) return false;
         if (apex)
             for (const DOMNode* n = element->getParentNode(); n; n = n->getParentNode())
-                if (n->getNodeType() == DOMNode::ELEMENT_NODE && !ReadAttributes(n, attributes, true, false))
+                if (n->getNodeType() == DOMNode::ELEMENT_NODE && !ReadAttributes(n, Take::xmlInherited, attributes))
                     return false;
 
         // The namespace nodes to write: at the apex every one in scope; below it those whose
@@ -281,8 +284,7 @@ private:
             const std::string* nearer = Lookup(b.prefix, m_bindings.size());
             if (nearer != &b.uri) continue;  // redeclared closer to the element
             const std::string* outer = apex ? nullptr : Lookup(b.prefix, inherited);
-            const std::string& before = outer ? *outer : std::string();
-            if (b.uri == before) continue;
+            if (outer ? b.uri == *outer : b.uri.empty()) continue;
             if (b.uri.empty() && !b.prefix.empty()) continue;  // an undeclared prefix has no node
             rendered.push_back(&b);
         }
