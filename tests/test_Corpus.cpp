@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
