@@ -111,7 +111,7 @@ Loads FILE and writes it again: to standard output, or to OUT with -o (replaced 
 OUT may be FILE itself). The form is one of:
   (default)        pretty-printed by the parser library's serializer
   --unindented     the serializer's own form without indentation: XML declaration, document
-                   type, entity references, CDATA sections and empty-element tags as loaded,
+                   type, entity references and CDATA sections kept, empty elements as <e/>,
                    in the document's encoding. --canonical is an older name for it: it is not
                    W3C Canonical XML.
   --c14n           W3C Canonical XML 1.0 (inclusive) without comments: UTF-8, no XML
