@@ -2,6 +2,7 @@
 
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/LocalResource.h"
 #include "XML/internal/Messages.h"
@@ -372,12 +373,44 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
         Record(E_EXCEPTION, msg::kSerializerFailed);
         return false;
     }
+    return WriteFile(file, target.getRawBuffer(), target.getLen());
+}
+
+bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
     std::string error;
-    if (!internal::WriteFileAtomically(file, target.getRawBuffer(), target.getLen(), error)) {
+    if (!internal::WriteFileAtomically(file, data, size, error)) {
         Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
         return false;
     }
     return true;
+}
+
+bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!Require(node, msg::kNoNode)) return false;
+    std::string bytes, error;
+    bool written = false;
+    if (!Guarded([&] { written = internal::AppendCanonicalXML(node, withComments, bytes, error); })) return false;
+    if (!written) {
+        Record(E_EXCEPTION, (msg::kNoCanonicalXML + error).c_str());
+        return false;
+    }
+    text = std::move(bytes);
+    return true;
+}
+
+bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withComments) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!Require(file, msg::kNoFileName)) return false;
+    std::string bytes;
+    if (!GetCanonicalXML(node, withComments, bytes)) return false;
+    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+bool CKelXML::SaveCanonicalXML(const char* file, bool withComments) {
+    return SaveCanonicalXML(file, m_pDocument, withComments);
 }
 
 namespace {

@@ -130,6 +130,17 @@ public:
     bool Save(const char* file, const xercesc::DOMNode* node, bool bCanonical);
     // Writes the whole current document; "DOMDOCUMENT undefined" when there is none.
     bool Save(const char* file, bool bCanonical);
+    // W3C Canonical XML 1.0 (inclusive) in UTF-8, without XML declaration or document type:
+    // of the whole document for the document node, else of node and all its descendants as a
+    // document subset (in-scope namespaces and inherited xml:* attributes on node itself).
+    // Comments are kept when withComments. Any depth. text = the bytes; false, text untouched,
+    // with a record (kind 3) when node has no canonical form (an attribute, a document type) or
+    // a namespace URI is relative; the missing document or node is recorded as Save does.
+    bool GetCanonicalXML(const xercesc::DOMNode* node, bool withComments, std::string& text);
+    // Writes the same bytes to file, atomically as Save does. False, with a record, on any failure.
+    bool SaveCanonicalXML(const char* file, const xercesc::DOMNode* node, bool withComments);
+    // The whole current document; "DOMDOCUMENT undefined" when there is none.
+    bool SaveCanonicalXML(const char* file, bool withComments);
 
     // --- Node lookup ---------------------------------------------------------------------
     // Names are matched exactly (case-sensitive) against the node's DOM name in the local code
@@ -278,6 +289,8 @@ private:
     bool Replaceable();
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
+    // Writes size bytes to file atomically; false, with a record naming the file, on failure.
+    bool WriteFile(const char* file, const unsigned char* data, std::size_t size);
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);

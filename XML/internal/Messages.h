@@ -26,6 +26,8 @@ inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kSerializerFailed = "the serializer could not write the node";
+// Followed by the reason a node has no canonical form.
+inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 
 } // namespace XML::internal::msg
 
