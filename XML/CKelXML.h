@@ -26,7 +26,7 @@ namespace XML {
 
 // What one Load may cost. Past any bound the load is refused: false, one kind-3 record naming
 // the bound, no document. The defaults let every valid document of the XML conformance suite
-// load; sLimits::Huge() raises each bound a hundredfold or more, for trusted documents only.
+// load; sLimits::Huge() raises every bound, for trusted documents only.
 struct KELXML_EXPORT sLimits {
     // Elements nested in a document (also in every schema document it names).
     std::size_t maxDepth = 1000;
@@ -51,8 +51,8 @@ struct KELXML_EXPORT sLimits {
     // Particles of a DTD content model that is not deterministic (its automaton is exponential).
     std::size_t maxAmbiguousParticles = 16;
 
-    // Bounds for trusted documents: every one at least a hundred times the default (the
-    // ambiguous-model bound, exponential, 24).
+    // Bounds for trusted documents: ten to ten thousand times the defaults, as far as the
+    // parser's own recursion allows (README, "Load limits").
     static sLimits Huge();
 };
 
