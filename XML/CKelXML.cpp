@@ -5,6 +5,7 @@
 #include "XML/internal/Canonical.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
@@ -120,6 +121,8 @@ bool CKelXML::Guarded(Fn&& fn) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
     } catch (const DOMException& e) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
+    } catch (const ConversionError& e) {
+        Record(E_EXCEPTION, e.what());
     } catch (const OutOfMemoryException&) {
         Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (const std::bad_alloc&) {
@@ -217,7 +220,7 @@ bool CKelXML::CreateDoc(const char* rootName) {
             Record(E_MISSING, msg::kNoImplementation);
             return;
         }
-        const XStr name(rootName);
+        const XStr name = To16(rootName);
         m_pCreatedDocument.reset(
             impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
         m_pDocument = m_pCreatedDocument.get();
@@ -370,9 +373,7 @@ bool CKelXML::GetNbChildInNodeWithoutRecursive(const DOMNode* node, const char* 
 // --- Element text ----------------------------------------------------------------------
 
 bool CKelXML::GetValue(const DOMNode* node, std::string& text) {
-    if (!node) return false;
-    text = TextOf(node);
-    return true;
+    return node && TextOf(node, text);
 }
 
 bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
@@ -384,15 +385,14 @@ bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
 
 bool CKelXML::GetValue(const DOMNode* parent, const std::string& name, std::string* text) {
     if (!text || !parent) return false;
-    if (const DOMNode* child = FindChild(parent, name.c_str())) *text = TextOf(child);
+    const DOMNode* child = FindChild(parent, name.c_str());
+    if (child && !TextOf(child, *text)) return false;
     return !text->empty();
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, std::string& value) {
     const DOMNode* element = GetFirstNode(node, name);
-    if (!element) return false;
-    value = TextOf(element);
-    return true;
+    return element && TextOf(element, value);
 }
 
 namespace {
@@ -417,16 +417,18 @@ bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) 
 bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::vector<std::string>& values) {
     if (!IsElement(node) || !name) return false;
     bool appended = false;
+    bool converted = true;
     XString scratch;
     ForEachTagBelow(node, name, [&](const DOMNode* element) {
-        std::string text = XStr::ToLocal(Text16(element, scratch));
+        std::string text;
+        converted = ToLocal(Text16(element, scratch), text);
         if (!text.empty()) {
             values.push_back(std::move(text));
             appended = true;
         }
-        return true;
+        return converted;
     });
-    return appended;
+    return appended && converted;
 }
 
 // --- Attributes ------------------------------------------------------------------------
@@ -542,7 +544,9 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
                 return false;
             }
         }
-        result = (*functor)(child, tagName, XStr::ToLocal(Text16(child, scratch)), values.data(), userData);
+        std::string text;
+        if (!ToLocal(Text16(child, scratch), text)) return false;
+        result = (*functor)(child, tagName, text, values.data(), userData);
         if (result && stopOnTrue) return true;
         if (!result && stopOnFalse) return false;
         // Read only now: the callback may have inserted nodes right after this one.
@@ -557,7 +561,9 @@ bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string,
     if (!node) return false;
     XString scratch;
     for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
-        dictionary[XStr::ToLocal(child->getNodeName())] = XStr::ToLocal(Text16(child, scratch));
+        std::string name, text;
+        if (!ToLocal(child->getNodeName(), name) || !ToLocal(Text16(child, scratch), text)) return false;
+        dictionary[name] = std::move(text);
     }
     return true;
 }
@@ -579,7 +585,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent)
     DOMElement* appended = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             element = m_pDocument->createElement(name16.unicodeForm());
         }
         appended = static_cast<DOMElement*>(parent->appendChild(element));
@@ -593,7 +599,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
     DOMElement* element = AddNewElementNode(name, parent);
     if (!element) return nullptr;
     const bool ok = Guarded([&] {
-        const XStr text16(text.c_str());
+        const XStr text16 = To16(text.c_str());
         element->setTextContent(text16.unicodeForm());
     });
     if (ok) return element;
@@ -625,11 +631,11 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = m_pDocument->createAttribute(name16.unicodeForm());
         }
         {
-            const XStr value16(value.c_str());
+            const XStr value16 = To16(value.c_str());
             attribute->setValue(value16.unicodeForm());
         }
         element->setAttributeNode(attribute);
@@ -643,11 +649,11 @@ DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& va
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = element->getAttributeNode(name16.unicodeForm());
         }
         if (!attribute) return;
-        const XStr value16(value.c_str());
+        const XStr value16 = To16(value.c_str());
         attribute->setValue(value16.unicodeForm());
         element->setAttributeNode(attribute);
     });
@@ -663,7 +669,7 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
         if (!attributes) return false;
         DOMNode* attribute = attributes->getNamedItem(Name16(name).get());
         if (!attribute) return false;
-        const XStr value16(value);
+        const XStr value16 = To16(value);
         attribute->setNodeValue(value16.unicodeForm());
         return true;
     } catch (...) {

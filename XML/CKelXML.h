@@ -129,9 +129,10 @@ public:
     // --- Element text --------------------------------------------------------------------
     // A node's text: for an element, all text and CDATA below it in document order, untrimmed;
     // for a text, CDATA, comment or attribute node, its value; empty for the document node.
-    // Reads never grow the document's memory.
+    // Reads never grow the document's memory. Texts of any length are converted; one that cannot
+    // be converted to the local code page makes a read false, its output untouched.
 
-    // text = the node's text. False, text untouched, only for a null node.
+    // text = the node's text. False, text untouched, for a null node (or an unconvertible text).
     static bool GetValue(const xercesc::DOMNode* node, std::string& text);
     // The same text as wide characters, one per Unicode character. False only for a null node.
     static bool GetValue(const xercesc::DOMNode* node, std::wstring& text);
@@ -146,13 +147,15 @@ public:
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, float& value);
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, bool& value);
     // Appends the non-empty text of every element with that tag name below node, in document
-    // order (values is not cleared). True when at least one text was appended.
+    // order (values is not cleared). True when at least one text was appended; false when a
+    // text cannot be converted (the walk stops there).
     static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
                                     std::vector<std::string>& values);
 
     // --- Attributes ----------------------------------------------------------------------
     // Each form reads the attribute name of node (an element). On a missing attribute, a null
-    // or non-element node, or a null name: false and the output untouched, except as noted.
+    // or non-element node, a null name, or a value that cannot be converted: false and the
+    // output untouched, except as noted.
     // Numbers use the C library: atoi, atol, atof; strtoul with base 0 for the unsigned forms
     // (so "0x1F" is 31 there and 0 in the int form); unsigned short takes atol's low 16 bits.
     // bool: "true", "false", else atoi != 0 (so "-1" is true).
@@ -184,15 +187,16 @@ public:
     // of attributeNames[0..attributeCount) (empty when absent). stopOnTrue / stopOnFalse end
     // the walk at the first such verdict; stopOnMissingAttribute ends it with false, without a
     // call, at the first child that lacks one of the attributes. Returns the last verdict;
-    // false when no callback ran or a null functor/node is given. The functor's own exceptions
-    // pass through.
+    // false when no callback ran or a null functor/node is given, or, without a call, at a text
+    // that cannot be converted. The functor's own exceptions pass through.
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute);
 
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
-    // an earlier one of the same name. Nothing is removed. False, map untouched, for null.
+    // an earlier one of the same name. Nothing is removed. False, map untouched, for null;
+    // false at a name or text that cannot be converted (the entries made before it stay).
     static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node,
                                         std::map<std::string, std::string>& dictionary);
 
@@ -200,7 +204,8 @@ public:
     // New nodes are made in the current document and belong to it. Failures are recorded:
     // kind 4 "DOMDOCUMENT undefined" (no document, checked first), "ParentNode undefined",
     // or kind 3 with the parser library's message (an invalid name, a parent of another
-    // document, a second root element).
+    // document, a second root element), or "text that cannot be converted between the local
+    // code page and UTF-16" (names, texts and values of any length are converted).
 
     // Appends a new empty element name as parent's last child; returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
@@ -220,7 +225,8 @@ public:
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
     // Sets an existing attribute of any element; records nothing. False when node, name or
-    // value is null, node is not an element, the attribute is missing, or the DOM refuses.
+    // value is null, node is not an element, the attribute is missing, the value cannot be
+    // converted, or the DOM refuses.
     static bool SetAttributeValue(const xercesc::DOMNode* node, const char* name, const char* value);
     // Detaches child from parent and returns it (the caller may release it; otherwise it goes
     // with its document). Null with "ParentNode undefined", "oldChild undefined", or kind 3
