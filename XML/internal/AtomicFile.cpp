@@ -273,6 +273,9 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
     // rename; what it renames is complete all the same. Link once more then.
     for (int attempt = 0; ok && !renamed && attempt < 2; ++attempt) {
         if (unnamed) ok = named = LinkUnnamed(out.get(), directory.get(), temp);
+        // Neither /proc nor the privilege to link a descriptor: a named file then.
+        if (unnamed && !named && (errno == ENOENT || errno == EPERM))
+            return WriteFileAtomically(file, data, size, error, TemporaryKind::Named);
         renamed = ok && ::renameat(directory.get(), temp.c_str(), directory.get(), base.c_str()) == 0;
         ok = renamed || (ok && unnamed && errno == ENOENT);
     }
