@@ -169,15 +169,19 @@ void RemoveLeftovers(int directory, const std::string& prefix) {
     }
 }
 
+// A temporary name of the target's prefix with a random part, never the same as another save's.
+std::string RandomName(const std::string& prefix) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-%08x.tmp", static_cast<unsigned>(std::random_device{}()));
+    return prefix + suffix;
+}
+
 // Creates a named temporary file of its own (a random part in its name, so that a save at work
 // and a save removing leftovers never share one), locked while this save lasts.
 int CreateNamed(int directory, const std::string& prefix, mode_t mode, std::string& temp) {
     RemoveLeftovers(directory, prefix);
-    std::random_device seed;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "-%08x.tmp", static_cast<unsigned>(seed()));
-        temp = prefix + suffix;
+        temp = RandomName(prefix);
         const int fd = ::openat(directory, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::flock(fd, LOCK_EX | LOCK_NB);
@@ -190,14 +194,18 @@ int CreateNamed(int directory, const std::string& prefix, mode_t mode, std::stri
 
 // Gives the unnamed file fd the name temp. The /proc link needs no privilege, AT_EMPTY_PATH works
 // without /proc. A file already there holds complete content only, left by a killed save or about
-// to be renamed by a concurrent one: replacing it is safe.
-bool LinkUnnamed(int fd, int directory, const std::string& temp) {
+// to be renamed by a concurrent one: it is replaced. One that cannot be removed (another user's,
+// in a shared folder) leaves a name with a random part instead.
+bool LinkUnnamed(int fd, int directory, const std::string& prefix, std::string& temp) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    const auto link = [&]() {
         if (::linkat(AT_FDCWD, self.c_str(), directory, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-        if (errno == ENOENT && ::linkat(fd, "", directory, temp.c_str(), AT_EMPTY_PATH) == 0) return true;
+        return errno == ENOENT && ::linkat(fd, "", directory, temp.c_str(), AT_EMPTY_PATH) == 0;
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (link()) return true;
         if (errno != EEXIST) return false;
-        ::unlinkat(directory, temp.c_str(), 0);
+        if (::unlinkat(directory, temp.c_str(), 0) != 0 && errno != ENOENT) temp = RandomName(prefix);
     }
     return false;
 }
@@ -272,7 +280,7 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
     // A concurrent save of the same target may take the unnamed file's name between link and
     // rename; what it renames is complete all the same. Link once more then.
     for (int attempt = 0; ok && !renamed && attempt < 2; ++attempt) {
-        if (unnamed) ok = named = LinkUnnamed(out.get(), directory.get(), temp);
+        if (unnamed) ok = named = LinkUnnamed(out.get(), directory.get(), prefix, temp);
         // Neither /proc nor the privilege to link a descriptor: a named file then.
         if (unnamed && !named && (errno == ENOENT || errno == EPERM))
             return WriteFileAtomically(file, data, size, error, TemporaryKind::Named);
