@@ -2,6 +2,8 @@
 // it leaves on disk.
 #include "TestSupport.h"
 
+#include <XML/KelXMLVersion.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -137,6 +139,15 @@ TEST_F(ToolTest, EveryCommandHasHelp) {
     const Outcome top = Run({"--help"});
     EXPECT_EQ(top.status, 0);
     for (const char* command : {"check", "get", "count", "dict", "set", "format"}) EXPECT_TRUE(Contains(top.out, command));
+}
+
+TEST_F(ToolTest, VersionComesFromTheInstalledVersionHeader) {
+    const Outcome o = Run({"--version"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(Lines(o.out).at(0), std::string("kelxml (Kel_XML) ") + KELXML_VERSION_STRING);
+    EXPECT_EQ(std::to_string(KELXML_VERSION_MAJOR) + "." + std::to_string(KELXML_VERSION_MINOR) + "." +
+                  std::to_string(KELXML_VERSION_PATCH),
+              KELXML_VERSION_STRING);
 }
 
 TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
