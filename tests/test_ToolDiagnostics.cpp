@@ -100,6 +100,7 @@ TEST(ToolDiagnostics, PrinterNamesTheFileOncePerRecord) {
     DiagnosticPrinter printer(out, file);
     for (const XML::sError& record : Records(doc)) printer.Print(record);
     printer.Print(XML::sError(XML::E_EXCEPTION, "unable to save"));
+    printer.Print(XML::sError(XML::E_ERROR, "byte '\xFF'\nsecond line\x1B[2J"));
     EXPECT_EQ(out.str(), file + ":3:3: fatal: expected end of tag 'b'\n  </a>\n    ^\n" + file +
-                             ": exception: unable to save\n");
+                             ": exception: unable to save\n" + file + ": error: byte '?'?second line?[2J\n");
 }

@@ -52,6 +52,14 @@ std::vector<Glyph> Glyphs(std::string_view line) {
     return glyphs;
 }
 
+// The text with '?' for what Glyphs would not show: one line, no control bytes.
+std::string Printable(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const Glyph& glyph : Glyphs(text)) shown += glyph.printable ? glyph.bytes : std::string_view("?");
+    return shown;
+}
+
 bool IsRegularFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -197,7 +205,8 @@ std::string DiagnosticPrinter::Place(const std::string& systemId, SourceText*& s
 }
 
 void DiagnosticPrinter::Print(const XML::sError& record) {
-    const std::string message = MessageOf(record);
+    // A message may quote the bytes it refuses.
+    const std::string message = Printable(MessageOf(record));
     if (record.eType > XML::E_FATAL_ERROR || record.nLine == 0 || record.strSystemId.empty()) {
         m_out << DisplayName(m_file) << ": " << KindName(record.eType) << ": " << message << '\n';
         return;

@@ -64,7 +64,7 @@ private:
     bool m_afterCR = false;    // a LF right after a CR ends no second line
 };
 
-// Prints the records of one document, reading its source (and the other entities named by
+// Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source (and the other entities named by
 // diagnostics) again for the excerpts. file is the FILE argument ("-": standard input, whose
 // bytes stdinBytes holds).
 class DiagnosticPrinter {
