@@ -531,6 +531,9 @@ TEST_F(ToolTest, DashReadsStandardInputInEveryReadingCommand) {
     const Outcome formatted = RunWithInput({"format", "-", "-o", "-"}, kLibrary);
     EXPECT_EQ(formatted.status, 0) << formatted;
     EXPECT_EQ(formatted.out, Run({"format", m_library}).out);
+    const Outcome c14n = RunWithInput({"format", "--c14n", "-", "-o", "-"}, kLibrary);
+    EXPECT_EQ(c14n.status, 0) << c14n;
+    EXPECT_EQ(c14n.out, Run({"format", "--c14n", m_library}).out);
     const std::string out = m_dir.File("from-stdin.xml");
     EXPECT_EQ(RunWithInput({"format", "-", "-o", out}, kLibrary).status, 0);
     EXPECT_EQ(ReadFile(out), formatted.out);
