@@ -575,6 +575,18 @@ TEST_F(ToolTest, DiagnosticsNameTheirEntityAndShowTheSourceLine) {
     EXPECT_EQ(piped.status, 1) << piped;
     EXPECT_EQ(Lines(piped.err).size(), 1u) << piped;
 
+    // An error far into a long line (a minified document): an excerpt around the column only.
+    std::string minified = "<a>";
+    for (int i = 0; i < 20000; ++i) minified += "<b x='1'>t</b>";
+    const std::string longLine = m_dir.File("minified.xml");
+    WriteFile(longLine, minified + "</c>");
+    const Outcome m = Run({"check", longLine});
+    const std::vector<std::string> mLines = Lines(m.err);
+    ASSERT_EQ(mLines.size(), 3u) << m;
+    EXPECT_EQ(mLines[0], longLine + ":1:" + std::to_string(minified.size() + 3) + ": fatal: expected end of tag 'a'");
+    EXPECT_EQ(mLines[1], "  ..." + minified.substr(minified.size() - 58) + "</c>");
+    EXPECT_EQ(mLines[2], "  " + std::string(3 + 58 + 2, ' ') + "^");
+
     // Binary junk: one bounded line, no raw control bytes.
     std::string junk = "<a>";
     for (int i = 0; i < 5000; ++i) junk += static_cast<char>(i % 256 == '<' ? 'x' : i % 256);

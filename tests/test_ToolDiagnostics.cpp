@@ -52,10 +52,12 @@ TEST(ToolDiagnostics, ExcerptPutsTheCaretUnderTheColumn) {
         {"long line", longLine, 101,
          "  ..." + std::string(60, 'a') + "X" + std::string(19, 'b') + "...\n  " + std::string(63, ' ') + "^\n"},
         {"cut line", "abc", 1, "  abc...\n  ^\n"},
+        {"cut start", "abc", 2, "  ...abc\n      ^\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Excerpt(c.line, c.column, std::string(c.name) == "cut line"), c.expected);
+        const std::string name = c.name;
+        EXPECT_EQ(Excerpt(c.line, c.column, name == "cut line", name == "cut start"), c.expected);
     }
 }
 
@@ -86,6 +88,15 @@ TEST(ToolDiagnostics, SourceLinesCountEveryLineEnd) {
     ASSERT_TRUE(SourceText::FromBytes(huge)->Line(1, line, cut));
     EXPECT_EQ(line.size(), SourceText::kMaxLineBytes);
     EXPECT_TRUE(cut);
+    // From a column on: the characters before it are skipped, a four-byte one counting two.
+    const std::string wide = "a\xF0\x9F\x98\x80" "bc\xC3\xA9" "d";
+    ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 4));
+    EXPECT_EQ(line, "bc\xC3\xA9" "d");
+    ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 7));
+    EXPECT_EQ(line, "d");
+    ASSERT_TRUE(SourceText::FromBytes(huge)->Line(1, line, cut, SourceText::kMaxLineBytes + 5));
+    EXPECT_EQ(line, "xxxxxx");
+    EXPECT_FALSE(cut);
     EXPECT_FALSE(SourceText::FromFile(dir.File("absent.xml"))->Line(1, line, cut));
     EXPECT_FALSE(SourceText::FromFile(dir.path())->Line(1, line, cut));  // a folder is no text
 }

@@ -86,7 +86,7 @@ std::string MessageOf(const XML::sError& record) {
     return record.strMessage.substr(prefix.size());
 }
 
-std::string Excerpt(std::string_view line, std::uint64_t column, bool lineWasCut) {
+std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut, bool startWasCut) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (column == 0) return std::string();
     const std::vector<Glyph> glyphs = Glyphs(line);
@@ -99,7 +99,7 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool lineWasCut
     const std::size_t last = std::min(glyphs.size(), at + kAfter);
     std::string text = kIndent;
     std::string caret = kIndent;
-    if (first > 0) {
+    if (first > 0 || startWasCut) {
         text += "...";
         caret += "   ";
     }
@@ -107,7 +107,7 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool lineWasCut
         text += glyphs[i].printable ? std::string(glyphs[i].bytes) : std::string("?");
         if (i < at) caret += glyphs[i].bytes == "\t" ? '\t' : ' ';
     }
-    if (last < glyphs.size() || lineWasCut) text += "...";
+    if (last < glyphs.size() || endWasCut) text += "...";
     return text + '\n' + caret + "^\n";
 }
 
@@ -152,12 +152,14 @@ void SourceText::Rewind() {
     }
 }
 
-bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut) {
+bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start) {
     if (number == 0) return false;
     if (number < m_line) Rewind();
     text.clear();
     cut = false;
-    bool any = false;  // a line exists once one of its bytes, or its end, is there
+    bool any = false;        // a line exists once one of its bytes, or its end, is there
+    std::uint64_t next = 1;  // the column of the next character of the line
+    bool kept = false;       // whether the character being read is kept
     for (char c; Next(c);) {
         const bool skip = m_afterCR && c == '\n';
         m_afterCR = c == '\r';
@@ -168,6 +170,12 @@ bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut) {
             continue;
         }
         if (m_line != number) continue;
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) {  // a character starts: one column, two beyond the BMP
+            kept = next >= start;
+            next += byte >= 0xF0 ? 2 : 1;
+        }
+        if (!kept) continue;
         if (text.size() < kMaxLineBytes)
             text += c;
         else
@@ -215,9 +223,12 @@ void DiagnosticPrinter::Print(const XML::sError& record) {
     const std::string name = Place(record.strSystemId, source);
     m_out << name << ':' << record.nLine << ':' << record.nColumn << ": " << KindName(record.eType) << ": "
           << message << '\n';
+    // A long line is read from a little before the column on.
+    const std::uint64_t start = record.nColumn > 2 * kBefore ? record.nColumn - 2 * kBefore : 1;
     std::string line;
     bool cut = false;
-    if (source && source->Line(record.nLine, line, cut)) m_out << Excerpt(line, record.nColumn, cut);
+    if (source && source->Line(record.nLine, line, cut, start))
+        m_out << Excerpt(line, record.nColumn - start + 1, cut, start > 1);
 }
 
 } // namespace kelxml

@@ -30,8 +30,9 @@ std::string MessageOf(const XML::sError& record);
 // The line of source text and a caret under column (from 1, counted in UTF-16 units as the
 // parser counts), as two lines each starting with two spaces. Tabs are kept, so the caret lines
 // up under them; control characters and bytes that are not UTF-8 show as '?'; a long line is
-// cut to a window around the column, marked "...". Empty when the column is past the line's end.
-std::string Excerpt(std::string_view line, std::uint64_t column, bool lineWasCut = false);
+// cut to a window around the column, marked "..." (also where the line given is itself only
+// part of the source line: startWasCut, endWasCut). Empty when the column is past the line's end.
+std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut = false, bool startWasCut = false);
 
 // Numbered lines of a text read again: a regular file (anything else, a pipe or device, is not
 // reread) or bytes in memory. Lines end at LF, CR or CR LF, as the parser counts them.
@@ -44,10 +45,11 @@ public:
     // Bytes that outlive the object.
     static std::unique_ptr<SourceText> FromBytes(std::string_view bytes);
 
-    // Line number (from 1), at most kMaxLineBytes of it (cut tells whether there was more).
-    // False when the text has no such line. Reading forward is linear over a whole run of
-    // diagnostics; an earlier line starts again from the top.
-    bool Line(std::uint64_t number, std::string& text, bool& cut);
+    // Line number (from 1) from its character at column start on (counted as the parser
+    // counts), at most kMaxLineBytes of it (cut tells whether there was more). False when the
+    // text has no such line. Reading forward is linear over a whole run of diagnostics; an
+    // earlier line starts again from the top.
+    bool Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start = 1);
 
 private:
     SourceText() = default;
