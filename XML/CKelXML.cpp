@@ -705,6 +705,7 @@ bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int 
 
 std::string CKelXML::ValueText(long long value) { return FormatValue(value); }
 std::string CKelXML::ValueText(unsigned long long value) { return FormatValue(value); }
+std::string CKelXML::ValueText(float value) { return FormatValue(value); }
 std::string CKelXML::ValueText(double value) { return FormatValue(value); }
 std::string CKelXML::ValueText(bool value) { return FormatValue(value); }
 

@@ -256,11 +256,12 @@ public:
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, T value) {
         return AddChildNodeValue(parent, name, ValueText(Widened(value)).c_str());
     }
-    // The text the number writers write: integers in decimal; a double as the shortest text
-    // that reads back to the same value ("NaN", "INF", "-INF" where it is not finite); a bool
-    // as "true" or "false".
+    // The text the number writers write: integers in decimal; a float or double as the shortest
+    // text that reads back to the same value of its type ("NaN", "INF", "-INF" where it is not
+    // finite); a bool as "true" or "false".
     static std::string ValueText(long long value);
     static std::string ValueText(unsigned long long value);
+    static std::string ValueText(float value);
     static std::string ValueText(double value);
     static std::string ValueText(bool value);
     // Sets a new attribute node name=value on element (replacing one of that name); returns it.
@@ -293,7 +294,7 @@ private:
     // The ValueText argument that holds any value of T.
     template <class T>
     static auto Widened(T value) {
-        if constexpr (std::is_same_v<T, bool>)
+        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float>)
             return value;
         else if constexpr (std::is_floating_point_v<T>)
             return static_cast<double>(value);

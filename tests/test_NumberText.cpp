@@ -91,6 +91,8 @@ TEST(NumberText, WrittenTextReadsBackToTheSameValue) {
     EXPECT_EQ(FormatValue(true), "true");
     EXPECT_EQ(FormatValue(false), "false");
     EXPECT_EQ(FormatValue(0.1), "0.1");
+    EXPECT_EQ(FormatValue(0.1f), "0.1");
+    EXPECT_EQ(FormatValue(-std::numeric_limits<float>::infinity()), "-INF");
     EXPECT_EQ(FormatValue(1e21), "1e+21");
     EXPECT_EQ(FormatValue(std::numeric_limits<double>::quiet_NaN()), "NaN");
     EXPECT_EQ(FormatValue(-std::numeric_limits<double>::infinity()), "-INF");

@@ -44,17 +44,21 @@ bool Parsed(std::string_view text, T& value, Format... format) {
     return true;
 }
 
+template <class T>
+std::string FormattedFloating(T value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+    return Formatted(value);
+}
+
 } // namespace
 
 std::string FormatValue(long long value) { return Formatted(value); }
 std::string FormatValue(unsigned long long value) { return Formatted(value); }
 std::string FormatValue(bool value) { return value ? "true" : "false"; }
+std::string FormatValue(float value) { return FormattedFloating(value); }
+std::string FormatValue(double value) { return FormattedFloating(value); }
 
-std::string FormatValue(double value) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
-    return Formatted(value);
-}
 
 bool ParseValue(std::string_view text, int& value) { return Parsed(text, value); }
 bool ParseValue(std::string_view text, long& value) { return Parsed(text, value); }

@@ -8,10 +8,12 @@
 
 namespace XML::internal {
 
-// Decimal for integers; for a double the shortest text that reads back to the same value, and
-// "NaN", "INF", "-INF" (the XML Schema forms) for the others; "true" / "false" for a bool.
+// Decimal for integers; for a float or double the shortest text that reads back to the same
+// value of its type, and "NaN", "INF", "-INF" (the XML Schema forms) for the others; "true" /
+// "false" for a bool.
 std::string FormatValue(long long value);
 std::string FormatValue(unsigned long long value);
+std::string FormatValue(float value);
 std::string FormatValue(double value);
 std::string FormatValue(bool value);
 
