@@ -7,7 +7,9 @@
 #include "XML/internal/LocalResource.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/NumberText.h"
 #include "XML/internal/SchemaBudget.h"
+#include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
@@ -82,6 +84,14 @@ void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& 
         ~Unhook() { handler.SetGrammarReader(nullptr); }
     } unhook{handler};
     parse();
+}
+
+// Parses bytes as the memory document (relative references start from the working folder).
+void ParseMemory(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, std::string_view bytes) {
+    const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), msg::kMemoryBufferId,
+                                   false, XMLPlatformUtils::fgMemoryManager);
+    const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), limits);
+    ParseWithin(parser, handler, limits, dtd, bytes.size(), [&parser, &source] { parser.parse(source); });
 }
 
 // The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
@@ -189,6 +199,8 @@ bool CKelXML::Guarded(Fn&& fn) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
     } catch (const DOMException& e) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
+    } catch (const ConversionError& e) {
+        Record(E_EXCEPTION, e.what());
     } catch (const OutOfMemoryException&) {
         Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (const std::bad_alloc&) {
@@ -282,12 +294,8 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
         return false;
     }
     return LoadWith(false, [this, buffer, size](XercesDOMParser& parser) {
-        const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
-                                       XMLPlatformUtils::fgMemoryManager);
-        const std::string_view bytes(static_cast<const char*>(buffer), size);
-        const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), m_limits);
-        ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
-                    [&parser, &source] { parser.parse(source); });
+        ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits,
+                    std::string_view(static_cast<const char*>(buffer), size));
     });
 }
 
@@ -309,6 +317,13 @@ sLimits sLimits::Huge() {
 
 void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 
+bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
+    if (!Replaceable()) return false;
+    return LoadWith(bValidate, [this, bytes](XercesDOMParser& parser) {
+        ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, bytes);
+    });
+}
+
 // --- Creating and saving ---------------------------------------------------------------
 
 bool CKelXML::CreateDoc(const char* rootName) {
@@ -323,7 +338,7 @@ bool CKelXML::CreateDoc(const char* rootName) {
             Record(E_MISSING, msg::kNoImplementation);
             return;
         }
-        const XStr name(rootName);
+        const XStr name = To16(rootName);
         m_pCreatedDocument.reset(
             impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
         m_pDocument = m_pCreatedDocument.get();
@@ -476,9 +491,7 @@ bool CKelXML::GetNbChildInNodeWithoutRecursive(const DOMNode* node, const char* 
 // --- Element text ----------------------------------------------------------------------
 
 bool CKelXML::GetValue(const DOMNode* node, std::string& text) {
-    if (!node) return false;
-    text = TextOf(node);
-    return true;
+    return node && TextOf(node, text);
 }
 
 bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
@@ -490,15 +503,14 @@ bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
 
 bool CKelXML::GetValue(const DOMNode* parent, const std::string& name, std::string* text) {
     if (!text || !parent) return false;
-    if (const DOMNode* child = FindChild(parent, name.c_str())) *text = TextOf(child);
+    const DOMNode* child = FindChild(parent, name.c_str());
+    if (child && !TextOf(child, *text)) return false;
     return !text->empty();
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, std::string& value) {
     const DOMNode* element = GetFirstNode(node, name);
-    if (!element) return false;
-    value = TextOf(element);
-    return true;
+    return element && TextOf(element, value);
 }
 
 namespace {
@@ -523,16 +535,86 @@ bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) 
 bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::vector<std::string>& values) {
     if (!IsElement(node) || !name) return false;
     bool appended = false;
+    bool converted = true;
     XString scratch;
     ForEachTagBelow(node, name, [&](const DOMNode* element) {
-        std::string text = XStr::ToLocal(Text16(element, scratch));
+        std::string text;
+        converted = ToLocal(Text16(element, scratch), text);
         if (!text.empty()) {
             values.push_back(std::move(text));
             appended = true;
         }
-        return true;
+        return converted;
     });
-    return appended;
+    return appended && converted;
+}
+
+// --- Checked reads ---------------------------------------------------------------------
+
+namespace {
+
+// Reads the text that read gives for (node, name) into value, whole and in range, or not at all.
+template <class T, class Read>
+bool ReadChecked(Read read, const DOMNode* node, const char* name, T& value) {
+    std::string text;
+    return read(node, name, text) && ParseValue(text, value);
+}
+
+} // namespace
+
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, int& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, long long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned int& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned long long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, float& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, double& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, bool& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, int& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, long long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned int& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned long long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, float& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, double& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, bool& value) {
+    return ReadChecked(AttributeText, node, name, value);
 }
 
 // --- Attributes ------------------------------------------------------------------------
@@ -652,7 +734,9 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
             }
         }
         DOMNode* const next = child->getNextSibling();
-        result = (*functor)(child, tagName, XStr::ToLocal(Text16(child, scratch)), values.data(), userData);
+        std::string text;
+        if (!ToLocal(Text16(child, scratch), text)) return false;
+        result = (*functor)(child, tagName, text, values.data(), userData);
         if (result && stopOnTrue) return true;
         if (!result && stopOnFalse) return false;
         // Read only now: the callback may have inserted nodes right after this one. When it
@@ -673,7 +757,9 @@ bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string,
     if (!node) return false;
     XString scratch;
     for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
-        dictionary[XStr::ToLocal(child->getNodeName())] = XStr::ToLocal(Text16(child, scratch));
+        std::string name, text;
+        if (!ToLocal(child->getNodeName(), name) || !ToLocal(Text16(child, scratch), text)) return false;
+        dictionary[name] = std::move(text);
     }
     return true;
 }
@@ -695,7 +781,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent)
     DOMElement* appended = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             element = m_pDocument->createElement(name16.unicodeForm());
         }
         appended = static_cast<DOMElement*>(parent->appendChild(element));
@@ -709,7 +795,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
     DOMElement* element = AddNewElementNode(name, parent);
     if (!element) return nullptr;
     const bool ok = Guarded([&] {
-        const XStr text16(text.c_str());
+        const XStr text16 = To16(text.c_str());
         element->setTextContent(text16.unicodeForm());
     });
     if (ok) return element;
@@ -736,16 +822,22 @@ bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int 
     return AddChildNodeValue(parent, name, std::to_string(value).c_str());
 }
 
+std::string CKelXML::ValueText(long long value) { return FormatValue(value); }
+std::string CKelXML::ValueText(unsigned long long value) { return FormatValue(value); }
+std::string CKelXML::ValueText(float value) { return FormatValue(value); }
+std::string CKelXML::ValueText(double value) { return FormatValue(value); }
+std::string CKelXML::ValueText(bool value) { return FormatValue(value); }
+
 DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& value, DOMElement* element) {
     if (!CanEdit(element)) return nullptr;
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = m_pDocument->createAttribute(name16.unicodeForm());
         }
         {
-            const XStr value16(value.c_str());
+            const XStr value16 = To16(value.c_str());
             attribute->setValue(value16.unicodeForm());
         }
         element->setAttributeNode(attribute);
@@ -759,11 +851,11 @@ DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& va
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = element->getAttributeNode(name16.unicodeForm());
         }
         if (!attribute) return;
-        const XStr value16(value.c_str());
+        const XStr value16 = To16(value.c_str());
         attribute->setValue(value16.unicodeForm());
         element->setAttributeNode(attribute);
     });
@@ -779,7 +871,7 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
         if (!attributes) return false;
         DOMNode* attribute = attributes->getNamedItem(Name16(name).get());
         if (!attribute) return false;
-        const XStr value16(value);
+        const XStr value16 = To16(value);
         attribute->setNodeValue(value16.unicodeForm());
         return true;
     } catch (...) {

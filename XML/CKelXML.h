@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -111,6 +112,10 @@ public:
     template <class Size,
               std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
     bool Load(const char* buffer, Size size) = delete;
+    // Parses the bytes of a string (of any size) as a document, validating as Load(file,
+    // bValidate) does; diagnostics name the document "toto". The bytes are only read during the
+    // call. A name of its own, so that a std::string holding a file name is never parsed.
+    bool LoadFromMemory(std::string_view bytes, bool bValidate = false);
 
     // --- Limits --------------------------------------------------------------------------
     // The bounds every later Load of this object applies (sLimits above); the defaults hold for
@@ -170,9 +175,10 @@ public:
     // --- Element text --------------------------------------------------------------------
     // A node's text: for an element, all text and CDATA below it in document order, untrimmed;
     // for a text, CDATA, comment or attribute node, its value; empty for the document node.
-    // Reads never grow the document's memory.
+    // Reads never grow the document's memory. Texts of any length are converted; one that cannot
+    // be converted to the local code page makes a read false, its output untouched.
 
-    // text = the node's text. False, text untouched, only for a null node.
+    // text = the node's text. False, text untouched, for a null node (or an unconvertible text).
     static bool GetValue(const xercesc::DOMNode* node, std::string& text);
     // The same text as wide characters, one per Unicode character. False only for a null node.
     static bool GetValue(const xercesc::DOMNode* node, std::wstring& text);
@@ -187,13 +193,43 @@ public:
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, float& value);
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, bool& value);
     // Appends the non-empty text of every element with that tag name below node, in document
-    // order (values is not cleared). True when at least one text was appended.
+    // order (values is not cleared). True when at least one text was appended; false when a
+    // text cannot be converted (the walk stops there).
     static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
                                     std::vector<std::string>& values);
 
+    // --- Checked reads ---------------------------------------------------------------------
+    // The same texts as GetChildValue (the first element name below node) and GetAttributeValue
+    // (the attribute name of node), read with every check the C-library forms above skip: the
+    // whole text must be one value in the type's range, else false and value untouched ("eight",
+    // "12abc", "99999999999" into an int, "-1" into an unsigned type, "yes" into a bool).
+    // XML whitespace around the value is ignored, as XML Schema does. Integers: decimal with an
+    // optional sign. Floating point: decimal or exponent form, "NaN", "INF", "-INF" (any case).
+    // bool: "true", "false", "1", "0". False, value untouched, too where the text is missing.
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, long long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned int& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, float& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, double& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, bool& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, long long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned int& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name,
+                                         unsigned long long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, float& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, double& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, bool& value);
+
     // --- Attributes ----------------------------------------------------------------------
     // Each form reads the attribute name of node (an element). On a missing attribute, a null
-    // or non-element node, or a null name: false and the output untouched, except as noted.
+    // or non-element node, a null name, or a value that cannot be converted: false and the
+    // output untouched, except as noted.
     // Numbers use the C library: atoi, atol, atof; strtoul with base 0 for the unsigned forms
     // (so "0x1F" is 31 there and 0 in the int form); unsigned short takes atol's low 16 bits.
     // bool: "true", "false", else atoi != 0 (so "-1" is true).
@@ -225,19 +261,20 @@ public:
     // of attributeNames[0..attributeCount) (empty when absent). stopOnTrue / stopOnFalse end
     // the walk at the first such verdict; stopOnMissingAttribute ends it with false, without a
     // call, at the first child that lacks one of the attributes. Returns the last verdict;
-    // false when no callback ran, a null functor/node is given, or attributeCount passes 2^20.
-    // The functor's own exceptions pass through. The functor may add nodes and remove the node
-    // it is given (the walk goes on with the node that followed it; removing that one too ends
-    // the walk with false). A Load or CreateDoc of the object owning the document, from the
-    // functor, is refused with a record; destroying that object or releasing nodes during the
-    // walk is undefined.
+    // false when no callback ran, a null functor/node is given, attributeCount passes 2^20, or,
+    // without a call, at a text that cannot be converted. The functor's own exceptions pass
+    // through. The functor may add nodes and remove the node it is given (the walk goes on with
+    // the node that followed it; removing that one too ends the walk with false). A Load or
+    // CreateDoc of the object owning the document, from the functor, is refused with a record;
+    // destroying that object or releasing nodes during the walk is undefined.
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute);
 
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
-    // an earlier one of the same name. Nothing is removed. False, map untouched, for null.
+    // an earlier one of the same name. Nothing is removed. False, map untouched, for null;
+    // false at a name or text that cannot be converted (the entries made before it stay).
     static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node,
                                         std::map<std::string, std::string>& dictionary);
 
@@ -245,7 +282,8 @@ public:
     // New nodes are made in the current document and belong to it. Failures are recorded:
     // kind 4 "DOMDOCUMENT undefined" (no document, checked first), "ParentNode undefined",
     // or kind 3 with the parser library's message (an invalid name, a parent of another
-    // document, a second root element).
+    // document, a second root element), or "text that cannot be converted between the local
+    // code page and UTF-16" (names, texts and values of any length are converted).
 
     // Appends a new empty element name as parent's last child; returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
@@ -257,15 +295,40 @@ public:
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
     // Appends <name>value</name>, the value in decimal.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, unsigned int value);
+    // Appends <name>value</name> for any other number or bool, written as ValueText writes it:
+    // AddChildNodeValue(parent, "delta", -3) writes -3, (parent, "count", 0) writes 0.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, T value) {
+        return AddChildNodeValue(parent, name, ValueText(Widened(value)).c_str());
+    }
+    // The text the number writers write: integers in decimal; a float or double as the shortest
+    // text that reads back to the same value of its type ("NaN", "INF", "-INF" where it is not
+    // finite); a bool as "true" or "false".
+    static std::string ValueText(long long value);
+    static std::string ValueText(unsigned long long value);
+    static std::string ValueText(float value);
+    static std::string ValueText(double value);
+    static std::string ValueText(bool value);
     // Sets a new attribute node name=value on element (replacing one of that name); returns it.
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
+    // The same with a number or bool, written as ValueText writes it.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    xercesc::DOMAttr* AddNewAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
+        return AddNewAttribute(name, ValueText(Widened(value)), element);
+    }
     // Changes the value of element's existing attribute name; never adds one. Returns the
     // attribute, or null with "unable to find attribute Node with name specified".
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
+    // The same with a number or bool, written as ValueText writes it.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    xercesc::DOMAttr* ModifyAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
+        return ModifyAttribute(name, ValueText(Widened(value)), element);
+    }
     // Sets an existing attribute of any element; records nothing. False when node, name or
-    // value is null, node is not an element, the attribute is missing, or the DOM refuses.
+    // value is null, node is not an element, the attribute is missing, the value cannot be
+    // converted, or the DOM refuses.
     static bool SetAttributeValue(const xercesc::DOMNode* node, const char* name, const char* value);
     // Detaches child from parent and returns it (the caller may release it; otherwise it goes
     // with its document). Null with "ParentNode undefined", "oldChild undefined", or kind 3
@@ -273,6 +336,19 @@ public:
     xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
 private:
+    // The ValueText argument that holds any value of T.
+    template <class T>
+    static auto Widened(T value) {
+        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float>)
+            return value;
+        else if constexpr (std::is_floating_point_v<T>)
+            return static_cast<double>(value);
+        else if constexpr (std::is_signed_v<T>)
+            return static_cast<long long>(value);
+        else
+            return static_cast<unsigned long long>(value);
+    }
+
     struct DocumentReleaser {
         void operator()(xercesc::DOMDocument* doc) const noexcept;
     };

@@ -28,6 +28,8 @@ inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kSerializerFailed = "the serializer could not write the node";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
+inline constexpr const char* kUnconvertibleText =
+    "text that cannot be converted between the local code page and UTF-16";
 
 } // namespace XML::internal::msg
 
