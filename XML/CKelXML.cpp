@@ -1,13 +1,13 @@
 #include "XML/CKelXML.h"
 
 #include "XML/internal/AtomicFile.h"
-#include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Serializer.h"
+#include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
-#include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <utility>
 
@@ -29,19 +30,6 @@ using namespace XML::internal;
 
 namespace XML {
 
-namespace {
-
-// Releases what DOMImplementation::createLS* hands out.
-struct ReleaseDeleter {
-    template <class T>
-    void operator()(T* p) const noexcept {
-        if (p) p->release();
-    }
-};
-template <class T>
-using Released = std::unique_ptr<T, ReleaseDeleter>;
-
-} // namespace
 
 // --- Library start-up ------------------------------------------------------------------
 
@@ -143,7 +131,7 @@ void CKelXML::InitializeParser(bool bValidate) {
     m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
     if (!m_pParser) {
-        auto parser = std::make_unique<BoundedDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        auto parser = std::make_unique<SourceKeepingParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
         parser->setDoNamespaces(true);
         parser->setDoSchema(true);
         parser->setValidationSchemaFullChecking(true);
@@ -162,12 +150,14 @@ void CKelXML::InitializeParser(bool bValidate) {
 
 // --- Loading ---------------------------------------------------------------------------
 
-template <class ParseFn>
-bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse) {
+template <class ParseFn, class ReadFn>
+bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read) {
     const bool parsed = Guarded([&] {
         InitializeParser(bValidate);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
+        // InitializeParser makes every parser of this object a SourceKeepingParser.
+        static_cast<const SourceKeepingParser&>(*m_pParser).KeepSource(m_pDocument, read);
     });
     if (!parsed) {
         // A parse cut short by an exception may leave the parser half reset: the next load
@@ -184,10 +174,18 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         Record(E_MISSING, msg::kNoFileName);
         return false;
     }
-    return LoadWith(bValidate, [file](XercesDOMParser& parser) {
-        HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
-        parser.parse(file);
-    });
+    return LoadWith(
+        bValidate,
+        [file](XercesDOMParser& parser) {
+            HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
+            parser.parse(file);
+        },
+        [file](std::uint64_t offset, std::size_t length, std::string& bytes) {
+            std::ifstream in(file, std::ios::binary);
+            bytes.resize(length);
+            return in.seekg(static_cast<std::streamoff>(offset)) &&
+                   in.read(bytes.data(), static_cast<std::streamsize>(length));
+        });
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) {
@@ -196,11 +194,18 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
         Record(E_MISSING, msg::kNoBuffer);
         return false;
     }
-    return LoadWith(false, [buffer, size](XercesDOMParser& parser) {
-        const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
-                                       XMLPlatformUtils::fgMemoryManager);
-        parser.parse(source);
-    });
+    return LoadWith(
+        false,
+        [buffer, size](XercesDOMParser& parser) {
+            const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
+                                           XMLPlatformUtils::fgMemoryManager);
+            parser.parse(source);
+        },
+        [buffer, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
+            if (offset > size || length > size - offset) return false;
+            bytes.assign(static_cast<const char*>(buffer) + offset, length);
+            return true;
+        });
 }
 
 // --- Creating and saving ---------------------------------------------------------------
@@ -224,50 +229,38 @@ bool CKelXML::CreateDoc(const char* rootName) {
 }
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
-    CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
-    return Save(file, m_pDocument, bCanonical);
+    return Save(file, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
+    return Save(file, node, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
+}
+
+bool CKelXML::Save(const char* file, E_SAVE_FORM eForm) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    return Save(file, m_pDocument, eForm);
+}
+
+bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
     if (!Require(m_pDocument, msg::kNoDocument)) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     if (!Require(node, msg::kNoNode)) return false;
-    if (DeeperThan(node, BoundedDOMParser::kMaxDepth)) {
-        const std::string message =
-            "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
-        Record(E_EXCEPTION, message.c_str());
+    const Layout layout = eForm == E_SAVE_CANONICAL    ? Layout::Plain
+                          : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
+                                                      : Layout::Indented;
+    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
+    // deeper than Load accepts is refused, so that what Save writes loads again.
+    std::string bytes, error;
+    bool serialised = false;
+    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, bytes, error); }))
+        return false;
+    if (!serialised) {
+        Record(E_EXCEPTION, error.c_str());
         return false;
     }
-    // Serialise into memory first: the file is only touched once the whole text exists, and
-    // every write to it is checked (a file target would hide a failed flush or close).
-    MemBufFormatTarget target(1023, XMLPlatformUtils::fgMemoryManager);
-    bool written = false;
-    const bool serialised = Guarded([&] {
-        DOMImplementation* impl = m_pDocument->getImplementation();
-        Released<DOMLSSerializer> serializer(impl->createLSSerializer(XMLPlatformUtils::fgMemoryManager));
-        DOMConfiguration* config = serializer->getDomConfig();
-        const auto set = [config](const XMLCh* name, bool value) {
-            if (config->canSetParameter(name, value)) config->setParameter(name, value);
-        };
-        if (bCanonical) {
-            set(XMLUni::fgDOMWRTCanonicalForm, true);
-        } else {
-            set(XMLUni::fgDOMWRTFormatPrettyPrint, true);
-            set(XMLUni::fgDOMWRTWhitespaceInElementContent, false);
-        }
-        Released<DOMLSOutput> output(impl->createLSOutput(XMLPlatformUtils::fgMemoryManager));
-        output->setByteStream(&target);
-        written = serializer->write(node, output.get());
-    });
-    if (!serialised) return false;
-    if (!written) {
-        Record(E_EXCEPTION, msg::kSerializerFailed);
-        return false;
-    }
-    std::string error;
-    if (!internal::WriteFileAtomically(file, target.getRawBuffer(), target.getLen(), error)) {
+    if (!WriteFileAtomically(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), error)) {
         Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
         return false;
     }

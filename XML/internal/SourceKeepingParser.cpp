@@ -1,0 +1,182 @@
+#include "XML/internal/SourceKeepingParser.h"
+
+#include "XML/internal/Serializer.h"
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/dom/DOMMemoryManager.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include <memory>
+#include <vector>
+
+using namespace xercesc;
+
+namespace XML {
+
+namespace {
+
+// bytes decoded from encoding; false when they do not decode.
+bool Decode(const std::string& bytes, const std::u16string& encoding, std::u16string& text) {
+    XMLTransService::Codes result = XMLTransService::Ok;
+    const std::unique_ptr<XMLTranscoder> transcoder(XMLPlatformUtils::fgTransService->makeNewTranscoderFor(
+        encoding.c_str(), result, 16 * 1024, XMLPlatformUtils::fgMemoryManager));
+    if (result != XMLTransService::Ok || !transcoder) return false;
+    std::vector<XMLCh> chars(16 * 1024);
+    std::vector<unsigned char> sizes(chars.size());
+    text.clear();
+    for (std::size_t at = 0; at < bytes.size();) {
+        XMLSize_t eaten = 0;
+        const XMLSize_t made =
+            transcoder->transcodeFrom(reinterpret_cast<const XMLByte*>(bytes.data()) + at, bytes.size() - at,
+                                      chars.data(), chars.size(), eaten, sizes.data());
+        if (eaten == 0) return false;
+        text.append(chars.data(), made);
+        at += eaten;
+    }
+    return true;
+}
+
+// A copy of text owned by doc.
+const XMLCh* DocumentString(DOMDocument* doc, const XMLCh* text) {
+    auto* memory = static_cast<DOMMemoryManager*>(doc->getFeature(XMLUni::fgXercescInterfaceDOMMemoryManager, nullptr));
+    return memory ? memory->cloneString(text) : nullptr;
+}
+
+bool EndsWith(const std::u16string& text, const char16_t* tail) {
+    const std::u16string end(tail);
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The length of the byte order mark that opens the document, if any; order = "BE" or "LE" for
+// a UTF-16 one.
+std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const char16_t*& order) {
+    std::string start;
+    for (std::size_t length = 4; length > 1 && !read(0, length, start); --length) start.clear();
+    const auto opens = [&start](const char* mark, std::size_t length) {
+        return start.compare(0, length, mark, length) == 0;
+    };
+    order = nullptr;
+    if (opens("\x00\x00\xFE\xFF", 4) || opens("\xFF\xFE\x00\x00", 4)) return 4;
+    if (opens("\xEF\xBB\xBF", 3)) return 3;
+    if (opens("\xFE\xFF", 2) || opens("\xFF\xFE", 2)) {
+        order = start[0] == '\xFE' ? u"BE" : u"LE";
+        return 2;
+    }
+    return 0;
+}
+
+} // namespace
+
+SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
+    : BoundedDOMParser(validator, manager, pool) {
+    setCalculateSrcOfs(true);
+}
+
+bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) const {
+    const ReaderMgr* readers = getScanner()->getReaderMgr();
+    if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr()) return false;
+    try {
+        offset = readers->getSrcOffset();
+    } catch (const XMLException&) {
+        return false;  // a reader that does not count its source offsets
+    }
+    encoding = readers->getCurrentEncodingStr();
+    return true;
+}
+
+void SourceKeepingParser::startDocument() {
+    m_declaration = Span{};
+    m_subset = Span{};
+    m_declared = false;
+    BoundedDOMParser::startDocument();
+    // The document entity's reader is the current one now, and stays so outside entities.
+    const ReaderMgr* readers = getScanner()->getReaderMgr();
+    m_documentReader = readers ? readers->getCurrentReaderNum() : ~XMLSize_t(0);
+}
+
+void SourceKeepingParser::XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
+                                  const XMLCh* actualEncStr) {
+    BoundedDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, actualEncStr);
+    // The reader stands right after "?>"; the declaration opens the entity (after a byte order mark).
+    m_declared = versionStr && *versionStr;
+    m_declaration.valid = m_declared && Here(m_declaration.end, m_declaration.encoding);
+}
+
+void SourceKeepingParser::startIntSubset() {
+    BoundedDOMParser::startIntSubset();
+    m_subset.valid = Here(m_subset.begin, m_subset.encoding);  // right after "["
+}
+
+void SourceKeepingParser::endIntSubset() {
+    BoundedDOMParser::endIntSubset();
+    std::u16string encoding;
+    m_subset.valid = m_subset.valid && Here(m_subset.end, encoding) && encoding == m_subset.encoding &&
+                     m_subset.end > m_subset.begin;  // right after "]"
+}
+
+void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
+                                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
+                                       const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
+    BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    // The DOM keeps attributes sorted by name: note the written order where it differs.
+    const XMLCh* previous = nullptr;
+    bool sorted = true;
+    for (XMLSize_t i = 0; i < attrCount && sorted; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        if (!attribute->getSpecified()) continue;
+        sorted = !previous || XMLString::compareString(previous, attribute->getQName()) < 0;
+        previous = attribute->getQName();
+    }
+    DOMNode* element = getCurrentNode();
+    if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
+    std::u16string order;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        if (!attribute->getSpecified()) continue;
+        if (!order.empty()) order.push_back(u' ');
+        order += attribute->getQName();
+    }
+    if (const XMLCh* kept = DocumentString(element->getOwnerDocument(), order.c_str()))
+        element->setUserData(internal::kAttributeOrderKey, const_cast<XMLCh*>(kept), nullptr);
+}
+
+void SourceKeepingParser::KeepSource(DOMDocument* doc, const ByteReader& read) const noexcept {
+    if (!doc) return;
+    try {
+        // The reader counts its offsets after the byte order mark.
+        const char16_t* order = nullptr;
+        const std::uint64_t skipped = ByteOrderMark(read, order);
+        if (order) doc->setUserData(internal::kByteOrderKey, const_cast<XMLCh*>(order), nullptr);
+        // Span's text, or false when it cannot be read back.
+        const auto text = [&read, skipped](const Span& span, std::u16string& decoded) {
+            std::string bytes;
+            return span.valid && span.end >= span.begin &&
+                   read(span.begin + skipped, span.end - span.begin, bytes) && Decode(bytes, span.encoding, decoded);
+        };
+        // Empty when the document has no declaration.
+        std::u16string declaration;
+        bool known = !m_declared;
+        if (m_declared && text(m_declaration, declaration)) {
+            known = declaration.rfind(u"<?xml", 0) == 0 && EndsWith(declaration, u"?>");
+        }
+        if (const XMLCh* kept = known ? DocumentString(doc, declaration.c_str()) : nullptr)
+            doc->setUserData(internal::kRawDeclarationKey, const_cast<XMLCh*>(kept), nullptr);
+        std::u16string subset;
+        DOMDocumentType* type = doc->getDoctype();
+        if (type && text(m_subset, subset) && EndsWith(subset, u"]")) {
+            subset.pop_back();
+            if (const XMLCh* kept = DocumentString(doc, subset.c_str()))
+                type->setUserData(internal::kRawInternalSubsetKey, const_cast<XMLCh*>(kept), nullptr);
+        }
+    } catch (...) {
+        // Nothing kept: Save writes the DOM's own form.
+    }
+}
+
+} // namespace XML
