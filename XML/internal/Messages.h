@@ -25,7 +25,6 @@ inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kUnknownError = "Unknown Error";
-inline constexpr const char* kSerializerFailed = "the serializer could not write the node";
 
 } // namespace XML::internal::msg
 
