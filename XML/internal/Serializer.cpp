@@ -242,7 +242,8 @@ private:
         const auto* raw = static_cast<const XMLCh*>(doc->getUserData(kRawDeclarationKey));
         if (m_layout == Layout::AsLoaded && raw) {
             const XString declared = Upper(DeclaredEncoding(raw).c_str());
-            if (!*raw && m_encoding.SelfDescribing()) return false;
+            // Without a declaration a document is read as XML 1.0, not standalone.
+            if (!*raw && m_encoding.SelfDescribing() && !m_xml11 && !doc->getXmlStandalone()) return false;
             if (*raw && (declared.empty() ? m_encoding.SelfDescribing() : declared == Upper(m_encoding.name().c_str()))) {
                 Literal(raw, "the XML declaration", true);
                 return true;

@@ -104,8 +104,10 @@ void SourceKeepingParser::XMLDecl(const XMLCh* versionStr, const XMLCh* encoding
                                   const XMLCh* actualEncStr) {
     BoundedDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, actualEncStr);
     // The reader stands right after "?>"; the declaration opens the entity (after a byte order mark).
-    m_declared = versionStr && *versionStr;
-    m_declaration.valid = m_declared && Here(m_declaration.end, m_declaration.encoding);
+    // Only the document entity's own declaration; Here() tells when its position is unknown.
+    if (m_declared || !versionStr || !*versionStr) return;
+    m_declared = Here(m_declaration.end, m_declaration.encoding);
+    m_declaration.valid = m_declared;
 }
 
 void SourceKeepingParser::startIntSubset() {
