@@ -157,7 +157,7 @@ bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read) {
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
         // InitializeParser makes every parser of this object a SourceKeepingParser.
-        static_cast<const SourceKeepingParser&>(*m_pParser).KeepSource(m_pDocument, read);
+        static_cast<SourceKeepingParser&>(*m_pParser).KeepSource(read);
     });
     if (!parsed) {
         // A parse cut short by an exception may leave the parser half reset: the next load
@@ -252,9 +252,15 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
                                                       : Layout::Indented;
     // Serialise into memory first: the file is only touched once the whole text exists. Nesting
     // deeper than Load accepts is refused, so that what Save writes loads again.
+    // What the parser kept of the document it made, when node is part of that document.
+    const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
+                                                                            : node->getOwnerDocument();
+    const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
+                                   ? &static_cast<const SourceKeepingParser&>(*m_pParser).Notes()
+                                   : nullptr;
     std::string bytes, error;
     bool serialised = false;
-    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, bytes, error); }))
+    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
         return false;
     if (!serialised) {
         Record(E_EXCEPTION, error.c_str());

@@ -17,11 +17,6 @@ using namespace xercesc;
 
 namespace XML::internal {
 
-const XMLCh kRawDeclarationKey[] = u"kelxml-raw-declaration";
-const XMLCh kByteOrderKey[] = u"kelxml-byte-order";
-const XMLCh kRawInternalSubsetKey[] = u"kelxml-raw-internal-subset";
-const XMLCh kAttributeOrderKey[] = u"kelxml-attribute-order";
-
 namespace {
 
 using XString = std::basic_string<XMLCh>;
@@ -49,7 +44,7 @@ class Encoding {
 public:
     enum Form { kUtf8, kUtf16LE, kUtf16BE, kOther };
 
-    explicit Encoding(const DOMDocument* doc) {
+    Encoding(const DOMDocument* doc, const SourceNotes* notes) {
         const XString declared = Upper(doc ? doc->getXmlEncoding() : nullptr);
         const XString input = Upper(doc ? doc->getInputEncoding() : nullptr);
         const auto utf16 = [](const XString& n) {
@@ -60,7 +55,7 @@ public:
         };
         if (utf16(input) || (input.empty() && utf16(declared))) {
             // The order of the mark the document was read with, else the one its reader named.
-            const XString order = Upper(static_cast<const XMLCh*>(doc->getUserData(kByteOrderKey)));
+            const XString order = Upper(notes ? notes->byteOrder : nullptr);
             m_form = order == u"BE" || (order.empty() && input.find(u"BE") != XString::npos) ? kUtf16BE : kUtf16LE;
             m_name = u"UTF-16";
         } else if (!declared.empty() && !utf16(declared) && !ucs4(declared) && !ucs4(input) && declared != u"UTF-8") {
@@ -205,8 +200,8 @@ const DOMNode* SkipText(const DOMNode* node) {
 
 class Writer {
 public:
-    Writer(const Encoding& encoding, Layout layout, bool xml11, std::size_t maxDepth)
-        : m_encoding(encoding), m_layout(layout), m_xml11(xml11), m_maxDepth(maxDepth) {}
+    Writer(const Encoding& encoding, Layout layout, bool xml11, std::size_t maxDepth, const SourceNotes* notes)
+        : m_encoding(encoding), m_layout(layout), m_xml11(xml11), m_maxDepth(maxDepth), m_notes(notes) {}
 
     XString out;
     std::string error;
@@ -239,7 +234,7 @@ private:
 
     // Writes the declaration; false when the document gets none.
     bool Declaration(const DOMDocument* doc) {
-        const auto* raw = static_cast<const XMLCh*>(doc->getUserData(kRawDeclarationKey));
+        const XMLCh* raw = m_notes && m_notes->declaration ? m_notes->declaration->c_str() : nullptr;
         if (m_layout == Layout::AsLoaded && raw) {
             const XString declared = Upper(DeclaredEncoding(raw).c_str());
             // Without a declaration a document is read as XML 1.0, not standalone.
@@ -346,8 +341,9 @@ private:
         const XMLSize_t count = attributes ? attributes->getLength() : 0;
         m_written.assign(count, false);
         // First in the order the document wrote them, then those the DOM has beyond it.
-        if (const auto* order = static_cast<const XMLCh*>(element->getUserData(kAttributeOrderKey))) {
-            const XString names(order);
+        const auto* order = m_notes ? Find(m_notes->attributeOrders, element) : nullptr;
+        if (order && XMLString::equals(order->element.c_str(), element->getNodeName())) {
+            const XString& names = order->names;
             for (std::size_t start = 0; start < names.size();) {
                 std::size_t end = names.find(u' ', start);
                 if (end == XString::npos) end = names.size();
@@ -387,7 +383,7 @@ private:
             Ascii(" SYSTEM ");
             Quoted(systemId);
         }
-        const auto* raw = static_cast<const XMLCh*>(type->getUserData(kRawInternalSubsetKey));
+        const XMLCh* raw = m_notes && m_notes->internalSubset ? m_notes->internalSubset->c_str() : nullptr;
         const XMLCh* subset = raw ? raw : type->getInternalSubset();
         if (raw || (subset && *subset)) {
             Ascii(" [");
@@ -535,16 +531,24 @@ private:
     const Layout m_layout;
     const bool m_xml11;
     const std::size_t m_maxDepth;
+    static const AttributeOrder* Find(const std::unordered_map<const DOMNode*, AttributeOrder>& orders,
+                                      const DOMNode* element) {
+        const auto found = orders.find(element);
+        return found == orders.end() ? nullptr : &found->second;
+    }
+
     std::vector<bool> m_written;
+    const SourceNotes* m_notes;
 };
 
 } // namespace
 
-bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, std::string& bytes, std::string& error) {
+bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, std::string& bytes,
+               std::string& error) {
     const bool isDocument = node->getNodeType() == DOMNode::DOCUMENT_NODE;
     const DOMDocument* doc = isDocument ? static_cast<const DOMDocument*>(node) : node->getOwnerDocument();
-    const Encoding encoding(doc);
-    Writer writer(encoding, layout, doc && XMLString::equals(doc->getXmlVersion(), u"1.1"), maxDepth);
+    const Encoding encoding(doc, notes);
+    Writer writer(encoding, layout, doc && XMLString::equals(doc->getXmlVersion(), u"1.1"), maxDepth, notes);
     if (isDocument)
         writer.Document(doc);
     else

@@ -3,7 +3,7 @@
 //
 // What it writes:
 // - the XML declaration, the document type with its internal subset as the document had it
-//   (the raw text the loading parser kept, else the DOM's rebuilt subset), elements with their
+//   (the raw text the loading parser kept in SourceNotes, else the DOM's rebuilt subset), elements with their
 //   specified attributes in the order they were written (grammar defaults are left out), text,
 //   CDATA, comments, processing instructions, and entity references as references;
 // - in the document's own encoding where it can be written (see ChooseEncoding), a character the
@@ -14,7 +14,9 @@
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace XML::internal {
 
@@ -29,23 +31,32 @@ enum class Layout {
     AsLoaded,
 };
 
-// User-data keys under which the loading parser leaves what the DOM does not keep: the raw XML
-// declaration (on the document; empty when it had none), the raw internal subset (on the
-// document type) and the written order of an element's attributes when the DOM's sorted order
-// differs (on the element, qualified names separated by spaces), and "BE" or "LE" for a
-// document that opened with a UTF-16 byte order mark (on the document). All are document-owned
-// strings.
-extern const XMLCh kRawDeclarationKey[];
-extern const XMLCh kByteOrderKey[];
-extern const XMLCh kRawInternalSubsetKey[];
-extern const XMLCh kAttributeOrderKey[];
+// The written order of the attributes of the elements where it differs from the DOM's sorted
+// order: qualified names separated by spaces, with the element's own name (a node released and
+// made again at the same address must not take the order of another element).
+struct AttributeOrder {
+    std::u16string element;
+    std::u16string names;
+};
+
+// What the loading parser kept of a document that its DOM does not hold.
+struct SourceNotes {
+    // The raw XML declaration, empty when the document had none; unset when unknown.
+    std::optional<std::u16string> declaration;
+    // The raw internal subset, between its brackets; unset when unknown or absent.
+    std::optional<std::u16string> internalSubset;
+    // u"BE" or u"LE" when the document opened with a UTF-16 byte order mark.
+    const char16_t* byteOrder = nullptr;
+    std::unordered_map<const xercesc::DOMNode*, AttributeOrder> attributeOrders;
+};
 
 // Writes node (a document, element or any node that can stand in a document's content) into
 // bytes. Refuses, with the reason in error, what cannot be written faithfully: a character the
 // encoding cannot hold where no character reference is allowed, a character XML does not allow,
 // "--" in a comment, "?>" in a processing instruction, or elements nested deeper than maxDepth.
-bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, std::string& bytes,
-               std::string& error);
+// notes, when given, are those of node's document.
+bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes,
+               std::string& bytes, std::string& error);
 
 } // namespace XML::internal
 

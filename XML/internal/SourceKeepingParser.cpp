@@ -3,7 +3,6 @@
 #include "XML/internal/Serializer.h"
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/dom/DOMMemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -40,12 +39,6 @@ bool Decode(const std::string& bytes, const std::u16string& encoding, std::u16st
         at += eaten;
     }
     return true;
-}
-
-// A copy of text owned by doc.
-const XMLCh* DocumentString(DOMDocument* doc, const XMLCh* text) {
-    auto* memory = static_cast<DOMMemoryManager*>(doc->getFeature(XMLUni::fgXercescInterfaceDOMMemoryManager, nullptr));
-    return memory ? memory->cloneString(text) : nullptr;
 }
 
 bool EndsWith(const std::u16string& text, const char16_t* tail) {
@@ -94,6 +87,7 @@ void SourceKeepingParser::startDocument() {
     m_declaration = Span{};
     m_subset = Span{};
     m_declared = false;
+    m_notes = internal::SourceNotes{};
     BoundedDOMParser::startDocument();
     // The document entity's reader is the current one now, and stays so outside entities.
     const ReaderMgr* readers = getScanner()->getReaderMgr();
@@ -137,47 +131,39 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     }
     DOMNode* element = getCurrentNode();
     if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
-    std::u16string order;
+    // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
+    // node's handlers are then looked up one by one).
+    internal::AttributeOrder& order = m_notes.attributeOrders[element];
+    order.element = element->getNodeName();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
         if (!attribute->getSpecified()) continue;
-        if (!order.empty()) order.push_back(u' ');
-        order += attribute->getQName();
+        if (!order.names.empty()) order.names.push_back(u' ');
+        order.names += attribute->getQName();
     }
-    if (const XMLCh* kept = DocumentString(element->getOwnerDocument(), order.c_str()))
-        element->setUserData(internal::kAttributeOrderKey, const_cast<XMLCh*>(kept), nullptr);
 }
 
-void SourceKeepingParser::KeepSource(DOMDocument* doc, const ByteReader& read) const noexcept {
-    if (!doc) return;
+void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
     try {
         // The reader counts its offsets after the byte order mark.
-        const char16_t* order = nullptr;
-        const std::uint64_t skipped = ByteOrderMark(read, order);
-        if (order) doc->setUserData(internal::kByteOrderKey, const_cast<XMLCh*>(order), nullptr);
+        const std::uint64_t skipped = ByteOrderMark(read, m_notes.byteOrder);
         // Span's text, or false when it cannot be read back.
         const auto text = [&read, skipped](const Span& span, std::u16string& decoded) {
             std::string bytes;
             return span.valid && span.end >= span.begin &&
                    read(span.begin + skipped, span.end - span.begin, bytes) && Decode(bytes, span.encoding, decoded);
         };
-        // Empty when the document has no declaration.
-        std::u16string declaration;
-        bool known = !m_declared;
-        if (m_declared && text(m_declaration, declaration)) {
-            known = declaration.rfind(u"<?xml", 0) == 0 && EndsWith(declaration, u"?>");
-        }
-        if (const XMLCh* kept = known ? DocumentString(doc, declaration.c_str()) : nullptr)
-            doc->setUserData(internal::kRawDeclarationKey, const_cast<XMLCh*>(kept), nullptr);
+        std::u16string declaration;  // stays empty when the document has none
+        if (!m_declared || (text(m_declaration, declaration) && declaration.rfind(u"<?xml", 0) == 0 &&
+                            EndsWith(declaration, u"?>")))
+            m_notes.declaration = declaration;
         std::u16string subset;
-        DOMDocumentType* type = doc->getDoctype();
-        if (type && text(m_subset, subset) && EndsWith(subset, u"]")) {
+        if (text(m_subset, subset) && EndsWith(subset, u"]")) {
             subset.pop_back();
-            if (const XMLCh* kept = DocumentString(doc, subset.c_str()))
-                type->setUserData(internal::kRawInternalSubsetKey, const_cast<XMLCh*>(kept), nullptr);
+            m_notes.internalSubset = subset;
         }
     } catch (...) {
-        // Nothing kept: Save writes the DOM's own form.
+        // What is not kept is written in the DOM's own form.
     }
 }
 

@@ -8,6 +8,7 @@
 #define KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
 
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Serializer.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,10 +23,11 @@ public:
 
     // Reads length bytes of the document entity from offset into bytes; false when it cannot.
     using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
-    // After a parse that gave doc: leaves the raw declaration and internal subset on it, under
-    // the serializer's keys. What cannot be read back as it was is left out (Save then writes
-    // the DOM's own form).
-    void KeepSource(xercesc::DOMDocument* doc, const ByteReader& read) const noexcept;
+    // After a parse: reads back the raw declaration and internal subset into Notes(). What
+    // cannot be read back as it was is left out (Save then writes the DOM's own form).
+    void KeepSource(const ByteReader& read) noexcept;
+    // What was kept of the document this parser made last (and owns).
+    const internal::SourceNotes& Notes() const { return m_notes; }
 
     void startDocument() override;
     void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
@@ -48,6 +50,7 @@ private:
     bool Here(std::uint64_t& offset, std::u16string& encoding) const;
 
     Span m_declaration, m_subset;
+    internal::SourceNotes m_notes;
     bool m_declared = false;
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
