@@ -26,7 +26,8 @@ namespace XML {
 // How Save lays a document out.
 enum E_SAVE_FORM {
     // Save(file, false): indented by two spaces per level. Whitespace-only text between elements
-    // is replaced by the indentation; mixed content and xml:space="preserve" are kept exactly.
+    // is replaced by the indentation; mixed content and xml:space="preserve" are kept exactly,
+    // and so is the content of a standalone document with an external DTD.
     E_SAVE_PRETTY,
     // Save(file, true): no indentation, the content exactly as in the document.
     E_SAVE_CANONICAL,
