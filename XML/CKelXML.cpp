@@ -1,10 +1,12 @@
 #include "XML/CKelXML.h"
 
 #include "XML/internal/AtomicFile.h"
+#include "XML/internal/Canonical.h"
 #include "XML/internal/Serializer.h"
 #include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
@@ -107,6 +109,8 @@ bool CKelXML::Guarded(Fn&& fn) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
     } catch (const DOMException& e) {
         Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
+    } catch (const ConversionError& e) {
+        Record(E_EXCEPTION, e.what());
     } catch (const OutOfMemoryException&) {
         Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (const std::bad_alloc&) {
@@ -221,7 +225,7 @@ bool CKelXML::CreateDoc(const char* rootName) {
             Record(E_MISSING, msg::kNoImplementation);
             return;
         }
-        const XStr name(rootName);
+        const XStr name = To16(rootName);
         m_pCreatedDocument.reset(
             impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
         m_pDocument = m_pCreatedDocument.get();
@@ -250,14 +254,14 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     const Layout layout = eForm == E_SAVE_CANONICAL    ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
                                                       : Layout::Indented;
-    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
-    // deeper than Load accepts is refused, so that what Save writes loads again.
     // What the parser kept of the document it made, when node is part of that document.
     const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                             : node->getOwnerDocument();
     const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
                                    ? &static_cast<const SourceKeepingParser&>(*m_pParser).Notes()
                                    : nullptr;
+    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
+    // deeper than Load accepts is refused, so that what Save writes loads again.
     std::string bytes, error;
     bool serialised = false;
     if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
@@ -266,11 +270,44 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
         Record(E_EXCEPTION, error.c_str());
         return false;
     }
-    if (!WriteFileAtomically(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), error)) {
+    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
+    std::string error;
+    if (!WriteFileAtomically(file, data, size, error)) {
         Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
         return false;
     }
     return true;
+}
+
+bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!Require(node, msg::kNoNode)) return false;
+    std::string bytes, error;
+    bool written = false;
+    if (!Guarded([&] { written = internal::AppendCanonicalXML(node, withComments, bytes, error); })) return false;
+    if (!written) {
+        Record(E_EXCEPTION, (msg::kNoCanonicalXML + error).c_str());
+        return false;
+    }
+    text = std::move(bytes);
+    return true;
+}
+
+bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withComments) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!Require(file, msg::kNoFileName)) return false;
+    std::string bytes;
+    if (!GetCanonicalXML(node, withComments, bytes)) return false;
+    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+bool CKelXML::SaveCanonicalXML(const char* file, bool withComments) {
+    return SaveCanonicalXML(file, m_pDocument, withComments);
 }
 
 namespace {
@@ -336,9 +373,7 @@ bool CKelXML::GetNbChildInNodeWithoutRecursive(const DOMNode* node, const char* 
 // --- Element text ----------------------------------------------------------------------
 
 bool CKelXML::GetValue(const DOMNode* node, std::string& text) {
-    if (!node) return false;
-    text = TextOf(node);
-    return true;
+    return node && TextOf(node, text);
 }
 
 bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
@@ -350,15 +385,14 @@ bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
 
 bool CKelXML::GetValue(const DOMNode* parent, const std::string& name, std::string* text) {
     if (!text || !parent) return false;
-    if (const DOMNode* child = FindChild(parent, name.c_str())) *text = TextOf(child);
+    const DOMNode* child = FindChild(parent, name.c_str());
+    if (child && !TextOf(child, *text)) return false;
     return !text->empty();
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, std::string& value) {
     const DOMNode* element = GetFirstNode(node, name);
-    if (!element) return false;
-    value = TextOf(element);
-    return true;
+    return element && TextOf(element, value);
 }
 
 namespace {
@@ -383,16 +417,18 @@ bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) 
 bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::vector<std::string>& values) {
     if (!IsElement(node) || !name) return false;
     bool appended = false;
+    bool converted = true;
     XString scratch;
     ForEachTagBelow(node, name, [&](const DOMNode* element) {
-        std::string text = XStr::ToLocal(Text16(element, scratch));
+        std::string text;
+        converted = ToLocal(Text16(element, scratch), text);
         if (!text.empty()) {
             values.push_back(std::move(text));
             appended = true;
         }
-        return true;
+        return converted;
     });
-    return appended;
+    return appended && converted;
 }
 
 // --- Attributes ------------------------------------------------------------------------
@@ -508,7 +544,9 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
                 return false;
             }
         }
-        result = (*functor)(child, tagName, XStr::ToLocal(Text16(child, scratch)), values.data(), userData);
+        std::string text;
+        if (!ToLocal(Text16(child, scratch), text)) return false;
+        result = (*functor)(child, tagName, text, values.data(), userData);
         if (result && stopOnTrue) return true;
         if (!result && stopOnFalse) return false;
         // Read only now: the callback may have inserted nodes right after this one.
@@ -523,7 +561,9 @@ bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string,
     if (!node) return false;
     XString scratch;
     for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
-        dictionary[XStr::ToLocal(child->getNodeName())] = XStr::ToLocal(Text16(child, scratch));
+        std::string name, text;
+        if (!ToLocal(child->getNodeName(), name) || !ToLocal(Text16(child, scratch), text)) return false;
+        dictionary[name] = std::move(text);
     }
     return true;
 }
@@ -545,7 +585,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent)
     DOMElement* appended = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             element = m_pDocument->createElement(name16.unicodeForm());
         }
         appended = static_cast<DOMElement*>(parent->appendChild(element));
@@ -559,7 +599,7 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
     DOMElement* element = AddNewElementNode(name, parent);
     if (!element) return nullptr;
     const bool ok = Guarded([&] {
-        const XStr text16(text.c_str());
+        const XStr text16 = To16(text.c_str());
         element->setTextContent(text16.unicodeForm());
     });
     if (ok) return element;
@@ -591,11 +631,11 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = m_pDocument->createAttribute(name16.unicodeForm());
         }
         {
-            const XStr value16(value.c_str());
+            const XStr value16 = To16(value.c_str());
             attribute->setValue(value16.unicodeForm());
         }
         element->setAttributeNode(attribute);
@@ -609,11 +649,11 @@ DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& va
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16(name.c_str());
+            const XStr name16 = To16(name.c_str());
             attribute = element->getAttributeNode(name16.unicodeForm());
         }
         if (!attribute) return;
-        const XStr value16(value.c_str());
+        const XStr value16 = To16(value.c_str());
         attribute->setValue(value16.unicodeForm());
         element->setAttributeNode(attribute);
     });
@@ -629,7 +669,7 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
         if (!attributes) return false;
         DOMNode* attribute = attributes->getNamedItem(Name16(name).get());
         if (!attribute) return false;
-        const XStr value16(value);
+        const XStr value16 = To16(value);
         attribute->setNodeValue(value16.unicodeForm());
         return true;
     } catch (...) {

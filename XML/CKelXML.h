@@ -10,6 +10,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -111,6 +112,17 @@ public:
     // The same two, in the given form.
     bool Save(const char* file, const xercesc::DOMNode* node, E_SAVE_FORM eForm);
     bool Save(const char* file, E_SAVE_FORM eForm);
+    // W3C Canonical XML 1.0 (inclusive) in UTF-8, without XML declaration or document type:
+    // of the whole document for the document node, else of node and all its descendants as a
+    // document subset (in-scope namespaces and inherited xml:* attributes on node itself).
+    // Comments are kept when withComments. Any depth. text = the bytes; false, text untouched,
+    // with a record (kind 3) when node has no canonical form (an attribute, a document type) or
+    // a namespace URI is relative; the missing document or node is recorded as Save does.
+    bool GetCanonicalXML(const xercesc::DOMNode* node, bool withComments, std::string& text);
+    // Writes the same bytes to file, atomically as Save does. False, with a record, on any failure.
+    bool SaveCanonicalXML(const char* file, const xercesc::DOMNode* node, bool withComments);
+    // The whole current document; "DOMDOCUMENT undefined" when there is none.
+    bool SaveCanonicalXML(const char* file, bool withComments);
 
     // --- Node lookup ---------------------------------------------------------------------
     // Names are matched exactly (case-sensitive) against the node's DOM name in the local code
@@ -140,9 +152,10 @@ public:
     // --- Element text --------------------------------------------------------------------
     // A node's text: for an element, all text and CDATA below it in document order, untrimmed;
     // for a text, CDATA, comment or attribute node, its value; empty for the document node.
-    // Reads never grow the document's memory.
+    // Reads never grow the document's memory. Texts of any length are converted; one that cannot
+    // be converted to the local code page makes a read false, its output untouched.
 
-    // text = the node's text. False, text untouched, only for a null node.
+    // text = the node's text. False, text untouched, for a null node (or an unconvertible text).
     static bool GetValue(const xercesc::DOMNode* node, std::string& text);
     // The same text as wide characters, one per Unicode character. False only for a null node.
     static bool GetValue(const xercesc::DOMNode* node, std::wstring& text);
@@ -157,13 +170,15 @@ public:
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, float& value);
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, bool& value);
     // Appends the non-empty text of every element with that tag name below node, in document
-    // order (values is not cleared). True when at least one text was appended.
+    // order (values is not cleared). True when at least one text was appended; false when a
+    // text cannot be converted (the walk stops there).
     static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
                                     std::vector<std::string>& values);
 
     // --- Attributes ----------------------------------------------------------------------
     // Each form reads the attribute name of node (an element). On a missing attribute, a null
-    // or non-element node, or a null name: false and the output untouched, except as noted.
+    // or non-element node, a null name, or a value that cannot be converted: false and the
+    // output untouched, except as noted.
     // Numbers use the C library: atoi, atol, atof; strtoul with base 0 for the unsigned forms
     // (so "0x1F" is 31 there and 0 in the int form); unsigned short takes atol's low 16 bits.
     // bool: "true", "false", else atoi != 0 (so "-1" is true).
@@ -195,15 +210,16 @@ public:
     // of attributeNames[0..attributeCount) (empty when absent). stopOnTrue / stopOnFalse end
     // the walk at the first such verdict; stopOnMissingAttribute ends it with false, without a
     // call, at the first child that lacks one of the attributes. Returns the last verdict;
-    // false when no callback ran or a null functor/node is given. The functor's own exceptions
-    // pass through.
+    // false when no callback ran or a null functor/node is given, or, without a call, at a text
+    // that cannot be converted. The functor's own exceptions pass through.
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute);
 
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
-    // an earlier one of the same name. Nothing is removed. False, map untouched, for null.
+    // an earlier one of the same name. Nothing is removed. False, map untouched, for null;
+    // false at a name or text that cannot be converted (the entries made before it stay).
     static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node,
                                         std::map<std::string, std::string>& dictionary);
 
@@ -211,7 +227,8 @@ public:
     // New nodes are made in the current document and belong to it. Failures are recorded:
     // kind 4 "DOMDOCUMENT undefined" (no document, checked first), "ParentNode undefined",
     // or kind 3 with the parser library's message (an invalid name, a parent of another
-    // document, a second root element).
+    // document, a second root element), or "text that cannot be converted between the local
+    // code page and UTF-16" (names, texts and values of any length are converted).
 
     // Appends a new empty element name as parent's last child; returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
@@ -231,7 +248,8 @@ public:
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
     // Sets an existing attribute of any element; records nothing. False when node, name or
-    // value is null, node is not an element, the attribute is missing, or the DOM refuses.
+    // value is null, node is not an element, the attribute is missing, the value cannot be
+    // converted, or the DOM refuses.
     static bool SetAttributeValue(const xercesc::DOMNode* node, const char* name, const char* value);
     // Detaches child from parent and returns it (the caller may release it; otherwise it goes
     // with its document). Null with "ParentNode undefined", "oldChild undefined", or kind 3
@@ -253,6 +271,8 @@ private:
     bool CanEdit(const void* parent);
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
+    // Writes size bytes to file atomically; false, with a record naming the file, on failure.
+    bool WriteFile(const char* file, const unsigned char* data, std::size_t size);
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);

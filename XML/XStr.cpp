@@ -1,5 +1,7 @@
 #include "XML/XStr.h"
 
+#include "XML/internal/Transcode.h"
+
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
 
@@ -10,11 +12,9 @@ using xercesc::XMLString;
 
 namespace XML {
 
-XStr::XStr(const XMLCh* const toTranscode)
-    : m_pLocal(toTranscode ? XMLString::transcode(toTranscode, XMLPlatformUtils::fgMemoryManager) : nullptr) {}
+XStr::XStr(const XMLCh* const toTranscode) : m_pLocal(internal::NewLocal(toTranscode)) {}
 
-XStr::XStr(const char* const toTranscode)
-    : m_pUnicode(toTranscode ? XMLString::transcode(toTranscode, XMLPlatformUtils::fgMemoryManager) : nullptr) {}
+XStr::XStr(const char* const toTranscode) : m_pUnicode(internal::NewUtf16(toTranscode)) {}
 
 XStr::XStr(const XStr& other)
     : m_pLocal(other.m_pLocal ? XMLString::replicate(other.m_pLocal, XMLPlatformUtils::fgMemoryManager) : nullptr),
@@ -49,18 +49,9 @@ void XStr::Release() noexcept {
 }
 
 std::string XStr::ToLocal(const XMLCh* text) {
-    if (!text) return std::string();
-    // Most names and values are ASCII, which every local code page the parser library uses
-    // writes unchanged: copy those directly instead of going through the transcoder.
-    const XMLCh* end = text;
-    while (*end != 0 && *end < 0x80) ++end;
-    if (*end == 0) {
-        std::string ascii(static_cast<std::size_t>(end - text), '\0');
-        for (std::size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>(text[i]);
-        return ascii;
-    }
-    const XStr local(text);
-    return local.localForm() ? std::string(local.localForm()) : std::string();
+    std::string local;
+    internal::ToLocal(text, local);
+    return local;
 }
 
 } // namespace XML

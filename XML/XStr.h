@@ -14,10 +14,10 @@ namespace XML {
 class KELXML_EXPORT XStr {
 public:
     // Converts 16-bit text to the local code page; unicodeForm() is then null.
-    // A null source gives a null localForm().
+    // A null source, or one that cannot be converted, gives a null localForm().
     explicit XStr(const XMLCh* const toTranscode);
-    // Converts local text to XMLCh; localForm() is then null.
-    // A null source gives a null unicodeForm().
+    // Converts local text to XMLCh, at any length; localForm() is then null.
+    // A null source, or one that cannot be converted, gives a null unicodeForm().
     explicit XStr(const char* const toTranscode);
 
     // Copies duplicate the converted text, so each holder owns its own buffer.
@@ -35,7 +35,8 @@ public:
     // The XMLCh text, owned by this holder (null when made from XMLCh text).
     const XMLCh* unicodeForm() const { return m_pUnicode; }
 
-    // Converts 16-bit text to a local std::string; null gives the empty string.
+    // Converts 16-bit text to a local std::string; null, or text that cannot be converted,
+    // gives the empty string.
     static std::string ToLocal(const XMLCh* text);
 
 private:

@@ -1,77 +1,20 @@
 // Conformance corpus: every document of the shared XML conformance suite loads through Load
 // with the outcome the bare parser gives it (same configuration), from a file and from memory.
 // The wrapper must neither lose nor invent a diagnostic, crash or leak on any of them.
-#include "TestSupport.h"
+#include "CorpusSupport.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelxml_test;
 
 namespace {
-
-// Worst event of a load, in the order the parser's expectations are written.
-enum class Outcome { ok, warn, error, fatal, exception, other };
-
-const char* Name(Outcome o) {
-    switch (o) {
-        case Outcome::ok: return "ok";
-        case Outcome::warn: return "warn";
-        case Outcome::error: return "error";
-        case Outcome::fatal: return "fatal";
-        case Outcome::exception: return "exception";
-        case Outcome::other: break;
-    }
-    return "other";
-}
-
-Outcome ParseOutcome(const std::string& text) {
-    for (Outcome o : {Outcome::ok, Outcome::warn, Outcome::error, Outcome::fatal, Outcome::exception})
-        if (text == Name(o)) return o;
-    return Outcome::other;
-}
-
-// One line of xerces-expected.tsv.
-struct Expected {
-    std::string path, type, id;
-    Outcome outcome = Outcome::other;
-    unsigned warnings = 0, errors = 0, fatals = 0;
-    std::string first;  // "W|E|F line:col message", or empty
-};
-
-std::vector<Expected> ReadExpected(const std::string& file) {
-    std::vector<Expected> rows;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cols;
-        std::istringstream fields(line);
-        for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
-        if (cols.size() < 7) continue;
-        cols.resize(8);
-        Expected e;
-        e.path = cols[0];
-        e.type = cols[1];
-        e.outcome = ParseOutcome(cols[2]);
-        e.id = cols[3];
-        e.warnings = static_cast<unsigned>(std::stoul(cols[4]));
-        e.errors = static_cast<unsigned>(std::stoul(cols[5]));
-        e.fatals = static_cast<unsigned>(std::stoul(cols[6]));
-        e.first = cols[7];
-        rows.push_back(e);
-    }
-    return rows;
-}
 
 // What one Load left behind, in the same terms.
 struct Observed {
@@ -138,22 +81,6 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
         text.replace(at, from.size(), to);
 }
 
-// Runs program with arguments in folder; returns its exit status (-1 when it could not run).
-int RunIn(const std::string& folder, const std::vector<std::string>& argv) {
-    const pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (::chdir(folder.c_str()) == 0) ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Runs the memory form from the document's own folder and back: the memory form has no base
 // URI, so its relative references resolve against the working directory. From the document's
 // folder they reach the same files as the file form, and both forms can be held to the same
@@ -178,21 +105,15 @@ private:
 class Corpus : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::string shared = SharedDir();
-        if (shared.empty()) return;
-        s_folder = std::make_unique<TempDir>();
-        const std::string corpus = shared + "/corpus";
-        s_status = RunIn(s_folder->path(),
-                         {KELXML_CMAKE_COMMAND, "-E", "tar", "xf", corpus + "/xmlts20130923.zip"});
-        s_root = s_folder->path() + "/xmlconf";
-        s_expected = ReadExpected(corpus + "/xerces-expected.tsv");
+        const ConformanceSuite& suite = Suite();
+        s_present = suite.folder != nullptr;
+        s_status = suite.status;
+        s_root = suite.root;
+        s_expected = suite.expected;
     }
-    static void TearDownTestSuite() { s_folder.reset(); }
 
     void SetUp() override {
-        if (!s_folder)
-            GTEST_SKIP() << "the conformance suite is absent: " << KELXML_SHARED_DIR
-                         << "/corpus (xmlts20130923.zip, xerces-expected.tsv) not found";
+        if (!s_present) GTEST_SKIP() << SuiteMissing();
         ASSERT_EQ(s_status, 0) << "could not unpack the suite with " << KELXML_CMAKE_COMMAND;
         ASSERT_TRUE(FileExists(s_root + "/xmlconf.xml"));
         ASSERT_EQ(s_expected.size(), 2585u) << "xerces-expected.tsv is incomplete";
@@ -245,7 +166,7 @@ protected:
         return stale;
     }
 
-    static std::unique_ptr<TempDir> s_folder;
+    static bool s_present;
     static int s_status;
     static std::string s_root;
     static std::vector<Expected> s_expected;
@@ -273,7 +194,7 @@ protected:
     }
 };
 
-std::unique_ptr<TempDir> Corpus::s_folder;
+bool Corpus::s_present = false;
 int Corpus::s_status = -1;
 std::string Corpus::s_root;
 std::vector<Expected> Corpus::s_expected;

@@ -155,6 +155,8 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
         {{"set", lib, "library", "--remove", "--attr", "a=b"}, "cannot be combined"},
         {{"format", lib, "-o"}, "-o needs a value"},
         {{"format", "--canonical=yes", lib}, "takes no value"},
+        {{"format", "--c14n", "--c14n-comments", lib}, "cannot be combined"},
+        {{"format", "--canonical", "--c14n", lib}, "cannot be combined"},
     };
     const std::string before = ReadFile(lib);
     for (const Case& c : cases) {
@@ -449,6 +451,31 @@ TEST_F(ToolTest, FormatWritesToStandardOutputOrAFile) {
     ASSERT_TRUE(XML::CKelXML::GetNbChildInNode(doc.GetDocument()->getDocumentElement(), "book", books));
     EXPECT_EQ(books, 4u);
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"broken.xml", "library.xml", "out.xml"}));
+}
+
+// --canonical is the older name of --unindented; --c14n and --c14n-comments are W3C Canonical XML,
+// the very bytes of the library's operation.
+TEST_F(ToolTest, FormatUnindentedAndCanonicalXML) {
+    const Outcome unindented = Run({"format", "--unindented", m_library});
+    ASSERT_EQ(unindented.status, 0) << unindented;
+    EXPECT_EQ(Run({"format", "--canonical", m_library}).out, unindented.out);
+    EXPECT_EQ(unindented.out.rfind("<?xml ", 0), 0u) << unindented;
+
+    const std::string file = m_dir.File("c14n.xml");
+    WriteFile(file, "<?xml version='1.0' encoding='ISO-8859-1'?>\n<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT n EMPTY>"
+                    "<!ATTLIST r a CDATA #IMPLIED b CDATA #IMPLIED><!ATTLIST n xmlns:p CDATA #IMPLIED d CDATA 'v'>"
+                    "<!ENTITY e 'x&#38;#38;y'>]>\n<!--c--><r b='2' a='1'>&e;<![CDATA[<]]>\xE9<n xmlns:p='http://p'/></r>\n");
+    const Outcome c14n = Run({"format", "--c14n", file});
+    ASSERT_EQ(c14n.status, 0) << c14n;
+    EXPECT_EQ(c14n.out, "<r a=\"1\" b=\"2\">x&amp;y&lt;\xC3\xA9<n xmlns:p=\"http://p\" d=\"v\"></n></r>");
+    const Outcome comments = Run({"format", "--c14n-comments", file, "-o", m_dir.File("out.xml")});
+    ASSERT_EQ(comments.status, 0) << comments;
+    EXPECT_EQ(ReadFile(m_dir.File("out.xml")), "<!--c-->\n" + c14n.out);
+
+    WriteFile(file, "<r xmlns='relative'/>");
+    const Outcome refused = Run({"format", "--c14n", file});
+    EXPECT_EQ(refused.status, 1) << refused;
+    EXPECT_TRUE(Contains(refused.err, "the namespace URI 'relative' is relative")) << refused;
 }
 
 TEST_F(ToolTest, FormatInPlaceReplacesTheFile) {

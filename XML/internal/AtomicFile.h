@@ -9,9 +9,21 @@
 
 namespace XML::internal {
 
+// How the temporary file of a replaced regular file is made. Unnamed: without a name
+// (O_TMPFILE) until it is complete, so a process killed while writing leaves nothing; where the
+// file system cannot, as Named. Named: created under its temporary name from the start.
+enum class TemporaryKind { Unnamed, Named };
+
 // Writes size bytes of data to file (see the rules above). False, with the reason in error,
-// on any failure; the old file is then intact.
-bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error);
+// on any failure; the old file is then intact. The temporary file is never readable by more
+// than the target is, and carries the target's mode and owner before it takes the target's
+// place. Its name, TemporaryFileName(base name of the target), is the same at every save of
+// one target, so a save removes whatever a killed save of the same target left behind.
+bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error,
+                         TemporaryKind kind = TemporaryKind::Unnamed);
+
+// The temporary file's name beside a target of that base name: short whatever the target's length.
+std::string TemporaryFileName(const std::string& baseName);
 
 } // namespace XML::internal
 

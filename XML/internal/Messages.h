@@ -25,6 +25,10 @@ inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kUnknownError = "Unknown Error";
+// Followed by the reason a node has no canonical form.
+inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
+inline constexpr const char* kUnconvertibleText =
+    "text that cannot be converted between the local code page and UTF-16";
 
 } // namespace XML::internal::msg
 

@@ -68,9 +68,9 @@ const XMLCh* Text16(const DOMNode* node, XString& scratch) {
     return scratch.c_str();
 }
 
-std::string TextOf(const DOMNode* node) {
+bool TextOf(const DOMNode* node, std::string& text) {
     XString scratch;
-    return XStr::ToLocal(Text16(node, scratch));
+    return ToLocal(Text16(node, scratch), text);
 }
 
 const XMLCh* Attribute16(const DOMNode* node, const char* name) {
@@ -87,9 +87,7 @@ const XMLCh* Attribute16(const DOMNode* node, const char* name) {
 
 bool AttributeText(const DOMNode* node, const char* name, std::string& text) {
     const XMLCh* value = Attribute16(node, name);
-    if (!value) return false;
-    text = XStr::ToLocal(value);
-    return true;
+    return value && ToLocal(value, text);
 }
 
 bool ElementTextIsTrue(const std::string& text) {

@@ -4,6 +4,8 @@
 #ifndef KELXML_INTERNAL_NAMETEXT_H
 #define KELXML_INTERNAL_NAMETEXT_H
 
+#include "XML/internal/Transcode.h"
+
 #include <XML/XStr.h>
 
 #include <xercesc/dom/DOMNode.hpp>
@@ -13,8 +15,6 @@
 #include <string>
 
 namespace XML::internal {
-
-using XString = std::basic_string<XMLCh>;
 
 // True when node's DOM name, in the local code page, equals name byte for byte.
 bool NameIs(const xercesc::DOMNode* node, const char* name);
@@ -51,12 +51,13 @@ private:
 // attribute node; for an element (or entity reference, fragment) all text and CDATA of its
 // subtree in document order, gathered into scratch when it has more than one piece.
 const XMLCh* Text16(const xercesc::DOMNode* node, XString& scratch);
-// The node's text (see Text16) in the local code page.
-std::string TextOf(const xercesc::DOMNode* node);
+// text = the node's text (see Text16) in the local code page; false, text untouched, when it
+// cannot be converted.
+bool TextOf(const xercesc::DOMNode* node, std::string& text);
 // The value of node's attribute name in 16-bit form, or null when node is not an element,
 // has no such attribute, or an argument is null.
 const XMLCh* Attribute16(const xercesc::DOMNode* node, const char* name);
-// The attribute's value in the local code page; false when it is missing.
+// The attribute's value in the local code page; false when it is missing or cannot be converted.
 bool AttributeText(const xercesc::DOMNode* node, const char* name, std::string& text);
 // The boolean rules: "true" and "false" as such, else a number read by atoi (> 0 for element
 // text, != 0 for attributes).

@@ -1,4 +1,5 @@
-// kelxml format: writes the document pretty-printed or canonical, to standard output or a file.
+// kelxml format: writes the document pretty-printed, unindented or in W3C Canonical XML, to
+// standard output or a file.
 #include "Commands.h"
 #include "Documents.h"
 
@@ -19,12 +20,18 @@ int Format(const Arguments& args) {
             if (value.empty()) throw UsageError{"-o needs a file name"};
             out = value;
         }
-    const bool canonical = args.Has("--canonical");
+    // --canonical: the older name of --unindented (the serializer's form, not W3C Canonical XML).
+    const bool unindented = args.Has("--unindented") || args.Has("--canonical");
+    const bool c14n = args.Has("--c14n"), c14nComments = args.Has("--c14n-comments");
+    if (int(unindented) + int(c14n) + int(c14nComments) > 1)
+        throw UsageError{"--unindented (--canonical), --c14n and --c14n-comments cannot be combined"};
     XML::CKelXML xml;
     if (!Open(xml, file)) return kProblem;
     const std::size_t before = RecordCount(xml);
     std::cout.flush();
-    if (xml.Save(out.c_str(), canonical)) return kSuccess;
+    const bool saved = c14n || c14nComments ? xml.SaveCanonicalXML(out.c_str(), c14nComments)
+                                            : xml.Save(out.c_str(), unindented);
+    if (saved) return kSuccess;
     PrintRecords(out, xml.GetErrors(), before);
     return kProblem;
 }

@@ -16,7 +16,8 @@ commands:
   dict FILE PATH                             print the child dictionary of the node at PATH
   set FILE PATH --attr NAME=VALUE | --add NAME=TEXT | --remove
                                              edit the first node at PATH and save the file
-  format FILE [-o OUT] [--canonical]         pretty-print or canonicalise a document
+  format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
+                                             pretty-print, unindent or canonicalise a document
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
@@ -105,13 +106,22 @@ action or the save fails, 2 on a usage error.
 )";
 
 const char* const kFormatHelp =
-    R"(usage: kelxml format FILE [-o OUT] [--canonical]
+    R"(usage: kelxml format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
 
-Loads FILE and writes it again, pretty-printed, or in canonical form with --canonical: to
-standard output, or to OUT with -o (replaced atomically; OUT may be FILE itself).
+Loads FILE and writes it again: to standard output, or to OUT with -o (replaced atomically;
+OUT may be FILE itself). The form is one of:
+  (default)        pretty-printed by the parser library's serializer
+  --unindented     the serializer's own form without indentation: XML declaration, document
+                   type, entity references and CDATA sections kept, empty elements as <e/>,
+                   in the document's encoding. --canonical is an older name for it: it is not
+                   W3C Canonical XML.
+  --c14n           W3C Canonical XML 1.0 (inclusive) without comments: UTF-8, no XML
+                   declaration or document type, entity references expanded, default
+                   attributes included, attributes and namespaces sorted, CDATA as text
+  --c14n-comments  the same with comments
 
-Exit status: 0 on success, 1 when the document has problems or cannot be written, 2 on a
-usage error.
+Exit status: 0 on success, 1 when the document has problems or cannot be written (in
+canonical form: also when a namespace URI is relative), 2 on a usage error.
 )";
 
 } // namespace kelxml

@@ -39,7 +39,7 @@ const std::vector<Command>& Commands() {
         {"count", kCountHelp, {}, {}, Count},
         {"dict", kDictHelp, {"--all"}, {}, Dict},
         {"set", kSetHelp, {"--remove"}, {"--attr", "--add"}, Set},
-        {"format", kFormatHelp, {"--canonical"}, {"-o"}, Format},
+        {"format", kFormatHelp, {"--unindented", "--canonical", "--c14n", "--c14n-comments"}, {"-o"}, Format},
     };
     return commands;
 }
