@@ -118,7 +118,10 @@ public:
                 XMLSize_t eaten = 0;
                 const XMLSize_t made = m_transcoder->transcodeTo(text.data() + at, text.size() - at, buffer.data(),
                                                                  buffer.size(), eaten, XMLTranscoder::UnRep_Throw);
-                if (eaten == 0) break;
+                if (eaten == 0) {
+                    error = "the text cannot be written in " + XStr::ToLocal(m_name.c_str());
+                    return false;
+                }
                 bytes.append(reinterpret_cast<const char*>(buffer.data()), made);
                 at += eaten;
             }
