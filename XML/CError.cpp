@@ -1,5 +1,7 @@
 #include "XML/CError.h"
 
+#include <utility>
+
 namespace XML {
 
 CError::~CError() = default;
@@ -8,14 +10,15 @@ void CError::AddError(E_TYPE_ERROR eType, const char* msg) {
     m_vErrors.push_back(sError{eType, msg ? std::string(msg) : std::string()});
 }
 
+void CError::AddError(sError record) { m_vErrors.push_back(std::move(record)); }
+
 void CError::ResetError() { m_vErrors.clear(); }
 
 bool CError::HasError() const { return !m_vErrors.empty(); }
 
 bool CError::GetFirstError(sError& out) const {
     if (m_vErrors.empty()) return false;
-    out.eType = m_vErrors.front().eType;
-    out.strMessage = m_vErrors.front().strMessage;
+    out = m_vErrors.front();
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace XML {
@@ -20,10 +21,23 @@ enum E_TYPE_ERROR : std::int32_t {
     E_MISSING = 4       // something an operation needs is absent
 };
 
-// One record: its kind and its message in the local code page.
+// One record: its kind and its message in the local code page. A parser diagnostic (kinds 0-2
+// while loading) also carries where it was found: the line and column (from 1) and the system
+// identifier of the entity read (the file, a DTD, "toto" for memory); other records leave them
+// 0, 0 and empty. The message text holds the same place in front of it, as it always did.
 struct sError {
+    sError() = default;
+    // Not an aggregate, so that {kind, text} still names every field it needs to.
+    sError(E_TYPE_ERROR type, std::string message, std::uint64_t line = 0, std::uint64_t column = 0,
+           std::string systemId = std::string())
+        : eType(type), strMessage(std::move(message)), nLine(line), nColumn(column),
+          strSystemId(std::move(systemId)) {}
+
     E_TYPE_ERROR eType = E_WARNING;
     std::string strMessage;
+    std::uint64_t nLine = 0;
+    std::uint64_t nColumn = 0;
+    std::string strSystemId;
 };
 
 class KELXML_EXPORT CError {
@@ -35,6 +49,8 @@ public:
 
     // Appends a record with a copy of msg; a null msg is recorded as the empty text.
     void AddError(E_TYPE_ERROR eType, const char* msg);
+    // Appends record as it is, place included.
+    void AddError(sError record);
     // Removes every record.
     void ResetError();
     // True when the list holds at least one record of any kind (warnings count).

@@ -6,6 +6,7 @@
 #include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/NumberText.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
@@ -210,6 +211,14 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
             bytes.assign(static_cast<const char*>(buffer) + offset, length);
             return true;
         });
+}
+
+bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
+    return LoadWith(bValidate, [bytes](XercesDOMParser& parser) {
+        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                                       msg::kMemoryBufferId, false, XMLPlatformUtils::fgMemoryManager);
+        parser.parse(source);
+    });
 }
 
 // --- Creating and saving ---------------------------------------------------------------
@@ -431,6 +440,74 @@ bool CKelXML::GetArrayOfTagValues(const DOMNode* node, const char* name, std::ve
     return appended && converted;
 }
 
+// --- Checked reads ---------------------------------------------------------------------
+
+namespace {
+
+// Reads the text that read gives for (node, name) into value, whole and in range, or not at all.
+template <class T, class Read>
+bool ReadChecked(Read read, const DOMNode* node, const char* name, T& value) {
+    std::string text;
+    return read(node, name, text) && ParseValue(text, value);
+}
+
+} // namespace
+
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, int& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, long long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned int& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, unsigned long long& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, float& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, double& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, bool& value) {
+    return ReadChecked(ChildText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, int& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, long long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned int& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, unsigned long long& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, float& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, double& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+bool CKelXML::GetAttributeValueChecked(const DOMNode* node, const char* name, bool& value) {
+    return ReadChecked(AttributeText, node, name, value);
+}
+
 // --- Attributes ------------------------------------------------------------------------
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, bool& value) {
@@ -625,6 +702,12 @@ bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* t
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int value) {
     return AddChildNodeValue(parent, name, std::to_string(value).c_str());
 }
+
+std::string CKelXML::ValueText(long long value) { return FormatValue(value); }
+std::string CKelXML::ValueText(unsigned long long value) { return FormatValue(value); }
+std::string CKelXML::ValueText(float value) { return FormatValue(value); }
+std::string CKelXML::ValueText(double value) { return FormatValue(value); }
+std::string CKelXML::ValueText(bool value) { return FormatValue(value); }
 
 DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& value, DOMElement* element) {
     if (!CanEdit(element)) return nullptr;

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -89,6 +90,10 @@ public:
     template <class Size,
               std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
     bool Load(const char* buffer, Size size) = delete;
+    // Parses the bytes of a string (of any size) as a document, validating as Load(file,
+    // bValidate) does; diagnostics name the document "toto". The bytes are only read during the
+    // call. A name of its own, so that a std::string holding a file name is never parsed.
+    bool LoadFromMemory(std::string_view bytes, bool bValidate = false);
 
     // --- Creating and saving -----------------------------------------------------------
     // Replaces the current document by a new one holding only an empty root element of that
@@ -175,6 +180,34 @@ public:
     static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
                                     std::vector<std::string>& values);
 
+    // --- Checked reads ---------------------------------------------------------------------
+    // The same texts as GetChildValue (the first element name below node) and GetAttributeValue
+    // (the attribute name of node), read with every check the C-library forms above skip: the
+    // whole text must be one value in the type's range, else false and value untouched ("eight",
+    // "12abc", "99999999999" into an int, "-1" into an unsigned type, "yes" into a bool).
+    // XML whitespace around the value is ignored, as XML Schema does. Integers: decimal with an
+    // optional sign. Floating point: decimal or exponent form, "NaN", "INF", "-INF" (any case).
+    // bool: "true", "false", "1", "0". False, value untouched, too where the text is missing.
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, long long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned int& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long long& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, float& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, double& value);
+    static bool GetChildValueChecked(const xercesc::DOMNode* node, const char* name, bool& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, int& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, long long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned int& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name,
+                                         unsigned long long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, float& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, double& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, bool& value);
+
     // --- Attributes ----------------------------------------------------------------------
     // Each form reads the attribute name of node (an element). On a missing attribute, a null
     // or non-element node, a null name, or a value that cannot be converted: false and the
@@ -240,13 +273,37 @@ public:
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
     // Appends <name>value</name>, the value in decimal.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, unsigned int value);
+    // Appends <name>value</name> for any other number or bool, written as ValueText writes it:
+    // AddChildNodeValue(parent, "delta", -3) writes -3, (parent, "count", 0) writes 0.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, T value) {
+        return AddChildNodeValue(parent, name, ValueText(Widened(value)).c_str());
+    }
+    // The text the number writers write: integers in decimal; a float or double as the shortest
+    // text that reads back to the same value of its type ("NaN", "INF", "-INF" where it is not
+    // finite); a bool as "true" or "false".
+    static std::string ValueText(long long value);
+    static std::string ValueText(unsigned long long value);
+    static std::string ValueText(float value);
+    static std::string ValueText(double value);
+    static std::string ValueText(bool value);
     // Sets a new attribute node name=value on element (replacing one of that name); returns it.
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
+    // The same with a number or bool, written as ValueText writes it.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    xercesc::DOMAttr* AddNewAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
+        return AddNewAttribute(name, ValueText(Widened(value)), element);
+    }
     // Changes the value of element's existing attribute name; never adds one. Returns the
     // attribute, or null with "unable to find attribute Node with name specified".
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
                                       xercesc::DOMElement* element);
+    // The same with a number or bool, written as ValueText writes it.
+    template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
+    xercesc::DOMAttr* ModifyAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
+        return ModifyAttribute(name, ValueText(Widened(value)), element);
+    }
     // Sets an existing attribute of any element; records nothing. False when node, name or
     // value is null, node is not an element, the attribute is missing, the value cannot be
     // converted, or the DOM refuses.
@@ -257,6 +314,19 @@ public:
     xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
 private:
+    // The ValueText argument that holds any value of T.
+    template <class T>
+    static auto Widened(T value) {
+        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float>)
+            return value;
+        else if constexpr (std::is_floating_point_v<T>)
+            return static_cast<double>(value);
+        else if constexpr (std::is_signed_v<T>)
+            return static_cast<long long>(value);
+        else
+            return static_cast<unsigned long long>(value);
+    }
+
     struct DocumentReleaser {
         void operator()(xercesc::DOMDocument* doc) const noexcept;
     };

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 
 using namespace xercesc;
 
@@ -51,10 +52,16 @@ InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
 
 void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR eType) {
     // The parser may hand over a diagnostic without identifier or message: both read as empty.
+    sError record;
+    record.eType = eType;
+    record.strSystemId = XStr::ToLocal(exc.getSystemId());
+    record.nLine = exc.getLineNumber();
+    record.nColumn = exc.getColumnNumber();
     std::stringstream text;
-    text << XStr::ToLocal(exc.getSystemId()) << ", lig=" << static_cast<std::int32_t>(exc.getLineNumber())
-         << " col=" << static_cast<std::int32_t>(exc.getColumnNumber()) << ", " << XStr::ToLocal(exc.getMessage());
-    AddError(eType, text.str().c_str());
+    text << record.strSystemId << ", lig=" << static_cast<std::int32_t>(record.nLine)
+         << " col=" << static_cast<std::int32_t>(record.nColumn) << ", " << XStr::ToLocal(exc.getMessage());
+    record.strMessage = text.str();
+    AddError(std::move(record));
 }
 
 } // namespace XML

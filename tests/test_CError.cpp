@@ -64,3 +64,61 @@ TEST(HandlerError, FileDiagnosticsCarryTheFileNameAndKinds) {
     }
     EXPECT_NE(doc.GetDocument(), nullptr);  // the document is built all the same
 }
+
+// The place of a parser diagnostic is in fields of its own, and the text keeps its old form.
+TEST(HandlerError, DiagnosticPlaceIsInFieldsOfItsOwn) {
+    TempDir dir;
+    const std::string dtd = dir.File("d.dtd");
+    WriteFile(dtd, "<!ELEMENT a (b)>\n<!ELEMENT b EMPTY>\n<!ELEMENT >\n");
+    const std::string file = dir.File("f.xml");
+    struct Case {
+        const char* name;
+        bool fromFile;
+        std::string text;
+        std::string systemId;  // empty: the file's own
+        std::uint64_t line, column;
+    };
+    const Case cases[] = {
+        {"memory", false, "<a>\n <b>\n   </c>\n</a>", "toto", 3, 6},
+        {"file", true, "<a>\n\t<b>x</c>\n</a>\n", "", 2, 8},
+        {"external subset", true, "<!DOCTYPE a SYSTEM 'd.dtd'>\n<a/>\n", dtd, 3, 11},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XML::CKelXML doc;
+        if (c.fromFile) WriteFile(file, c.text);
+        EXPECT_FALSE(c.fromFile ? doc.Load(file.c_str(), false) : LoadText(doc, c.text));
+        const auto records = Records(doc);
+        ASSERT_FALSE(records.empty());
+        const XML::sError& r = records[0];
+        const std::string id = c.systemId.empty() ? file : c.systemId;
+        EXPECT_EQ(r.strSystemId, id);
+        if (c.line) {
+            EXPECT_EQ(r.nLine, c.line);
+            EXPECT_EQ(r.nColumn, c.column);
+        }
+        const std::string prefix =
+            id + ", lig=" + std::to_string(r.nLine) + " col=" + std::to_string(r.nColumn) + ", ";
+        EXPECT_EQ(r.strMessage.rfind(prefix, 0), 0u) << r.strMessage;
+        XML::sError first;
+        ASSERT_TRUE(doc.GetErrors()->GetFirstError(first));
+        EXPECT_EQ(first.nLine, r.nLine);
+        EXPECT_EQ(first.strSystemId, r.strSystemId);
+    }
+}
+
+TEST(HandlerError, OtherRecordsHaveNoPlace) {
+    XML::CKelXML doc;
+    EXPECT_FALSE(doc.Save("/nonexistent-dir/x.xml", false));  // no document: kind 4
+    EXPECT_EQ(doc.AddNewElementNode("x", nullptr), nullptr);
+    ASSERT_GE(Records(doc).size(), 2u);
+    for (const XML::sError& r : Records(doc)) {
+        EXPECT_EQ(r.nLine, 0u);
+        EXPECT_EQ(r.nColumn, 0u);
+        EXPECT_EQ(r.strSystemId, "");
+    }
+    CError list;
+    list.AddError(XML::sError{XML::E_ERROR, "placed", 7, 9, "f.xml"});
+    EXPECT_EQ(list.GetAllErrors()[0].nColumn, 9u);
+    EXPECT_EQ(list.GetFirstErrorString(), "placed");
+}

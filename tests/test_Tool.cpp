@@ -2,6 +2,8 @@
 // it leaves on disk.
 #include "TestSupport.h"
 
+#include <XML/KelXMLVersion.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -39,8 +41,8 @@ std::ostream& operator<<(std::ostream& os, const Outcome& o) {
     return os << "status " << o.status << "\n--- stdout\n" << o.out << "--- stderr\n" << o.err;
 }
 
-// Runs the tool with args, stdout and stderr captured in files of dir, stdin empty.
-Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs the tool with args, stdout and stderr captured in files of dir, stdin read from input.
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "/dev/null") {
     std::vector<std::string> argv{kTool};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> raw;
@@ -51,7 +53,7 @@ Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
     const std::string err = dir.File(".tool-stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
@@ -111,6 +113,12 @@ protected:
         WriteFile(m_broken, kBroken);
     }
     Outcome Run(const std::vector<std::string>& args) { return RunTool(m_dir, args); }
+    // Runs the tool with text on its standard input.
+    Outcome RunWithInput(const std::vector<std::string>& args, const std::string& text) {
+        const std::string input = m_dir.File(".tool-stdin");
+        WriteFile(input, text);
+        return RunTool(m_dir, args, input);
+    }
 
     TempDir m_dir;
     std::string m_library;
@@ -131,6 +139,15 @@ TEST_F(ToolTest, EveryCommandHasHelp) {
     const Outcome top = Run({"--help"});
     EXPECT_EQ(top.status, 0);
     for (const char* command : {"check", "get", "count", "dict", "set", "format"}) EXPECT_TRUE(Contains(top.out, command));
+}
+
+TEST_F(ToolTest, VersionComesFromTheInstalledVersionHeader) {
+    const Outcome o = Run({"--version"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(Lines(o.out).at(0), std::string("kelxml (Kel_XML) ") + KELXML_VERSION_STRING);
+    EXPECT_EQ(std::to_string(KELXML_VERSION_MAJOR) + "." + std::to_string(KELXML_VERSION_MINOR) + "." +
+                  std::to_string(KELXML_VERSION_PATCH),
+              KELXML_VERSION_STRING);
 }
 
 TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
@@ -183,11 +200,11 @@ TEST_F(ToolTest, CheckReportsEveryRecordAndSummarises) {
     EXPECT_EQ(mixed.status, 1) << mixed;
     EXPECT_EQ(Lines(mixed.out), std::vector<std::string>{"checked 3 files: 1 clean, 2 with problems (2 records)"});
     const std::vector<std::string> lines = Lines(mixed.err);
-    ASSERT_EQ(lines.size(), 2u) << mixed;
-    EXPECT_EQ(lines[0].rfind(m_broken + ": fatal: ", 0), 0u) << lines[0];
-    EXPECT_TRUE(Contains(lines[0], "lig=3 col=")) << lines[0];
-    EXPECT_EQ(lines[1].rfind(missing + ": fatal: ", 0), 0u) << lines[1];
-    EXPECT_TRUE(Contains(lines[1], "unable to open")) << lines[1];
+    ASSERT_EQ(lines.size(), 4u) << mixed;
+    EXPECT_EQ(lines[0], m_broken + ":3:3: fatal: expected end of tag 'book'");
+    EXPECT_EQ(lines[1], "  </libary>");
+    EXPECT_EQ(lines[2], "    ^");
+    EXPECT_EQ(lines[3], missing + ": fatal: cannot read: No such file or directory");
 }
 
 TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
@@ -201,14 +218,20 @@ TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
     // Without a grammar, forced validation finds every element undeclared.
     const Outcome forced = Run({"check", "--validate", m_library});
     EXPECT_EQ(forced.status, 1) << forced;
-    EXPECT_TRUE(Contains(forced.err, m_library + ": error: ")) << forced;
+    EXPECT_TRUE(Contains(forced.err, m_library + ":3:")) << forced;
+    EXPECT_TRUE(Contains(forced.err, ": error: ")) << forced;
 
     const Outcome o = Run({"check", invalid});
     EXPECT_EQ(o.status, 1) << o;
     const std::vector<std::string> lines = Lines(o.err);
     ASSERT_FALSE(lines.empty());
-    for (const std::string& line : lines) EXPECT_EQ(line.rfind(invalid + ": error: ", 0), 0u) << line;
-    EXPECT_TRUE(Contains(o.err, "lig=2 col=")) << o;
+    for (std::size_t i = 0; i < lines.size(); i += 3) {
+        EXPECT_EQ(lines[i].rfind(invalid + ":2:", 0), 0u) << lines[i];
+        EXPECT_TRUE(Contains(lines[i], ": error: ")) << lines[i];
+        EXPECT_FALSE(Contains(lines[i], "lig=")) << lines[i];
+        ASSERT_LT(i + 2, lines.size());
+        EXPECT_EQ(lines[i + 1], "  <a><c/></a>");
+    }
 }
 
 TEST_F(ToolTest, ValidityErrorsAreReportedButDoNotStopQueriesOrEdits) {
@@ -217,7 +240,8 @@ TEST_F(ToolTest, ValidityErrorsAreReportedButDoNotStopQueriesOrEdits) {
     const Outcome o = Run({"get", invalid, "a/c"});
     EXPECT_EQ(o.status, 0) << o;
     EXPECT_EQ(o.out, "x\n");
-    EXPECT_TRUE(Contains(o.err, invalid + ": error: ")) << o;
+    EXPECT_TRUE(Contains(o.err, invalid + ":2:")) << o;
+    EXPECT_TRUE(Contains(o.err, ": error: ")) << o;
     EXPECT_FALSE(Contains(o.err, "could not be loaded")) << o;
 
     const Outcome edited = Run({"set", invalid, "a/c", "--attr", "k=v"});
@@ -300,7 +324,7 @@ TEST_F(ToolTest, MalformedDocumentsAreRefusedByEveryCommand) {
         SCOPED_TRACE(args[0]);
         EXPECT_EQ(o.status, 1) << o;
         EXPECT_EQ(o.out, "");
-        EXPECT_TRUE(Contains(o.err, m_broken + ": fatal: ")) << o;
+        EXPECT_TRUE(Contains(o.err, m_broken + ":3:3: fatal: ")) << o;
         EXPECT_TRUE(Contains(o.err, m_broken + ": the document could not be loaded")) << o;
     }
     EXPECT_EQ(ReadFile(m_broken), before);
@@ -507,3 +531,93 @@ TEST_F(ToolTest, EveryCommandWorksOnTheBundledSample) {
 }
 
 } // namespace
+
+// --- Standard input and output -------------------------------------------------------------
+
+TEST_F(ToolTest, DashReadsStandardInputInEveryReadingCommand) {
+    // Each command prints for standard input what it prints for the same file.
+    const std::vector<std::vector<std::string>> cases = {
+        {"check", "-"},
+        {"get", "-", "library/shelf", "--attr", "id"},
+        {"count", "-", "book"},
+        {"dict", "-", "library"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[0]);
+        const Outcome o = RunWithInput(args, kLibrary);
+        std::vector<std::string> onFile = args;
+        onFile[1] = m_library;
+        EXPECT_EQ(o.status, 0) << o;
+        EXPECT_EQ(o.out, Run(onFile).out);
+        EXPECT_FALSE(o.out.empty());
+        EXPECT_EQ(o.err, "");
+    }
+    const Outcome formatted = RunWithInput({"format", "-", "-o", "-"}, kLibrary);
+    EXPECT_EQ(formatted.status, 0) << formatted;
+    EXPECT_EQ(formatted.out, Run({"format", m_library}).out);
+    const Outcome c14n = RunWithInput({"format", "--c14n", "-", "-o", "-"}, kLibrary);
+    EXPECT_EQ(c14n.status, 0) << c14n;
+    EXPECT_EQ(c14n.out, Run({"format", "--c14n", m_library}).out);
+    const std::string out = m_dir.File("from-stdin.xml");
+    EXPECT_EQ(RunWithInput({"format", "-", "-o", out}, kLibrary).status, 0);
+    EXPECT_EQ(ReadFile(out), formatted.out);
+    EXPECT_FALSE(FileExists(m_dir.File("-"))) << "'-o -' is standard output, not a file named '-'";
+
+    const Outcome validated = RunWithInput({"check", "--validate", "-"}, kLibrary);
+    EXPECT_EQ(validated.status, 1) << "--validate applies to standard input too";
+    const Outcome broken = RunWithInput({"check", "-"}, kBroken);
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(Lines(broken.err), (std::vector<std::string>{"<stdin>:3:3: fatal: expected end of tag 'book'",
+                                                            "  </libary>", "    ^"}));
+    const Outcome empty = RunWithInput({"get", "-", "library"}, "");
+    EXPECT_EQ(empty.status, 1) << empty;
+    EXPECT_TRUE(Contains(empty.err, "<stdin>")) << empty;
+
+    const Outcome set = RunWithInput({"set", "-", "library", "--attr", "a=b"}, kLibrary);
+    EXPECT_EQ(set.status, 2) << set;
+    EXPECT_TRUE(Contains(set.err, "standard input")) << set;
+    EXPECT_EQ(set.out, "");
+}
+
+// --- Diagnostics -----------------------------------------------------------------------------
+
+TEST_F(ToolTest, DiagnosticsNameTheirEntityAndShowTheSourceLine) {
+    const std::string dtd = m_dir.File("grammar.dtd");
+    WriteFile(dtd, "<!ELEMENT a (b)>\n<!ELEMENT b EMPTY>\n<!ELEMENT >\n");
+    const std::string doc = m_dir.File("uses-dtd.xml");
+    WriteFile(doc, "<!DOCTYPE a SYSTEM 'grammar.dtd'>\n<a><b/></a>\n");
+    const Outcome o = Run({"check", doc});
+    EXPECT_EQ(o.status, 1) << o;
+    const std::vector<std::string> lines = Lines(o.err);
+    ASSERT_GE(lines.size(), 3u) << o;
+    EXPECT_EQ(lines[0].rfind(dtd + ":3:11: fatal: ", 0), 0u) << o;
+    EXPECT_EQ(lines[1], "  <!ELEMENT >");
+    EXPECT_EQ(lines[2], "            ^");
+
+    // A pipe is not read a second time: the diagnostic stands alone.
+    const Outcome piped = Run({"check", "/dev/stdin"});
+    EXPECT_EQ(piped.status, 1) << piped;
+    EXPECT_EQ(Lines(piped.err).size(), 1u) << piped;
+
+    // An error far into a long line (a minified document): an excerpt around the column only.
+    std::string minified = "<a>";
+    for (int i = 0; i < 20000; ++i) minified += "<b x='1'>t</b>";
+    const std::string longLine = m_dir.File("minified.xml");
+    WriteFile(longLine, minified + "</c>");
+    const Outcome m = Run({"check", longLine});
+    const std::vector<std::string> mLines = Lines(m.err);
+    ASSERT_EQ(mLines.size(), 3u) << m;
+    EXPECT_EQ(mLines[0], longLine + ":1:" + std::to_string(minified.size() + 3) + ": fatal: expected end of tag 'a'");
+    EXPECT_EQ(mLines[1], "  ..." + minified.substr(minified.size() - 58) + "</c>");
+    EXPECT_EQ(mLines[2], "  " + std::string(3 + 58 + 2, ' ') + "^");
+
+    // Binary junk: one bounded line, no raw control bytes.
+    std::string junk = "<a>";
+    for (int i = 0; i < 5000; ++i) junk += static_cast<char>(i % 256 == '<' ? 'x' : i % 256);
+    const std::string binary = m_dir.File("junk.xml");
+    WriteFile(binary, junk);
+    const Outcome j = Run({"check", binary});
+    EXPECT_EQ(j.status, 1) << j;
+    EXPECT_LT(j.err.size(), 1000u) << j;
+    for (const char c : j.err) EXPECT_TRUE(c == '\n' || c == '\t' || static_cast<unsigned char>(c) >= 0x20) << j;
+}

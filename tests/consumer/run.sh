@@ -15,6 +15,11 @@ export PKG_CONFIG_PATH="$libdir"
 # shellcheck disable=SC2046
 c++ -std=c++17 "$here/main.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs kelxml)
 LD_LIBRARY_PATH="$(dirname "$libdir"):${LD_LIBRARY_PATH:-}" "$work/consumer-pc"
+# The same with the prefix on the program's run path, as the README says: no LD_LIBRARY_PATH.
+# shellcheck disable=SC2046
+c++ -std=c++17 "$here/main.cpp" -o "$work/consumer-rpath" $(pkg-config --cflags --libs kelxml) \
+    -Wl,-rpath,"$(dirname "$libdir")"
+env -u LD_LIBRARY_PATH "$work/consumer-rpath"
 # The installed tool finds the installed library by itself (relative RPATH), from any folder.
 if grep -q '^KELXML_BUILD_TOOLS:BOOL=ON$' "$build/CMakeCache.txt"; then
   (cd "$work" && "$work/prefix/bin/kelxml" check "$here/../../examples/sample.xml")

@@ -1,5 +1,6 @@
 // kelxml check: loads each file and lists every record, then a summary.
 #include "Commands.h"
+#include "Diagnostics.h"
 #include "Documents.h"
 
 #include <XML/CKelXML.h>
@@ -15,12 +16,16 @@ int Check(const Arguments& args) {
     std::size_t records = 0;
     for (const std::string& file : args.Positional()) {
         XML::CKelXML xml;
-        if (xml.Load(file.c_str(), validate)) {
+        if (LoadDocument(xml, file, validate)) {
             ++clean;
             continue;
         }
+        if (!xml.GetDocument() && ReportUnreadable(file)) {
+            ++records;
+            continue;
+        }
         const std::size_t printed = PrintRecords(file, xml.GetErrors());
-        if (printed == 0) std::cerr << file << ": the document could not be loaded\n";
+        if (printed == 0) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
         records += printed;
     }
     const std::size_t files = args.Positional().size();

@@ -1,5 +1,13 @@
 #include "Documents.h"
 
+#include "Diagnostics.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace kelxml {
@@ -33,22 +41,52 @@ const char* KindName(XML::E_TYPE_ERROR kind) {
 std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first) {
     if (!errors) return 0;
     const auto& records = errors->GetAllErrors();
-    for (std::size_t i = first; i < records.size(); ++i)
-        std::cerr << file << ": " << KindName(records[i].eType) << ": " << records[i].strMessage << '\n';
+    DiagnosticPrinter printer(std::cerr, file, file == "-" ? std::string_view(StandardInput()) : std::string_view());
+    for (std::size_t i = first; i < records.size(); ++i) printer.Print(records[i]);
     return records.size() > first ? records.size() - first : 0;
 }
 
 std::size_t RecordCount(const XML::CKelXML& xml) { return xml.GetErrors() ? xml.GetErrors()->GetErrorCount() : 0; }
 
+const std::string& StandardInput() {
+    static const std::string bytes = [] {
+        std::string read;
+        char buffer[64 * 1024];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) read.append(buffer, n);
+        return read;
+    }();
+    return bytes;
+}
+
+bool LoadDocument(XML::CKelXML& xml, const std::string& file, bool validate) {
+    if (file == "-") return xml.LoadFromMemory(StandardInput(), validate);
+    return xml.Load(file.c_str(), validate);
+}
+
+bool ReportUnreadable(const std::string& file) {
+    if (file == "-") return false;
+    struct stat info {};
+    int error = 0;
+    if (::stat(file.c_str(), &info) != 0)
+        error = errno;
+    else if (S_ISDIR(info.st_mode))
+        error = EISDIR;
+    else if (::access(file.c_str(), R_OK) != 0)
+        error = errno;
+    if (error == 0) return false;
+    std::cerr << file << ": fatal: cannot read: " << std::strerror(error) << '\n';
+    return true;
+}
 
 bool Open(XML::CKelXML& xml, const std::string& file) {
-    if (xml.Load(file.c_str(), false)) return true;
+    if (LoadDocument(xml, file, false)) return true;
+    if (!xml.GetDocument() && ReportUnreadable(file)) return false;
     PrintRecords(file, xml.GetErrors());
     bool usable = xml.GetDocument() != nullptr;
     if (const XML::CError* errors = xml.GetErrors())
         for (const XML::sError& record : errors->GetAllErrors())
             if (record.eType >= XML::E_FATAL_ERROR) usable = false;
-    if (!usable) std::cerr << file << ": the document could not be loaded\n";
+    if (!usable) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
     return usable;
 }
 
@@ -82,7 +120,7 @@ xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
 }
 
 void ReportNothingAt(const std::string& file, const std::string& path) {
-    std::cerr << file << ": nothing at path '" << path << "'\n";
+    std::cerr << DisplayName(file) << ": nothing at path '" << path << "'\n";
 }
 
 } // namespace kelxml

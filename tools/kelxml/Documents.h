@@ -14,11 +14,18 @@ namespace kelxml {
 std::string Escape(const std::string& text);
 // "warning", "error", "fatal", "exception" or "missing".
 const char* KindName(XML::E_TYPE_ERROR kind);
-// Prints the records of the list from index first on to standard error, one line each;
-// returns how many.
+// Prints the records of the list from index first on to standard error, parser diagnostics as
+// FILE:LINE:COLUMN with their source line (Diagnostics.h); returns how many.
 std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first = 0);
 // How many records the object's list holds.
 std::size_t RecordCount(const XML::CKelXML& xml);
+// The bytes of standard input, read on the first call; later calls give the same bytes.
+const std::string& StandardInput();
+// Loads file into xml, validating on request; "-" reads standard input.
+bool LoadDocument(XML::CKelXML& xml, const std::string& file, bool validate);
+// After a load that made no document: when the file cannot be read at all, prints one clear
+// line ("FILE: fatal: cannot read: No such file or directory") and returns true.
+bool ReportUnreadable(const std::string& file);
 // Loads a document to read or edit. Warnings and validity errors are printed and tolerated;
 // a document that is not well-formed or could not be read is refused.
 bool Open(XML::CKelXML& xml, const std::string& file);

@@ -18,7 +18,7 @@ int Format(const Arguments& args) {
     for (const auto& [option, value] : args.Options())
         if (option == "-o") {
             if (value.empty()) throw UsageError{"-o needs a file name"};
-            out = value;
+            out = value == "-" ? "/dev/stdout" : value;
         }
     // --canonical: the older name of --unindented (the serializer's form, not W3C Canonical XML).
     const bool unindented = args.Has("--unindented") || args.Has("--canonical");

@@ -24,6 +24,8 @@ shell) or slashes: 'catalog\records\record' and catalog/records/record are the s
 Its first name is the root element's own. Every further name but the last goes down to the
 FIRST child of that name; the last name selects the nodes at the end.
 
+FILE may be '-': standard input (not for set, which saves FILE in place).
+
 Results go to standard output, diagnostics to standard error, each naming the file.
 Commands other than check report warnings and validity errors and go on; a document that
 is not well-formed or cannot be read stops them.
@@ -33,11 +35,14 @@ Exit status: 0 success, 1 the document has problems or nothing was found, 2 usag
 const char* const kCheckHelp =
     R"(usage: kelxml check [--validate] FILE...
 
-Loads each FILE and prints every record of its error list on standard error, one line each:
+Loads each FILE ('-': standard input) and prints every record of its error list on standard
+error. A diagnostic of the parser reads
+  FILE:LINE:COLUMN: KIND: MESSAGE
+followed by the source line and a caret under the column (FILE is the DTD or entity the
+diagnostic is in, when it is not the document itself); any other record reads
   FILE: KIND: MESSAGE
 KIND is warning, error (a validity error), fatal (not well-formed, unreadable, missing),
-exception or missing; MESSAGE carries the position as "lig=LINE col=COLUMN". A summary line
-follows on standard output.
+exception or missing. A summary line follows on standard output.
 
 A document that declares a grammar (a DTD or a schema) is validated against it. --validate
 validates every document, so one without a grammar is reported too.
@@ -108,8 +113,8 @@ action or the save fails, 2 on a usage error.
 const char* const kFormatHelp =
     R"(usage: kelxml format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
 
-Loads FILE and writes it again: to standard output, or to OUT with -o (replaced atomically;
-OUT may be FILE itself). The form is one of:
+Loads FILE ('-': standard input) and writes it again: to standard output (also with -o -),
+or to OUT with -o (replaced atomically; OUT may be FILE itself). The form is one of:
   (default)        pretty-printed by the parser library's serializer
   --unindented     the serializer's own form without indentation: XML declaration, document
                    type, entity references and CDATA sections kept, empty elements as <e/>,

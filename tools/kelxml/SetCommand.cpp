@@ -44,6 +44,8 @@ void IndentAsSiblings(xercesc::DOMDocument* doc, DOMNode* added) {
 int Set(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
     const std::string& file = args.Positional()[0];
+    if (file == "-")
+        throw UsageError{"set edits a file in place and cannot save to standard input: use a file name"};
     const std::string path = NormalisePath(args.Positional()[1]);
     const auto& actions = args.Options();
     if (actions.empty()) throw UsageError{"expected an action: --attr NAME=VALUE, --add NAME=TEXT or --remove"};

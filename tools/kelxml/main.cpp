@@ -9,6 +9,7 @@
 #include "Help.h"
 
 #include <XML/CKelXML.h>
+#include <XML/KelXMLVersion.h>
 
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -65,7 +66,7 @@ int Run(const std::vector<std::string>& argv) {
         return kSuccess;
     }
     if (first == "--version") {
-        std::cout << kProgram << " (Kel_XML) " << KELXML_VERSION << '\n';
+        std::cout << kProgram << " (Kel_XML) " << KELXML_VERSION_STRING << "\nLicence: MIT\n";
         return kSuccess;
     }
     if (first == "help") {

@@ -1,0 +1,32 @@
+# The C++ code blocks of the README and the quick start, put end to end, make one program per
+# page: built and run from the top of the source tree, so the documented code stays true.
+foreach(page README.md docs/quickstart.md)
+  set(page_file ${CMAKE_SOURCE_DIR}/${page})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${page_file})
+  file(READ ${page_file} text)
+  # CMake lists split at ';' and mind '[' ']': hide them while the blocks are a list.
+  string(REPLACE ";" "<KELXML-SEMICOLON>" text "${text}")
+  string(REPLACE "[" "<KELXML-OPEN>" text "${text}")
+  string(REPLACE "]" "<KELXML-CLOSE>" text "${text}")
+  string(REGEX MATCHALL "```cpp\n[^`]*```" blocks "${text}")
+  set(program "// Generated from ${page} by tests/snippets.cmake: edit the page, not this file.\n")
+  foreach(block IN LISTS blocks)
+    string(REGEX REPLACE "^```cpp\n" "" block "${block}")
+    string(REGEX REPLACE "```$" "" block "${block}")
+    string(APPEND program "${block}")
+  endforeach()
+  string(REPLACE "<KELXML-SEMICOLON>" ";" program "${program}")
+  string(REPLACE "<KELXML-OPEN>" "[" program "${program}")
+  string(REPLACE "<KELXML-CLOSE>" "]" program "${program}")
+  get_filename_component(name ${page} NAME_WE)
+  string(TOLOWER ${name} name)
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/snippets/${name}.cpp)
+  file(CONFIGURE OUTPUT ${source} CONTENT "${program}" @ONLY)
+  add_executable(snippets_${name} ${source})
+  target_link_libraries(snippets_${name} PRIVATE KelXML::KelXML)
+  target_compile_options(snippets_${name} PRIVATE ${KELXML_WARNINGS})
+  add_test(NAME docs.snippets_${name} COMMAND snippets_${name} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  # What a page saves "to a temporary folder" stays in the build tree.
+  set_tests_properties(docs.snippets_${name} PROPERTIES
+    ENVIRONMENT "${KELXML_TEST_ENV};TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/snippets")
+endforeach()
