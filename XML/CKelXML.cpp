@@ -34,6 +34,19 @@ using namespace XML::internal;
 namespace XML {
 
 
+namespace {
+
+// Reads back bytes of a document parsed from memory (see SourceKeepingParser::ByteReader).
+auto BytesOf(const char* data, std::size_t size) {
+    return [data, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
+        if (offset > size || length > size - offset) return false;
+        bytes.assign(data + offset, length);
+        return true;
+    };
+}
+
+} // namespace
+
 // --- Library start-up ------------------------------------------------------------------
 
 bool CKelXML::initXmlAPI() {
@@ -206,19 +219,18 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
                                            XMLPlatformUtils::fgMemoryManager);
             parser.parse(source);
         },
-        [buffer, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
-            if (offset > size || length > size - offset) return false;
-            bytes.assign(static_cast<const char*>(buffer) + offset, length);
-            return true;
-        });
+        BytesOf(static_cast<const char*>(buffer), size));
 }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
-    return LoadWith(bValidate, [bytes](XercesDOMParser& parser) {
-        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
-                                       msg::kMemoryBufferId, false, XMLPlatformUtils::fgMemoryManager);
-        parser.parse(source);
-    });
+    return LoadWith(
+        bValidate,
+        [bytes](XercesDOMParser& parser) {
+            const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                                           msg::kMemoryBufferId, false, XMLPlatformUtils::fgMemoryManager);
+            parser.parse(source);
+        },
+        BytesOf(bytes.data(), bytes.size()));
 }
 
 // --- Creating and saving ---------------------------------------------------------------
