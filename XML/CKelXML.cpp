@@ -1,10 +1,11 @@
 #include "XML/CKelXML.h"
 
 #include "XML/internal/AtomicFile.h"
-#include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/LocalResource.h"
+#include "XML/internal/Serializer.h"
+#include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
@@ -13,7 +14,6 @@
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
 
-#include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <string>
 #include <string_view>
@@ -42,21 +43,21 @@ using namespace XML::internal;
 
 namespace XML {
 
+
 namespace {
 
 // The most attribute names LoopElements takes: more than any element can hold within the
 // default limits, and few enough that their value array is small.
 constexpr int kMaxLoopAttributes = 1 << 20;
 
-// Releases what DOMImplementation::createLS* hands out.
-struct ReleaseDeleter {
-    template <class T>
-    void operator()(T* p) const noexcept {
-        if (p) p->release();
-    }
-};
-template <class T>
-using Released = std::unique_ptr<T, ReleaseDeleter>;
+// Reads back bytes of a document parsed from memory (see SourceKeepingParser::ByteReader).
+auto BytesOf(const char* data, std::size_t size) {
+    return [data, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
+        if (offset > size || length > size - offset) return false;
+        bytes.assign(data + offset, length);
+        return true;
+    };
+}
 
 // Documents whose children LoopElements walks on this thread, innermost last: replacing one
 // of them (Load, CreateDoc) would free the nodes under the walk.
@@ -225,7 +226,7 @@ void CKelXML::InitializeParser(bool bValidate) {
     m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
     if (!m_pParser) {
-        auto parser = std::make_unique<BoundedDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        auto parser = std::make_unique<SourceKeepingParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
         parser->setDoNamespaces(true);
         parser->setDoSchema(true);
         parser->setValidationSchemaFullChecking(true);
@@ -245,12 +246,14 @@ void CKelXML::InitializeParser(bool bValidate) {
 
 // --- Loading ---------------------------------------------------------------------------
 
-template <class ParseFn>
-bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse) {
+template <class ParseFn, class ReadFn>
+bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read) {
     const bool parsed = Guarded([&] {
         InitializeParser(bValidate);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
+        // InitializeParser makes every parser of this object a SourceKeepingParser.
+        static_cast<SourceKeepingParser&>(*m_pParser).KeepSource(read);
     });
     if (!parsed) {
         // A parse cut short by an exception may leave the parser half reset: the next load
@@ -274,16 +277,25 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         Record(E_MISSING, msg::kNoFileName);
         return false;
     }
-    return LoadWith(bValidate, [this, file](XercesDOMParser& parser) {
-        const XStr id(file);
-        HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
-        bool regular = false;
-        const std::size_t size = FileSize(file, regular);
-        // A pipe or device is read once, by the parser: its DTD is bounded while it is read only.
-        const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), m_limits) : internal::DtdVerdict{};
-        ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
-                    [&parser, file] { parser.parse(file); });
-    });
+    return LoadWith(
+        bValidate,
+        [this, file](XercesDOMParser& parser) {
+            const XStr id(file);
+            HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
+            bool regular = false;
+            const std::size_t size = FileSize(file, regular);
+            // A pipe or device is read once, by the parser: its DTD is bounded while it is read only.
+            const internal::DtdVerdict dtd =
+                regular ? JudgeFileDtd(id.unicodeForm(), m_limits) : internal::DtdVerdict{};
+            ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
+                        [&parser, file] { parser.parse(file); });
+        },
+        [file](std::uint64_t offset, std::size_t length, std::string& bytes) {
+            std::ifstream in(file, std::ios::binary);
+            bytes.resize(length);
+            return in.seekg(static_cast<std::streamoff>(offset)) &&
+                   in.read(bytes.data(), static_cast<std::streamsize>(length));
+        });
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) {
@@ -293,10 +305,13 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
         Record(E_MISSING, msg::kNoBuffer);
         return false;
     }
-    return LoadWith(false, [this, buffer, size](XercesDOMParser& parser) {
-        ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits,
-                    std::string_view(static_cast<const char*>(buffer), size));
-    });
+    return LoadWith(
+        false,
+        [this, buffer, size](XercesDOMParser& parser) {
+            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits,
+                        std::string_view(static_cast<const char*>(buffer), size));
+        },
+        BytesOf(static_cast<const char*>(buffer), size));
 }
 
 // --- Limits ----------------------------------------------------------------------------
@@ -319,9 +334,12 @@ void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
     if (!Replaceable()) return false;
-    return LoadWith(bValidate, [this, bytes](XercesDOMParser& parser) {
-        ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, bytes);
-    });
+    return LoadWith(
+        bValidate,
+        [this, bytes](XercesDOMParser& parser) {
+            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, bytes);
+        },
+        BytesOf(bytes.data(), bytes.size()));
 }
 
 // --- Creating and saving ---------------------------------------------------------------
@@ -346,54 +364,49 @@ bool CKelXML::CreateDoc(const char* rootName) {
 }
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
-    CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
-    return Save(file, m_pDocument, bCanonical);
+    return Save(file, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
+    return Save(file, node, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
+}
+
+bool CKelXML::Save(const char* file, E_SAVE_FORM eForm) {
+    CreateHanderErrorIfNecessary();
+    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    return Save(file, m_pDocument, eForm);
+}
+
+bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
     if (!Require(m_pDocument, msg::kNoDocument)) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     if (!Require(node, msg::kNoNode)) return false;
-    if (DeeperThan(node, BoundedDOMParser::kMaxDepth)) {
-        const std::string message =
-            "elements nested deeper than " + std::to_string(BoundedDOMParser::kMaxDepth) + " levels cannot be saved";
-        Record(E_EXCEPTION, message.c_str());
+    const Layout layout = eForm == E_SAVE_CANONICAL    ? Layout::Plain
+                          : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
+                                                      : Layout::Indented;
+    // What the parser kept of the document it made, when node is part of that document.
+    const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
+                                                                            : node->getOwnerDocument();
+    const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
+                                   ? &static_cast<const SourceKeepingParser&>(*m_pParser).Notes()
+                                   : nullptr;
+    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
+    // deeper than Load accepts is refused, so that what Save writes loads again.
+    std::string bytes, error;
+    bool serialised = false;
+    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
+        return false;
+    if (!serialised) {
+        Record(E_EXCEPTION, error.c_str());
         return false;
     }
-    // Serialise into memory first: the file is only touched once the whole text exists, and
-    // every write to it is checked (a file target would hide a failed flush or close).
-    MemBufFormatTarget target(1023, XMLPlatformUtils::fgMemoryManager);
-    bool written = false;
-    const bool serialised = Guarded([&] {
-        DOMImplementation* impl = m_pDocument->getImplementation();
-        Released<DOMLSSerializer> serializer(impl->createLSSerializer(XMLPlatformUtils::fgMemoryManager));
-        DOMConfiguration* config = serializer->getDomConfig();
-        const auto set = [config](const XMLCh* name, bool value) {
-            if (config->canSetParameter(name, value)) config->setParameter(name, value);
-        };
-        if (bCanonical) {
-            set(XMLUni::fgDOMWRTCanonicalForm, true);
-        } else {
-            set(XMLUni::fgDOMWRTFormatPrettyPrint, true);
-            set(XMLUni::fgDOMWRTWhitespaceInElementContent, false);
-        }
-        Released<DOMLSOutput> output(impl->createLSOutput(XMLPlatformUtils::fgMemoryManager));
-        output->setByteStream(&target);
-        written = serializer->write(node, output.get());
-    });
-    if (!serialised) return false;
-    if (!written) {
-        Record(E_EXCEPTION, msg::kSerializerFailed);
-        return false;
-    }
-    return WriteFile(file, target.getRawBuffer(), target.getLen());
+    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
     std::string error;
-    if (!internal::WriteFileAtomically(file, data, size, error)) {
+    if (!WriteFileAtomically(file, data, size, error)) {
         Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
         return false;
     }

@@ -57,6 +57,19 @@ struct KELXML_EXPORT sLimits {
     static sLimits Huge();
 };
 
+// How Save lays a document out.
+enum E_SAVE_FORM {
+    // Save(file, false): indented by two spaces per level. Whitespace-only text between elements
+    // is replaced by the indentation; mixed content and xml:space="preserve" are kept exactly,
+    // and so is the content of a standalone document with an external DTD.
+    E_SAVE_PRETTY,
+    // Save(file, true): no indentation, the content exactly as in the document.
+    E_SAVE_CANONICAL,
+    // The content exactly as in the document, and the XML declaration as the document wrote it:
+    // after an edit, only what was edited changes.
+    E_SAVE_AS_LOADED
+};
+
 // Ownership, in short:
 // - The object owns its parser, its error list and its current document, whether that
 //   document was loaded or made by CreateDoc. A new Load or CreateDoc releases the document
@@ -128,13 +141,23 @@ public:
     // name, with a fresh error list. False, with a record, when the name is refused.
     bool CreateDoc(const char* rootName);
     // Writes node (the document or any node of it) to file, pretty-printed, or canonical
-    // when bCanonical. A regular file is replaced atomically: on failure the old file is
-    // intact. /dev/stdout, /dev/fd/N and the like are written where the stream stands.
-    // A node with more than 1000 nested elements below it is refused. False, with a record,
-    // on any failure.
+    // when bCanonical (see E_SAVE_FORM). A regular file is replaced atomically: on failure the
+    // old file is intact. /dev/stdout, /dev/fd/N and the like are written where the stream stands.
+    // What is written loads back with the same content: the document type with its internal
+    // subset as the document had it, attributes in the order written (a grammar's defaults are
+    // left out), entity references as references. Encoding: the document's own (UTF-16 with a
+    // byte order mark when it was read as UTF-16; a declared encoding under its declared name),
+    // UTF-8 for UCS-4 and UTF-32 documents, for documents without a declared encoding and for
+    // CreateDoc's; a character the encoding cannot hold becomes a character reference.
+    // Refused, false with a record and the file untouched: a node with more than 1000 nested
+    // elements below it, a character that cannot be written where no reference is allowed (a
+    // name, a comment, a CDATA section), "--" in a comment, "?>" in a processing instruction.
     bool Save(const char* file, const xercesc::DOMNode* node, bool bCanonical);
     // Writes the whole current document; "DOMDOCUMENT undefined" when there is none.
     bool Save(const char* file, bool bCanonical);
+    // The same two, in the given form.
+    bool Save(const char* file, const xercesc::DOMNode* node, E_SAVE_FORM eForm);
+    bool Save(const char* file, E_SAVE_FORM eForm);
     // W3C Canonical XML 1.0 (inclusive) in UTF-8, without XML declaration or document type:
     // of the whole document for the document node, else of node and all its descendants as a
     // document subset (in-scope namespaces and inherited xml:* attributes on node itself).
@@ -371,8 +394,9 @@ private:
     template <class Fn>
     bool Guarded(Fn&& fn);
     // The shared body of both Load forms: reset parser, fresh list, parse, take the document.
-    template <class ParseFn>
-    bool LoadWith(bool bValidate, ParseFn&& parse);
+    // read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
+    template <class ParseFn, class ReadFn>
+    bool LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read);
 
     std::unique_ptr<xercesc::XercesDOMParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;

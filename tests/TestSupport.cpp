@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <xercesc/dom/DOM.hpp>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -125,6 +128,84 @@ std::string RunInLimitedChild(const std::function<std::string()>& body, std::siz
 std::string SharedDir() {
     const fs::path dir(KELXML_SHARED_DIR);
     return fs::exists(dir / "corpus") ? fs::canonical(dir).string() : std::string();
+}
+
+namespace {
+
+using namespace xercesc;
+
+std::string Local(const XMLCh* text) { return text ? XML::XStr::ToLocal(text) : std::string("(null)"); }
+
+bool Blank(const XMLCh* text) {
+    for (const XMLCh* p = text; p && *p; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
+    return true;
+}
+
+// Whitespace-only text of this element is layout: it holds markup and no other text, and no
+// xml:space="preserve" is in force.
+bool LayoutOnly(const DOMNode* element) {
+    const XML::XStr spaceName("xml:space");
+    for (const DOMNode* n = element; n && n->getNodeType() == DOMNode::ELEMENT_NODE; n = n->getParentNode()) {
+        const XMLCh* space = static_cast<const DOMElement*>(n)->getAttribute(spaceName.unicodeForm());
+        if (space && *space) {
+            if (XML::XStr::ToLocal(space) == "preserve") return false;
+            break;
+        }
+    }
+    bool markup = false;
+    for (const DOMNode* child = element->getFirstChild(); child; child = child->getNextSibling()) {
+        const auto type = child->getNodeType();
+        if (type == DOMNode::TEXT_NODE && !Blank(child->getNodeValue())) return false;
+        if (type == DOMNode::CDATA_SECTION_NODE || type == DOMNode::ENTITY_REFERENCE_NODE) return false;
+        markup = markup || type != DOMNode::TEXT_NODE;
+    }
+    return markup;
+}
+
+void DescribeNode(const DOMNode* node, std::size_t depth, std::ostringstream& out) {
+    out << std::string(depth, ' ');
+    switch (node->getNodeType()) {
+        case DOMNode::ELEMENT_NODE: {
+            out << "E " << Local(node->getNodeName());
+            std::vector<std::string> attributes;
+            const DOMNamedNodeMap* map = node->getAttributes();
+            for (XMLSize_t i = 0; map && i < map->getLength(); ++i) {
+                const auto* a = static_cast<const DOMAttr*>(map->item(i));
+                if (a->getSpecified()) attributes.push_back(Local(a->getName()) + "=" + Local(a->getValue()));
+            }
+            std::sort(attributes.begin(), attributes.end());
+            for (const std::string& a : attributes) out << " [" << a << "]";
+            break;
+        }
+        case DOMNode::DOCUMENT_TYPE_NODE: {
+            const auto* t = static_cast<const DOMDocumentType*>(node);
+            out << "D " << Local(t->getName()) << " " << Local(t->getPublicId()) << " " << Local(t->getSystemId())
+                << " [" << Local(t->getInternalSubset()) << "]";
+            break;
+        }
+        default: out << node->getNodeType() << " " << Local(node->getNodeName()) << " " << Local(node->getNodeValue());
+    }
+    out << "\n";
+}
+
+} // namespace
+
+std::string InformationOf(const DOMNode* top, bool dropIndentation) {
+    std::ostringstream out;
+    std::vector<std::pair<const DOMNode*, std::size_t>> pending{{top, 0}};
+    std::vector<const DOMNode*> children;
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        DescribeNode(node, depth, out);
+        const bool layout = dropIndentation && node->getNodeType() == DOMNode::ELEMENT_NODE && LayoutOnly(node);
+        children.clear();
+        for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling())
+            if (!layout || child->getNodeType() != DOMNode::TEXT_NODE) children.push_back(child);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back({*it, depth + 1});
+    }
+    return out.str();
 }
 
 } // namespace kelxml_test

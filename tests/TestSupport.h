@@ -56,6 +56,13 @@ bool UnderAddressSanitizer();
 // "timeout". Under AddressSanitizer body runs in this process, unlimited.
 std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds);
 
+// What a document holds, one node per line in document order: elements, specified attributes
+// (sorted), text, CDATA, comments, processing instructions, entity references with their
+// content, and the document type with its identifiers and internal subset. With
+// dropIndentation, whitespace-only text is left out where pretty-printing replaces it: in
+// elements that hold markup and no other text, outside xml:space="preserve".
+std::string InformationOf(const xercesc::DOMNode* node, bool dropIndentation);
+
 // The folder of the shared conformance material, or empty when it is absent.
 std::string SharedDir();
 

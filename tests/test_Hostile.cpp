@@ -531,8 +531,8 @@ TEST(Nesting, ContentModelsAreBounded) {
     EXPECT_EQ(Records(doc)[0].eType, XML::E_ERROR) << Dump(doc);
 }
 
-// The serializer recurses once per level (a tree of some 70,000 levels overflowed an 8 MiB
-// stack), so Save refuses what Load would refuse, counting from the node it is given.
+// Save refuses what Load would refuse, counting from the node it is given, so that what it
+// writes loads again.
 TEST(Nesting, SaveRefusesATreeDeeperThanTheBound) {
     XML::CKelXML doc;
     ASSERT_TRUE(doc.CreateDoc("root"));

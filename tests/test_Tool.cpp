@@ -406,6 +406,30 @@ TEST_F(ToolTest, SetEditsTheFirstNodeAndSavesAtomically) {
               (std::vector<std::string>{"2", "3"}));
 }
 
+// set writes the document as it was loaded: each edit changes only its own lines, and a
+// document already in the tool's pretty form keeps its declaration and layout byte for byte.
+TEST_F(ToolTest, SetChangesOnlyWhatWasEdited) {
+    std::string expected = kLibrary;
+    ASSERT_EQ(Run({"set", m_library, "library/shelf/book", "--attr", "year=2024"}).status, 0);
+    expected.replace(expected.find("year=\"1999\""), 11, "year=\"2024\"");
+    EXPECT_EQ(ReadFile(m_library), expected);
+    ASSERT_EQ(Run({"set", m_library, "library/shelf", "--add", "book="}).status, 0);
+    expected.insert(expected.find("\n  </shelf>"), "\n    <book/>");
+    EXPECT_EQ(ReadFile(m_library), expected);
+    ASSERT_EQ(Run({"set", m_library, "library/name", "--remove"}).status, 0);
+    const std::size_t name = expected.find("\n  <name>");
+    expected.erase(name, expected.find("</name>") + 7 - name);
+    EXPECT_EQ(ReadFile(m_library), expected);
+
+    const std::string pretty = m_dir.File("pretty.xml");
+    ASSERT_EQ(Run({"format", m_library, "-o", pretty}).status, 0);
+    const std::string formatted = ReadFile(pretty);
+    ASSERT_EQ(Run({"set", pretty, "library", "--attr", "open=no"}).status, 0);
+    std::string edited = formatted;
+    edited.replace(edited.find("open=\"yes\""), 10, "open=\"no\"");
+    EXPECT_EQ(ReadFile(pretty), edited);
+}
+
 TEST_F(ToolTest, FailedEditsLeaveTheFileAsItWas) {
     const std::string before = ReadFile(m_library);
     struct Case {

@@ -25,7 +25,6 @@ inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kUnknownError = "Unknown Error";
-inline constexpr const char* kSerializerFailed = "the serializer could not write the node";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 inline constexpr const char* kUnconvertibleText =

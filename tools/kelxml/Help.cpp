@@ -102,7 +102,8 @@ const char* const kSetHelp =
 
 Edits the first node at PATH (see "kelxml get --help" for PATH) and saves FILE: the new text
 replaces the old file atomically, keeping its permissions, so a failure leaves it intact.
-The saved document is pretty-printed. Actions, applied in order:
+Only the edit changes the file: the rest is written as it was loaded (layout, attribute
+order, XML declaration, document type, encoding). Actions, applied in order:
   --attr NAME=VALUE   set attribute NAME of the node (added, or replaced)
   --add NAME=TEXT     append a child element NAME holding TEXT (NAME= adds an empty one)
   --remove            remove the node (alone; the root element cannot be removed)

@@ -4,12 +4,42 @@
 
 #include <XML/CKelXML.h>
 
+#include <iostream>
 #include <utility>
 #include <vector>
 
-#include <iostream>
-
 namespace kelxml {
+
+namespace {
+
+using xercesc::DOMNode;
+
+bool IsBlankText(const DOMNode* node) {
+    if (!node || node->getNodeType() != DOMNode::TEXT_NODE) return false;
+    for (const XMLCh* p = node->getNodeValue(); p && *p; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
+    return true;
+}
+
+// The file is saved as loaded, so an edit keeps the layout around it: a removed node takes the
+// indentation before it along, and a new child goes on a line of its own, indented as the
+// last child before it, where the parent's children are laid out that way.
+void RemoveWithIndentation(DOMNode* removed, DOMNode* before) {
+    if (IsBlankText(before) && before->getParentNode()) before->getParentNode()->removeChild(before)->release();
+    removed->release();
+}
+
+void IndentAsSiblings(xercesc::DOMDocument* doc, DOMNode* added) {
+    DOMNode* parent = added->getParentNode();
+    DOMNode* closing = added->getPreviousSibling();  // the text before the end tag
+    DOMNode* last = closing ? closing->getPreviousSibling() : nullptr;
+    DOMNode* indentation = last ? last->getPreviousSibling() : nullptr;
+    if (!IsBlankText(closing) || !last || IsBlankText(last) || !IsBlankText(indentation)) return;
+    parent->insertBefore(added, closing);
+    parent->insertBefore(doc->createTextNode(indentation->getNodeValue()), added);
+}
+
+} // namespace
 
 int Set(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
@@ -41,9 +71,10 @@ int Set(const Arguments& args) {
     };
     if (remove) {
         if (node == xml.GetDocument()->getDocumentElement()) return fail("the root element cannot be removed");
-        xercesc::DOMNode* removed = xml.RemoveChildNode(node->getParentNode(), node);
+        DOMNode* before = node->getPreviousSibling();
+        DOMNode* removed = xml.RemoveChildNode(node->getParentNode(), node);
         if (!removed) return fail("unable to remove the node at '" + path + "'");
-        removed->release();
+        RemoveWithIndentation(removed, before);
     }
     for (const auto& [option, assignment] : edits) {
         const auto& [name, value] = assignment;
@@ -53,12 +84,13 @@ int Set(const Arguments& args) {
             if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(node)))
                 return fail("unable to set attribute '" + name + "'");
         } else {
-            const xercesc::DOMElement* added =
+            xercesc::DOMElement* added =
                 value.empty() ? xml.AddNewElementNode(name, node) : xml.AddNewElementNode(name, value, node);
             if (!added) return fail("unable to add element '" + name + "'");
+            IndentAsSiblings(xml.GetDocument(), added);
         }
     }
-    if (!xml.Save(file.c_str(), false)) return fail("unable to save");
+    if (!xml.Save(file.c_str(), XML::E_SAVE_AS_LOADED)) return fail("unable to save");
     return kSuccess;
 }
 

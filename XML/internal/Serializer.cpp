@@ -1,0 +1,567 @@
+#include "XML/internal/Serializer.h"
+
+#include "XML/XStr.h"
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/TranscodingException.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace xercesc;
+
+namespace XML::internal {
+
+namespace {
+
+using XString = std::basic_string<XMLCh>;
+
+XString Upper(const XMLCh* text) {
+    XString upper;
+    for (const XMLCh* p = text; p && *p; ++p) upper.push_back(*p >= u'a' && *p <= u'z' ? XMLCh(*p - 32) : *p);
+    return upper;
+}
+
+bool StartsWith(const XString& text, const char16_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Hex(char32_t c) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(c));
+    return buffer;
+}
+
+// The encoding a saved document gets: UTF-16 (with a byte order mark, in the order it was read)
+// for a document read as UTF-16; UTF-8 for UCS-4 and UTF-32, which few parsers read back, for a
+// document without a declared encoding and for one that declares UTF-16 but was read otherwise;
+// else the declared encoding, under the name the document gave it, when a transcoder for it
+// exists (else UTF-8).
+class Encoding {
+public:
+    enum Form { kUtf8, kUtf16LE, kUtf16BE, kOther };
+
+    Encoding(const DOMDocument* doc, const SourceNotes* notes) {
+        const XString declared = Upper(doc ? doc->getXmlEncoding() : nullptr);
+        const XString input = Upper(doc ? doc->getInputEncoding() : nullptr);
+        const auto utf16 = [](const XString& n) {
+            return StartsWith(n, u"UTF-16") || StartsWith(n, u"UCS-2") || n == u"ISO-10646-UCS-2";
+        };
+        const auto ucs4 = [](const XString& n) {
+            return StartsWith(n, u"UCS-4") || StartsWith(n, u"UTF-32") || n == u"ISO-10646-UCS-4";
+        };
+        if (utf16(input) || (input.empty() && utf16(declared))) {
+            // The order of the mark the document was read with, else the one its reader named.
+            const XString order = Upper(notes ? notes->byteOrder : nullptr);
+            m_form = order == u"BE" || (order.empty() && input.find(u"BE") != XString::npos) ? kUtf16BE : kUtf16LE;
+            m_name = u"UTF-16";
+        } else if (!declared.empty() && !utf16(declared) && !ucs4(declared) && !ucs4(input) && declared != u"UTF-8") {
+            XMLTransService::Codes result = XMLTransService::Ok;
+            m_transcoder.reset(XMLPlatformUtils::fgTransService->makeNewTranscoderFor(
+                doc->getXmlEncoding(), result, 16 * 1024, XMLPlatformUtils::fgMemoryManager));
+            if (result == XMLTransService::Ok && m_transcoder) {
+                m_form = kOther;
+                m_name = doc->getXmlEncoding();
+                m_held.assign(0x10000, 0);
+            } else {
+                m_transcoder.reset();
+            }
+        } else if (declared == u"UTF-8") {
+            m_name = doc->getXmlEncoding();  // as the document spelled it
+        }
+    }
+
+    Form form() const { return m_form; }
+    const XString& name() const { return m_name; }
+    // True when every parser reads the document right without an encoding declaration.
+    bool SelfDescribing() const { return m_form != kOther; }
+
+    bool CanHold(char32_t c) const {
+        if (m_form != kOther) return true;
+        if (c >= m_held.size()) return m_transcoder->canTranscodeTo(c);
+        signed char& known = m_held[c];
+        if (known == 0) known = m_transcoder->canTranscodeTo(c) ? 1 : -1;
+        return known > 0;
+    }
+
+    // The text in this encoding, appended to bytes. Surrogates are already known to be paired.
+    bool Encode(const XString& text, std::string& bytes, std::string& error) const {
+        switch (m_form) {
+            case kUtf8:
+                for (std::size_t i = 0; i < text.size(); ++i) {
+                    char32_t c = text[i];
+                    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
+                        c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+                    AppendUtf8(c, bytes);
+                }
+                return true;
+            case kUtf16LE:
+            case kUtf16BE: {
+                const bool big = m_form == kUtf16BE;
+                const auto unit = [&bytes, big](char16_t u) {
+                    bytes.push_back(static_cast<char>(big ? u >> 8 : u & 0xFF));
+                    bytes.push_back(static_cast<char>(big ? u & 0xFF : u >> 8));
+                };
+                unit(0xFEFF);
+                for (const XMLCh u : text) unit(u);
+                return true;
+            }
+            case kOther: break;
+        }
+        std::vector<XMLByte> buffer(64 * 1024);
+        const std::size_t start = bytes.size();
+        try {
+            for (std::size_t at = 0; at < text.size();) {
+                XMLSize_t eaten = 0;
+                const XMLSize_t made = m_transcoder->transcodeTo(text.data() + at, text.size() - at, buffer.data(),
+                                                                 buffer.size(), eaten, XMLTranscoder::UnRep_Throw);
+                if (eaten == 0) {
+                    error = "the text cannot be written in " + XStr::ToLocal(m_name.c_str());
+                    return false;
+                }
+                bytes.append(reinterpret_cast<const char*>(buffer.data()), made);
+                at += eaten;
+            }
+            // A stateful encoding's transcoder may open with a switch to ASCII, its initial state:
+            // before the declaration, it would hide the declaration from the encoding detection.
+            if (bytes.compare(start, 3, "\x1B(B") == 0) bytes.erase(start, 3);
+            return true;
+        } catch (const XMLException& e) {
+            error = "the text cannot be written in " + XStr::ToLocal(m_name.c_str()) + ": " +
+                    XStr::ToLocal(e.getMessage());
+        }
+        return false;
+    }
+
+private:
+    static void AppendUtf8(char32_t c, std::string& bytes) {
+        if (c < 0x80) {
+            bytes.push_back(static_cast<char>(c));
+            return;
+        }
+        const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        static const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
+        bytes.push_back(static_cast<char>(lead[extra] | (c >> (6 * extra))));
+        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+            bytes.push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
+    }
+
+    Form m_form = kUtf8;
+    XString m_name = u"UTF-8";
+    std::unique_ptr<XMLTranscoder> m_transcoder;
+    mutable std::vector<signed char> m_held;  // per BMP character: 0 unknown, 1 held, -1 not
+};
+
+bool IsSpace(XMLCh c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+bool WhitespaceOnly(const XMLCh* text) {
+    for (const XMLCh* p = text; p && *p; ++p)
+        if (!IsSpace(*p)) return false;
+    return true;
+}
+
+bool IsText(const DOMNode* node) { return node->getNodeType() == DOMNode::TEXT_NODE; }
+
+// Text children are whitespace only, and there is markup to indent: whitespace-only text can
+// be replaced by indentation without changing what the element holds.
+bool Indentable(const DOMNode* element) {
+    bool markup = false;
+    for (const DOMNode* child = element->getFirstChild(); child; child = child->getNextSibling()) {
+        switch (child->getNodeType()) {
+            case DOMNode::ELEMENT_NODE:
+            case DOMNode::COMMENT_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE: markup = true; break;
+            case DOMNode::TEXT_NODE:
+                if (!WhitespaceOnly(child->getNodeValue())) return false;
+                break;
+            default: return false;  // CDATA and entity references are content as written
+        }
+    }
+    return markup && !XMLString::equals(static_cast<const DOMElement*>(element)->getAttribute(u"xml:space"),
+                                        u"preserve");
+}
+
+// xml:space of the nearest ancestor that sets it is "preserve".
+bool InsidePreserve(const DOMNode* node) {
+    for (const DOMNode* n = node->getParentNode(); n && n->getNodeType() == DOMNode::ELEMENT_NODE;
+         n = n->getParentNode()) {
+        const XMLCh* space = static_cast<const DOMElement*>(n)->getAttribute(u"xml:space");
+        if (space && *space) return XMLString::equals(space, u"preserve");
+    }
+    return false;
+}
+
+// The first of node and its following siblings that is written, in an indented element where
+// all text is whitespace.
+const DOMNode* SkipText(const DOMNode* node) {
+    while (node && IsText(node)) node = node->getNextSibling();
+    return node;
+}
+
+class Writer {
+public:
+    Writer(const Encoding& encoding, Layout layout, bool xml11, std::size_t maxDepth, const SourceNotes* notes)
+        : m_encoding(encoding), m_layout(layout), m_xml11(xml11), m_maxDepth(maxDepth), m_notes(notes) {}
+
+    XString out;
+    std::string error;
+
+    void Document(const DOMDocument* doc) {
+        const char* const separator = m_layout == Layout::Plain ? "" : "\n";
+        if (Declaration(doc)) Ascii(separator);
+        for (const DOMNode* child = doc->getFirstChild(); child && error.empty(); child = child->getNextSibling()) {
+            Tree(child, MayIndent(doc));
+            Ascii(separator);
+        }
+    }
+
+    // Only where the encoding needs it: a part of a document has no declaration of its own.
+    void Part(const DOMNode* node) {
+        if (!m_encoding.SelfDescribing()) Generated(node->getOwnerDocument());
+        Tree(node, MayIndent(node->getOwnerDocument()) && !InsidePreserve(node));
+    }
+
+private:
+    // A standalone document may not have whitespace in element content declared outside it:
+    // indentation would make a valid one invalid.
+    bool MayIndent(const DOMDocument* doc) const {
+        if (m_layout != Layout::Indented) return false;
+        const DOMDocumentType* type = doc ? doc->getDoctype() : nullptr;
+        const bool external = type && ((type->getSystemId() && *type->getSystemId()) ||
+                                       (type->getPublicId() && *type->getPublicId()));
+        return !(external && doc->getXmlStandalone());
+    }
+
+    // Writes the declaration; false when the document gets none.
+    bool Declaration(const DOMDocument* doc) {
+        const XMLCh* raw = m_notes && m_notes->declaration ? m_notes->declaration->c_str() : nullptr;
+        if (m_layout == Layout::AsLoaded && raw) {
+            const XString declared = Upper(DeclaredEncoding(raw).c_str());
+            // Without a declaration a document is read as XML 1.0, not standalone.
+            if (!*raw && m_encoding.SelfDescribing() && !m_xml11 && !doc->getXmlStandalone()) return false;
+            if (*raw && (declared.empty() ? m_encoding.SelfDescribing() : declared == Upper(m_encoding.name().c_str()))) {
+                Literal(raw, "the XML declaration", true);
+                return true;
+            }
+        }
+        Generated(doc);
+        return true;
+    }
+
+    void Generated(const DOMDocument* doc) {
+        Ascii("<?xml version=\"");
+        Literal(doc && doc->getXmlVersion() ? doc->getXmlVersion() : u"1.0", "the XML version", false);
+        Ascii("\" encoding=\"");
+        Literal(m_encoding.name().c_str(), "the encoding name", false);
+        Ascii(doc && doc->getXmlStandalone() ? "\" standalone=\"yes\" ?>" : "\" standalone=\"no\" ?>");
+    }
+
+    // The encoding pseudo-attribute of a raw declaration, or empty.
+    static XString DeclaredEncoding(const XMLCh* raw) {
+        const XString text(raw);
+        std::size_t at = text.find(u"encoding");
+        if (at == XString::npos) return {};
+        at = text.find_first_of(u"\"'", at);
+        if (at == XString::npos) return {};
+        const std::size_t end = text.find(text[at], at + 1);
+        return end == XString::npos ? XString() : text.substr(at + 1, end - at - 1);
+    }
+
+    // Writes the subtree of top. Open elements are kept on a heap stack, never on the call stack.
+    void Tree(const DOMNode* top, bool indented) {
+        struct Open {
+            const DOMNode* element;
+            bool indented;
+        };
+        std::vector<Open> open;
+        const DOMNode* node = top;
+        while (error.empty()) {
+            if (!open.empty() && open.back().indented) Indent(open.size());
+            bool descended = false;
+            switch (node->getNodeType()) {
+                case DOMNode::ELEMENT_NODE: {
+                    if (open.size() >= m_maxDepth) {
+                        error = "elements nested deeper than " + std::to_string(m_maxDepth) +
+                                " levels cannot be saved";
+                        return;
+                    }
+                    StartTag(static_cast<const DOMElement*>(node));
+                    const DOMNode* first = node->getFirstChild();
+                    if (!first) {
+                        Ascii("/>");
+                        break;
+                    }
+                    Ascii(">");
+                    const bool inner = (open.empty() ? indented : open.back().indented) && Indentable(node);
+                    open.push_back({node, inner});
+                    node = inner ? SkipText(first) : first;
+                    descended = true;
+                    break;
+                }
+                case DOMNode::TEXT_NODE: Escaped(node->getNodeValue(), false); break;
+                case DOMNode::CDATA_SECTION_NODE: CData(node->getNodeValue()); break;
+                case DOMNode::ENTITY_REFERENCE_NODE:
+                    Ascii("&");
+                    Literal(node->getNodeName(), "an entity reference", false);
+                    Ascii(";");
+                    break;
+                case DOMNode::COMMENT_NODE: Comment(node->getNodeValue()); break;
+                case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                    Instruction(static_cast<const DOMProcessingInstruction*>(node));
+                    break;
+                case DOMNode::DOCUMENT_TYPE_NODE: DocumentType(static_cast<const DOMDocumentType*>(node)); break;
+                default:
+                    error = "a node of type " + std::to_string(node->getNodeType()) + " cannot be saved";
+                    return;
+            }
+            if (descended) continue;
+            // Up to the next node to write, closing every element whose children are all written.
+            for (;;) {
+                if (node == top) return;
+                const bool inIndented = open.back().indented;
+                if (const DOMNode* next = inIndented ? SkipText(node->getNextSibling()) : node->getNextSibling()) {
+                    node = next;
+                    break;
+                }
+                const Open closed = open.back();
+                open.pop_back();
+                if (closed.indented) Indent(open.size());
+                Ascii("</");
+                Literal(closed.element->getNodeName(), "an element name", false);
+                Ascii(">");
+                node = closed.element;
+            }
+        }
+    }
+
+    void StartTag(const DOMElement* element) {
+        Ascii("<");
+        Literal(element->getNodeName(), "an element name", false);
+        const DOMNamedNodeMap* attributes = element->getAttributes();
+        const XMLSize_t count = attributes ? attributes->getLength() : 0;
+        m_written.assign(count, false);
+        // First in the order the document wrote them, then those the DOM has beyond it.
+        const auto* order = m_notes ? Find(m_notes->attributeOrders, element) : nullptr;
+        if (order && XMLString::equals(order->element.c_str(), element->getNodeName())) {
+            const XString& names = order->names;
+            for (std::size_t start = 0; start < names.size();) {
+                std::size_t end = names.find(u' ', start);
+                if (end == XString::npos) end = names.size();
+                const XString name = names.substr(start, end - start);
+                for (XMLSize_t i = 0; i < count; ++i)
+                    if (!m_written[i] && XMLString::equals(attributes->item(i)->getNodeName(), name.c_str()))
+                        Attribute(attributes, i);
+                start = end + 1;
+            }
+        }
+        for (XMLSize_t i = 0; i < count; ++i)
+            if (!m_written[i]) Attribute(attributes, i);
+    }
+
+    void Attribute(const DOMNamedNodeMap* attributes, XMLSize_t i) {
+        m_written[i] = true;
+        const auto* attribute = static_cast<const DOMAttr*>(attributes->item(i));
+        if (!attribute->getSpecified()) return;  // a grammar's default: the grammar gives it again
+        Ascii(" ");
+        Literal(attribute->getName(), "an attribute name", false);
+        Ascii("=\"");
+        Escaped(attribute->getValue(), true);
+        Ascii("\"");
+    }
+
+    void DocumentType(const DOMDocumentType* type) {
+        Ascii("<!DOCTYPE ");
+        Literal(type->getName(), "the document type name", false);
+        const XMLCh* publicId = type->getPublicId();
+        const XMLCh* systemId = type->getSystemId();
+        if (publicId && *publicId) {
+            Ascii(" PUBLIC ");
+            Quoted(publicId);
+            Ascii(" ");
+            Quoted(systemId ? systemId : u"");
+        } else if (systemId && *systemId) {
+            Ascii(" SYSTEM ");
+            Quoted(systemId);
+        }
+        const XMLCh* raw = m_notes && m_notes->internalSubset ? m_notes->internalSubset->c_str() : nullptr;
+        const XMLCh* subset = raw ? raw : type->getInternalSubset();
+        if (raw || (subset && *subset)) {
+            Ascii(" [");
+            Literal(subset, "the internal subset", true);
+            Ascii("]");
+        }
+        Ascii(">");
+    }
+
+    void Quoted(const XMLCh* literal) {
+        const char* quote = XMLString::indexOf(literal, u'"') >= 0 ? "'" : "\"";
+        Ascii(quote);
+        Literal(literal, "an identifier of the document type", false);
+        Ascii(quote);
+    }
+
+    void Comment(const XMLCh* text) {
+        const XString value(text ? text : u"");
+        if (value.find(u"--") != XString::npos || (!value.empty() && value.back() == u'-')) {
+            error = "a comment holding \"--\" or ending with \"-\" cannot be saved";
+            return;
+        }
+        Ascii("<!--");
+        Literal(text, "a comment", false);
+        Ascii("-->");
+    }
+
+    void Instruction(const DOMProcessingInstruction* pi) {
+        const XMLCh* data = pi->getData();
+        if (data && XMLString::patternMatch(data, u"?>") >= 0) {
+            error = "a processing instruction holding \"?>\" cannot be saved";
+            return;
+        }
+        Ascii("<?");
+        Literal(pi->getTarget(), "a processing instruction target", false);
+        if (data && *data) {
+            Ascii(" ");
+            Literal(data, "a processing instruction", false);
+        }
+        Ascii("?>");
+    }
+
+    // "]]>" cannot stand in a CDATA section: it ends one section and the next one goes on.
+    void CData(const XMLCh* text) {
+        Ascii("<![CDATA[");
+        XString value(text ? text : u"");
+        for (std::size_t at = 0; (at = value.find(u"]]>", at)) != XString::npos; at += 15)
+            value.replace(at, 3, u"]]]]><![CDATA[>");
+        Literal(value.c_str(), "a CDATA section", false);
+        Ascii("]]>");
+    }
+
+    void Indent(std::size_t level) {
+        out.push_back(u'\n');
+        out.append(2 * level, u' ');
+    }
+
+    void Ascii(const char* text) {
+        for (const char* p = text; *p; ++p) out.push_back(static_cast<XMLCh>(*p));
+    }
+
+    void Reference(char32_t c) {
+        Ascii(("&#x" + Hex(c) + ";").c_str());
+    }
+
+    // Calls each(code point, first unit, unit count) over text; false, with error set, at an
+    // unpaired surrogate.
+    template <class Each>
+    bool ForEachCharacter(const XMLCh* text, Each&& each) {
+        for (const XMLCh* p = text; p && *p; ++p) {
+            char32_t c = *p;
+            std::size_t units = 1;
+            if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+                units = 2;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                error = "an unpaired surrogate (U+" + Hex(c) + ") cannot be saved";
+                return false;
+            }
+            if (!each(c, p, units)) return false;
+            p += units - 1;
+        }
+        return true;
+    }
+
+    // A character XML allows somewhere in a document (as itself or as a reference).
+    bool Allowed(char32_t c) const {
+        if (c == 0 || (c >= 0xFFFE && c <= 0xFFFF) || c > 0x10FFFF) return false;
+        return m_xml11 || c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r';
+    }
+    // An allowed character that must be written as a reference to read back the same: the
+    // restricted characters of XML 1.1 and the line ends it normalises.
+    bool NeedsReference(char32_t c) const {
+        if (!m_xml11) return false;
+        return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || (c >= 0x7F && c <= 0x9F) || c == 0x2028;
+    }
+
+    // Text where no reference is possible: every character must stand as itself.
+    void Literal(const XMLCh* text, const char* where, bool rawSource) {
+        ForEachCharacter(text, [&](char32_t c, const XMLCh* p, std::size_t units) {
+            const bool asItself = Allowed(c) && (rawSource || (!NeedsReference(c) && c != u'\r'));
+            if (!asItself || !m_encoding.CanHold(c)) {
+                error = "character U+" + Hex(c) + " in " + where + " cannot be written " +
+                        (asItself ? "in " + XStr::ToLocal(m_encoding.name().c_str()) : std::string("as itself"));
+                return false;
+            }
+            out.append(p, units);
+            return true;
+        });
+    }
+
+    // Character data or an attribute value: markup characters, line ends that the parser would
+    // normalise, and characters the encoding cannot hold become references.
+    void Escaped(const XMLCh* text, bool attribute) {
+        ForEachCharacter(text, [&](char32_t c, const XMLCh* p, std::size_t units) {
+            switch (c) {
+                case u'&': Ascii("&amp;"); return true;
+                case u'<': Ascii("&lt;"); return true;
+                case u'>': Ascii("&gt;"); return true;
+                case u'"':
+                    if (!attribute) break;
+                    Ascii("&quot;");
+                    return true;
+                case u'\r': Reference(c); return true;
+                case u'\n':
+                case u'\t':
+                    if (!attribute) break;
+                    Reference(c);
+                    return true;
+                default: break;
+            }
+            if (!Allowed(c)) {
+                error = "character U+" + Hex(c) + " is not allowed in XML " + (m_xml11 ? "1.1" : "1.0");
+                return false;
+            }
+            if (NeedsReference(c) || !m_encoding.CanHold(c))
+                Reference(c);
+            else
+                out.append(p, units);
+            return true;
+        });
+    }
+
+    const Encoding& m_encoding;
+    const Layout m_layout;
+    const bool m_xml11;
+    const std::size_t m_maxDepth;
+    static const AttributeOrder* Find(const std::unordered_map<const DOMNode*, AttributeOrder>& orders,
+                                      const DOMNode* element) {
+        const auto found = orders.find(element);
+        return found == orders.end() ? nullptr : &found->second;
+    }
+
+    std::vector<bool> m_written;
+    const SourceNotes* m_notes;
+};
+
+} // namespace
+
+bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, std::string& bytes,
+               std::string& error) {
+    const bool isDocument = node->getNodeType() == DOMNode::DOCUMENT_NODE;
+    const DOMDocument* doc = isDocument ? static_cast<const DOMDocument*>(node) : node->getOwnerDocument();
+    const Encoding encoding(doc, notes);
+    Writer writer(encoding, layout, doc && XMLString::equals(doc->getXmlVersion(), u"1.1"), maxDepth, notes);
+    if (isDocument)
+        writer.Document(doc);
+    else
+        writer.Part(node);
+    if (!writer.error.empty()) {
+        error = writer.error;
+        return false;
+    }
+    bytes.clear();
+    return encoding.Encode(writer.out, bytes, error);
+}
+
+} // namespace XML::internal

@@ -1,0 +1,63 @@
+// Serializer: writes a DOM node back as XML text, byte for byte under our control. Iterative, so
+// the depth of a tree never reaches the call stack. Internal to the library.
+//
+// What it writes:
+// - the XML declaration, the document type with its internal subset as the document had it
+//   (the raw text the loading parser kept in SourceNotes, else the DOM's rebuilt subset), elements with their
+//   specified attributes in the order they were written (grammar defaults are left out), text,
+//   CDATA, comments, processing instructions, and entity references as references;
+// - in the document's own encoding where it can be written (see ChooseEncoding), a character the
+//   encoding cannot hold as a character reference where XML allows one, else a refusal.
+#ifndef KELXML_INTERNAL_SERIALIZER_H
+#define KELXML_INTERNAL_SERIALIZER_H
+
+#include <xercesc/dom/DOMNode.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace XML::internal {
+
+enum class Layout {
+    // Whitespace-only text between elements is replaced by two-space indentation; text of
+    // mixed content and of xml:space="preserve" elements is kept exactly.
+    Indented,
+    // Content exactly as in the DOM, top-level nodes run together: the serializer defaults.
+    Plain,
+    // Content exactly as in the DOM, the XML declaration as the document wrote it, one
+    // top-level node per line: what was not edited stays as it was loaded.
+    AsLoaded,
+};
+
+// The written order of the attributes of the elements where it differs from the DOM's sorted
+// order: qualified names separated by spaces, with the element's own name (a node released and
+// made again at the same address must not take the order of another element).
+struct AttributeOrder {
+    std::u16string element;
+    std::u16string names;
+};
+
+// What the loading parser kept of a document that its DOM does not hold.
+struct SourceNotes {
+    // The raw XML declaration, empty when the document had none; unset when unknown.
+    std::optional<std::u16string> declaration;
+    // The raw internal subset, between its brackets; unset when unknown or absent.
+    std::optional<std::u16string> internalSubset;
+    // u"BE" or u"LE" when the document opened with a UTF-16 byte order mark.
+    const char16_t* byteOrder = nullptr;
+    std::unordered_map<const xercesc::DOMNode*, AttributeOrder> attributeOrders;
+};
+
+// Writes node (a document, element or any node that can stand in a document's content) into
+// bytes. Refuses, with the reason in error, what cannot be written faithfully: a character the
+// encoding cannot hold where no character reference is allowed, a character XML does not allow,
+// "--" in a comment, "?>" in a processing instruction, or elements nested deeper than maxDepth.
+// notes, when given, are those of node's document.
+bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes,
+               std::string& bytes, std::string& error);
+
+} // namespace XML::internal
+
+#endif

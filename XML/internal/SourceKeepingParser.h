@@ -1,0 +1,60 @@
+// SourceKeepingParser: the parser of every Load. On top of BoundedDOMParser's bounds it notes
+// what the DOM keeps only rebuilt or sorted, so that Save can write it back as the document had
+// it: the XML declaration and the internal DTD subset as raw text (the DOM rebuilds the subset
+// from its declarations, and gets it wrong: character references in entity values expanded, the
+// "%" of parameter entities dropped, conditional sections lost), and the order in which each
+// element's attributes were written (the DOM sorts them). Internal to the library.
+#ifndef KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
+#define KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
+
+#include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Serializer.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace XML {
+
+class SourceKeepingParser : public BoundedDOMParser {
+public:
+    SourceKeepingParser(xercesc::XMLValidator* validator, xercesc::MemoryManager* manager,
+                        xercesc::XMLGrammarPool* pool);
+
+    // Reads length bytes of the document entity from offset into bytes; false when it cannot.
+    using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
+    // After a parse: reads back the raw declaration and internal subset into Notes(). What
+    // cannot be read back as it was is left out (Save then writes the DOM's own form).
+    void KeepSource(const ByteReader& read) noexcept;
+    // What was kept of the document this parser made last (and owns).
+    const internal::SourceNotes& Notes() const { return m_notes; }
+
+    void startDocument() override;
+    void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
+                 const XMLCh* actualEncStr) override;
+    void startIntSubset() override;
+    void endIntSubset() override;
+    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
+                      const bool isEmpty, const bool isRoot) override;
+
+private:
+    // Bytes [begin, end) of the document entity, read in encoding.
+    struct Span {
+        bool valid = false;
+        std::uint64_t begin = 0, end = 0;
+        std::u16string encoding;
+    };
+    // Where the document entity's reader stands; false inside another entity or when the
+    // reader cannot tell.
+    bool Here(std::uint64_t& offset, std::u16string& encoding) const;
+
+    Span m_declaration, m_subset;
+    internal::SourceNotes m_notes;
+    bool m_declared = false;
+    XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
+};
+
+} // namespace XML
+
+#endif
