@@ -1,0 +1,78 @@
+// ParserSetup: how the parser of a load is made and set up for each load mode, in one place for
+// every reader of documents (Load, and any walk that must parse exactly as Load does): the
+// settings of each mode, and the DOM parser that adds what the modes need to the bounds of
+// BoundedDOMParser. Internal to the library.
+#ifndef KELXML_INTERNAL_PARSERSETUP_H
+#define KELXML_INTERNAL_PARSERSETUP_H
+
+#include "XML/CKelXML.h"
+#include "XML/internal/BoundedDOMParser.h"
+
+#include <xercesc/util/XMLEntityResolver.hpp>
+
+#include <string>
+
+namespace XML {
+class HandlerError;
+}
+
+namespace XML::internal {
+
+class GrammarSet;
+
+// The parser settings of one load mode.
+struct ParserSettings {
+    xercesc::AbstractDOMParser::ValSchemes scheme = xercesc::AbstractDOMParser::Val_Auto;
+    bool doSchema = true;
+    bool fullChecking = true;
+    // Read the DOCTYPE's external subset when not validating.
+    bool loadExternalDTD = true;
+    // Follow xsi:schemaLocation and xsi:noNamespaceSchemaLocation.
+    bool loadSchema = true;
+    // Validate against the grammars of the parser's pool.
+    bool useCachedGrammar = false;
+    // Well-formed mode: an entity reference that only the unread external subset could declare
+    // is a warning, and the parse goes on.
+    bool reportUnreadEntities = false;
+    // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
+    bool substituteSubset = false;
+};
+
+// The settings of a mode; the named-grammar mode validates with schemas only when some are named.
+ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed);
+
+// The DOM parser of every load, bound to a grammar pool (null: none) for its whole life.
+class LoadParser : public BoundedDOMParser, public xercesc::XMLEntityResolver {
+public:
+    LoadParser(xercesc::XMLGrammarPool* pool, xercesc::SecurityManager* security);
+
+    // Sets the parser up for its next parse: the mode's settings, the handler that records its
+    // diagnostics and resolves external resources (refusing the network), and the grammars of a
+    // named-grammar load (null otherwise). handler and grammars must outlive the parse.
+    void Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars);
+
+    xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
+
+    void startDocument() override;
+    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId,
+                     const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) override;
+    void endIntSubset() override;
+    void error(const unsigned int errCode, const XMLCh* const msgDomain,
+               const xercesc::XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
+               const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
+               const XMLFileLoc colNum) override;
+
+private:
+    ParserSettings m_settings;
+    HandlerError* m_pHandler = nullptr;
+    const GrammarSet* m_pGrammars = nullptr;
+    // The DOCTYPE's system identifier as written, while its external subset is being resolved.
+    std::basic_string<XMLCh> m_subsetId;
+    bool m_hasSubset = false;
+    // Set once the DOCTYPE named an external subset that this parse does not read.
+    bool m_unreadSubset = false;
+};
+
+} // namespace XML::internal
+
+#endif
