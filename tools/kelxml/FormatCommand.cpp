@@ -26,7 +26,7 @@ int Format(const Arguments& args) {
     if (int(unindented) + int(c14n) + int(c14nComments) > 1)
         throw UsageError{"--unindented (--canonical), --c14n and --c14n-comments cannot be combined"};
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     const std::size_t before = RecordCount(xml);
     std::cout.flush();
     const bool saved = c14n || c14nComments ? xml.SaveCanonicalXML(out.c_str(), c14nComments)
