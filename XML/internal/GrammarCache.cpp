@@ -23,6 +23,7 @@
 #include <new>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace xercesc;
 
@@ -36,6 +37,11 @@ namespace {
 std::string RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : std::string();
+}
+
+std::string CurrentDirectory() {
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    return cwd ? std::string(cwd.get()) : std::string();
 }
 
 // Refuses network resources, as every load does, and stamps each local file the grammars read
@@ -166,16 +172,18 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
 }
 
 std::string GrammarKey(const sLoadOptions& options) {
+    // Names as given, made absolute: resolving links here would cost a system call per path
+    // component at every load. Two spellings of one file make two entries, both correct.
+    bool relative = !options.strDTDFile.empty() && options.strDTDFile[0] != '/';
+    for (const auto& file : options.vSchemas) relative = relative || file.strFile.empty() || file.strFile[0] != '/';
+    const std::string directory = relative ? CurrentDirectory() : std::string();
+    if (relative && directory.empty()) return {};  // no directory to resolve against: never kept
     std::string key;
-    const auto add = [&key](const char* tag, const std::string& ns, const std::string& file) {
-        const std::string real = RealPath(file);
-        if (real.empty()) return false;
-        key += tag + ns + '\n' + real + '\n';
-        return true;
+    const auto add = [&](const char* tag, const std::string& ns, const std::string& file) {
+        key += tag + ns + '\n' + (file.empty() || file[0] == '/' ? file : directory + '/' + file) + '\n';
     };
-    if (!options.strDTDFile.empty() && !add("D", "", options.strDTDFile)) return {};
-    for (const sSchemaFile& schema : options.vSchemas)
-        if (!add("S", schema.strNamespace, schema.strFile)) return {};
+    if (!options.strDTDFile.empty()) add("D", "", options.strDTDFile);
+    for (const sSchemaFile& schema : options.vSchemas) add("S", schema.strNamespace, schema.strFile);
     return key;
 }
 

@@ -58,8 +58,8 @@ private:
     std::vector<FileStamp> m_files;
 };
 
-// The cache key of the grammars options name: the real path of each file, with the namespace
-// named for each schema; empty when a file cannot be found (such a set is never kept).
+// The cache key of the grammars options name: the absolute name of each file, with the
+// namespace named for each schema.
 std::string GrammarKey(const sLoadOptions& options);
 
 } // namespace XML::internal
