@@ -250,6 +250,10 @@ TEST(LoadNamedGrammars, TheDocumentCannotChooseItsGrammar) {
     XML::CKelXML doc;
     EXPECT_FALSE(doc.Load(g.File("own.xml").c_str(), g.Order()));
     EXPECT_TRUE(HasRecord(doc, XML::E_ERROR, "own.xml, lig=1 col=")) << Listing(doc);
+    // Validated against schemas only, a DOCTYPE's external subset is not read at all.
+    EXPECT_TRUE(LoadText(doc, "<!DOCTYPE order SYSTEM 'http://example.org/order.dtd' [<!ENTITY t 'tea'>]>"
+                              "<order><item>&t;</item></order>", g.Order())) << Listing(doc);
+    EXPECT_EQ(Text(doc), "tea");
     const XML::sLoadOptions dtd = Named({}, g.File("list.dtd"));
     for (const char* name : {"own-dtd.xml", "own-dtd-subset.xml"}) {
         SCOPED_TRACE(name);
@@ -402,4 +406,19 @@ TEST(GrammarCache, OneGrammarSharedByThreads) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(cache->GetParseCount(), 2u);
+}
+
+TEST(LoadWellFormed, ExternalParameterEntitiesAreNotReadEither) {
+    for (const char* location : {"http://example.org/ext.ent", "missing.ent"}) {
+        SCOPED_TRACE(location);
+        XML::CKelXML doc;
+        const std::string text = std::string("<!DOCTYPE a [<!ENTITY % ext SYSTEM '") + location +
+                                 "'>%ext;<!ENTITY known 'K'>]><a>&known;&fromExt;.</a>";
+        EXPECT_FALSE(LoadText(doc, text, WellFormed()));
+        const auto records = Records(doc);
+        ASSERT_EQ(records.size(), 1u) << Listing(doc);
+        EXPECT_EQ(records[0].eType, XML::E_WARNING);
+        EXPECT_NE(records[0].strMessage.find("fromExt"), std::string::npos) << Listing(doc);
+        EXPECT_EQ(Text(doc), "K.");
+    }
 }

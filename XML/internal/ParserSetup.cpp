@@ -17,6 +17,16 @@ using namespace xercesc;
 
 namespace XML::internal {
 
+namespace {
+
+// An empty entity standing for one that is not read.
+InputSource* Nothing(const XMLCh* systemId) {
+    static const XMLByte kNothing[] = {0};
+    return new MemBufInputSource(kNothing, 0, systemId, false, XMLPlatformUtils::fgMemoryManager);
+}
+
+} // namespace
+
 ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
     ParserSettings settings;
     switch (mode) {
@@ -78,16 +88,31 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         if (m_pGrammars && !m_pGrammars->DTDPath().empty())
             return new LocalFileInputSource(XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(),
                                             XMLPlatformUtils::fgMemoryManager);
-        static const XMLByte kNothing[] = {0};
-        return new MemBufInputSource(kNothing, 0, resource->getSystemId(), false, XMLPlatformUtils::fgMemoryManager);
+        return Nothing(resource->getSystemId());
+    }
+    if (m_settings.reportUnreadEntities && m_inProlog && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
+        // An external parameter entity of the internal subset: part of the DTD, left unread.
+        MarkUnreadDTD();
+        return Nothing(resource->getSystemId());
     }
     return m_pHandler ? m_pHandler->resolveEntity(resource) : nullptr;
+}
+
+void LoadParser::MarkUnreadDTD() {
+    // The scanner drops a reference to an undeclared entity silently when a DTD part went
+    // unread, since that part might declare it: it is told there is none (at the end of the
+    // internal subset), so that it reports the reference (as a fatal error, turned into a
+    // warning in error below), and not to stop there.
+    m_unreadSubset = true;
+    getScanner()->setExitOnFirstFatal(false);
 }
 
 void LoadParser::startDocument() {
     m_subsetId.clear();
     m_hasSubset = false;
     m_unreadSubset = false;
+    m_inProlog = true;
     getScanner()->setExitOnFirstFatal(true);
     BoundedDOMParser::startDocument();
 }
@@ -98,13 +123,16 @@ void LoadParser::doctypeDecl(const DTDElementDecl& elemDecl, const XMLCh* const 
     m_hasSubset = hasExtSubset && systemId;
     m_subsetId = systemId ? systemId : u"";
     if (m_settings.reportUnreadEntities && hasExtSubset) {
-        // The scanner drops a reference to an undeclared entity silently when an external subset
-        // exists, since that subset might declare it: it is told there is none, so that it reports
-        // the reference (as a fatal error, turned into a warning below), and not to stop there.
-        m_unreadSubset = true;
-        getScanner()->setExitOnFirstFatal(false);
+        MarkUnreadDTD();
         if (!hasIntSubset) getScanner()->setHasNoDTD(true);
     }
+}
+
+void LoadParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                              const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
+                              const bool isRoot) {
+    m_inProlog = false;
+    BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
 }
 
 void LoadParser::endIntSubset() {

@@ -31,8 +31,8 @@ struct ParserSettings {
     bool loadSchema = true;
     // Validate against the grammars of the parser's pool.
     bool useCachedGrammar = false;
-    // Well-formed mode: an entity reference that only the unread external subset could declare
-    // is a warning, and the parse goes on.
+    // Well-formed mode: external parameter entities are not read either, and an entity reference
+    // that only the unread DTD parts could declare is a warning, and the parse goes on.
     bool reportUnreadEntities = false;
     // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
     bool substituteSubset = false;
@@ -54,6 +54,9 @@ public:
     xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
 
     void startDocument() override;
+    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
+                      const bool isEmpty, const bool isRoot) override;
     void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId,
                      const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) override;
     void endIntSubset() override;
@@ -63,14 +66,19 @@ public:
                const XMLFileLoc colNum) override;
 
 private:
+    // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
+    void MarkUnreadDTD();
+
     ParserSettings m_settings;
     HandlerError* m_pHandler = nullptr;
     const GrammarSet* m_pGrammars = nullptr;
     // The DOCTYPE's system identifier as written, while its external subset is being resolved.
     std::basic_string<XMLCh> m_subsetId;
     bool m_hasSubset = false;
-    // Set once the DOCTYPE named an external subset that this parse does not read.
+    // Set once part of the DTD (the external subset, an external parameter entity) goes unread.
     bool m_unreadSubset = false;
+    // Until the root element starts: an external entity asked for then is DTD material.
+    bool m_inProlog = true;
 };
 
 } // namespace XML::internal
