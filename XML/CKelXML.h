@@ -30,7 +30,7 @@ namespace internal {
 class GrammarSet;
 } // namespace internal
 
-// --- Load options ------------------------------------------------------------------------
+// --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
 // How a Load given options treats grammars (sLoadOptions::eMode).
 enum E_LOAD_MODE : std::int32_t {
     // As Load(file, false): a document that declares a grammar is validated against it.
@@ -39,8 +39,9 @@ enum E_LOAD_MODE : std::int32_t {
     E_LOAD_VALIDATE = 1,
     // Well-formedness only: no validation, and no external DTD or schema is read, so a document
     // whose grammar is unreachable loads. The internal subset still gives entities and default
-    // attributes. A reference to an entity that only the unread external DTD could declare is
-    // recorded as a warning and left out; the rest of the document is kept.
+    // attributes; its external parameter entities are not read either. A reference to an entity
+    // that only the unread DTD parts could declare is recorded as a warning and left out; the
+    // rest of the document is kept.
     E_LOAD_WELL_FORMED = 2,
     // Validated against the grammars named in the options only: the document's
     // xsi:schemaLocation, xsi:noNamespaceSchemaLocation and DOCTYPE system identifier are not
@@ -70,8 +71,9 @@ struct sLoadOptions {
 
 // Grammars parsed once: each set of named grammars is parsed at its first use and reused by
 // later loads, read-only, as long as none of the files it was read from (includes, imports and
-// external parameter entities too) changed identity, size or modification time. A set whose
-// parse produced any diagnostic is never kept: every load re-reads it and records them again.
+// external parameter entities too) changed identity, size, modification or change time. A set
+// whose parse produced any diagnostic is never kept: every load re-reads it and records them
+// again.
 // One cache may be shared by several objects and threads (every operation locks). Release every
 // cache before CKelXML::TerminateXmlAPI.
 class KELXML_EXPORT CGrammarCache {
@@ -106,6 +108,8 @@ private:
 // - Nodes returned by any operation belong to their document; never release them
 //   (except a node detached by RemoveChildNode, which the caller may release).
 // - Strings handed out are always copies.
+// - The grammars of named-grammar loads stay in the object's own cache (unless the options
+//   give a shared one) until the object goes.
 // - Member operations never throw; they report through their result and the error list.
 class KELXML_EXPORT CKelXML {
 public:
@@ -155,7 +159,7 @@ public:
     // call. A name of its own, so that a std::string holding a file name is never parsed.
     bool LoadFromMemory(std::string_view bytes, bool bValidate = false);
 
-    // --- Loading with options (see "Load options" above) ----------------------------------
+    // --- Load options (the types are declared above the class) -----------------------------
     // The same loads in the mode the options give; same result rule, same limits and network
     // refusal in every mode. In E_LOAD_NAMED_GRAMMARS, the diagnostics of the named grammars come
     // first in the list, naming the grammar file; no grammar named is kind 4 "no grammar named".

@@ -120,9 +120,9 @@ const Grammars& Files() {
 void Loads(benchmark::State& state, const std::string& text, const XML::sLoadOptions* options) {
     XML::CKelXML doc;
     for (auto _ : state) {
-        const bool ok = options ? doc.Load(static_cast<const void*>(text.data()),
-                                           static_cast<unsigned int>(text.size()), *options)
-                                : doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
+        const void* const bytes = text.data();
+        const auto size = static_cast<unsigned int>(text.size());
+        const bool ok = options ? doc.Load(bytes, size, *options) : doc.Load(bytes, size);
         if (!ok) {
             state.SkipWithError("the load reported something");
             break;

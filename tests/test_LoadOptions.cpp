@@ -152,7 +152,8 @@ TEST(LoadWellFormed, EntityOnlyTheUnreadDTDCouldDeclareIsReportedAndTheRestKept)
     for (const std::string& prolog : {withSubset, withoutSubset}) {
         SCOPED_TRACE(prolog);
         XML::CKelXML doc;
-        const std::string text = prolog + "<list a='x&unknown;y'>\n<entry>1&unknown;2</entry><entry>after</entry></list>";
+        const std::string text =
+            prolog + "<list a='x&unknown;y'>\n<entry>1&unknown;2</entry><entry>after</entry></list>";
         EXPECT_FALSE(LoadText(doc, text, WellFormed()));
         const auto records = Records(doc);
         ASSERT_EQ(records.size(), 2u) << Listing(doc);
@@ -284,8 +285,9 @@ TEST(LoadNamedGrammars, FaultsInTheGrammarNameTheGrammarFile) {
         {"network import",
          Named({{"urn:a", g.File("net.xsd")}}), "network access refused"},
     };
-    WriteFile(g.File("net.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:a'>"
-                                 "<xs:import namespace='urn:b' schemaLocation='http://example.org/b.xsd'/></xs:schema>");
+    WriteFile(g.File("net.xsd"),
+              "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:a'>"
+              "<xs:import namespace='urn:b' schemaLocation='http://example.org/b.xsd'/></xs:schema>");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         XML::CKelXML doc;
