@@ -50,7 +50,8 @@ enum E_LOAD_MODE : std::int32_t {
     E_LOAD_NAMED_GRAMMARS = 3
 };
 
-// One XML Schema file the caller names, and the target namespace it must have (empty: none).
+// One XML Schema file the caller names, and the target namespace it must have (empty: not
+// checked); a schema whose target namespace differs is a diagnostic of the grammars.
 struct sSchemaFile {
     std::string strNamespace;
     std::string strFile;

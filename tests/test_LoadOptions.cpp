@@ -203,7 +203,7 @@ TEST(LoadNamedGrammars, InstancesAgainstSchemasWithIncludesImportsAndTwoNamespac
     Grammars g;
     const XML::sLoadOptions order = g.Order();
     const XML::sLoadOptions twoNamespaces = Named({{"urn:a", g.File("a.xsd")}, {"urn:b", g.File("b.xsd")}});
-    const XML::sLoadOptions importOnly = Named({{"urn:a", g.File("a.xsd")}});
+    const XML::sLoadOptions importOnly = Named({{"", g.File("a.xsd")}});  // any namespace
     struct Case {
         const char* name;
         const XML::sLoadOptions& options;
@@ -422,5 +422,28 @@ TEST(LoadWellFormed, ExternalParameterEntitiesAreNotReadEither) {
         EXPECT_EQ(records[0].eType, XML::E_WARNING);
         EXPECT_NE(records[0].strMessage.find("fromExt"), std::string::npos) << Listing(doc);
         EXPECT_EQ(Text(doc), "K.");
+    }
+}
+
+TEST(LoadOptions, LimitsHoldInEveryMode) {
+    Grammars g;
+    WriteFile(g.File("r.xsd"), std::string(kXsdHead) + "><xs:element name='r'/></xs:schema>");
+    std::string laughs = "<!DOCTYPE r [<!ENTITY a0 'ha'>";
+    for (int level = 1; level < 10; ++level) {
+        laughs += "<!ENTITY a" + std::to_string(level) + " '";
+        for (int i = 0; i < 10; ++i) laughs += "&a" + std::to_string(level - 1) + ";";
+        laughs += "'>";
+    }
+    laughs += "]><r>&a9;</r>";
+    std::string deep;
+    for (int i = 0; i < 1001; ++i) deep += "<r>";
+    for (int i = 0; i < 1001; ++i) deep += "</r>";
+    for (const XML::sLoadOptions& options : {WellFormed(), Named({{"", g.File("r.xsd")}})}) {
+        SCOPED_TRACE(options.eMode);
+        XML::CKelXML doc;
+        EXPECT_FALSE(LoadText(doc, laughs, options));
+        EXPECT_TRUE(HasRecord(doc, XML::E_FATAL_ERROR, "'50000' entity expansions")) << Listing(doc);
+        EXPECT_FALSE(LoadText(doc, deep, options));
+        EXPECT_TRUE(HasRecord(doc, XML::E_EXCEPTION, "deeper than 1000")) << Listing(doc);
     }
 }

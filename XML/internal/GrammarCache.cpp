@@ -143,7 +143,7 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
             if (!grammar) continue;
             const XMLCh* const target = grammar->getTargetNamespace();
             const std::string actual = target ? XStr::ToLocal(target) : std::string();
-            if (actual != schema.strNamespace)
+            if (!schema.strNamespace.empty() && actual != schema.strNamespace)
                 record(E_ERROR, schema.strFile + ": the schema's target namespace is '" + actual + "', not '" +
                                     schema.strNamespace + "' as named");
         }

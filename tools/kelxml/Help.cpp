@@ -55,7 +55,8 @@ well-formedness only and reads no DTD or schema the document names.
 
 --schema XSD (repeatable) and --dtd DTD validate every FILE against those grammars only:
 the schemas and DTD a document names itself are not read. NS=XSD says the schema's target
-namespace, which is then checked (a file name holding '=' is given as =XSD). The DTD stands
+namespace, which is then checked (a file name holding '=' is given as =XSD); a bare XSD may
+have any target namespace. The DTD stands
 for each document's DOCTYPE external subset; a document without a DOCTYPE cannot be checked
 against a DTD. The grammars are read once for all the files; a fault in a grammar is
 reported naming the grammar file.
