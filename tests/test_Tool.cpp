@@ -624,6 +624,15 @@ TEST_F(ToolTest, QueriesReadWellFormedDocumentsWhoseGrammarIsUnreachable) {
     }
 }
 
+TEST_F(ToolTest, CanonicalFormStillReadsTheDeclaredDTD) {
+    WriteFile(m_dir.File("d.dtd"), "<!ELEMENT a EMPTY><!ATTLIST a k CDATA 'dflt'>");
+    const std::string file = m_dir.File("d.xml");
+    WriteFile(file, "<!DOCTYPE a SYSTEM 'd.dtd'><a/>");
+    const Outcome o = Run({"format", "--c14n", file});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "<a k=\"dflt\"></a>") << o;
+}
+
 TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
     WriteFile(m_dir.File("v.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
                                    "<xs:element name='v' type='xs:int'/></xs:schema>");
