@@ -652,7 +652,8 @@ TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
     Outcome o = Run(args);
     EXPECT_EQ(o.status, 1) << o;
     EXPECT_EQ(o.out, "checked 6 files: 3 clean, 3 with problems (3 records)\n") << o;
-    EXPECT_TRUE(Contains(o.err, files[1] + ": error: " + files[1] + ", lig=1 col=")) << o;
+    EXPECT_TRUE(Contains(o.err, files[1] + ":1:")) << o;
+    EXPECT_TRUE(Contains(o.err, ": error: value 'x'")) << o;
     // Without --schema, each document is checked against the schema it names.
     EXPECT_EQ(Run({"check", files[1]}).status, 0);
 
