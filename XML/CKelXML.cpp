@@ -3,13 +3,15 @@
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
+#include "XML/internal/GrammarCache.h"
 #include "XML/internal/LocalResource.h"
-#include "XML/internal/Serializer.h"
-#include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
+#include "XML/internal/ParserSetup.h"
 #include "XML/internal/SchemaBudget.h"
+#include "XML/internal/Serializer.h"
+#include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
@@ -152,7 +154,9 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
       m_pDocument(std::exchange(other.m_pDocument, nullptr)),
       m_pCreatedDocument(std::move(other.m_pCreatedDocument)),
       m_pSecurityManager(std::move(other.m_pSecurityManager)),
-      m_limits(other.m_limits) {}
+      m_limits(other.m_limits),
+      m_pGrammars(std::move(other.m_pGrammars)),
+      m_pGrammarCache(std::move(other.m_pGrammarCache)) {}
 
 CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
     if (this != &other) {
@@ -164,6 +168,8 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         // The moved parser keeps pointing at this security manager: it moves along.
         m_pSecurityManager = std::move(other.m_pSecurityManager);
         m_limits = other.m_limits;
+        m_pGrammars = std::move(other.m_pGrammars);
+        m_pGrammarCache = std::move(other.m_pGrammarCache);
     }
     return *this;
 }
@@ -172,6 +178,7 @@ void CKelXML::Free() noexcept {
     // The parser goes first: it owns the loaded document and still points at the handler.
     m_pDocument = nullptr;
     m_pParser.reset();
+    m_pGrammars.reset();
     m_pCreatedDocument.reset();
     m_pErrors.reset();
 }
@@ -212,9 +219,11 @@ bool CKelXML::Guarded(Fn&& fn) {
     return false;
 }
 
-void CKelXML::InitializeParser(bool bValidate) {
+void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<const GrammarSet> grammars) {
     m_pDocument = nullptr;
     m_pCreatedDocument.reset();
+    // A parser is bound to the grammar pool it was made with: other grammars need another one.
+    if (m_pParser && m_pGrammars != grammars) m_pParser.reset();
     if (m_pParser) {
         // The parser is kept from one load to the next: making one costs more than parsing a
         // small document. Without its documents and with a fresh error list it parses as a new
@@ -224,32 +233,54 @@ void CKelXML::InitializeParser(bool bValidate) {
         m_pParser->setXMLEntityResolver(nullptr);
     }
     m_pErrors.reset();
+    m_pGrammars = std::move(grammars);
     auto handler = std::make_unique<HandlerError>();
-    if (!m_pParser) {
-        auto parser = std::make_unique<SourceKeepingParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
-        parser->setDoNamespaces(true);
-        parser->setDoSchema(true);
-        parser->setValidationSchemaFullChecking(true);
-        // Bounds entity expansion ("billion laughs"); the parser only borrows it.
-        if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
-        parser->setSecurityManager(m_pSecurityManager.get());
-        m_pParser = std::move(parser);
-    }
+    if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
     m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
-    m_pParser->setValidationScheme(bValidate ? AbstractDOMParser::Val_Always : AbstractDOMParser::Val_Auto);
-    m_pParser->setErrorHandler(handler.get());
-    // The handler also resolves external entities, DTDs and schemas: it opens local files
-    // and refuses any network resource.
-    m_pParser->setXMLEntityResolver(handler.get());
+    if (!m_pParser)
+        m_pParser = std::make_unique<LoadParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr, m_pSecurityManager.get());
+    // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
+    // opens local files and refuses any network resource.
+    static_cast<LoadParser&>(*m_pParser)
+        .Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, m_pGrammars.get());
     m_pErrors = std::move(handler);
 }
 
 // --- Loading ---------------------------------------------------------------------------
 
+namespace {
+
+sLoadOptions OptionsFor(bool bValidate) {
+    sLoadOptions options;
+    options.eMode = bValidate ? E_LOAD_VALIDATE : E_LOAD_AUTO;
+    return options;
+}
+
+bool NamesGrammars(const sLoadOptions& options) {
+    return !options.vSchemas.empty() || !options.strDTDFile.empty();
+}
+
+} // namespace
+
 template <class ParseFn, class ReadFn>
-bool CKelXML::LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read) {
+bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read) {
+    if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
+        Free();
+        Record(E_MISSING, msg::kNoGrammar);
+        return false;
+    }
     const bool parsed = Guarded([&] {
-        InitializeParser(bValidate);
+        std::shared_ptr<const GrammarSet> grammars;
+        if (options.eMode == E_LOAD_NAMED_GRAMMARS) {
+            if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
+            if (!options.pGrammarCache && !m_pGrammarCache) m_pGrammarCache = std::make_shared<CGrammarCache>();
+            CGrammarCache& cache = options.pGrammarCache ? *options.pGrammarCache : *m_pGrammarCache;
+            grammars = cache.Acquire(options, m_pSecurityManager.get());
+        }
+        InitializeParser(options, grammars);
+        if (grammars)
+            for (const sError& diagnostic : grammars->Diagnostics())
+                m_pErrors->AddError(diagnostic.eType, diagnostic.strMessage.c_str());
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
         // InitializeParser makes every parser of this object a SourceKeepingParser.
@@ -270,7 +301,11 @@ bool CKelXML::Replaceable() {
     return false;
 }
 
-bool CKelXML::Load(const char* file, bool bValidate) {
+bool CKelXML::Load(const char* file, bool bValidate) { return Load(file, OptionsFor(bValidate)); }
+
+bool CKelXML::Load(const void* buffer, unsigned int size) { return Load(buffer, size, OptionsFor(false)); }
+
+bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     if (!Replaceable()) return false;
     if (!file) {
         Free();
@@ -278,7 +313,7 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         return false;
     }
     return LoadWith(
-        bValidate,
+        options,
         [this, file](XercesDOMParser& parser) {
             const XStr id(file);
             HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
@@ -298,7 +333,7 @@ bool CKelXML::Load(const char* file, bool bValidate) {
         });
 }
 
-bool CKelXML::Load(const void* buffer, unsigned int size) {
+bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
     if (!Replaceable()) return false;
     if (!buffer) {
         Free();
@@ -306,7 +341,7 @@ bool CKelXML::Load(const void* buffer, unsigned int size) {
         return false;
     }
     return LoadWith(
-        false,
+        options,
         [this, buffer, size](XercesDOMParser& parser) {
             ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits,
                         std::string_view(static_cast<const char*>(buffer), size));
@@ -335,7 +370,7 @@ void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
     if (!Replaceable()) return false;
     return LoadWith(
-        bValidate,
+        OptionsFor(bValidate),
         [this, bytes](XercesDOMParser& parser) {
             ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, bytes);
         },

@@ -11,6 +11,7 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -70,6 +71,81 @@ enum E_SAVE_FORM {
     E_SAVE_AS_LOADED
 };
 
+namespace internal {
+class GrammarSet;
+} // namespace internal
+
+// --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
+// How a Load given options treats grammars (sLoadOptions::eMode).
+enum E_LOAD_MODE : std::int32_t {
+    // As Load(file, false): a document that declares a grammar is validated against it.
+    E_LOAD_AUTO = 0,
+    // As Load(file, true): always validated, against the grammars the document names.
+    E_LOAD_VALIDATE = 1,
+    // Well-formedness only: no validation, and no external DTD or schema is read, so a document
+    // whose grammar is unreachable loads. The internal subset still gives entities and default
+    // attributes; its external parameter entities are not read either. A reference to an entity
+    // that only the unread DTD parts could declare is recorded as a warning and left out; the
+    // rest of the document is kept.
+    E_LOAD_WELL_FORMED = 2,
+    // Validated against the grammars named in the options only: the document's
+    // xsi:schemaLocation, xsi:noNamespaceSchemaLocation and DOCTYPE system identifier are not
+    // followed (the named DTD stands for the DOCTYPE's external subset; with none named, the
+    // external subset is not read). A DTD applies only to a document with a DOCTYPE.
+    E_LOAD_NAMED_GRAMMARS = 3
+};
+
+// One XML Schema file the caller names, and the target namespace it must have (empty: not
+// checked); a schema whose target namespace differs is a diagnostic of the grammars.
+struct sSchemaFile {
+    std::string strNamespace;
+    std::string strFile;
+};
+
+class CGrammarCache;
+
+// Options of one load. Only E_LOAD_NAMED_GRAMMARS reads vSchemas, strDTDFile and pGrammarCache.
+struct sLoadOptions {
+    E_LOAD_MODE eMode = E_LOAD_AUTO;
+    // XML Schema files to validate against.
+    std::vector<sSchemaFile> vSchemas;
+    // A DTD file to validate against (empty: none).
+    std::string strDTDFile;
+    // Where the parsed grammars are kept; null: in the loading object's own cache.
+    std::shared_ptr<CGrammarCache> pGrammarCache;
+};
+
+// Grammars parsed once: each set of named grammars is parsed at its first use and reused by
+// later loads, read-only, as long as none of the files it was read from (includes, imports and
+// external parameter entities too) changed identity, size, modification or change time. A set
+// whose parse produced any diagnostic is never kept: every load re-reads it and records them
+// again.
+// One cache may be shared by several objects and threads (every operation locks). Release every
+// cache before CKelXML::TerminateXmlAPI.
+class KELXML_EXPORT CGrammarCache {
+public:
+    CGrammarCache();
+    ~CGrammarCache();
+    CGrammarCache(const CGrammarCache&) = delete;
+    CGrammarCache& operator=(const CGrammarCache&) = delete;
+
+    // Number of grammar sets held.
+    std::size_t GetGrammarCount() const;
+    // Number of times a grammar set was parsed (held or not) since the cache was made.
+    std::size_t GetParseCount() const;
+    // Drops every set held; loads running on other threads keep the sets they use.
+    void Clear();
+
+private:
+    friend class CKelXML;
+    // The set for these options: the held one when its files are unchanged, else a new parse.
+    std::shared_ptr<const internal::GrammarSet> Acquire(const sLoadOptions& options,
+                                                        xercesc::SecurityManager* security);
+
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
+
 // Ownership, in short:
 // - The object owns its parser, its error list and its current document, whether that
 //   document was loaded or made by CreateDoc. A new Load or CreateDoc releases the document
@@ -78,6 +154,8 @@ enum E_SAVE_FORM {
 // - Nodes returned by any operation belong to their document; never release them
 //   (except a node detached by RemoveChildNode, which the caller may release).
 // - Strings handed out are always copies.
+// - The grammars of named-grammar loads stay in the object's own cache (unless the options
+//   give a shared one) until the object goes.
 // - Member operations never throw; they report through their result and the error list.
 // Threads: call initXmlAPI once, before any thread uses the library, and TerminateXmlAPI once
 // after they are done. Objects, and the nodes of their documents, belong to one thread at a
@@ -135,6 +213,13 @@ public:
     // any new object. Raise them only for documents and grammars you trust. Moves carry them.
     void SetLimits(const sLimits& limits);
     const sLimits& GetLimits() const { return m_limits; }
+
+    // --- Load options (the types are declared above the class) -----------------------------
+    // The same loads in the mode the options give; same result rule, same limits and network
+    // refusal in every mode. In E_LOAD_NAMED_GRAMMARS, the diagnostics of the named grammars come
+    // first in the list, naming the grammar file; no grammar named is kind 4 "no grammar named".
+    bool Load(const char* file, const sLoadOptions& options);
+    bool Load(const void* buffer, unsigned int size, const sLoadOptions& options);
 
     // --- Creating and saving -----------------------------------------------------------
     // Replaces the current document by a new one holding only an empty root element of that
@@ -377,7 +462,9 @@ private:
     };
 
     void Free() noexcept;
-    void InitializeParser(bool bValidate);
+    // Readies the parser (made anew when its grammar pool changes) and a fresh error list for a
+    // load with these options.
+    void InitializeParser(const sLoadOptions& options, std::shared_ptr<const internal::GrammarSet> grammars);
     void CreateHanderErrorIfNecessary();
     // True when what is there; otherwise records kind 4 with the message missing.
     bool Require(const void* what, const char* missing);
@@ -393,10 +480,10 @@ private:
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);
-    // The shared body of both Load forms: reset parser, fresh list, parse, take the document.
-    // read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
+    // The shared body of every Load form: grammars, reset parser, fresh list, parse, take the
+    // document. read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
     template <class ParseFn, class ReadFn>
-    bool LoadWith(bool bValidate, ParseFn&& parse, ReadFn&& read);
+    bool LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read);
 
     std::unique_ptr<xercesc::XercesDOMParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;
@@ -406,6 +493,10 @@ private:
     // Limits entity expansion in every parser this object makes; outlives them.
     std::unique_ptr<xercesc::SecurityManager> m_pSecurityManager;
     sLimits m_limits;
+    // The grammars the parser was made with (it is bound to their pool), and the object's own
+    // grammar cache; both outlive the parser.
+    std::shared_ptr<const internal::GrammarSet> m_pGrammars;
+    std::shared_ptr<CGrammarCache> m_pGrammarCache;
 };
 
 } // namespace XML

@@ -33,6 +33,7 @@ void RegisterRead();
 void RegisterScale();
 void RegisterEdit();
 void RegisterMemory();
+void RegisterValidate();
 
 }  // namespace bench
 

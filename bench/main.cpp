@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     bench::RegisterScale();
     bench::RegisterEdit();
     bench::RegisterMemory();
+    bench::RegisterValidate();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -257,14 +257,14 @@ TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
 TEST_F(ToolTest, ValidityErrorsAreReportedButDoNotStopQueriesOrEdits) {
     const std::string invalid = m_dir.File("invalid.xml");
     WriteFile(invalid, "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>]>\n<a><c>x</c></a>\n");
-    const Outcome o = Run({"get", invalid, "a/c"});
+    const Outcome o = Run({"get", "--validate", invalid, "a/c"});
     EXPECT_EQ(o.status, 0) << o;
     EXPECT_EQ(o.out, "x\n");
     EXPECT_TRUE(Contains(o.err, invalid + ":2:")) << o;
     EXPECT_TRUE(Contains(o.err, ": error: ")) << o;
     EXPECT_FALSE(Contains(o.err, "could not be loaded")) << o;
 
-    const Outcome edited = Run({"set", invalid, "a/c", "--attr", "k=v"});
+    const Outcome edited = Run({"set", invalid, "a/c", "--attr", "k=v", "--validate"});
     EXPECT_EQ(edited.status, 0) << edited;
     EXPECT_EQ(Run({"get", invalid, "a/c", "--attr", "k"}).out, "v\n");
 }
@@ -640,4 +640,84 @@ TEST_F(ToolTest, DiagnosticsNameTheirEntityAndShowTheSourceLine) {
     EXPECT_EQ(j.status, 1) << j;
     EXPECT_LT(j.err.size(), 1000u) << j;
     for (const char c : j.err) EXPECT_TRUE(c == '\n' || c == '\t' || static_cast<unsigned char>(c) >= 0x20) << j;
+}
+
+// --- Load modes ----------------------------------------------------------------------------
+
+TEST_F(ToolTest, QueriesReadWellFormedDocumentsWhoseGrammarIsUnreachable) {
+    const std::string bus = m_dir.File("bus.xml");
+    WriteFile(bus, "<!DOCTYPE busconfig PUBLIC '-//x//EN' 'http://example.org/busconfig.dtd'>\n"
+                   "<busconfig><policy user='root'/><policy user='a'/></busconfig>\n");
+    const std::string fonts = m_dir.File("fonts.xml");
+    WriteFile(fonts, "<!DOCTYPE fontconfig SYSTEM 'urn:fonts.dtd'>\n<fontconfig><dir>/x</dir></fontconfig>\n");
+
+    Outcome o = Run({"count", bus, "policy"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "2\n");
+    EXPECT_EQ(o.err, "");
+    o = Run({"get", fonts, "fontconfig/dir"});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "/x\n");
+    EXPECT_EQ(Run({"check", "--well-formed", bus, fonts}).status, 0);
+    // Validation, asked for, still reads the grammars the documents name, and cannot.
+    for (const std::string& file : {bus, fonts}) {
+        o = Run({"count", "--validate", file, "policy"});
+        EXPECT_EQ(o.status, 1) << o;
+        EXPECT_TRUE(Contains(o.err, "could not be loaded")) << o;
+        EXPECT_EQ(Run({"check", file}).status, 1);
+    }
+}
+
+TEST_F(ToolTest, CanonicalFormStillReadsTheDeclaredDTD) {
+    WriteFile(m_dir.File("d.dtd"), "<!ELEMENT a EMPTY><!ATTLIST a k CDATA 'dflt'>");
+    const std::string file = m_dir.File("d.xml");
+    WriteFile(file, "<!DOCTYPE a SYSTEM 'd.dtd'><a/>");
+    const Outcome o = Run({"format", "--c14n", file});
+    EXPECT_EQ(o.status, 0) << o;
+    EXPECT_EQ(o.out, "<a k=\"dflt\"></a>") << o;
+}
+
+TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
+    WriteFile(m_dir.File("v.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
+                                   "<xs:element name='v' type='xs:int'/></xs:schema>");
+    WriteFile(m_dir.File("lax.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
+                                     "<xs:element name='v'/></xs:schema>");
+    WriteFile(m_dir.File("a.dtd"), "<!ELEMENT a (b)*><!ELEMENT b EMPTY>");
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(m_dir.File("v" + std::to_string(i) + ".xml"));
+        // The odd ones are not numbers, and name a schema that would accept them.
+        WriteFile(files.back(), i % 2 ? "<v xmlns='urn:v' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
+                                        " xsi:schemaLocation='urn:v lax.xsd'>x</v>"
+                                      : "<v xmlns='urn:v'>12</v>");
+    }
+    std::vector<std::string> args{"check", "--schema", "urn:v=" + m_dir.File("v.xsd")};
+    args.insert(args.end(), files.begin(), files.end());
+    Outcome o = Run(args);
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_EQ(o.out, "checked 6 files: 3 clean, 3 with problems (3 records)\n") << o;
+    EXPECT_TRUE(Contains(o.err, files[1] + ":1:")) << o;
+    EXPECT_TRUE(Contains(o.err, ": error: value 'x'")) << o;
+    // Without --schema, each document is checked against the schema it names.
+    EXPECT_EQ(Run({"check", files[1]}).status, 0);
+
+    EXPECT_EQ(Run({"check", "--schema", m_dir.File("v.xsd"), files[0]}).status, 0);  // any namespace
+    o = Run({"check", "--schema", "urn:other=" + m_dir.File("v.xsd"), files[0]});
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_TRUE(Contains(o.err, "v.xsd: the schema's target namespace is 'urn:v'")) << o;
+
+    const std::string list = m_dir.File("list.xml");
+    WriteFile(list, "<!DOCTYPE a SYSTEM 'http://example.org/a.dtd'><a><b/><c/></a>");
+    o = Run({"check", "--dtd", m_dir.File("a.dtd"), list});
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_TRUE(Contains(o.err, "'c'")) << o;
+    EXPECT_FALSE(Contains(o.err, "network")) << o;
+
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"check", "--well-formed", "--schema", "v.xsd", list},
+          {"check", "--validate", "--dtd", "a.dtd", list}, {"check", "--schema", "urn:v=", list},
+          {"check", "--dtd", "a.dtd", "--dtd", "b.dtd", list}}) {
+        o = Run(wrong);
+        EXPECT_EQ(o.status, 2) << o;
+    }
 }

@@ -21,6 +21,7 @@ inline constexpr const char* kNoNode = "node undefined";
 inline constexpr const char* kNoElementName = "element name undefined";
 inline constexpr const char* kNoElementText = "element text undefined";
 inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
+inline constexpr const char* kNoGrammar = "no grammar named";
 
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kOutOfMemory = "out of memory";

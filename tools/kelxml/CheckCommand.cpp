@@ -11,12 +11,13 @@ namespace kelxml {
 
 int Check(const Arguments& args) {
     if (args.Positional().empty()) throw UsageError{"expected at least one FILE"};
-    const bool validate = args.Has("--validate");
+    const XML::sLoadOptions options = CheckingOptions(args);
     std::size_t clean = 0;
     std::size_t records = 0;
+    // One object for every file: its parser, and the grammars the options name, are made once.
+    XML::CKelXML xml;
     for (const std::string& file : args.Positional()) {
-        XML::CKelXML xml;
-        if (LoadDocument(xml, file, validate)) {
+        if (LoadDocument(xml, file, options)) {
             ++clean;
             continue;
         }

@@ -14,7 +14,7 @@ int Count(const Arguments& args) {
     const std::string& name = args.Positional()[1];
     if (name.empty()) throw UsageError{"NAME is empty"};
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     unsigned int count = 0;
     if (!XML::CKelXML::GetNbChildInNode(xml.GetDocument()->getDocumentElement(), name.c_str(), count)) {
         std::cerr << file << ": the document has no root element\n";

@@ -15,7 +15,7 @@ int Dict(const Arguments& args) {
     const std::string& file = args.Positional()[0];
     const std::string path = NormalisePath(args.Positional()[1]);
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     const xercesc::DOMNode* node = FindFirst(xml, path);
     std::map<std::string, std::string> dictionary;
     if (!node || !XML::CKelXML::o_GetDictionaryFromNode(node, dictionary)) {

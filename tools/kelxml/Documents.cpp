@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 namespace kelxml {
 
@@ -59,10 +60,14 @@ const std::string& StandardInput() {
     return bytes;
 }
 
-bool LoadDocument(XML::CKelXML& xml, const std::string& file, bool validate) {
+bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
     xml.SetLimits(LoadLimits());
-    if (file == "-") return xml.LoadFromMemory(StandardInput(), validate);
-    return xml.Load(file.c_str(), validate);
+    if (file != "-") return xml.Load(file.c_str(), options);
+    const std::string& bytes = StandardInput();
+    // The options overload counts its bytes in an unsigned int; larger input keeps the plain load.
+    if (bytes.size() > std::numeric_limits<unsigned int>::max())
+        return xml.LoadFromMemory(bytes, options.eMode == XML::E_LOAD_VALIDATE);
+    return xml.Load(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
 }
 
 bool ReportUnreadable(const std::string& file) {
@@ -80,8 +85,51 @@ bool ReportUnreadable(const std::string& file) {
     return true;
 }
 
-bool Open(XML::CKelXML& xml, const std::string& file) {
-    if (LoadDocument(xml, file, false)) return true;
+XML::sLoadOptions ReadingOptions(const Arguments& args) {
+    XML::sLoadOptions options;
+    options.eMode = args.Has("--validate") ? XML::E_LOAD_AUTO : XML::E_LOAD_WELL_FORMED;
+    return options;
+}
+
+XML::sLoadOptions CheckingOptions(const Arguments& args) {
+    XML::sLoadOptions options;
+    for (const auto& [name, value] : args.Options()) {
+        if (name == "--dtd") {
+            if (!options.strDTDFile.empty()) throw UsageError{"--dtd is given twice"};
+            if (value.empty()) throw UsageError{"--dtd needs a FILE"};
+            options.strDTDFile = value;
+        } else if (name == "--schema") {
+            // NS=FILE names the schema's namespace; a FILE whose name holds '=' is given as =FILE.
+            const std::size_t equals = value.find('=');
+            XML::sSchemaFile schema;
+            if (equals == std::string::npos) {
+                schema.strFile = value;
+            } else {
+                schema.strNamespace = value.substr(0, equals);
+                schema.strFile = value.substr(equals + 1);
+            }
+            if (schema.strFile.empty()) throw UsageError{"--schema needs a FILE, or NS=FILE"};
+            options.vSchemas.push_back(schema);
+        }
+    }
+    const bool named = !options.vSchemas.empty() || !options.strDTDFile.empty();
+    const bool wellFormed = args.Has("--well-formed");
+    if (wellFormed && (named || args.Has("--validate")))
+        throw UsageError{"--well-formed cannot be combined with --validate, --schema or --dtd"};
+    if (named && args.Has("--validate")) throw UsageError{"--schema and --dtd always validate: drop --validate"};
+    if (named) {
+        options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
+        options.pGrammarCache = std::make_shared<XML::CGrammarCache>();
+    } else if (wellFormed) {
+        options.eMode = XML::E_LOAD_WELL_FORMED;
+    } else {
+        options.eMode = args.Has("--validate") ? XML::E_LOAD_VALIDATE : XML::E_LOAD_AUTO;
+    }
+    return options;
+}
+
+bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
+    if (LoadDocument(xml, file, options)) return true;
     if (!xml.GetDocument() && ReportUnreadable(file)) return false;
     PrintRecords(file, xml.GetErrors());
     bool usable = xml.GetDocument() != nullptr;

@@ -3,6 +3,8 @@
 #ifndef KELXML_TOOL_DOCUMENTS_H
 #define KELXML_TOOL_DOCUMENTS_H
 
+#include "Arguments.h"
+
 #include <XML/CKelXML.h>
 
 #include <cstddef>
@@ -21,14 +23,21 @@ std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std
 std::size_t RecordCount(const XML::CKelXML& xml);
 // The bytes of standard input, read on the first call; later calls give the same bytes.
 const std::string& StandardInput();
-// Loads file into xml, validating on request; "-" reads standard input.
-bool LoadDocument(XML::CKelXML& xml, const std::string& file, bool validate);
+// Loads file into xml with options; "-" reads standard input.
+bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
 // After a load that made no document: when the file cannot be read at all, prints one clear
 // line ("FILE: fatal: cannot read: No such file or directory") and returns true.
 bool ReportUnreadable(const std::string& file);
+// How the commands that read or edit a document load it: well-formed only, or with --validate
+// against the grammar the document declares (as check does by default).
+XML::sLoadOptions ReadingOptions(const Arguments& args);
+// How check loads: as the document declares (--validate: always), well-formed only
+// (--well-formed), or against the grammars named by --schema [NS=]FILE and --dtd FILE, parsed
+// once for all the files checked.
+XML::sLoadOptions CheckingOptions(const Arguments& args);
 // Loads a document to read or edit. Warnings and validity errors are printed and tolerated;
 // a document that is not well-formed or could not be read is refused.
-bool Open(XML::CKelXML& xml, const std::string& file);
+bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
 // The root element when the path's first name is its own, else null; rest = the remaining path.
 xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest);
 // The first node at the end of path, going down one first child at a time.

@@ -45,11 +45,12 @@ int Get(const Arguments& args) {
     const std::string path = NormalisePath(args.Positional()[1]);
     std::vector<std::string> names;
     for (const auto& [option, value] : args.Options()) {
+        if (option != "--attr") continue;
         if (value.empty()) throw UsageError{"--attr needs a NAME"};
         names.push_back(value);
     }
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     PrintVisited printer(names.size());
     std::string rest;
     if (xercesc::DOMNode* root = RootOf(xml, path, rest)) {

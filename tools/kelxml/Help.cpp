@@ -10,7 +10,8 @@ const char* const kMainHelp =
 Checks, queries, edits and reformats XML documents with the Kel_XML library.
 
 commands:
-  check [--validate] FILE...                 load each file and list every diagnostic
+  check [--validate | --well-formed | --schema [NS=]XSD... --dtd DTD] FILE...
+                                             load each file and list every diagnostic
   get FILE PATH [--attr NAME]...             print the text or attributes of the nodes at PATH
   count FILE NAME                            count the elements NAME below the root element
   dict FILE PATH                             print the child dictionary of the node at PATH
@@ -31,13 +32,17 @@ documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-
 FILE may be '-': standard input (not for set, which saves FILE in place).
 
 Results go to standard output, diagnostics to standard error, each naming the file.
-Commands other than check report warnings and validity errors and go on; a document that
-is not well-formed or cannot be read stops them.
+Commands other than check read documents as well-formed XML only: no DTD or schema that
+the document names is read or checked, so a document whose grammar is unreachable opens.
+With --validate they validate against the grammar a document declares, as check does.
+They report warnings and validity errors and go on; a document that is not well-formed or
+cannot be read stops them.
 Exit status: 0 success, 1 the document has problems or nothing was found, 2 usage error.
 )";
 
 const char* const kCheckHelp =
-    R"(usage: kelxml check [--validate] FILE...
+    R"(usage: kelxml check [--validate | --well-formed] FILE...
+       kelxml check --schema [NS=]XSD... [--dtd DTD] FILE...
 
 Loads each FILE ('-': standard input) and prints every record of its error list on standard
 error. A diagnostic of the parser reads
@@ -49,7 +54,16 @@ KIND is warning, error (a validity error), fatal (not well-formed, unreadable, m
 exception or missing. A summary line follows on standard output.
 
 A document that declares a grammar (a DTD or a schema) is validated against it. --validate
-validates every document, so one without a grammar is reported too.
+validates every document, so one without a grammar is reported too. --well-formed checks
+well-formedness only and reads no DTD or schema the document names.
+
+--schema XSD (repeatable) and --dtd DTD validate every FILE against those grammars only:
+the schemas and DTD a document names itself are not read. NS=XSD says the schema's target
+namespace, which is then checked (a file name holding '=' is given as =XSD); a bare XSD may
+have any target namespace. The DTD stands
+for each document's DOCTYPE external subset; a document without a DOCTYPE cannot be checked
+against a DTD. The grammars are read once for all the files; a fault in a grammar is
+reported naming the grammar file.
 
 Exit status: 0 when every file loaded without a single record (warnings count), 1 otherwise,
 2 on a usage error.
@@ -71,6 +85,9 @@ PATH components are separated by backslashes or slashes; the first is the root e
 In the printed text a backslash, tab, newline and carriage return appear as \\, \t, \n and
 \r, so every node takes exactly one line.
 
+The document is read as well-formed XML only; --validate validates it against the grammar it
+declares and reports what that finds.
+
 Exit status: 0 when at least one node was visited, 1 when the document has problems or PATH
 reaches nothing, 2 on a usage error.
 )";
@@ -79,7 +96,8 @@ const char* const kCountHelp =
     R"(usage: kelxml count FILE NAME
 
 Prints how many elements called NAME stand below the root element, at any depth (the root
-element itself is not counted). NAME "*" counts every element below the root.
+element itself is not counted). NAME "*" counts every element below the root. The document
+is read as well-formed XML only; --validate validates it against the grammar it declares.
 
 Exit status: 0 when counted (also when the count is 0), 1 when the document has problems,
 2 on a usage error.
@@ -91,7 +109,8 @@ const char* const kDictHelp =
 Prints the child dictionary of the first node at PATH (see "kelxml get --help" for PATH): one
 line per distinct child name, sorted, as NAME, a tab and the text of the LAST child of that
 name (escaped as "get" does). Text, comment and CDATA children are left out unless --all is
-given; they appear as #text, #comment and #cdata-section.
+given; they appear as #text, #comment and #cdata-section. The document is read as
+well-formed XML only; --validate validates it against the grammar it declares.
 
 Exit status: 0 on success, 1 when the document has problems or PATH reaches nothing, 2 on a
 usage error.
@@ -108,7 +127,8 @@ order, XML declaration, document type, encoding). Actions, applied in order:
   --add NAME=TEXT     append a child element NAME holding TEXT (NAME= adds an empty one)
   --remove            remove the node (alone; the root element cannot be removed)
 
-Nothing is saved when any action fails.
+Nothing is saved when any action fails. The document is read as well-formed XML only;
+--validate validates it against the grammar it declares.
 
 Exit status: 0 when saved, 1 when the document has problems, PATH reaches nothing or an
 action or the save fails, 2 on a usage error.
@@ -128,6 +148,10 @@ or to OUT with -o (replaced atomically; OUT may be FILE itself). The form is one
                    declaration or document type, entity references expanded, default
                    attributes included, attributes and namespaces sorted, CDATA as text
   --c14n-comments  the same with comments
+
+The document is read as well-formed XML only; --validate validates it against the grammar it
+declares. The canonical forms always read the DTD a document declares (its default attributes
+are part of the canonical form), and so validate as check does.
 
 Exit status: 0 on success, 1 when the document has problems or cannot be written (in
 canonical form: also when a namespace URI is relative), 2 on a usage error.

@@ -47,7 +47,9 @@ int Set(const Arguments& args) {
     if (file == "-")
         throw UsageError{"set edits a file in place and cannot save to standard input: use a file name"};
     const std::string path = NormalisePath(args.Positional()[1]);
-    const auto& actions = args.Options();
+    std::vector<std::pair<std::string, std::string>> actions;
+    for (const auto& option : args.Options())
+        if (option.first != "--validate") actions.push_back(option);
     if (actions.empty()) throw UsageError{"expected an action: --attr NAME=VALUE, --add NAME=TEXT or --remove"};
     const bool remove = args.Has("--remove");
     if (remove && actions.size() > 1) throw UsageError{"--remove cannot be combined with other actions"};
@@ -56,7 +58,7 @@ int Set(const Arguments& args) {
         if (option != "--remove") edits.push_back({option, SplitAssignment(option, value)});
 
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     xercesc::DOMNode* node = FindFirst(xml, path);
     if (!node) {
         ReportNothingAt(file, path);

@@ -36,12 +36,13 @@ struct Command {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"check", kCheckHelp, {"--validate"}, {}, Check},
-        {"get", kGetHelp, {}, {"--attr"}, Get},
-        {"count", kCountHelp, {}, {}, Count},
-        {"dict", kDictHelp, {"--all"}, {}, Dict},
-        {"set", kSetHelp, {"--remove"}, {"--attr", "--add"}, Set},
-        {"format", kFormatHelp, {"--unindented", "--canonical", "--c14n", "--c14n-comments"}, {"-o"}, Format},
+        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd"}, Check},
+        {"get", kGetHelp, {"--validate"}, {"--attr"}, Get},
+        {"count", kCountHelp, {"--validate"}, {}, Count},
+        {"dict", kDictHelp, {"--all", "--validate"}, {}, Dict},
+        {"set", kSetHelp, {"--remove", "--validate"}, {"--attr", "--add"}, Set},
+        {"format", kFormatHelp, {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"}, {"-o"},
+         Format},
     };
     return commands;
 }

@@ -1,0 +1,238 @@
+#include "XML/internal/GrammarCache.h"
+
+#include "XML/CKelXML.h"
+#include "XML/HandlerError.h"
+#include "XML/XStr.h"
+#include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/Messages.h"
+
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/XMLGrammarPoolImpl.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLURL.hpp>
+#include <xercesc/validators/common/Grammar.hpp>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <new>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace xercesc;
+
+namespace XML {
+
+namespace internal {
+
+namespace {
+
+// The file's real path, or empty when it cannot be found.
+std::string RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+std::string CurrentDirectory() {
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    return cwd ? std::string(cwd.get()) : std::string();
+}
+
+// Refuses network resources, as every load does, and stamps each local file the grammars read
+// (includes, imports, redefines, external parameter entities), leaving its opening to the parser.
+class StampingResolver : public XMLEntityResolver {
+public:
+    explicit StampingResolver(std::vector<FileStamp>& files) : m_files(files) {}
+
+    InputSource* resolveEntity(XMLResourceIdentifier* resource) override {
+        if (!resource || !resource->getSystemId()) return nullptr;
+        HandlerError::RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
+        std::string path;
+        XMLURL url(XMLPlatformUtils::fgMemoryManager);
+        if (url.setURL(resource->getBaseURI(), resource->getSystemId(), url) && !url.isRelative() &&
+            url.getProtocol() == XMLURL::File) {
+            path = XStr::ToLocal(url.getPath());
+        } else {
+            const LocalFileInputSource source(resource->getBaseURI(), resource->getSystemId());
+            path = XStr::ToLocal(source.getSystemId());
+        }
+        m_files.push_back(StampOf(path));
+        return nullptr;
+    }
+
+private:
+    std::vector<FileStamp>& m_files;
+};
+
+} // namespace
+
+bool FileStamp::operator==(const FileStamp& other) const {
+    return path == other.path && exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds && changedSeconds == other.changedSeconds &&
+           changedNanoseconds == other.changedNanoseconds;
+}
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    stamp.path = path;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = static_cast<unsigned long long>(info.st_size);
+    stamp.modifiedSeconds = info.st_mtim.tv_sec;
+    stamp.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    stamp.changedSeconds = info.st_ctim.tv_sec;
+    stamp.changedNanoseconds = info.st_ctim.tv_nsec;
+    return stamp;
+}
+
+GrammarSet::GrammarSet() = default;
+GrammarSet::~GrammarSet() = default;
+
+bool GrammarSet::Unchanged() const {
+    for (const FileStamp& file : m_files)
+        if (!(StampOf(file.path) == file)) return false;
+    return true;
+}
+
+std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, SecurityManager* security) {
+    auto set = std::make_shared<GrammarSet>();
+    set->m_pPool = std::make_unique<XMLGrammarPoolImpl>(XMLPlatformUtils::fgMemoryManager);
+    HandlerError errors;
+    const auto record = [&errors](E_TYPE_ERROR kind, const std::string& text) { errors.AddError(kind, text.c_str()); };
+    // Where each grammar's records begin: a fault found once the file is read (unique particle
+    // attribution) comes without a file name, and is given the grammar's own.
+    std::vector<std::pair<std::size_t, std::string>> starts;
+    // Loads one grammar file into the pool, stamped before it is read: an edit made while it is
+    // read makes the stamp stale, never the grammar.
+    const auto load = [&](const std::string& file, Grammar::GrammarType type, BoundedDOMParser& parser) -> Grammar* {
+        const std::string real = RealPath(file);
+        const std::string path = real.empty() ? file : real;
+        set->m_files.push_back(StampOf(path));
+        starts.emplace_back(errors.GetErrorCount(), path);
+        HandlerError::RefuseNetwork(nullptr, XStr(path.c_str()).unicodeForm());
+        const LocalFileInputSource source(XStr(path.c_str()).unicodeForm());
+        if (type == Grammar::DTDGrammarType) set->m_dtdPath = path;
+        return parser.loadGrammar(source, type, true);
+    };
+    try {
+        StampingResolver resolver(set->m_files);
+        BoundedDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, set->m_pPool.get());
+        parser.setDoNamespaces(true);
+        parser.setDoSchema(true);
+        // Only a validating parser checks a grammar it loads as a whole, and only with full
+        // checking does that include unique particle attribution.
+        parser.setValidationScheme(AbstractDOMParser::Val_Always);
+        parser.setValidationSchemaFullChecking(true);
+        parser.setHandleMultipleImports(true);
+        parser.setSecurityManager(security);
+        parser.setErrorHandler(&errors);
+        parser.setXMLEntityResolver(&resolver);
+        if (!options.strDTDFile.empty()) load(options.strDTDFile, Grammar::DTDGrammarType, parser);
+        for (const sSchemaFile& schema : options.vSchemas) {
+            const Grammar* grammar = load(schema.strFile, Grammar::SchemaGrammarType, parser);
+            if (!grammar) continue;
+            const XMLCh* const target = grammar->getTargetNamespace();
+            const std::string actual = target ? XStr::ToLocal(target) : std::string();
+            if (!schema.strNamespace.empty() && actual != schema.strNamespace)
+                record(E_ERROR, schema.strFile + ": the schema's target namespace is '" + actual + "', not '" +
+                                    schema.strNamespace + "' as named");
+        }
+    } catch (const SAXException& e) {
+        record(E_EXCEPTION, XStr::ToLocal(e.getMessage()));
+    } catch (const XMLException& e) {
+        record(E_EXCEPTION, XStr::ToLocal(e.getMessage()));
+    } catch (const OutOfMemoryException&) {
+        record(E_EXCEPTION, msg::kOutOfMemory);
+    } catch (const std::bad_alloc&) {
+        record(E_EXCEPTION, msg::kOutOfMemory);
+    } catch (...) {
+        record(E_EXCEPTION, msg::kUnknownError);
+    }
+    set->m_diagnostics = errors.GetAllErrors();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::size_t end = i + 1 < starts.size() ? starts[i + 1].first : set->m_diagnostics.size();
+        for (std::size_t r = starts[i].first; r < end; ++r) {
+            std::string& text = set->m_diagnostics[r].strMessage;
+            if (text.rfind(", lig=", 0) == 0) text.insert(0, starts[i].second);
+        }
+    }
+    // Locked, the pool is read-only and safe to share between parsers on several threads.
+    if (set->m_diagnostics.empty()) set->m_pPool->lockPool();
+    return set;
+}
+
+std::string GrammarKey(const sLoadOptions& options) {
+    // Names as given, made absolute: resolving links here would cost a system call per path
+    // component at every load. Two spellings of one file make two entries, both correct.
+    bool relative = !options.strDTDFile.empty() && options.strDTDFile[0] != '/';
+    for (const auto& file : options.vSchemas) relative = relative || file.strFile.empty() || file.strFile[0] != '/';
+    const std::string directory = relative ? CurrentDirectory() : std::string();
+    if (relative && directory.empty()) return {};  // no directory to resolve against: never kept
+    std::string key;
+    const auto add = [&](const char* tag, const std::string& ns, const std::string& file) {
+        key += tag + ns + '\n' + (file.empty() || file[0] == '/' ? file : directory + '/' + file) + '\n';
+    };
+    if (!options.strDTDFile.empty()) add("D", "", options.strDTDFile);
+    for (const sSchemaFile& schema : options.vSchemas) add("S", schema.strNamespace, schema.strFile);
+    return key;
+}
+
+} // namespace internal
+
+// --- CGrammarCache ---------------------------------------------------------------------
+
+struct CGrammarCache::Impl {
+    mutable std::mutex mutex;
+    std::map<std::string, std::shared_ptr<const internal::GrammarSet>> sets;
+    std::size_t parses = 0;
+};
+
+CGrammarCache::CGrammarCache() : m_pImpl(std::make_unique<Impl>()) {}
+
+CGrammarCache::~CGrammarCache() = default;
+
+std::size_t CGrammarCache::GetGrammarCount() const {
+    const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->sets.size();
+}
+
+std::size_t CGrammarCache::GetParseCount() const {
+    const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->parses;
+}
+
+void CGrammarCache::Clear() {
+    const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->sets.clear();
+}
+
+std::shared_ptr<const internal::GrammarSet> CGrammarCache::Acquire(const sLoadOptions& options,
+                                                                   SecurityManager* security) {
+    const std::string key = internal::GrammarKey(options);
+    // One lock over look-up and parse: a second thread that needs the same set waits for it
+    // rather than parsing it too.
+    const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    if (!key.empty()) {
+        const auto found = m_pImpl->sets.find(key);
+        if (found != m_pImpl->sets.end()) {
+            if (found->second->Unchanged()) return found->second;
+            m_pImpl->sets.erase(found);
+        }
+    }
+    std::shared_ptr<const internal::GrammarSet> set = internal::GrammarSet::Parse(options, security);
+    ++m_pImpl->parses;
+    if (!key.empty() && set->Diagnostics().empty()) m_pImpl->sets.emplace(key, set);
+    return set;
+}
+
+} // namespace XML

@@ -1,0 +1,160 @@
+#include "XML/internal/ParserSetup.h"
+
+#include "XML/HandlerError.h"
+#include "XML/XStr.h"
+#include "XML/internal/GrammarCache.h"
+
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+using namespace xercesc;
+
+namespace XML::internal {
+
+namespace {
+
+// An empty entity standing for one that is not read.
+InputSource* Nothing(const XMLCh* systemId) {
+    static const XMLByte kNothing[] = {0};
+    return new MemBufInputSource(kNothing, 0, systemId, false, XMLPlatformUtils::fgMemoryManager);
+}
+
+} // namespace
+
+ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
+    ParserSettings settings;
+    switch (mode) {
+    case E_LOAD_VALIDATE:
+        settings.scheme = AbstractDOMParser::Val_Always;
+        break;
+    case E_LOAD_WELL_FORMED:
+        settings.scheme = AbstractDOMParser::Val_Never;
+        settings.doSchema = false;
+        settings.fullChecking = false;
+        settings.loadExternalDTD = false;
+        settings.loadSchema = false;
+        settings.reportUnreadEntities = true;
+        break;
+    case E_LOAD_NAMED_GRAMMARS:
+        settings.scheme = AbstractDOMParser::Val_Always;
+        settings.doSchema = schemasNamed;
+        settings.loadSchema = false;
+        settings.useCachedGrammar = true;
+        settings.substituteSubset = true;
+        break;
+    case E_LOAD_AUTO:
+    default:
+        break;
+    }
+    return settings;
+}
+
+LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security)
+    : SourceKeepingParser(nullptr, XMLPlatformUtils::fgMemoryManager, pool) {
+    setDoNamespaces(true);
+    // Bounds entity expansion ("billion laughs"); the parser only borrows it.
+    setSecurityManager(security);
+    // Xerces refuses a cached DTD for a document with an internal subset: such a document
+    // reads the named DTD from its file instead.
+    setIgnoreCachedDTD(true);
+}
+
+void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars) {
+    m_settings = settings;
+    m_pHandler = &handler;
+    m_pGrammars = grammars;
+    setValidationScheme(settings.scheme);
+    setDoSchema(settings.doSchema);
+    setValidationSchemaFullChecking(settings.fullChecking);
+    setLoadExternalDTD(settings.loadExternalDTD);
+    setLoadSchema(settings.loadSchema);
+    useCachedGrammarInParse(settings.useCachedGrammar);
+    setErrorHandler(&handler);
+    setXMLEntityResolver(this);
+}
+
+InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
+    if (m_settings.substituteSubset && m_hasSubset && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity &&
+        XMLString::equals(resource->getSystemId(), m_subsetId.c_str())) {
+        // Once: an external entity of the same name further on is the document's own.
+        m_hasSubset = false;
+        if (m_pGrammars && !m_pGrammars->DTDPath().empty())
+            return new LocalFileInputSource(XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(),
+                                            XMLPlatformUtils::fgMemoryManager);
+        return Nothing(resource->getSystemId());
+    }
+    if (m_settings.reportUnreadEntities && m_inProlog && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
+        // An external parameter entity of the internal subset: part of the DTD, left unread.
+        MarkUnreadDTD();
+        return Nothing(resource->getSystemId());
+    }
+    return m_pHandler ? m_pHandler->resolveEntity(resource) : nullptr;
+}
+
+void LoadParser::MarkUnreadDTD() {
+    // The scanner drops a reference to an undeclared entity silently when a DTD part went
+    // unread, since that part might declare it: it is told there is none (at the end of the
+    // internal subset), so that it reports the reference (as a fatal error, turned into a
+    // warning in error below), and not to stop there.
+    m_unreadSubset = true;
+    getScanner()->setExitOnFirstFatal(false);
+}
+
+void LoadParser::startDocument() {
+    m_subsetId.clear();
+    m_hasSubset = false;
+    m_unreadSubset = false;
+    m_inProlog = true;
+    getScanner()->setExitOnFirstFatal(true);
+    SourceKeepingParser::startDocument();
+}
+
+void LoadParser::doctypeDecl(const DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
+                             const bool hasIntSubset, const bool hasExtSubset) {
+    SourceKeepingParser::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+    m_hasSubset = hasExtSubset && systemId;
+    m_subsetId = systemId ? systemId : u"";
+    if (m_settings.reportUnreadEntities && hasExtSubset) {
+        MarkUnreadDTD();
+        if (!hasIntSubset) getScanner()->setHasNoDTD(true);
+    }
+}
+
+void LoadParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                              const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
+                              const bool isRoot) {
+    m_inProlog = false;
+    SourceKeepingParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+}
+
+void LoadParser::endIntSubset() {
+    SourceKeepingParser::endIntSubset();
+    if (m_unreadSubset) getScanner()->setHasNoDTD(true);
+}
+
+void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
+                       const XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
+                       const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
+                       const XMLFileLoc colNum) {
+    const bool fatal = errType == XMLErrorReporter::ErrType_Fatal;
+    if (m_unreadSubset && fatal && errCode == XMLErrs::EntityNotFound &&
+        XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain)) {
+        SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Warning, errorText, systemId, publicId,
+                                lineNum, colNum);
+        return;
+    }
+    SourceKeepingParser::error(errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum);
+    // Any other fatal error ends the parse as it always does: the scanner takes this as its own
+    // first-fatal-error exit.
+    if (m_unreadSubset && fatal) throw static_cast<XMLErrs::Codes>(errCode);
+}
+
+} // namespace XML::internal

@@ -1,0 +1,86 @@
+// ParserSetup: how the parser of a load is made and set up for each load mode, in one place for
+// every reader of documents (Load, and any walk that must parse exactly as Load does): the
+// settings of each mode, and the DOM parser that adds what the modes need to the bounds of
+// SourceKeepingParser (bounded, and keeping what Save needs of the source). Internal to the library.
+#ifndef KELXML_INTERNAL_PARSERSETUP_H
+#define KELXML_INTERNAL_PARSERSETUP_H
+
+#include "XML/CKelXML.h"
+#include "XML/internal/SourceKeepingParser.h"
+
+#include <xercesc/util/XMLEntityResolver.hpp>
+
+#include <string>
+
+namespace XML {
+class HandlerError;
+}
+
+namespace XML::internal {
+
+class GrammarSet;
+
+// The parser settings of one load mode.
+struct ParserSettings {
+    xercesc::AbstractDOMParser::ValSchemes scheme = xercesc::AbstractDOMParser::Val_Auto;
+    bool doSchema = true;
+    bool fullChecking = true;
+    // Read the DOCTYPE's external subset when not validating.
+    bool loadExternalDTD = true;
+    // Follow xsi:schemaLocation and xsi:noNamespaceSchemaLocation.
+    bool loadSchema = true;
+    // Validate against the grammars of the parser's pool.
+    bool useCachedGrammar = false;
+    // Well-formed mode: external parameter entities are not read either, and an entity reference
+    // that only the unread DTD parts could declare is a warning, and the parse goes on.
+    bool reportUnreadEntities = false;
+    // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
+    bool substituteSubset = false;
+};
+
+// The settings of a mode; the named-grammar mode validates with schemas only when some are named.
+ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed);
+
+// The DOM parser of every load, bound to a grammar pool (null: none) for its whole life.
+class LoadParser : public SourceKeepingParser, public xercesc::XMLEntityResolver {
+public:
+    LoadParser(xercesc::XMLGrammarPool* pool, xercesc::SecurityManager* security);
+
+    // Sets the parser up for its next parse: the mode's settings, the handler that records its
+    // diagnostics and resolves external resources (refusing the network), and the grammars of a
+    // named-grammar load (null otherwise). handler and grammars must outlive the parse.
+    void Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars);
+
+    xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
+
+    void startDocument() override;
+    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
+                      const bool isEmpty, const bool isRoot) override;
+    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId,
+                     const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) override;
+    void endIntSubset() override;
+    void error(const unsigned int errCode, const XMLCh* const msgDomain,
+               const xercesc::XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
+               const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
+               const XMLFileLoc colNum) override;
+
+private:
+    // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
+    void MarkUnreadDTD();
+
+    ParserSettings m_settings;
+    HandlerError* m_pHandler = nullptr;
+    const GrammarSet* m_pGrammars = nullptr;
+    // The DOCTYPE's system identifier as written, while its external subset is being resolved.
+    std::basic_string<XMLCh> m_subsetId;
+    bool m_hasSubset = false;
+    // Set once part of the DTD (the external subset, an external parameter entity) goes unread.
+    bool m_unreadSubset = false;
+    // Until the root element starts: an external entity asked for then is DTD material.
+    bool m_inProlog = true;
+};
+
+} // namespace XML::internal
+
+#endif
