@@ -9,6 +9,7 @@
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
 #include "XML/internal/SchemaBudget.h"
+#include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
@@ -29,6 +30,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 #include <string_view>
@@ -225,7 +227,9 @@ void CKelXML::InitializeParser(bool bValidate) {
     m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
     if (!m_pParser) {
-        auto parser = std::make_unique<BoundedDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        // A bounded DOM parser that can also stream (StreamElements).
+        auto parser =
+            std::make_unique<internal::StreamingParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
         parser->setDoNamespaces(true);
         parser->setDoSchema(true);
         parser->setValidationSchemaFullChecking(true);
@@ -713,32 +717,17 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         node = FindChild(node, path.c_str() + start);
         if (!node) return false;
     }
-    const std::string tagName = path.substr(start);
-
-    // One array of values, refilled for each visited node; never null, even when empty.
-    std::vector<std::string> values(static_cast<std::size_t>(attributeCount) + 1);
-    XString scratch;
-    bool result = false;
+    internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
+                             {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
-        if (!NameIs(child, tagName.c_str())) {
+        if (!NameIs(child, visitor.TagName().c_str())) {
             child = child->getNextSibling();
             continue;
         }
-        for (int i = 0; i < attributeCount; ++i) {
-            values[static_cast<std::size_t>(i)].clear();
-            if (!AttributeText(child, attributeNames[i].c_str(), values[static_cast<std::size_t>(i)]) &&
-                stopOnMissingAttribute) {
-                return false;
-            }
-        }
         DOMNode* const next = child->getNextSibling();
-        std::string text;
-        if (!ToLocal(Text16(child, scratch), text)) return false;
-        result = (*functor)(child, tagName, text, values.data(), userData);
-        if (result && stopOnTrue) return true;
-        if (!result && stopOnFalse) return false;
+        if (!visitor.Visit(child)) break;
         // Read only now: the callback may have inserted nodes right after this one. When it
         // removed this one, the walk goes on from the node that followed it, if still there.
         if (child->getParentNode() == node)
@@ -748,7 +737,89 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         else
             return false;  // both gone: where the walk stood is lost
     }
-    return result;
+    return visitor.Verdict();
+}
+
+// --- Streaming -------------------------------------------------------------------------
+
+template <class WalkFn>
+bool CKelXML::StreamWith(bool bValidate, WalkFn&& walk) {
+    std::exception_ptr thrown;
+    const bool parsed = Guarded([&] {
+        InitializeParser(bValidate);
+        walk(static_cast<internal::StreamingParser&>(*m_pParser), thrown);
+    });
+    // The parser holds what is left of the walk's document; the next load starts afresh.
+    m_pDocument = nullptr;
+    if (!parsed || thrown) m_pParser.reset();
+    if (thrown) std::rethrow_exception(thrown);
+    return parsed && m_pErrors && !m_pErrors->HasError();
+}
+
+bool CKelXML::StreamFrom(const char* file, const InputSource* source, bool bValidate, TFunctor* functor,
+                         const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
+                         bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    if (verdict) *verdict = false;
+    const char* const missing = !file && !source     ? msg::kNoFileName
+                                : !functor             ? msg::kNoFunctor
+                                : attributeCount > 0 && !attributeNames ? msg::kNoAttributeNames
+                                                                        : nullptr;
+    if (missing) {
+        Free();
+        Record(E_MISSING, missing);
+        return false;
+    }
+    std::vector<std::string> components;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = path.find('\\', start);
+        components.push_back(path.substr(start, slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
+                             {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
+    const bool clean = StreamWith(bValidate, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
+        visitor.CatchInto(&thrown);
+        if (file) HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
+        parser.Walk(file, source, components, visitor);
+    });
+    if (verdict) *verdict = visitor.Verdict();
+    return clean;
+}
+
+bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor, const std::string& path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    return StreamFrom(file, nullptr, bValidate, functor, path, attributeNames, attributeCount, userData, stopOnTrue,
+                      stopOnFalse, stopOnMissingAttribute, verdict);
+}
+
+bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* functor, const std::string& path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    if (!buffer) {
+        Free();
+        Record(E_MISSING, msg::kNoBuffer);
+        if (verdict) *verdict = false;
+        return false;
+    }
+    const MemBufInputSource source(static_cast<const XMLByte*>(buffer), size, msg::kMemoryBufferId, false,
+                                   XMLPlatformUtils::fgMemoryManager);
+    return StreamFrom(nullptr, &source, false, functor, path, attributeNames, attributeCount, userData, stopOnTrue,
+                      stopOnFalse, stopOnMissingAttribute, verdict);
+}
+
+bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* name, unsigned long& count) {
+    count = 0;
+    if (!file || !name) {
+        Free();
+        Record(E_MISSING, file ? msg::kNoElementName : msg::kNoFileName);
+        return false;
+    }
+    return StreamWith(bValidate, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+        HandlerError::RefuseNetwork(nullptr, XStr(file).unicodeForm());
+        count = parser.Count(file, nullptr, name);
+    });
 }
 
 // --- Dictionary ------------------------------------------------------------------------
