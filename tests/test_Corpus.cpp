@@ -2,6 +2,7 @@
 // with the outcome the bare parser gives it (same configuration), from a file and from memory.
 // The wrapper must neither lose nor invent a diagnostic, crash or leak on any of them.
 #include "CorpusSupport.h"
+#include "StreamCompare.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -216,4 +217,42 @@ TEST_F(Corpus, MemoryFormMatchesTheParser) {
         XML::CKelXML doc;
         return Classify(doc, LoadText(doc, bytes));
     });
+}
+
+// The streaming walk on every document of the suite: for the root element, its children's names
+// and its first element child's children's names, the same calls, verdicts and diagnostics as
+// LoopElements on the loaded document (records compared subtree and all).
+TEST_F(Corpus, StreamingMatchesLoopElements) {
+    std::string mismatches;
+    std::size_t walks = 0;
+    for (const Expected& e : s_expected) {
+        const std::string file = s_root + "/" + e.path;
+        XML::CKelXML doc;
+        doc.Load(file.c_str(), false);
+        const xercesc::DOMElement* root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
+        const std::string rootName = root ? XML::XStr::ToLocal(root->getNodeName()) : "doc";
+        std::set<std::string> paths{rootName};
+        const xercesc::DOMNode* firstElement = nullptr;
+        for (const xercesc::DOMNode* child = root ? root->getFirstChild() : nullptr; child;
+             child = child->getNextSibling()) {
+            const std::string name = XML::XStr::ToLocal(child->getNodeName());
+            paths.insert(rootName + "\\" + name);
+            if (!firstElement && child->getNodeType() == xercesc::DOMNode::ELEMENT_NODE) firstElement = child;
+        }
+        for (const xercesc::DOMNode* child = firstElement ? firstElement->getFirstChild() : nullptr; child;
+             child = child->getNextSibling())
+            paths.insert(rootName + "\\" + XML::XStr::ToLocal(firstElement->getNodeName()) + "\\" +
+                         XML::XStr::ToLocal(child->getNodeName()));
+        for (const std::string& path : paths) {
+            WalkCase all{path, {"id", "a"}, false, false, false, nullptr};
+            WalkCase stop{path, {"id"}, false, true, false, [](std::size_t i) { return i == 0; }};
+            for (const WalkCase& c : {all, stop}) {
+                const std::string why = CompareStream(file, "", c);
+                if (!why.empty()) mismatches += e.id + " " + e.path + ": " + why;
+                ++walks;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, "");
+    std::printf("[ corpus   ] streaming: %zu walks on %zu documents\n", walks, s_expected.size());
 }

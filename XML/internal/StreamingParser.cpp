@@ -11,7 +11,13 @@
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
 #include <xercesc/dom/impl/DOMEntityImpl.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/framework/XMLErrorReporter.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
 #include <utility>
@@ -68,7 +74,22 @@ void StreamingParser::Parse(const char* file, const InputSource* source, Step&& 
     m_open.clear();
     m_grown = 0;
     XMLPScanToken token;
-    bool more = source ? parseFirst(*source, token) : parseFirst(file, token);
+    bool more = false;
+    try {
+        more = source ? parseFirst(*source, token) : parseFirst(file, token);
+    } catch (const XMLException& e) {
+        // A whole parse reports a document it cannot open as a diagnostic: so does this one.
+        if (ErrorHandler* const handler = getErrorHandler()) {
+            const SAXParseException diagnostic(e.getMessage(), XMLUni::fgZeroLenString, XMLUni::fgZeroLenString, 0, 0,
+                                               XMLPlatformUtils::fgMemoryManager);
+            if (e.getErrorType() == XMLErrorReporter::ErrType_Warning)
+                handler->warning(diagnostic);
+            else if (e.getErrorType() == XMLErrorReporter::ErrType_Error)
+                handler->error(diagnostic);
+            else
+                handler->fatalError(diagnostic);
+        }
+    }
     while (more) {
         if (!step(false)) {
             // Closes the input: the rest of the document is never read.

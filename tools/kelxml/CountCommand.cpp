@@ -13,13 +13,12 @@ int Count(const Arguments& args) {
     const std::string& file = args.Positional()[0];
     const std::string& name = args.Positional()[1];
     if (name.empty()) throw UsageError{"NAME is empty"};
+    // Counted as the file is read: no tree is kept.
+    if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;
-    if (!Open(xml, file)) return kProblem;
-    unsigned int count = 0;
-    if (!XML::CKelXML::GetNbChildInNode(xml.GetDocument()->getDocumentElement(), name.c_str(), count)) {
-        std::cerr << file << ": the document has no root element\n";
-        return kProblem;
-    }
+    unsigned long count = 0;
+    xml.GetNbElementsInFile(StreamedName(file), false, name.c_str(), count);
+    if (!Usable(xml, file, true)) return kProblem;
     std::cout << count << '\n';
     return kSuccess;
 }
