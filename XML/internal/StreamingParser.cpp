@@ -5,7 +5,6 @@
 #include <XML/XStr.h>
 
 #include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
@@ -17,6 +16,7 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
@@ -178,9 +178,30 @@ void StreamingParser::FindOpen() {
     std::reverse(m_open.begin(), m_open.end());
 }
 
+// A count needs the elements only (the bounds are checked as they are built): no text, comment or
+// processing-instruction node is made for it.
 void StreamingParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
+    if (m_counted) return;
     BoundedDOMParser::docCharacters(chars, length, cdataSection);
     m_grown += kTextBytes + length * sizeof(XMLCh);
+}
+
+void StreamingParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
+    if (m_counted) return;
+    BoundedDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    m_grown += kTextBytes + length * sizeof(XMLCh);
+}
+
+void StreamingParser::docComment(const XMLCh* const comment) {
+    if (m_counted) return;
+    BoundedDOMParser::docComment(comment);
+    m_grown += kTextBytes + XMLString::stringLen(comment) * sizeof(XMLCh);
+}
+
+void StreamingParser::docPI(const XMLCh* const target, const XMLCh* const data) {
+    if (m_counted) return;
+    BoundedDOMParser::docPI(target, data);
+    m_grown += kTextBytes + XMLString::stringLen(data) * sizeof(XMLCh);
 }
 
 bool StreamingParser::IsOpen(const DOMNode* node) const {

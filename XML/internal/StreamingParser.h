@@ -93,6 +93,9 @@ public:
     void startEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
     void endEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
+    void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
+    void docComment(const XMLCh* const comment) override;
+    void docPI(const XMLCh* const target, const XMLCh* const data) override;
 
     // What the document may grow by (estimated) before it is renewed, and the estimates.
     static constexpr std::size_t kRenewAfterBytes = std::size_t{2} << 20;
@@ -104,8 +107,8 @@ private:
     // Runs the parse, calling step after each token until it returns false.
     template <class Step>
     void Parse(const char* file, const xercesc::InputSource* source, Step&& step);
-    // After a token: visits and releases the finished records, prunes what the walk no longer
-    // needs. finished: the parse is over. False when the walk has ended.
+    // After a token: visits the records finished since the last one and renews the document when
+    // it is due. finished: the parse is over. False when the walk has ended.
     bool Advance(bool finished);
     // The walk's part of Advance, once the root element exists.
     bool AdvanceWalk(xercesc::DOMElement* root, bool finished);
