@@ -280,8 +280,8 @@ public:
     // path visits the root element itself. For each visited node functor is called exactly as
     // LoopElements calls it on the loaded document, with the same stop flags; the node is a real
     // DOMNode holding its whole subtree (and its ancestors on the path) during the call only:
-    // it is released afterwards, with any change made to it, and nodes the functor inserts are
-    // not visited. A stop ends the parse at once; the rest of the file is never read.
+    // it is released afterwards, with any change made to it. A stop ends the parse at once; the
+    // rest of the file is never read.
     // Memory: the largest record, plus the open ancestors of the record (with their attributes)
     // and the document type, plus a fixed part (parser, grammar, input buffers); not the file.
     // Like Load, it starts a fresh error list with every warning, error and fatal error (line
