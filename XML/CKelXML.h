@@ -282,8 +282,9 @@ public:
     // DOMNode holding its whole subtree (and its ancestors on the path) during the call only:
     // it is released afterwards, with any change made to it. A stop ends the parse at once; the
     // rest of the file is never read.
-    // Memory: the largest record, plus the open ancestors of the record (with their attributes)
-    // and the document type, plus a fixed part (parser, grammar, input buffers); not the file.
+    // Memory: the largest record, plus its open ancestors (with their attributes) and the
+    // document type, plus about 2 MB of finished nodes released in batches, plus the parser's
+    // fixed part; not the file (measured: 20 MB peak for record files of 1 MB, 50 MB and 2 GB).
     // Like Load, it starts a fresh error list with every warning, error and fatal error (line
     // and column included), applies the same limits and validation, and releases the current
     // document (none is left). A fatal error ends the walk after the records finished before
