@@ -114,6 +114,7 @@ void StreamingParser::Walk(const char* file, const InputSource* source, const st
             parser.m_visitor = nullptr;
             parser.m_path = nullptr;
             parser.m_reached.clear();
+            parser.m_open.clear();  // a later Load leaves it alone
         }
     } done{*this};
     Parse(file, source, [this](bool finished) { return Advance(finished); });
@@ -125,7 +126,10 @@ unsigned long StreamingParser::Count(const char* file, const InputSource* source
     m_over = true;
     struct Done {
         StreamingParser& parser;
-        ~Done() { parser.m_counted.reset(); }
+        ~Done() {
+            parser.m_counted.reset();
+            parser.m_open.clear();
+        }
     } done{*this};
     Parse(file, source, [this](bool finished) { return Advance(finished); });
     return m_count;
