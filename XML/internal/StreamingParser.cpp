@@ -20,6 +20,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 using namespace xercesc;
@@ -291,9 +292,14 @@ bool StreamingParser::CanRenew() const {
 // here. Only the open nodes (shallow, with their attributes) and the document type move to the
 // new document; the old one goes whole, which is far cheaper than releasing node by node.
 void StreamingParser::Renew() {
+    struct Releaser {
+        void operator()(DOMDocumentImpl* document) const noexcept { document->release(); }
+    };
     DOMNode* const root = m_open[1];
     fDocument->removeChild(root);
-    auto* const copy = static_cast<DOMDocumentImpl*>(fDocument->cloneNode(true));
+    // Owned here until it replaces the old one: an exception on the way releases it.
+    std::unique_ptr<DOMDocumentImpl, Releaser> owned(static_cast<DOMDocumentImpl*>(fDocument->cloneNode(true)));
+    DOMDocumentImpl* const copy = owned.get();
     copy->setErrorChecking(false);
     copy->setDocumentURI(fDocument->getDocumentURI());
     copy->setInputEncoding(fDocument->getInputEncoding());
@@ -319,7 +325,7 @@ void StreamingParser::Renew() {
         fCurrentEntity = fDocumentType ? static_cast<DOMEntityImpl*>(fDocumentType->getEntities()->getNamedItem(name))
                                        : nullptr;
     }
-    std::exchange(fDocument, copy)->release();
+    std::exchange(fDocument, owned.release())->release();
     m_grown = 0;
 }
 
