@@ -50,40 +50,36 @@ std::string Records(std::size_t count, bool spaced) {
     return s + "</list><tail/></cat>\n";
 }
 
+// Paths that reach records, walked with every combination of the stop flags; paths that reach
+// nothing, walked once.
 const std::vector<std::string> kMixedPaths = {
-    "root",        "root\\box\\rec",   "root\\box\\p:rec", "root\\box\\#text",  "root\\box\\#comment",
-    "root\\box\\#cdata-section",        "root\\rec",       "root\\box\\block", "root\\other\\deep\\rec",
-    "root\\box\\rec\\rec",              "root\\nothing\\rec", "wrong\\box\\rec", "",  "root\\\\rec",
-    "root\\box\\",  "root\\box",
+    "root",  "root\\box\\rec", "root\\box\\p:rec", "root\\box\\#text", "root\\box\\#comment", "root\\rec",
+    "root\\box\\block", "root\\other\\deep\\rec", "root\\box\\rec\\rec", "root\\box",
 };
+const std::vector<std::string> kEmptyPaths = {"root\\nothing\\rec", "wrong\\box\\rec", "", "root\\\\rec", "root\\box\\"};
 
-// Verdict patterns: all true, all false, alternating, true only from the third call.
-const std::vector<std::function<bool(std::size_t)>> kVerdicts = {
-    nullptr,
-    [](std::size_t) { return false; },
-    [](std::size_t i) { return i % 2 == 1; },
-    [](std::size_t i) { return i >= 2; },
-};
+// Alternating verdicts (false, true, ...): each stop flag ends some walk, at a different call.
+bool Alternating(std::size_t i) { return i % 2 == 1; }
 
-void CompareAll(const std::string& file, const std::string& bytes, const std::vector<std::string>& paths,
-                const std::vector<std::vector<std::string>>& attributeSets) {
+void CompareAll(const std::string& bytes, const std::vector<std::vector<std::string>>& attributeSets) {
     std::string mismatches;
     std::size_t cases = 0;
-    for (const std::string& path : paths)
+    for (const std::string& path : kMixedPaths)
         for (const auto& attributes : attributeSets)
-            for (int flags = 0; flags < 8; ++flags)
-                for (const auto& verdict : kVerdicts) {
-                    WalkCase c{path, attributes, (flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0, verdict};
-                    mismatches += CompareStream(file, bytes, c);
-                    ++cases;
-                }
+            for (int flags = 0; flags < 8; ++flags) {
+                WalkCase c{path, attributes, (flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0, Alternating};
+                mismatches += CompareStream("", bytes, c);
+                ++cases;
+            }
+    for (const std::string& path : kEmptyPaths)
+        mismatches += CompareStream("", bytes, WalkCase{path, {"id"}, true, true, true, Alternating});
     EXPECT_EQ(mismatches, "") << cases << " cases";
 }
 
 } // namespace
 
 TEST(Streaming, MatchesLoopElementsOnEveryKindOfNode) {
-    CompareAll("", kMixed, kMixedPaths, {{}, {"id"}, {"year", "id", "kind"}});
+    CompareAll(kMixed, {{}, {"year", "id", "kind"}});
 }
 
 // Large enough that the document is renewed many times while records stream through it, with
@@ -92,10 +88,9 @@ TEST(Streaming, MatchesLoopElementsAcrossDocumentRenewals) {
     TempDir dir;
     for (const bool spaced : {true, false}) {
         const std::string file = dir.File(spaced ? "spaced.xml" : "packed.xml");
-        WriteFile(file, Records(5000, spaced));
+        WriteFile(file, Records(4500, spaced));
         std::string mismatches;
-        for (const char* path : {"cat\\list\\r", "cat\\list\\#comment", "cat"})
-            mismatches += CompareStream(file, "", WalkCase{path, {"k", "id"}, false, false, false, nullptr});
+        mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"k", "id"}, false, false, false, nullptr});
         mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"id"}, true, false, false,
                                                         [](std::size_t i) { return i == 4000; }});
         EXPECT_EQ(mismatches, "") << file;
