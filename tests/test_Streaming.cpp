@@ -88,11 +88,11 @@ TEST(Streaming, MatchesLoopElementsAcrossDocumentRenewals) {
     TempDir dir;
     for (const bool spaced : {true, false}) {
         const std::string file = dir.File(spaced ? "spaced.xml" : "packed.xml");
-        WriteFile(file, Records(4500, spaced));
+        WriteFile(file, Records(2500, spaced));
         std::string mismatches;
         mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"k", "id"}, false, false, false, nullptr});
         mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"id"}, true, false, false,
-                                                        [](std::size_t i) { return i == 4000; }});
+                                                        [](std::size_t i) { return i == 2200; }});
         EXPECT_EQ(mismatches, "") << file;
     }
 }
@@ -102,7 +102,7 @@ TEST(Streaming, CountMatchesGetNbChildInNode) {
     const std::string mixed = dir.File("mixed.xml");
     const std::string records = dir.File("records.xml");
     WriteFile(mixed, kMixed);
-    WriteFile(records, Records(5000, true));
+    WriteFile(records, Records(2000, true));
     for (const auto& [file, names] : std::vector<std::pair<std::string, std::vector<const char*>>>{
              {mixed, {"*", "rec", "p:rec", "root", "b", "absent"}}, {records, {"*", "r", "v", "cat"}}}) {
         XML::CKelXML loaded;
