@@ -12,6 +12,7 @@
 #include "XML/internal/SchemaBudget.h"
 #include "XML/internal/Serializer.h"
 #include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/HandlerError.h"
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <exception>
 #include <new>
 #include <string>
 #include <string_view>
@@ -238,7 +240,8 @@ void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<cons
     if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
     m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
     if (!m_pParser)
-        m_pParser = std::make_unique<LoadParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr, m_pSecurityManager.get());
+        m_pParser = std::make_unique<internal::StreamingParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr,
+                                                               m_pSecurityManager.get());
     // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
     // opens local files and refuses any network resource.
     static_cast<LoadParser&>(*m_pParser)
@@ -262,6 +265,20 @@ bool NamesGrammars(const sLoadOptions& options) {
 
 } // namespace
 
+void CKelXML::PrepareParser(const sLoadOptions& options) {
+    std::shared_ptr<const GrammarSet> grammars;
+    if (options.eMode == E_LOAD_NAMED_GRAMMARS) {
+        if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
+        if (!options.pGrammarCache && !m_pGrammarCache) m_pGrammarCache = std::make_shared<CGrammarCache>();
+        CGrammarCache& cache = options.pGrammarCache ? *options.pGrammarCache : *m_pGrammarCache;
+        grammars = cache.Acquire(options, m_pSecurityManager.get());
+    }
+    InitializeParser(options, grammars);
+    if (grammars)
+        for (const sError& diagnostic : grammars->Diagnostics())
+            m_pErrors->AddError(diagnostic.eType, diagnostic.strMessage.c_str());
+}
+
 template <class ParseFn, class ReadFn>
 bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read) {
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
@@ -270,17 +287,7 @@ bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& re
         return false;
     }
     const bool parsed = Guarded([&] {
-        std::shared_ptr<const GrammarSet> grammars;
-        if (options.eMode == E_LOAD_NAMED_GRAMMARS) {
-            if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
-            if (!options.pGrammarCache && !m_pGrammarCache) m_pGrammarCache = std::make_shared<CGrammarCache>();
-            CGrammarCache& cache = options.pGrammarCache ? *options.pGrammarCache : *m_pGrammarCache;
-            grammars = cache.Acquire(options, m_pSecurityManager.get());
-        }
-        InitializeParser(options, grammars);
-        if (grammars)
-            for (const sError& diagnostic : grammars->Diagnostics())
-                m_pErrors->AddError(diagnostic.eType, diagnostic.strMessage.c_str());
+        PrepareParser(options);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
         // InitializeParser makes every parser of this object a SourceKeepingParser.
@@ -761,32 +768,17 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         node = FindChild(node, path.c_str() + start);
         if (!node) return false;
     }
-    const std::string tagName = path.substr(start);
-
-    // One array of values, refilled for each visited node; never null, even when empty.
-    std::vector<std::string> values(static_cast<std::size_t>(attributeCount) + 1);
-    XString scratch;
-    bool result = false;
+    internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
+                             {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
-        if (!NameIs(child, tagName.c_str())) {
+        if (!NameIs(child, visitor.TagName().c_str())) {
             child = child->getNextSibling();
             continue;
         }
-        for (int i = 0; i < attributeCount; ++i) {
-            values[static_cast<std::size_t>(i)].clear();
-            if (!AttributeText(child, attributeNames[i].c_str(), values[static_cast<std::size_t>(i)]) &&
-                stopOnMissingAttribute) {
-                return false;
-            }
-        }
         DOMNode* const next = child->getNextSibling();
-        std::string text;
-        if (!ToLocal(Text16(child, scratch), text)) return false;
-        result = (*functor)(child, tagName, text, values.data(), userData);
-        if (result && stopOnTrue) return true;
-        if (!result && stopOnFalse) return false;
+        if (!visitor.Visit(child)) break;
         // Read only now: the callback may have inserted nodes right after this one. When it
         // removed this one, the walk goes on from the node that followed it, if still there.
         if (child->getParentNode() == node)
@@ -796,7 +788,131 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         else
             return false;  // both gone: where the walk stood is lost
     }
-    return result;
+    return visitor.Verdict();
+}
+
+// --- Streaming -------------------------------------------------------------------------
+
+template <class WalkFn>
+bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
+    if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
+        Free();
+        Record(E_MISSING, msg::kNoGrammar);
+        return false;
+    }
+    std::exception_ptr thrown;
+    const bool parsed = Guarded([&] {
+        PrepareParser(options);
+        walk(static_cast<internal::StreamingParser&>(*m_pParser), thrown);
+    });
+    // The parser holds what is left of the walk's document; the next load starts afresh.
+    m_pDocument = nullptr;
+    if (!parsed || thrown) m_pParser.reset();
+    if (thrown) std::rethrow_exception(thrown);
+    return parsed && m_pErrors && !m_pErrors->HasError();
+}
+
+namespace {
+
+// Runs parse within every bound of limits for file (or, when file is null, the memory
+// document), judging its DTD first as Load does.
+template <class Parse>
+void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const char* file,
+                  std::string_view memory, Parse&& parse) {
+    if (!file) {
+        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(memory.data()), memory.size(),
+                                       msg::kMemoryBufferId, false, XMLPlatformUtils::fgMemoryManager);
+        const internal::DtdVerdict dtd = internal::JudgeDtd(memory, true, source.getSystemId(), limits);
+        ParseWithin(parser, handler, limits, dtd, memory.size(), [&] { parse(&source); });
+        return;
+    }
+    const XStr id(file);
+    HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
+    bool regular = false;
+    const std::size_t size = FileSize(file, regular);
+    const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), limits) : internal::DtdVerdict{};
+    ParseWithin(parser, handler, limits, dtd, size, [&] { parse(nullptr); });
+}
+
+} // namespace
+
+bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
+                         const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
+                         bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    if (verdict) *verdict = false;
+    if (!Replaceable()) return false;
+    const char* const missing = !file && !memory.data()                  ? msg::kNoFileName
+                                : !functor                               ? msg::kNoFunctor
+                                : attributeCount > 0 && !attributeNames ? msg::kNoAttributeNames
+                                                                         : nullptr;
+    if (missing) {
+        Free();
+        Record(E_MISSING, missing);
+        return false;
+    }
+    std::vector<std::string> components;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = path.find('\\', start);
+        components.push_back(path.substr(start, slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
+    const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
+        visitor.CatchInto(&thrown);
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, file, memory,
+                     [&](const InputSource* source) { parser.Walk(file, source, components, visitor); });
+    });
+    if (verdict) *verdict = visitor.Verdict();
+    return clean;
+}
+
+bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor, const std::string& path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    return StreamElements(file, OptionsFor(bValidate), functor, path, attributeNames, attributeCount, userData,
+                          stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
+}
+
+bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor,
+                             const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
+                             bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    return StreamFrom(file, std::string_view(), options, functor, path, attributeNames, attributeCount, userData,
+                      stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
+}
+
+bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* functor, const std::string& path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+    if (!buffer) {
+        Free();
+        Record(E_MISSING, msg::kNoBuffer);
+        if (verdict) *verdict = false;
+        return false;
+    }
+    return StreamFrom(nullptr, std::string_view(static_cast<const char*>(buffer), size), OptionsFor(false), functor,
+                      path, attributeNames, attributeCount, userData, stopOnTrue, stopOnFalse, stopOnMissingAttribute,
+                      verdict);
+}
+
+bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* name, unsigned long& count) {
+    return GetNbElementsInFile(file, OptionsFor(bValidate), name, count);
+}
+
+bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name,
+                                  unsigned long& count) {
+    count = 0;
+    if (!Replaceable()) return false;
+    if (!file || !name) {
+        Free();
+        Record(E_MISSING, file ? msg::kNoElementName : msg::kNoFileName);
+        return false;
+    }
+    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, file, std::string_view(),
+                     [&](const InputSource*) { count = parser.Count(file, nullptr, name); });
+    });
 }
 
 // --- Dictionary ------------------------------------------------------------------------

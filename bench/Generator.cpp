@@ -67,37 +67,75 @@ std::string MakeConfig(std::uint64_t seed) {
     return s;
 }
 
-std::string MakeRecords(std::size_t targetBytes, std::size_t& records, std::uint64_t seed) {
-    Random rnd(seed);
+namespace {
+
+std::string RecordsHead(std::uint64_t seed) {
     std::string s;
-    s.reserve(targetBytes + 4096);
     s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     s += "<!-- benchmark records, seed " + std::to_string(seed) + " -->\n";
     s += "<Catalog seed=\"" + std::to_string(seed) + "\">\n";
     s += "  <Header>\n    <Title>Records – Übersicht</Title>\n";
     s += "    <Notes><![CDATA[Raw <markup> & \"quotes\" stay as they are]]></Notes>\n  </Header>\n";
     s += "  <Records>\n";
-    const std::string tail = "  </Records>\n</Catalog>\n";
-    records = 0;
-    while (s.size() + tail.size() < targetBytes) {
-        const std::size_t id = ++records;
-        s += "    <Record id=\"" + std::to_string(id) + "\" mask=\"" + Hex(rnd.Below(1u << 24)) + "\" weight=\"" +
-             Decimal(rnd.Below(100000)) + "\" active=\"" + (rnd.Below(2) ? "true" : "false") + "\" code=\"R-" +
-             std::to_string(100000 + id) + "\">\n";
-        s += "      <Name>" + std::string(kNames[rnd.Below(10)]) + " " + std::to_string(id) + "</Name>\n";
-        s += "      <City>" + std::string(kCities[rnd.Below(8)]) + "</City>\n";
-        s += "      <Count>" + std::to_string(rnd.Below(1000)) + "</Count>\n";
-        s += "      <Amount>" + Decimal(rnd.Below(1000000)) + "</Amount>\n";
-        s += "      <Enabled>" + std::to_string(rnd.Below(2)) + "</Enabled>\n";
-        s += "      <Detail kind=\"" + std::string(1, static_cast<char>('a' + rnd.Below(4))) + "\"><Label>L" +
-             std::to_string(rnd.Below(100)) + "</Label><Value>" + std::to_string(rnd.Below(1000000)) +
-             "</Value></Detail>\n";
-        if (id % 4 == 0) s += "      <!-- reviewed " + std::to_string(rnd.Below(28) + 1) + " -->\n";
-        if (id % 8 == 0) s += "      <Memo><![CDATA[a < b && c > d]]></Memo>\n";
-        s += "    </Record>\n";
-    }
-    s += tail;
     return s;
+}
+
+const std::string kRecordsTail = "  </Records>\n</Catalog>\n";
+
+void AppendRecord(std::string& s, std::size_t id, Random& rnd) {
+    s += "    <Record id=\"" + std::to_string(id) + "\" mask=\"" + Hex(rnd.Below(1u << 24)) + "\" weight=\"" +
+         Decimal(rnd.Below(100000)) + "\" active=\"" + (rnd.Below(2) ? "true" : "false") + "\" code=\"R-" +
+         std::to_string(100000 + id) + "\">\n";
+    s += "      <Name>" + std::string(kNames[rnd.Below(10)]) + " " + std::to_string(id) + "</Name>\n";
+    s += "      <City>" + std::string(kCities[rnd.Below(8)]) + "</City>\n";
+    s += "      <Count>" + std::to_string(rnd.Below(1000)) + "</Count>\n";
+    s += "      <Amount>" + Decimal(rnd.Below(1000000)) + "</Amount>\n";
+    s += "      <Enabled>" + std::to_string(rnd.Below(2)) + "</Enabled>\n";
+    s += "      <Detail kind=\"" + std::string(1, static_cast<char>('a' + rnd.Below(4))) + "\"><Label>L" +
+         std::to_string(rnd.Below(100)) + "</Label><Value>" + std::to_string(rnd.Below(1000000)) +
+         "</Value></Detail>\n";
+    if (id % 4 == 0) s += "      <!-- reviewed " + std::to_string(rnd.Below(28) + 1) + " -->\n";
+    if (id % 8 == 0) s += "      <Memo><![CDATA[a < b && c > d]]></Memo>\n";
+    s += "    </Record>\n";
+}
+
+}  // namespace
+
+std::string MakeRecords(std::size_t targetBytes, std::size_t& records, std::uint64_t seed) {
+    Random rnd(seed);
+    std::string s = RecordsHead(seed);
+    s.reserve(targetBytes + 4096);
+    records = 0;
+    while (s.size() + kRecordsTail.size() < targetBytes) AppendRecord(s, ++records, rnd);
+    return s + kRecordsTail;
+}
+
+std::string EnsureRecordsFile(const std::string& name, std::size_t targetBytes, std::size_t& records,
+                              std::uint64_t seed) {
+    const std::string dir = DataDir();
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + dir);
+    const std::string path = dir + "/" + name;
+    const std::string temp = path + ".part";
+    Random rnd(seed);
+    std::string chunk = RecordsHead(seed);
+    std::size_t written = 0;
+    records = 0;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        while (written + chunk.size() + kRecordsTail.size() < targetBytes) {
+            AppendRecord(chunk, ++records, rnd);
+            if (chunk.size() >= (1u << 20)) {
+                out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+                written += chunk.size();
+                chunk.clear();
+            }
+        }
+        chunk += kRecordsTail;
+        out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        if (!out) throw std::runtime_error("cannot write " + temp);
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + temp);
+    return path;
 }
 
 std::string MakeWide(std::size_t children, std::uint64_t seed) {

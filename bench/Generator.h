@@ -33,6 +33,11 @@ std::string MakeConfig(std::uint64_t seed = kSeed);
 // comment or a CDATA Memo. records receives the number of Record elements.
 std::string MakeRecords(std::size_t targetBytes, std::size_t& records, std::uint64_t seed = kSeed);
 
+// The same records written straight to DataDir()/name, for files larger than memory (the 2 GB
+// case); the file is rewritten on every call.
+std::string EnsureRecordsFile(const std::string& name, std::size_t targetBytes, std::size_t& records,
+                              std::uint64_t seed = kSeed);
+
 // One element <Wide> with children Item elements (id, mask, weight, active attributes and a
 // short text), indented so that whitespace text nodes lie between them, then one <Last>.
 std::string MakeWide(std::size_t children, std::uint64_t seed = kSeed);

@@ -8,9 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -174,6 +178,49 @@ int Cycles(const std::string& variant, const char* file, long cycles, const char
     return 0;
 }
 
+// --- walk stream|load_loop <file> -------------------------------------------------------------
+// The records of a record file, walked while it streams (StreamElements) or after a Load
+// (LoopElements), with the same functor: time, throughput and peak resident size.
+int Walk(const std::string& how, const char* file) {
+    XML::CKelXML::initXmlAPI();
+    {
+        SumFunctor functor;
+        std::string names[] = {"id", "mask", "weight"};
+        XML::CKelXML doc;
+        const long baseline = RssKb();
+        const auto start = Clock::now();
+        const std::clock_t cpuStart = std::clock();
+        bool ok = false;
+        if (how == "stream") {
+            ok = doc.StreamElements(file, false, &functor, "Catalog\\Records\\Record", names, 3, nullptr, false, false,
+                                    false);
+        } else {
+            ok = doc.Load(file, false) &&
+                 XML::CKelXML::LoopElements(&functor, doc.GetRootNode("Catalog"), "Records\\Record", names, 3, nullptr,
+                                            false, false, false);
+        }
+        const double seconds = Since(start);
+        // CPU time too: on a shared machine it is what other work disturbs least.
+        const double cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        if (!ok) throw std::runtime_error(how + " walk failed on " + file);
+        std::FILE* f = std::fopen(file, "rb");
+        long size = 0;
+        if (f) {
+            std::fseek(f, 0, SEEK_END);
+            size = std::ftell(f);
+            std::fclose(f);
+        }
+        Print("seconds", seconds);
+        Print("mb_per_s", static_cast<double>(size) / (1 << 20) / seconds);
+        Print("mb_per_cpu_s", static_cast<double>(size) / (1 << 20) / cpuSeconds);
+        Print("peak_kb", static_cast<double>(PeakRssKb()));
+        Print("baseline_kb", static_cast<double>(baseline));
+        Print("checksum", static_cast<double>(functor.sum));
+    }
+    XML::CKelXML::TerminateXmlAPI();
+    return 0;
+}
+
 void Child(benchmark::State& state, std::vector<std::string> args) {
     std::map<std::string, double> values;
     for (auto _ : state) {
@@ -195,13 +242,14 @@ int ChildMain(int argc, char** argv) {
     try {
         const std::string mode = argc > 0 ? argv[0] : "";
         if (mode == "peak" && argc == 3) return Peak(argv[1], argv[2]);
+        if (mode == "walk" && argc == 3) return Walk(argv[1], argv[2]);
         if (mode == "reads" && argc == 3) return Reads(argv[1], argv[2]);
         if (mode == "cycles" && argc == 5) return Cycles(argv[1], argv[2], std::atol(argv[3]), argv[4]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: --child peak|reads|cycles ...\n");
+    std::fprintf(stderr, "usage: --child peak|walk|reads|cycles ...\n");
     return 2;
 }
 
@@ -221,6 +269,23 @@ void RegisterMemory() {
                  [lib](benchmark::State& state) { Child(state, {"peak", lib, Records50MB().path}); })
             ->UseManualTime()
             ->Iterations(1);
+    // Streaming against loading: the 2 GB file only with KELXML_BENCH_2GB=1 (written into the data
+    // folder first, about 2 GB of disk), and only streamed: loaded it would need some 40 GB.
+    std::vector<std::pair<std::string, std::function<std::string()>>> walks = {
+        {"1MB", [] { return Records1MB().path; }}, {"50MB", [] { return Records50MB().path; }}};
+    if (const char* big = std::getenv("KELXML_BENCH_2GB"); big && std::strcmp(big, "1") == 0)
+        walks.emplace_back("2GB", [] {
+            std::size_t records = 0;
+            return EnsureRecordsFile("records-2g.xml", std::size_t{2000} << 20, records);
+        });
+    for (const auto& [size, file] : walks)
+        for (const char* how : {"stream", "load_loop"}) {
+            if (size == "2GB" && std::strcmp(how, "load_loop") == 0) continue;
+            Register("memory_walk_" + size + "/" + how,
+                     [how, file = file](benchmark::State& state) { Child(state, {"walk", how, file()}); })
+                ->UseManualTime()
+                ->Iterations(1);
+        }
     for (const char* variant : {"kel", "raw", "raw_textcontent"})
         Register(std::string("memory_million_reads/") + variant,
                  [variant](benchmark::State& state) { Child(state, {"reads", variant, Records1MB().path}); })

@@ -2,6 +2,7 @@
 // with the outcome the bare parser gives it (same configuration), from a file and from memory.
 // The wrapper must neither lose nor invent a diagnostic, crash or leak on any of them.
 #include "CorpusSupport.h"
+#include "StreamCompare.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -337,4 +338,37 @@ TEST_F(Corpus, EverySaveLoadsBackTheSame) {
         if (!used.count(d.id)) mismatches += std::string(d.id) + ": listed as a deviation but not met\n";
     EXPECT_EQ(mismatches, "");
     std::printf("[ corpus   ] round trip: %zu documents loaded, each saved in 3 forms\n", documents);
+}
+
+// The streaming walk on every document of the suite, for the root element and for the children
+// named like its first element child: the same calls, verdicts and diagnostics as LoopElements
+// on the loaded document (records compared subtree and all).
+TEST_F(Corpus, StreamingMatchesLoopElements) {
+    std::string mismatches;
+    std::size_t walks = 0;
+    for (const Expected& e : s_expected) {
+        const std::string file = s_root + "/" + e.path;
+        XML::CKelXML doc;
+        doc.Load(file.c_str(), false);
+        const xercesc::DOMElement* root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
+        const std::string rootName = root ? XML::XStr::ToLocal(root->getNodeName()) : "doc";
+        // The root element itself, and the children named like its first element child.
+        std::set<std::string> paths{rootName};
+        for (const xercesc::DOMNode* child = root ? root->getFirstChild() : nullptr; child;
+             child = child->getNextSibling())
+            if (child->getNodeType() == xercesc::DOMNode::ELEMENT_NODE) {
+                paths.insert(rootName + "\\" + XML::XStr::ToLocal(child->getNodeName()));
+                break;
+            }
+        for (const std::string& path : paths) {
+            const std::string why =
+                CompareStream(file, "", WalkCase{path, {"id", "a"}, false, true, false, [](std::size_t i) {
+                                  return i < 3;
+                              }});
+            if (!why.empty()) mismatches += e.id + " " + e.path + ": " + why;
+            ++walks;
+        }
+    }
+    EXPECT_EQ(mismatches, "");
+    std::printf("[ corpus   ] streaming: %zu walks on %zu documents\n", walks, s_expected.size());
 }

@@ -254,6 +254,20 @@ TEST_F(ToolTest, CheckValidatesOnRequestOrWhenAGrammarIsDeclared) {
     }
 }
 
+// get prints each node as the file streams: a document malformed part-way has the nodes before
+// the fault printed, then the fault reported and the exit status 1; count prints nothing.
+TEST_F(ToolTest, GetPrintsTheNodesBeforeAFaultPartWay) {
+    const std::string broken = m_dir.File("partway.xml");
+    WriteFile(broken, "<l>\n<i n=\"1\">a</i>\n<i n=\"2\">b</i>\n<i n=\"3\">c</j>\n</l>\n");
+    const Outcome o = Run({"get", broken, "l/i", "--attr", "n"});
+    EXPECT_EQ(o.status, 1) << o;
+    EXPECT_EQ(o.out, "1\n2\n");
+    EXPECT_TRUE(Contains(o.err, broken + ":4:13: fatal: ")) << o;
+    const Outcome counted = Run({"count", broken, "i"});
+    EXPECT_EQ(counted.status, 1) << counted;
+    EXPECT_EQ(counted.out, "");
+}
+
 TEST_F(ToolTest, ValidityErrorsAreReportedButDoNotStopQueriesOrEdits) {
     const std::string invalid = m_dir.File("invalid.xml");
     WriteFile(invalid, "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b (#PCDATA)>]>\n<a><c>x</c></a>\n");

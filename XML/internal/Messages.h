@@ -22,6 +22,8 @@ inline constexpr const char* kNoElementName = "element name undefined";
 inline constexpr const char* kNoElementText = "element text undefined";
 inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 inline constexpr const char* kNoGrammar = "no grammar named";
+inline constexpr const char* kNoFunctor = "functor undefined";
+inline constexpr const char* kNoAttributeNames = "attribute names undefined";
 
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kOutOfMemory = "out of memory";

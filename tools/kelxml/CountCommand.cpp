@@ -1,6 +1,7 @@
 // kelxml count: counts the elements NAME below the root element.
 #include "Commands.h"
 #include "Documents.h"
+#include "Limits.h"
 
 #include <XML/CKelXML.h>
 
@@ -13,13 +14,13 @@ int Count(const Arguments& args) {
     const std::string& file = args.Positional()[0];
     const std::string& name = args.Positional()[1];
     if (name.empty()) throw UsageError{"NAME is empty"};
+    // Counted as the file is read: no tree is kept.
+    if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;
-    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
-    unsigned int count = 0;
-    if (!XML::CKelXML::GetNbChildInNode(xml.GetDocument()->getDocumentElement(), name.c_str(), count)) {
-        std::cerr << file << ": the document has no root element\n";
-        return kProblem;
-    }
+    xml.SetLimits(LoadLimits());
+    unsigned long count = 0;
+    xml.GetNbElementsInFile(StreamedName(file), ReadingOptions(args), name.c_str(), count);
+    if (!Usable(xml, file, true)) return kProblem;
     std::cout << count << '\n';
     return kSuccess;
 }

@@ -128,16 +128,19 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
     return options;
 }
 
-bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
-    if (LoadDocument(xml, file, options)) return true;
-    if (!xml.GetDocument() && ReportUnreadable(file)) return false;
+bool Usable(const XML::CKelXML& xml, const std::string& file, bool usable) {
     PrintRecords(file, xml.GetErrors());
-    bool usable = xml.GetDocument() != nullptr;
     if (const XML::CError* errors = xml.GetErrors())
         for (const XML::sError& record : errors->GetAllErrors())
             if (record.eType >= XML::E_FATAL_ERROR) usable = false;
     if (!usable) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
     return usable;
+}
+
+bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
+    if (LoadDocument(xml, file, options)) return true;
+    if (!xml.GetDocument() && ReportUnreadable(file)) return false;
+    return Usable(xml, file, xml.GetDocument() != nullptr);
 }
 
 // Paths start at the root element rather than the document node: a document type

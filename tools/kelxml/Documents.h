@@ -38,6 +38,11 @@ XML::sLoadOptions CheckingOptions(const Arguments& args);
 // Loads a document to read or edit. Warnings and validity errors are printed and tolerated;
 // a document that is not well-formed or could not be read is refused.
 bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
+// The name a streaming walk reads: standard input for "-".
+inline const char* StreamedName(const std::string& file) { return file == "-" ? "/dev/stdin" : file.c_str(); }
+// After a load or a streaming walk: prints the records and tells whether the document could be
+// read (usable, and no fatal error or exception recorded).
+bool Usable(const XML::CKelXML& xml, const std::string& file, bool usable);
 // The root element when the path's first name is its own, else null; rest = the remaining path.
 xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest);
 // The first node at the end of path, going down one first child at a time.

@@ -1,12 +1,12 @@
 // kelxml get: prints the text or attribute values of each node at PATH.
 #include "Commands.h"
 #include "Documents.h"
+#include "Limits.h"
 
 #include <XML/CKelXML.h>
 
-#include <vector>
-
 #include <iostream>
+#include <vector>
 
 namespace kelxml {
 
@@ -49,24 +49,14 @@ int Get(const Arguments& args) {
         if (value.empty()) throw UsageError{"--attr needs a NAME"};
         names.push_back(value);
     }
+    // Streamed: each node is printed as it ends, memory does not grow with the file.
+    if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;
-    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
+    xml.SetLimits(LoadLimits());
     PrintVisited printer(names.size());
-    std::string rest;
-    if (xercesc::DOMNode* root = RootOf(xml, path, rest)) {
-        if (rest.empty()) {
-            // The walk visits children only; the root alone is visited here, the same way.
-            std::vector<std::string> values(names.size());
-            for (std::size_t i = 0; i < names.size(); ++i)
-                XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i]);
-            std::string text;
-            XML::CKelXML::GetValue(root, text);
-            printer(root, XML::XStr::ToLocal(root->getNodeName()), text, values.data(), nullptr);
-        } else {
-            XML::CKelXML::LoopElements(&printer, root, rest, names.empty() ? nullptr : names.data(),
-                                       static_cast<int>(names.size()), nullptr, false, false, false);
-        }
-    }
+    xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path, names.empty() ? nullptr : names.data(),
+                       static_cast<int>(names.size()), nullptr, false, false, false);
+    if (!Usable(xml, file, true)) return kProblem;
     if (printer.Visited() == 0) {
         ReportNothingAt(file, path);
         return kProblem;

@@ -87,6 +87,9 @@ In the printed text a backslash, tab, newline and carriage return appear as \\, 
 
 The document is read as well-formed XML only; --validate validates it against the grammar it
 declares and reports what that finds.
+FILE is read as it is walked, so its size does not matter: each node is printed as soon as it
+ends. A document found malformed part-way has the nodes before the fault printed, then the
+fault reported.
 
 Exit status: 0 when at least one node was visited, 1 when the document has problems or PATH
 reaches nothing, 2 on a usage error.
@@ -98,6 +101,8 @@ const char* const kCountHelp =
 Prints how many elements called NAME stand below the root element, at any depth (the root
 element itself is not counted). NAME "*" counts every element below the root. The document
 is read as well-formed XML only; --validate validates it against the grammar it declares.
+element itself is not counted). NAME "*" counts every element below the root. FILE is read
+as it is counted, so its size does not matter.
 
 Exit status: 0 when counted (also when the count is 0), 1 when the document has problems,
 2 on a usage error.

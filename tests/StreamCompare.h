@@ -1,0 +1,162 @@
+// Compares the streaming walk (StreamElements) with LoopElements on the loaded document: the
+// same calls, in the same order, with the same arguments and subtrees, the same verdict and the
+// same recorded diagnostics. Shared by the streaming and the conformance corpus tests.
+#ifndef KELXML_TEST_STREAMCOMPARE_H
+#define KELXML_TEST_STREAMCOMPARE_H
+
+#include "TestSupport.h"
+
+#include <XML/CKelXML.h>
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kelxml_test {
+
+// The whole subtree of node, one line per node: kind, name, value and attributes.
+inline std::string Describe(const xercesc::DOMNode* top) {
+    std::ostringstream out;
+    const xercesc::DOMNode* node = top;
+    int depth = 0;
+    for (;;) {
+        out << depth << ' ' << node->getNodeType() << ' ' << XML::XStr::ToLocal(node->getNodeName());
+        if (node->getNodeValue()) out << " = " << XML::XStr::ToLocal(node->getNodeValue());
+        if (const xercesc::DOMNamedNodeMap* attributes = node->getAttributes())
+            for (XMLSize_t i = 0; i < attributes->getLength(); ++i)
+                out << " @" << XML::XStr::ToLocal(attributes->item(i)->getNodeName()) << '='
+                    << XML::XStr::ToLocal(attributes->item(i)->getNodeValue());
+        out << '\n';
+        if (node->getFirstChild()) {
+            node = node->getFirstChild();
+            ++depth;
+            continue;
+        }
+        while (node != top && !node->getNextSibling()) {
+            node = node->getParentNode();
+            --depth;
+        }
+        if (node == top) return out.str();
+        node = node->getNextSibling();
+    }
+}
+
+// The user data every walk passes: the functor must see it unchanged.
+inline int g_userData = 0;
+
+// Writes down every call and answers with verdict(index of the call).
+class CallLog : public XML::TFunctor {
+public:
+    explicit CallLog(std::size_t attributeCount, std::function<bool(std::size_t)> verdict = nullptr)
+        : m_attributeCount(attributeCount), m_verdict(std::move(verdict)) {}
+    bool operator()(xercesc::DOMNode* node, std::string tagName, std::string text, std::string* values,
+                    void* userData) override {
+        std::ostringstream call;
+        call << tagName << " | " << text << " | ud=" << userData << " |";
+        for (std::size_t i = 0; i < m_attributeCount; ++i) call << " [" << values[i] << ']';
+        call << '\n' << Describe(node);
+        calls.push_back(call.str());
+        return m_verdict ? m_verdict(calls.size() - 1) : true;
+    }
+    std::vector<std::string> calls;
+
+private:
+    std::size_t m_attributeCount;
+    std::function<bool(std::size_t)> m_verdict;
+};
+
+struct WalkCase {
+    std::string path;  // from the root element, as the tool takes it
+    std::vector<std::string> attributes;
+    bool stopOnTrue = false, stopOnFalse = false, stopOnMissingAttribute = false;
+    std::function<bool(std::size_t)> verdict;  // null: always true
+};
+
+// LoopElements on the loaded document, from the root element as StreamElements starts.
+inline std::vector<std::string> LoopOnLoaded(const XML::CKelXML& doc, const WalkCase& c, bool& verdict) {
+    CallLog log(c.attributes.size(), c.verdict);
+    std::vector<std::string> names = c.attributes;
+    verdict = false;
+    xercesc::DOMElement* root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
+    const std::size_t slash = c.path.find('\\');
+    if (root && XML::XStr::ToLocal(root->getNodeName()) == c.path.substr(0, slash)) {
+        if (slash == std::string::npos) {
+            // The root element alone, as LoopElements would visit it among its siblings.
+            std::vector<std::string> values(names.size());
+            bool complete = true;
+            for (std::size_t i = 0; i < names.size(); ++i)
+                if (!XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i])) complete = false;
+            std::string text;
+            XML::CKelXML::GetValue(root, text);
+            if (complete || !c.stopOnMissingAttribute) {
+                values.emplace_back();
+                verdict = log(root, c.path, text, values.data(), &g_userData);
+            }
+        } else {
+            verdict = XML::CKelXML::LoopElements(&log, root, c.path.substr(slash + 1), names.data(),
+                                                 static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
+                                                 c.stopOnFalse, c.stopOnMissingAttribute);
+        }
+    }
+    return log.calls;
+}
+
+// Streams the file (or, when file is empty, the bytes) and compares with the loaded document;
+// returns what differs, or empty.
+inline std::string CompareStream(const std::string& file, const std::string& bytes, const WalkCase& c,
+                                 bool compareRecords = true) {
+    XML::CKelXML loaded;
+    if (file.empty())
+        LoadText(loaded, bytes);
+    else
+        loaded.Load(file.c_str(), false);
+    bool want = false;
+    const std::vector<std::string> expected = LoopOnLoaded(loaded, c, want);
+
+    XML::CKelXML streamed;
+    CallLog log(c.attributes.size(), c.verdict);
+    std::vector<std::string> names = c.attributes;
+    bool got = !want;
+    const bool clean =
+        file.empty()
+            ? streamed.StreamElements(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()),
+                                      &log, c.path, names.data(), static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
+                                      c.stopOnFalse, c.stopOnMissingAttribute, &got)
+            : streamed.StreamElements(file.c_str(), false, &log, c.path, names.data(),
+                                      static_cast<int>(names.size()), &g_userData, c.stopOnTrue, c.stopOnFalse,
+                                      c.stopOnMissingAttribute, &got);
+    // Load's partial tree after a fatal error is no reference: the walk visits only the records
+    // finished before the error (checked where such documents are made).
+    bool fatal = false;
+    for (const XML::sError& r : Records(loaded)) fatal = fatal || r.eType >= XML::E_FATAL_ERROR;
+    std::ostringstream why;
+    const std::string where = "path '" + c.path + "' flags " + std::to_string(c.stopOnTrue) +
+                              std::to_string(c.stopOnFalse) + std::to_string(c.stopOnMissingAttribute) + ": ";
+    if (fatal) {
+    } else if (log.calls.size() != expected.size())
+        why << where << log.calls.size() << " calls, LoopElements made " << expected.size() << '\n';
+    for (std::size_t i = 0; !fatal && i < log.calls.size() && i < expected.size(); ++i)
+        if (log.calls[i] != expected[i]) {
+            why << where << "call " << i << ":\n" << log.calls[i] << "LoopElements:\n" << expected[i];
+            break;
+        }
+    if (!fatal && got != want) why << where << "verdict " << got << ", LoopElements " << want << '\n';
+    if (compareRecords) {
+        std::string seen, wanted;
+        for (const XML::sError& r : Records(streamed)) seen += std::to_string(r.eType) + " " + r.strMessage + "\n";
+        for (const XML::sError& r : Records(loaded)) wanted += std::to_string(r.eType) + " " + r.strMessage + "\n";
+        // A stop leaves the rest of the document unread, and its diagnostics unmade.
+        const bool mayStop = c.stopOnTrue || c.stopOnFalse || c.stopOnMissingAttribute;
+        if (mayStop ? wanted.compare(0, seen.size(), seen) != 0 : seen != wanted)
+            why << where << "records:\n" << seen << "Load recorded:\n" << wanted;
+        if (clean != seen.empty()) why << where << "result " << clean << '\n';
+    }
+    return why.str();
+}
+
+} // namespace kelxml_test
+
+#endif
