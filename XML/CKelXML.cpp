@@ -1,6 +1,7 @@
 #include "XML/CKelXML.h"
 
 #include "XML/internal/AtomicFile.h"
+#include "XML/internal/BlockPool.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
@@ -225,7 +226,7 @@ void CKelXML::InitializeParser(bool bValidate) {
     m_pErrors.reset();
     auto handler = std::make_unique<HandlerError>();
     if (!m_pParser) {
-        auto parser = std::make_unique<BoundedDOMParser>(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+        auto parser = std::make_unique<PooledDOMParser>();  // keeps freed DOM blocks for the next load
         parser->setDoNamespaces(true);
         parser->setDoSchema(true);
         parser->setValidationSchemaFullChecking(true);
