@@ -26,7 +26,7 @@ std::string Records(int count) {
     return text + "</list>";
 }
 
-} // namespace
+}  // namespace
 
 TEST(BlockPool, KeepsLargeFreedBlocksForLikeRequestsOnly) {
     BlockPool pool;
@@ -84,9 +84,10 @@ TEST(BlockPool, BlocksCrossToAndFromTheProcessWideManager) {
 // cut short, read the same through one object as through fresh ones.
 TEST(BlockPool, RepeatedLoadsReadAsFreshOnes) {
     const std::string large = Records(5000), small = Records(3);
-    const std::string schema = "<!DOCTYPE list [<!ELEMENT list (r*)><!ELEMENT r (#PCDATA|b)*><!ELEMENT b EMPTY>"
-                               "<!ATTLIST r id CDATA #REQUIRED>]>" +
-                               Records(200);
+    const std::string schema =
+        "<!DOCTYPE list [<!ELEMENT list (r*)><!ELEMENT r (#PCDATA|b)*><!ELEMENT b EMPTY>"
+        "<!ATTLIST r id CDATA #REQUIRED>]>" +
+        Records(200);
     const auto summary = [](XML::CKelXML& doc) {
         xercesc::DOMNode* root = doc.GetRootNode("list");
         unsigned int count = 0;

@@ -14,14 +14,11 @@ namespace XML::internal {
 namespace {
 
 // True when blocks of manager come from operator new, whose usable size malloc reports.
-bool SizesReadable(const MemoryManager* manager) {
-    return manager && typeid(*manager) == typeid(MemoryManagerImpl);
-}
+bool SizesReadable(const MemoryManager* manager) { return manager && typeid(*manager) == typeid(MemoryManagerImpl); }
 
-} // namespace
+}  // namespace
 
-BlockPool::BlockPool()
-    : m_system(XMLPlatformUtils::fgMemoryManager), m_sized(SizesReadable(m_system)) {
+BlockPool::BlockPool() : m_system(XMLPlatformUtils::fgMemoryManager), m_sized(SizesReadable(m_system)) {
     if (m_sized) m_kept.reserve(kMaxKeptBlocks);  // deallocate never allocates
 }
 
@@ -64,4 +61,4 @@ void BlockPool::deallocate(void* p) {
     m_system->deallocate(p);
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -22,7 +22,7 @@ namespace XML::internal {
 // With a replaced process-wide manager (whose block sizes cannot be read) it only passes through.
 class BlockPool final : public xercesc::MemoryManager {
 public:
-    static constexpr std::size_t kMinBlock = 16 * 1024;
+    static constexpr std::size_t kMinBlock = std::size_t{16} << 10;
     static constexpr std::size_t kMaxKeptBytes = std::size_t{64} << 20;
     static constexpr std::size_t kMaxKeptBlocks = 1024;
 
@@ -63,6 +63,6 @@ public:
     const BlockPool& Pool() const { return m_pool; }
 };
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif
