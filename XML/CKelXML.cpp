@@ -1,6 +1,8 @@
 #include "XML/CKelXML.h"
 
 #include "XML/internal/AtomicFile.h"
+#include "XML/internal/BlockPool.h"
+#include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/GrammarCache.h"

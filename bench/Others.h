@@ -13,6 +13,8 @@
 #include <libxml/tree.h>
 #endif
 
+#include "Columns.h"
+
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -20,8 +22,7 @@
 
 namespace bench {
 
-// Registers "case/column" with the usual settings; the column is one of kel, raw, raw_fresh,
-// pugixml, tinyxml2, libxml2.
+// Registers "case/column" with the usual settings; the column is one of bench/Columns.h.
 benchmark::internal::Benchmark* Register(const std::string& name, std::function<void(benchmark::State&)> fn);
 
 // Registers caseName/raw (conversions through XMLString::transcode, as hand-written code does)
@@ -34,6 +35,7 @@ void RegisterScale();
 void RegisterEdit();
 void RegisterMemory();
 void RegisterValidate();
+void RegisterSpeedups();
 
 }  // namespace bench
 

@@ -255,15 +255,8 @@ int ChildMain(int argc, char** argv) {
 
 void RegisterMemory() {
     std::vector<std::string> libs = {"kel", "raw"};
-#ifdef KELXML_BENCH_PUGIXML
-    libs.push_back("pugixml");
-#endif
-#ifdef KELXML_BENCH_TINYXML2
-    libs.push_back("tinyxml2");
-#endif
-#ifdef KELXML_BENCH_LIBXML2
-    libs.push_back("libxml2");
-#endif
+    for (const Column& c : kColumns)
+        if (c.other && c.built) libs.push_back(c.name);
     for (const std::string& lib : libs)
         Register("memory_peak_load_50MB/" + lib,
                  [lib](benchmark::State& state) { Child(state, {"peak", lib, Records50MB().path}); })

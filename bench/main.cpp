@@ -1,6 +1,7 @@
 // kelxml_bench: every benchmark case in one program. "--child ..." runs one memory
 // measurement in a process of its own (see bench_memory.cpp).
 #include "BenchSupport.h"
+#include "Columns.h"
 #include "Others.h"
 
 #include <XML/CKelXML.h>
@@ -12,6 +13,11 @@
 namespace bench {
 
 benchmark::internal::Benchmark* Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
+    const Column* column = FindColumn(name.substr(name.rfind('/') + 1));
+    if (!column || !column->built) {
+        std::fprintf(stderr, "kelxml_bench: %s: the column is not in bench/Columns.h or not built\n", name.c_str());
+        std::abort();
+    }
     return benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& state) { fn(state); })
         ->Unit(benchmark::kMicrosecond);
 }
@@ -39,6 +45,12 @@ int main(int argc, char** argv) {
     bench::RegisterEdit();
     bench::RegisterMemory();
     bench::RegisterValidate();
+    bench::RegisterSpeedups();
+    // The columns, for bench/report.py: name=label;... with the other libraries marked "other:".
+    std::string columns;
+    for (const bench::Column& c : bench::kColumns)
+        if (c.built) columns += std::string(c.other ? "other:" : "") + c.name + "=" + c.label + ";";
+    benchmark::AddCustomContext("columns", columns);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

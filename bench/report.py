@@ -14,7 +14,21 @@ import sys
 BEGIN = "<!-- results:begin (written by bench/report.py from bench/run; do not edit) -->"
 END = "<!-- results:end -->"
 
-OTHERS = ["pugixml", "tinyxml2", "libxml2"]
+# The other libraries' columns, as bench/Columns.h lists them (read from the results' context).
+OTHERS = []
+LABELS = {}
+
+
+def read_columns(context):
+    """Fills OTHERS and LABELS from the "columns" entry that kelxml_bench writes."""
+    for entry in context.get("columns", "").split(";"):
+        if "=" not in entry:
+            continue
+        name, label = entry.split("=", 1)
+        if name.startswith("other:"):
+            name = name[len("other:"):]
+            OTHERS.append(name)
+        LABELS[name] = label
 
 
 def load(path):
@@ -165,6 +179,24 @@ def section_reads(results):
                  OTHERS + ["Kel_XML / raw (target ≤ 1.3)", "Kel_XML / raw + ASCII"], rows)
 
 
+SPEEDUPS = [("pool_load_memory_1KB", "load the 1 KB configuration again (µs)", "system", "pool", 1e3),
+            ("pool_load_memory_1MB", "load the 1 MB record file again (ms)", "system", "pool", 1),
+            ("pool_load_memory_2400KB", "load a 2.4 MB record file again (ms)", "system", "pool", 1),
+            ("pool_single_load_file_50MB", "one load of the 50 MB file, new parser (ms)", "system", "pool", 1),
+            ("walk_tag_search_1MB", "tag search below the root of the 1 MB tree (ms)", "parent", "stack", 1),
+            ("walk_text_1MB", "text of the whole 1 MB tree, mixed content (ms)", "parent", "stack", 1),
+            ("walk_depth_check_1MB", "depth check of the 1 MB tree, as before Save (ms)", "parent", "stack", 1)]
+
+
+def section_speedups(results):
+    rows = []
+    for case, label, before, after, scale in SPEEDUPS:
+        b, a = value(results, case, before), value(results, case, after)
+        rows.append([label, f"{before}: {fmt(None if b is None else b * scale)}",
+                     f"{after}: {fmt(None if a is None else a * scale)}", fmt(ratio(a, b))])
+    return table(["case (CPU per operation)", "before", "after", "after / before"], rows)
+
+
 WALKS = ["count_recursive", "count_direct", "first_sub_node", "first_node", "loop_elements", "dictionary",
          "array_of_values", "element_text"]
 SIZES = ["10k", "40k", "160k"]
@@ -281,6 +313,7 @@ def main():
     result_path, trimmed_path, doc_path, plot_path = sys.argv[1:5]
     data, results, spread = load(result_path)
     context = data["context"]
+    read_columns(context)
     trim(data, trimmed_path)
     plot(results, plot_path)
     peak, reads, cycles = section_memory(results)
@@ -299,6 +332,15 @@ Compiler flags: Release (`-O3 -DNDEBUG`); library under test built the same way.
 ### Loading
 
 {section_load(results)}
+
+### Speed-ups: the parser's block pool, the walks' own stack
+
+Measured against the code they replaced, in the same run. Loads: the library's parser set-up,
+parsing from memory (the 50 MB file from disk), with memory from the process-wide manager
+(`system`) or from the object's `BlockPool` (`pool`). Walks: climbing with `getParentNode`
+(`parent`) or keeping a stack of ancestors (`stack`), over the loaded 1 MB record file.
+
+{section_speedups(results)}
 
 ### Per-load set-up: 10,000 loads of the 1 KB configuration
 

@@ -71,3 +71,35 @@ TEST(TreeWalk, DeeperThanCountsElementsFromTop) {
     EXPECT_FALSE(DeeperThan(in.root->getFirstChild(), 49));
     EXPECT_FALSE(DeeperThan(nullptr, 0));
 }
+
+// The stack-keeping walk visits exactly what NextBelow visits, also past its inline depth, from
+// any subtree root, and with comments' children skipped or not.
+TEST(TreeWalk, PreOrderWalkVisitsWhatNextBelowVisits) {
+    const std::string documents[] = {
+        "<r><a><b/><c>t</c></a><d/></r>",
+        "<r>x<!--c--><?p d?><a>y<![CDATA[z]]><b><c/></b></a>w</r>",
+        "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT b EMPTY><!ELEMENT i ANY>"
+        "<!ENTITY e '<i>in</i>text'>]><r><a>&e;</a>&e;<b/></r>",
+        "<r>" + Nested(70) + "<after/>" + Nested(40) + "</r>",
+    };
+    for (const auto& text : documents) {
+        Loaded in(text);
+        for (const xercesc::DOMNode* root = in.root; root; root = root->getFirstChild()) {
+            for (const bool skipComments : {false, true}) {
+                std::string walked;
+                for (PreOrderWalk walk(root); walk.Current();) {
+                    walked += XML::XStr::ToLocal(walk.Current()->getNodeName()) + " ";
+                    walk.Next(!(skipComments && walk.Current()->getNodeType() == xercesc::DOMNode::COMMENT_NODE));
+                }
+                EXPECT_EQ(walked, Order(root, skipComments)) << text;
+            }
+        }
+    }
+}
+
+TEST(TreeWalk, DeeperThanPastTheInlineStackAndAcrossSiblings) {
+    Loaded in("<r>" + Nested(40) + "<s>" + Nested(90) + "</s><t/></r>");
+    EXPECT_FALSE(DeeperThan(in.root, 92));
+    EXPECT_TRUE(DeeperThan(in.root, 91));
+    EXPECT_FALSE(DeeperThan(in.root->getFirstChild(), 40));  // the first branch alone
+}

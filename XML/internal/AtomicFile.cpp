@@ -82,7 +82,7 @@ bool ResolveLinks(std::string& path, std::string& error) {
             return false;
         }
         target.resize(static_cast<std::size_t>(n));
-        path = (!target.empty() && target[0] == '/') ? target : DirectoryOf(path) + "/" + target;
+        path = (!target.empty() && target[0] == '/') ? target : DirectoryOf(path).append("/").append(target);
     }
     errno = ELOOP;
     error = SystemError("unable to resolve", path);

@@ -56,14 +56,14 @@ const XMLCh* Text16(const DOMNode* node, XString& scratch) {
         return value ? value : kEmpty;
     }
     scratch.clear();
-    for (const DOMNode* n = first; n;) {
+    for (PreOrderWalk walk(node); walk.Current();) {
+        const DOMNode* const n = walk.Current();
         const auto type = n->getNodeType();
         if (isText(n)) {
             if (const XMLCh* value = n->getNodeValue()) scratch += value;
         }
         // Comments and processing instructions contribute nothing, not even their children.
-        const bool descend = type != DOMNode::COMMENT_NODE && type != DOMNode::PROCESSING_INSTRUCTION_NODE;
-        n = NextBelow(n, node, descend);
+        walk.Next(type != DOMNode::COMMENT_NODE && type != DOMNode::PROCESSING_INSTRUCTION_NODE);
     }
     return scratch.c_str();
 }

@@ -56,7 +56,7 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
 }
 
 LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security)
-    : SourceKeepingParser(nullptr, XMLPlatformUtils::fgMemoryManager, pool) {
+    : SourceKeepingParser(nullptr, &m_pool, pool) {
     setDoNamespaces(true);
     // Bounds entity expansion ("billion laughs"); the parser only borrows it.
     setSecurityManager(security);

@@ -6,6 +6,7 @@
 #define KELXML_INTERNAL_PARSERSETUP_H
 
 #include "XML/CKelXML.h"
+#include "XML/internal/BlockPool.h"
 #include "XML/internal/SourceKeepingParser.h"
 
 #include <xercesc/util/XMLEntityResolver.hpp>
@@ -42,7 +43,9 @@ struct ParserSettings {
 ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed);
 
 // The DOM parser of every load, bound to a grammar pool (null: none) for its whole life.
-class LoadParser : public SourceKeepingParser, public xercesc::XMLEntityResolver {
+// Its memory comes from a pool of its own (PooledBase, built first and destroyed last), which keeps
+// freed DOM blocks for the next load.
+class LoadParser : private PooledBase, public SourceKeepingParser, public xercesc::XMLEntityResolver {
 public:
     LoadParser(xercesc::XMLGrammarPool* pool, xercesc::SecurityManager* security);
 

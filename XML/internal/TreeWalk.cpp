@@ -26,10 +26,12 @@ bool DeeperThan(const DOMNode* top, std::size_t limit) {
     if (!top) return false;
     const auto isElement = [](const DOMNode* n) { return n->getNodeType() == DOMNode::ELEMENT_NODE; };
     std::size_t depth = 0;  // elements open on the path from top to node, both included
+    AncestorStack above;    // node's ancestors up to top, which getParentNode would climb slowly
     const DOMNode* node = top;
     for (;;) {
         if (isElement(node) && ++depth > limit) return true;
         if (const DOMNode* child = node->getFirstChild()) {
+            above.Push(node);
             node = child;
             continue;
         }
@@ -41,7 +43,7 @@ bool DeeperThan(const DOMNode* top, std::size_t limit) {
                 node = sibling;
                 break;
             }
-            node = node->getParentNode();
+            node = above.Pop();
         }
     }
 }

@@ -8,8 +8,10 @@
 #include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace XML::internal {
 
@@ -18,9 +20,72 @@ inline bool IsElement(const xercesc::DOMNode* node) {
 }
 
 // The node after current in a pre-order walk of root's subtree (root excluded), or null;
-// descend = false skips current's children.
+// descend = false skips current's children. Climbs with getParentNode: walks that visit many
+// nodes use PreOrderWalk.
 const xercesc::DOMNode* NextBelow(const xercesc::DOMNode* current, const xercesc::DOMNode* root,
                                   bool descend = true);
+
+// The nodes a walk went down through, innermost last; the first kInline without allocating.
+class AncestorStack {
+public:
+    void Push(const xercesc::DOMNode* node) {
+        if (m_size < kInline) {
+            m_inline[m_size] = node;
+        } else {
+            m_spill.push_back(node);
+        }
+        ++m_size;
+    }
+    // The innermost ancestor, removed; the stack must not be empty.
+    const xercesc::DOMNode* Pop() {
+        --m_size;
+        if (m_size < kInline) return m_inline[m_size];
+        const xercesc::DOMNode* node = m_spill.back();
+        m_spill.pop_back();
+        return node;
+    }
+    bool Empty() const { return m_size == 0; }
+
+private:
+    static constexpr std::size_t kInline = 32;
+    std::array<const xercesc::DOMNode*, kInline> m_inline{};
+    std::vector<const xercesc::DOMNode*> m_spill;
+    std::size_t m_size = 0;
+};
+
+// NextBelow's walk of root's subtree (root excluded), keeping the ancestors on a stack of its
+// own: the DOM's getParentNode pays a dynamic_cast on every step up.
+class PreOrderWalk {
+public:
+    explicit PreOrderWalk(const xercesc::DOMNode* root) : m_node(root->getFirstChild()) {}
+    // The node the walk stands on; null once the subtree is done.
+    const xercesc::DOMNode* Current() const { return m_node; }
+    // On to the next node; descend = false skips the current node's children.
+    void Next(bool descend = true) {
+        if (descend) {
+            if (const xercesc::DOMNode* child = m_node->getFirstChild()) {
+                m_above.Push(m_node);
+                m_node = child;
+                return;
+            }
+        }
+        for (;;) {
+            if (const xercesc::DOMNode* sibling = m_node->getNextSibling()) {
+                m_node = sibling;
+                return;
+            }
+            if (m_above.Empty()) {  // m_node is a child of root: never on to root's siblings
+                m_node = nullptr;
+                return;
+            }
+            m_node = m_above.Pop();
+        }
+    }
+
+private:
+    const xercesc::DOMNode* m_node;
+    AncestorStack m_above;  // m_node's ancestors below root
+};
 
 // The DOM's tag-name rule: elements only, exact qualified name, "*" for every element.
 class TagMatcher {
@@ -41,8 +106,8 @@ private:
 template <class Visit>
 void ForEachTagBelow(const xercesc::DOMNode* root, const char* name, Visit&& visit) {
     const TagMatcher matches(name);
-    for (const xercesc::DOMNode* node = root->getFirstChild(); node; node = NextBelow(node, root)) {
-        if (matches(node) && !visit(node)) return;
+    for (PreOrderWalk walk(root); walk.Current(); walk.Next()) {
+        if (matches(walk.Current()) && !visit(walk.Current())) return;
     }
 }
 

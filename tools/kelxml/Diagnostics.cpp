@@ -115,7 +115,7 @@ std::unique_ptr<SourceText> SourceText::FromFile(const std::string& path) {
     std::unique_ptr<SourceText> source(new SourceText());
     source->m_isFile = true;
     if (IsRegularFile(path)) source->m_file.open(path, std::ios::binary);
-    source->m_buffer.resize(64 * 1024);
+    source->m_buffer.resize(std::size_t{64} * 1024);
     return source;
 }
 

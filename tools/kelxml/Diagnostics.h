@@ -38,7 +38,7 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut 
 // reread) or bytes in memory. Lines end at LF, CR or CR LF, as the parser counts them.
 class SourceText {
 public:
-    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    static constexpr std::size_t kMaxLineBytes = std::size_t{64} * 1024;
 
     // A regular file; one that cannot be opened has no lines.
     static std::unique_ptr<SourceText> FromFile(const std::string& path);

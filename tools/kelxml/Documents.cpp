@@ -74,11 +74,10 @@ bool ReportUnreadable(const std::string& file) {
     if (file == "-") return false;
     struct stat info {};
     int error = 0;
-    if (::stat(file.c_str(), &info) != 0)
-        error = errno;
-    else if (S_ISDIR(info.st_mode))
+    const bool found = ::stat(file.c_str(), &info) == 0;
+    if (found && S_ISDIR(info.st_mode))
         error = EISDIR;
-    else if (::access(file.c_str(), R_OK) != 0)
+    else if (!found || ::access(file.c_str(), R_OK) != 0)  // errno of whichever failed
         error = errno;
     if (error == 0) return false;
     std::cerr << file << ": fatal: cannot read: " << std::strerror(error) << '\n';
