@@ -26,4 +26,4 @@ std::string CError::GetFirstErrorString() const {
     return m_vErrors.empty() ? std::string() : m_vErrors.front().strMessage;
 }
 
-} // namespace XML
+}  // namespace XML

@@ -30,8 +30,7 @@ struct sError {
     // Not an aggregate, so that {kind, text} still names every field it needs to.
     sError(E_TYPE_ERROR type, std::string message, std::uint64_t line = 0, std::uint64_t column = 0,
            std::string systemId = std::string())
-        : eType(type), strMessage(std::move(message)), nLine(line), nColumn(column),
-          strSystemId(std::move(systemId)) {}
+        : eType(type), strMessage(std::move(message)), nLine(line), nColumn(column), strSystemId(std::move(systemId)) {}
 
     E_TYPE_ERROR eType = E_WARNING;
     std::string strMessage;
@@ -69,6 +68,6 @@ private:
     std::vector<sError> m_vErrors;
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

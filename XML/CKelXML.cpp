@@ -1,5 +1,6 @@
 #include "XML/CKelXML.h"
 
+#include "XML/HandlerError.h"
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/BlockPool.h"
 #include "XML/internal/BoundedDOMParser.h"
@@ -17,7 +18,6 @@
 #include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
-#include "XML/HandlerError.h"
 
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
@@ -31,11 +31,11 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <exception>
+#include <fstream>
 #include <new>
 #include <string>
 #include <string_view>
@@ -48,7 +48,6 @@ using namespace xercesc;
 using namespace XML::internal;
 
 namespace XML {
-
 
 namespace {
 
@@ -80,8 +79,8 @@ public:
 // Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
 // documents as the parser asks for them. Throws a SAXException naming a refusal.
 template <class Parse>
-void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits,
-                 const internal::DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
+void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const internal::DtdVerdict& dtd,
+                 std::size_t documentBytes, Parse&& parse) {
     if (!dtd.refusal.empty()) throw SAXException(dtd.refusal.c_str());
     static_cast<BoundedDOMParser&>(parser).SetLimits(limits, documentBytes + dtd.bytesRead);
     internal::SchemaBudget schemas(limits);
@@ -126,7 +125,7 @@ internal::DtdVerdict JudgeFileDtd(const XMLCh* id, const sLimits& limits) {
     }
 }
 
-} // namespace
+}  // namespace
 
 // --- Library start-up ------------------------------------------------------------------
 
@@ -243,7 +242,7 @@ void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<cons
     m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
     if (!m_pParser)
         m_pParser = std::make_unique<internal::StreamingParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr,
-                                                               m_pSecurityManager.get());
+                                                                m_pSecurityManager.get());
     // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
     // opens local files and refuses any network resource.
     static_cast<LoadParser&>(*m_pParser)
@@ -261,11 +260,9 @@ sLoadOptions OptionsFor(bool bValidate) {
     return options;
 }
 
-bool NamesGrammars(const sLoadOptions& options) {
-    return !options.vSchemas.empty() || !options.strDTDFile.empty();
-}
+bool NamesGrammars(const sLoadOptions& options) { return !options.vSchemas.empty() || !options.strDTDFile.empty(); }
 
-} // namespace
+}  // namespace
 
 void CKelXML::PrepareParser(const sLoadOptions& options) {
     std::shared_ptr<const GrammarSet> grammars;
@@ -329,8 +326,8 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
             bool regular = false;
             const std::size_t size = FileSize(file, regular);
             // A pipe or device is read once, by the parser: its DTD is bounded while it is read only.
-            const internal::DtdVerdict dtd =
-                regular ? JudgeFileDtd(id.unicodeForm(), m_limits) : internal::DtdVerdict{};
+            const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), m_limits)
+                                                     : internal::DtdVerdict{};
             ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
                         [&parser, file] { parser.parse(file); });
         },
@@ -394,17 +391,18 @@ bool CKelXML::CreateDoc(const char* rootName) {
     CreateHanderErrorIfNecessary();
     if (!Require(rootName, msg::kNoRootName)) return false;
     return Guarded([&] {
-        const XStr core("Core");
-        DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
-        if (!impl) {
-            Record(E_MISSING, msg::kNoImplementation);
-            return;
-        }
-        const XStr name = To16(rootName);
-        m_pCreatedDocument.reset(
-            impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
-        m_pDocument = m_pCreatedDocument.get();
-    }) && m_pDocument;
+               const XStr core("Core");
+               DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
+               if (!impl) {
+                   Record(E_MISSING, msg::kNoImplementation);
+                   return;
+               }
+               const XStr name = To16(rootName);
+               m_pCreatedDocument.reset(
+                   impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
+               m_pDocument = m_pCreatedDocument.get();
+           }) &&
+           m_pDocument;
 }
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
@@ -426,12 +424,12 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     if (!Require(m_pDocument, msg::kNoDocument)) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     if (!Require(node, msg::kNoNode)) return false;
-    const Layout layout = eForm == E_SAVE_CANONICAL    ? Layout::Plain
+    const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
                                                       : Layout::Indented;
     // What the parser kept of the document it made, when node is part of that document.
     const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
-                                                                            : node->getOwnerDocument();
+                                                                             : node->getOwnerDocument();
     const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
                                    ? &static_cast<const SourceKeepingParser&>(*m_pParser).Notes()
                                    : nullptr;
@@ -497,7 +495,7 @@ bool ReadConverted(Read read, const DOMNode* node, const char* name, T& value, C
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // --- Node lookup -----------------------------------------------------------------------
 
@@ -547,9 +545,7 @@ bool CKelXML::GetNbChildInNodeWithoutRecursive(const DOMNode* node, const char* 
 
 // --- Element text ----------------------------------------------------------------------
 
-bool CKelXML::GetValue(const DOMNode* node, std::string& text) {
-    return node && TextOf(node, text);
-}
+bool CKelXML::GetValue(const DOMNode* node, std::string& text) { return node && TextOf(node, text); }
 
 bool CKelXML::GetValue(const DOMNode* node, std::wstring& text) {
     if (!node) return false;
@@ -574,7 +570,7 @@ namespace {
 bool ChildText(const DOMNode* node, const char* name, std::string& text) {
     return CKelXML::GetChildValue(node, name, text);
 }
-} // namespace
+}  // namespace
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, int& value) {
     return ReadConverted(ChildText, node, name, value, [](const std::string& t) { return std::atoi(t.c_str()); });
@@ -617,7 +613,7 @@ bool ReadChecked(Read read, const DOMNode* node, const char* name, T& value) {
     return read(node, name, text) && ParseValue(text, value);
 }
 
-} // namespace
+}  // namespace
 
 bool CKelXML::GetChildValueChecked(const DOMNode* node, const char* name, int& value) {
     return ReadChecked(ChildText, node, name, value);
@@ -734,8 +730,8 @@ bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, char* buf
     return true;
 }
 
-bool CKelXML::GetAttributeValues(const DOMNode* node, const std::string* names, std::string* values,
-                                 const int& count, bool stopOnMissingAttribute) {
+bool CKelXML::GetAttributeValues(const DOMNode* node, const std::string* names, std::string* values, const int& count,
+                                 bool stopOnMissingAttribute) {
     if (count > 0 && (!names || !values)) return false;
     for (int i = 0; i < count; ++i) {
         std::string text;
@@ -771,7 +767,7 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         if (!node) return false;
     }
     internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
-                             {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
@@ -836,17 +832,17 @@ void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits&
     ParseWithin(parser, handler, limits, dtd, size, [&] { parse(nullptr); });
 }
 
-} // namespace
+}  // namespace
 
 bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                          const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
                          bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
     if (verdict) *verdict = false;
     if (!Replaceable()) return false;
-    const char* const missing = !file && !memory.data()                  ? msg::kNoFileName
-                                : !functor                               ? msg::kNoFunctor
+    const char* const missing = !file && !memory.data()                 ? msg::kNoFileName
+                                : !functor                              ? msg::kNoFunctor
                                 : attributeCount > 0 && !attributeNames ? msg::kNoAttributeNames
-                                                                         : nullptr;
+                                                                        : nullptr;
     if (missing) {
         Free();
         Record(E_MISSING, missing);
@@ -877,9 +873,9 @@ bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor
                           stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
 }
 
-bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor,
-                             const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
-                             bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const std::string& path,
+                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
+                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
     return StreamFrom(file, std::string_view(), options, functor, path, attributeNames, attributeCount, userData,
                       stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
 }
@@ -1053,4 +1049,4 @@ DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
     return removed;
 }
 
-} // namespace XML
+}  // namespace XML

@@ -74,7 +74,7 @@ enum E_SAVE_FORM {
 
 namespace internal {
 class GrammarSet;
-} // namespace internal
+}  // namespace internal
 
 // --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
 // How a Load given options treats grammars (sLoadOptions::eMode).
@@ -201,8 +201,7 @@ public:
     bool Load(const void* buffer, unsigned int size);
     // Load(charPointer, size_t) would silently take the bytes for a file name: cast the
     // buffer to const void* (and the size to unsigned int) to load from memory.
-    template <class Size,
-              std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
+    template <class Size, std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
     bool Load(const char* buffer, Size size) = delete;
     // Parses the bytes of a string (of any size) as a document, validating as Load(file,
     // bValidate) does; diagnostics name the document "toto". The bytes are only read during the
@@ -278,8 +277,7 @@ public:
     // False, count 0, when node is not an element (the document node included) or name is null.
     static bool GetNbChildInNode(const xercesc::DOMNode* node, const char* name, unsigned int& count);
     // count = number of direct child elements with that tag name. Same failure rule.
-    static bool GetNbChildInNodeWithoutRecursive(const xercesc::DOMNode* node, const char* name,
-                                                 unsigned int& count);
+    static bool GetNbChildInNodeWithoutRecursive(const xercesc::DOMNode* node, const char* name, unsigned int& count);
 
     // --- Element text --------------------------------------------------------------------
     // A node's text: for an element, all text and CDATA below it in document order, untrimmed;
@@ -304,8 +302,7 @@ public:
     // Appends the non-empty text of every element with that tag name below node, in document
     // order (values is not cleared). True when at least one text was appended; false when a
     // text cannot be converted (the walk stops there).
-    static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name,
-                                    std::vector<std::string>& values);
+    static bool GetArrayOfTagValues(const xercesc::DOMNode* node, const char* name, std::vector<std::string>& values);
 
     // --- Checked reads ---------------------------------------------------------------------
     // The same texts as GetChildValue (the first element name below node) and GetAttributeValue
@@ -329,8 +326,7 @@ public:
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, long long& value);
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned int& value);
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long& value);
-    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name,
-                                         unsigned long long& value);
+    static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, unsigned long long& value);
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, float& value);
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, double& value);
     static bool GetAttributeValueChecked(const xercesc::DOMNode* node, const char* name, bool& value);
@@ -376,9 +372,9 @@ public:
     // the node that followed it; removing that one too ends the walk with false). A Load or
     // CreateDoc of the object owning the document, from the functor, is refused with a record;
     // destroying that object or releasing nodes during the walk is undefined.
-    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path,
-                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
-                             bool stopOnFalse, bool stopOnMissingAttribute);
+    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, std::string path, std::string* attributeNames,
+                             int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse,
+                             bool stopOnMissingAttribute);
 
     // --- Streaming -----------------------------------------------------------------------
     // Walks the records of a document while it is parsed, for documents larger than memory.
@@ -424,8 +420,7 @@ public:
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
     // an earlier one of the same name. Nothing is removed. False, map untouched, for null;
     // false at a name or text that cannot be converted (the entries made before it stay).
-    static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node,
-                                        std::map<std::string, std::string>& dictionary);
+    static bool o_GetDictionaryFromNode(const xercesc::DOMNode* node, std::map<std::string, std::string>& dictionary);
 
     // --- Editing -------------------------------------------------------------------------
     // New nodes are made in the current document and belong to it. Failures are recorded:
@@ -437,8 +432,7 @@ public:
     // Appends a new empty element name as parent's last child; returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
     // The same, with text as the element's content.
-    xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text,
-                                           xercesc::DOMNode* parent);
+    xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text, xercesc::DOMNode* parent);
     // Appends <name>text</name> to parent; true once it is made. A null name or text is
     // recorded (kind 4) and gives false.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
@@ -459,8 +453,7 @@ public:
     static std::string ValueText(double value);
     static std::string ValueText(bool value);
     // Sets a new attribute node name=value on element (replacing one of that name); returns it.
-    xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value,
-                                      xercesc::DOMElement* element);
+    xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value, xercesc::DOMElement* element);
     // The same with a number or bool, written as ValueText writes it.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
@@ -468,8 +461,7 @@ public:
     }
     // Changes the value of element's existing attribute name; never adds one. Returns the
     // attribute, or null with "unable to find attribute Node with name specified".
-    xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value,
-                                      xercesc::DOMElement* element);
+    xercesc::DOMAttr* ModifyAttribute(const std::string& name, const std::string& value, xercesc::DOMElement* element);
     // The same with a number or bool, written as ValueText writes it.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
@@ -551,6 +543,6 @@ private:
     std::shared_ptr<CGrammarCache> m_pGrammarCache;
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

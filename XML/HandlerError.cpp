@@ -20,9 +20,7 @@ namespace XML {
 
 HandlerError::~HandlerError() = default;
 
-void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
-    internal::RefuseNetwork(base, systemId);
-}
+void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) { internal::RefuseNetwork(base, systemId); }
 
 void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
 
@@ -54,4 +52,4 @@ void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR e
     AddError(std::move(record));
 }
 
-} // namespace XML
+}  // namespace XML

@@ -47,6 +47,6 @@ private:
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

@@ -16,8 +16,8 @@ public:
     // its whole text content; attributeValues holds one string per requested attribute (empty
     // when absent) and is valid only during the call; userData is the caller's pointer.
     // The verdict decides, with the stop flags of LoopElements, whether the walk goes on.
-    virtual bool operator()(xercesc::DOMNode* node, std::string tagName, std::string text,
-                            std::string* attributeValues, void* userData) = 0;
+    virtual bool operator()(xercesc::DOMNode* node, std::string tagName, std::string text, std::string* attributeValues,
+                            void* userData) = 0;
     virtual ~TFunctor() = default;
 
 protected:
@@ -26,6 +26,6 @@ protected:
     TFunctor& operator=(const TFunctor&) = default;
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

@@ -54,4 +54,4 @@ std::string XStr::ToLocal(const XMLCh* text) {
     return local;
 }
 
-} // namespace XML
+}  // namespace XML

@@ -47,6 +47,6 @@ private:
     XMLCh* m_pUnicode = nullptr;
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

@@ -172,11 +172,9 @@ void RawAppendText(const DOMNode* node, std::basic_string<XMLCh>& out) {
     switch (node->getNodeType()) {
     case DOMNode::ELEMENT_NODE:
     case DOMNode::ENTITY_REFERENCE_NODE:
-    case DOMNode::DOCUMENT_FRAGMENT_NODE:
-        break;
+    case DOMNode::DOCUMENT_FRAGMENT_NODE: break;
     case DOMNode::DOCUMENT_NODE:
-    case DOMNode::DOCUMENT_TYPE_NODE:
-        return;
+    case DOMNode::DOCUMENT_TYPE_NODE: return;
     default:
         if (const XMLCh* value = node->getNodeValue()) out += value;
         return;

@@ -61,8 +61,7 @@ Libxml2Doc& Libxml2Records();
 // The LoopElements callback of every column: touches the text and the three values.
 class SumFunctor : public XML::TFunctor {
 public:
-    bool operator()(xercesc::DOMNode*, std::string tagName, std::string text, std::string* values,
-                    void*) override;
+    bool operator()(xercesc::DOMNode*, std::string tagName, std::string text, std::string* values, void*) override;
     long sum = 0;
 };
 

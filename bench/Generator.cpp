@@ -18,9 +18,7 @@ std::uint64_t Random::Next() {
     return z ^ (z >> 31);
 }
 
-std::uint32_t Random::Below(std::uint32_t bound) {
-    return static_cast<std::uint32_t>(Next() % bound);
-}
+std::uint32_t Random::Below(std::uint32_t bound) { return static_cast<std::uint32_t>(Next() % bound); }
 
 namespace {
 

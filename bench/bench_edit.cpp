@@ -177,8 +177,8 @@ void SaveRaw(benchmark::State& state, bool canonical) {
         o->release();
         s->release();
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const bool ok = fd >= 0 && ::write(fd, target.getRawBuffer(), target.getLen()) ==
-                                       static_cast<ssize_t>(target.getLen()) &&
+        const bool ok = fd >= 0 &&
+                        ::write(fd, target.getRawBuffer(), target.getLen()) == static_cast<ssize_t>(target.getLen()) &&
                         ::fsync(fd) == 0;
         if (fd >= 0) ::close(fd);
         if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) state.SkipWithError("write failed");
@@ -236,8 +236,7 @@ void SavePugi(benchmark::State& state, bool canonical) {
     pugi::xml_document doc;
     BuildPugi(doc);
     const std::string out = OutFile(canonical ? "pugixml-c" : "pugixml");
-    for (auto _ : state)
-        doc.save_file(out.c_str(), "  ", canonical ? pugi::format_raw : pugi::format_default);
+    for (auto _ : state) doc.save_file(out.c_str(), "  ", canonical ? pugi::format_raw : pugi::format_default);
     SetItems(state);
 }
 #endif

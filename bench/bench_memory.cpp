@@ -259,7 +259,9 @@ void RegisterMemory() {
         if (c.other && c.built) libs.push_back(c.name);
     for (const std::string& lib : libs)
         Register("memory_peak_load_50MB/" + lib,
-                 [lib](benchmark::State& state) { Child(state, {"peak", lib, Records50MB().path}); })
+                 [lib](benchmark::State& state) {
+                     Child(state, {"peak", lib, Records50MB().path});
+                 })
             ->UseManualTime()
             ->Iterations(1);
     // Streaming against loading: the 2 GB file only with KELXML_BENCH_2GB=1 (written into the data
@@ -275,13 +277,17 @@ void RegisterMemory() {
         for (const char* how : {"stream", "load_loop"}) {
             if (size == "2GB" && std::strcmp(how, "load_loop") == 0) continue;
             Register("memory_walk_" + size + "/" + how,
-                     [how, file = file](benchmark::State& state) { Child(state, {"walk", how, file()}); })
+                     [how, file = file](benchmark::State& state) {
+                         Child(state, {"walk", how, file()});
+                     })
                 ->UseManualTime()
                 ->Iterations(1);
         }
     for (const char* variant : {"kel", "raw", "raw_textcontent"})
         Register(std::string("memory_million_reads/") + variant,
-                 [variant](benchmark::State& state) { Child(state, {"reads", variant, Records1MB().path}); })
+                 [variant](benchmark::State& state) {
+                     Child(state, {"reads", variant, Records1MB().path});
+                 })
             ->UseManualTime()
             ->Iterations(1);
     // The saves of the cycles go to memory-backed storage when there is some: each one is

@@ -15,9 +15,8 @@ const std::size_t kSizes[] = {10000, 40000, 160000};
 std::string kNames[3] = {"id", "mask", "active"};
 
 void PerChild(benchmark::State& state, std::size_t children) {
-    state.counters["ns_per_child"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * children) / 1e9,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_child"] = benchmark::Counter(static_cast<double>(state.iterations() * children) / 1e9,
+                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["children"] = static_cast<double>(children);
 }
 

@@ -109,8 +109,10 @@ struct Grammars {
     std::string schema = EnsureFile("config.xsd", kConfigSchema);
     std::string dtd = EnsureFile("config.dtd", kConfigDtd);
     std::string doctyped = WithProlog("<!DOCTYPE Config SYSTEM \"" + dtd + "\">\n");
-    std::string schemaNamed = WithRoot(" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-                                       " xsi:noNamespaceSchemaLocation=\"" + schema + "\"");
+    std::string schemaNamed = WithRoot(
+        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+        " xsi:noNamespaceSchemaLocation=\"" +
+        schema + "\"");
 };
 const Grammars& Files() {
     static const Grammars grammars;

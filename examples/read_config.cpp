@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
             XML::CKelXML::GetChildValue(settings, "ratio", ratio);
             XML::CKelXML::GetChildValue(settings, "verbose", verbose);
             XML::CKelXML::GetAttributeValue(root, "version", version);
-            std::cout << "catalogue version " << version << ": " << name << "\n  port " << port << ", ratio "
-                      << ratio << ", verbose " << std::boolalpha << verbose << '\n';
+            std::cout << "catalogue version " << version << ": " << name << "\n  port " << port << ", ratio " << ratio
+                      << ", verbose " << std::boolalpha << verbose << '\n';
         }
     }
     XML::CKelXML::TerminateXmlAPI();

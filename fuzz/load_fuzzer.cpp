@@ -15,8 +15,8 @@
 
 #include <unistd.h>
 
-using XML::CKelXML;
 using xercesc::DOMNode;
+using XML::CKelXML;
 
 namespace {
 
@@ -84,8 +84,8 @@ void CheckCountsAndSearch(const DOMNode* element) {
             if (c->getNodeType() == DOMNode::ELEMENT_NODE && NameOf(c) == name) ++direct;
         count = 12345;
         if (!CKelXML::GetNbChildInNodeWithoutRecursive(element, name.c_str(), count) || count != direct)
-            Fail("GetNbChildInNodeWithoutRecursive(" + name + ") gave " + std::to_string(count) +
-                 ", the tree has " + std::to_string(direct));
+            Fail("GetNbChildInNodeWithoutRecursive(" + name + ") gave " + std::to_string(count) + ", the tree has " +
+                 std::to_string(direct));
     }
     const DOMNode* first = CKelXML::GetFirstNode(element, "*");
     if (first != (below.empty() ? nullptr : below.front())) Fail("GetFirstNode(*) is not the first element below");
@@ -209,8 +209,8 @@ void ReadElement(const DOMNode* element) {
     walk.attributes = 1;
     CKelXML::LoopElements(&functor, mutableElement, childName, attributeNames, 1, &walk, false, false, false);
     if (grandChild)
-        CKelXML::LoopElements(&functor, mutableElement, childName + "\\" + NameOf(grandChild), attributeNames, 1,
-                              &walk, false, false, false);
+        CKelXML::LoopElements(&functor, mutableElement, childName + "\\" + NameOf(grandChild), attributeNames, 1, &walk,
+                              false, false, false);
     walk.attributes = 2;
     CKelXML::LoopElements(&functor, mutableElement, childName, attributeNames, 2, &walk, true, false, true);
     walk.attributes = 0;

@@ -12,12 +12,12 @@ namespace kelxml_test {
 
 const char* Name(Outcome o) {
     switch (o) {
-        case Outcome::ok: return "ok";
-        case Outcome::warn: return "warn";
-        case Outcome::error: return "error";
-        case Outcome::fatal: return "fatal";
-        case Outcome::exception: return "exception";
-        case Outcome::other: break;
+    case Outcome::ok: return "ok";
+    case Outcome::warn: return "warn";
+    case Outcome::error: return "error";
+    case Outcome::fatal: return "fatal";
+    case Outcome::exception: return "exception";
+    case Outcome::other: break;
     }
     return "other";
 }
@@ -62,9 +62,9 @@ int RunIn(const std::string& folder, const std::vector<std::string>& argv, const
         posix_spawn_file_actions_t value;
     } actions;
     if (::posix_spawn_file_actions_addchdir_np(&actions.value, folder.c_str()) != 0) return -1;
-    if (!output.empty() &&
-        (::posix_spawn_file_actions_addopen(&actions.value, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600) != 0 ||
-         ::posix_spawn_file_actions_addopen(&actions.value, 2, "/dev/null", O_WRONLY, 0) != 0))
+    if (!output.empty() && (::posix_spawn_file_actions_addopen(&actions.value, 1, output.c_str(),
+                                                               O_WRONLY | O_CREAT | O_TRUNC, 0600) != 0 ||
+                            ::posix_spawn_file_actions_addopen(&actions.value, 2, "/dev/null", O_WRONLY, 0) != 0))
         return -1;
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -96,4 +96,4 @@ std::string SuiteMissing() {
            "/corpus (xmlts20130923.zip, xerces-expected.tsv) not found";
 }
 
-} // namespace kelxml_test
+}  // namespace kelxml_test

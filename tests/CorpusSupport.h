@@ -44,6 +44,6 @@ const ConformanceSuite& Suite();
 // Why a test over the suite skips itself when Suite().folder is null.
 std::string SuiteMissing();
 
-} // namespace kelxml_test
+}  // namespace kelxml_test
 
 #endif

@@ -120,14 +120,14 @@ inline std::string CompareStream(const std::string& file, const std::string& byt
     CallLog log(c.attributes.size(), c.verdict);
     std::vector<std::string> names = c.attributes;
     bool got = !want;
-    const bool clean =
-        file.empty()
-            ? streamed.StreamElements(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()),
-                                      &log, c.path, names.data(), static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
-                                      c.stopOnFalse, c.stopOnMissingAttribute, &got)
-            : streamed.StreamElements(file.c_str(), false, &log, c.path, names.data(),
-                                      static_cast<int>(names.size()), &g_userData, c.stopOnTrue, c.stopOnFalse,
-                                      c.stopOnMissingAttribute, &got);
+    const bool clean = file.empty()
+                           ? streamed.StreamElements(static_cast<const void*>(bytes.data()),
+                                                     static_cast<unsigned int>(bytes.size()), &log, c.path,
+                                                     names.data(), static_cast<int>(names.size()), &g_userData,
+                                                     c.stopOnTrue, c.stopOnFalse, c.stopOnMissingAttribute, &got)
+                           : streamed.StreamElements(file.c_str(), false, &log, c.path, names.data(),
+                                                     static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
+                                                     c.stopOnFalse, c.stopOnMissingAttribute, &got);
     // Load's partial tree after a fatal error is no reference: the walk visits only the records
     // finished before the error (checked where such documents are made).
     bool fatal = false;
@@ -157,6 +157,6 @@ inline std::string CompareStream(const std::string& file, const std::string& byt
     return why.str();
 }
 
-} // namespace kelxml_test
+}  // namespace kelxml_test
 
 #endif

@@ -100,7 +100,8 @@ std::string RunInLimitedChild(const std::function<std::string()>& body, std::siz
                 outcome = "exception escaped";
             }
         }
-        const bool written = ::write(channel[1], outcome.data(), outcome.size()) == static_cast<ssize_t>(outcome.size());
+        const bool written = ::write(channel[1], outcome.data(), outcome.size()) ==
+                             static_cast<ssize_t>(outcome.size());
         _exit(written ? 0 : 5);
     }
     ::close(channel[1]);
@@ -166,30 +167,30 @@ bool LayoutOnly(const DOMNode* element) {
 void DescribeNode(const DOMNode* node, std::size_t depth, std::ostringstream& out) {
     out << std::string(depth, ' ');
     switch (node->getNodeType()) {
-        case DOMNode::ELEMENT_NODE: {
-            out << "E " << Local(node->getNodeName());
-            std::vector<std::string> attributes;
-            const DOMNamedNodeMap* map = node->getAttributes();
-            for (XMLSize_t i = 0; map && i < map->getLength(); ++i) {
-                const auto* a = static_cast<const DOMAttr*>(map->item(i));
-                if (a->getSpecified()) attributes.push_back(Local(a->getName()) + "=" + Local(a->getValue()));
-            }
-            std::sort(attributes.begin(), attributes.end());
-            for (const std::string& a : attributes) out << " [" << a << "]";
-            break;
+    case DOMNode::ELEMENT_NODE: {
+        out << "E " << Local(node->getNodeName());
+        std::vector<std::string> attributes;
+        const DOMNamedNodeMap* map = node->getAttributes();
+        for (XMLSize_t i = 0; map && i < map->getLength(); ++i) {
+            const auto* a = static_cast<const DOMAttr*>(map->item(i));
+            if (a->getSpecified()) attributes.push_back(Local(a->getName()) + "=" + Local(a->getValue()));
         }
-        case DOMNode::DOCUMENT_TYPE_NODE: {
-            const auto* t = static_cast<const DOMDocumentType*>(node);
-            out << "D " << Local(t->getName()) << " " << Local(t->getPublicId()) << " " << Local(t->getSystemId())
-                << " [" << Local(t->getInternalSubset()) << "]";
-            break;
-        }
-        default: out << node->getNodeType() << " " << Local(node->getNodeName()) << " " << Local(node->getNodeValue());
+        std::sort(attributes.begin(), attributes.end());
+        for (const std::string& a : attributes) out << " [" << a << "]";
+        break;
+    }
+    case DOMNode::DOCUMENT_TYPE_NODE: {
+        const auto* t = static_cast<const DOMDocumentType*>(node);
+        out << "D " << Local(t->getName()) << " " << Local(t->getPublicId()) << " " << Local(t->getSystemId()) << " ["
+            << Local(t->getInternalSubset()) << "]";
+        break;
+    }
+    default: out << node->getNodeType() << " " << Local(node->getNodeName()) << " " << Local(node->getNodeValue());
     }
     out << "\n";
 }
 
-} // namespace
+}  // namespace
 
 std::string InformationOf(const DOMNode* top, bool dropIndentation) {
     std::ostringstream out;
@@ -208,7 +209,7 @@ std::string InformationOf(const DOMNode* top, bool dropIndentation) {
     return out.str();
 }
 
-} // namespace kelxml_test
+}  // namespace kelxml_test
 
 namespace {
 // The parser library is started once for the whole test program, as a host would.
@@ -217,7 +218,7 @@ public:
     void SetUp() override { ASSERT_TRUE(XML::CKelXML::initXmlAPI()); }
     void TearDown() override { XML::CKelXML::TerminateXmlAPI(); }
 };
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

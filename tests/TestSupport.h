@@ -66,6 +66,6 @@ std::string InformationOf(const xercesc::DOMNode* node, bool dropIndentation);
 // The folder of the shared conformance material, or empty when it is absent.
 std::string SharedDir();
 
-} // namespace kelxml_test
+}  // namespace kelxml_test
 
 #endif

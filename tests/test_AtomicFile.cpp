@@ -154,8 +154,8 @@ TEST_P(Kinds, KilledAnywhereLeavesOneCompleteVersion) {
         ::usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(random));
         saver.Kill();
         const std::string now = ReadFile(target);
-        ASSERT_TRUE(now == versions[0] || now == versions[1]) << "after kill " << kills << ": " << now.size()
-                                                              << " bytes, not a complete version";
+        ASSERT_TRUE(now == versions[0] || now == versions[1])
+            << "after kill " << kills << ": " << now.size() << " bytes, not a complete version";
         ASSERT_EQ(ModeOf(target), 0600u);
         mostLeftovers = std::max(mostLeftovers, dir.List().size() - 1);
     }
@@ -167,9 +167,10 @@ TEST_P(Kinds, KilledAnywhereLeavesOneCompleteVersion) {
         leftoverBytes += static_cast<std::size_t>(st.st_size);
         leftoversExposed += (st.st_mode & 077) != 0;
     }
-    std::printf("[   INFO   ] %d kills, at most %zu files beside the target, at the end %zu (%zu bytes, %d readable "
-                "by others)\n",
-                kills, mostLeftovers, dir.List().size() - 1, leftoverBytes, leftoversExposed);
+    std::printf(
+        "[   INFO   ] %d kills, at most %zu files beside the target, at the end %zu (%zu bytes, %d readable "
+        "by others)\n",
+        kills, mostLeftovers, dir.List().size() - 1, leftoverBytes, leftoversExposed);
     EXPECT_LE(mostLeftovers, 1u);
     ASSERT_EQ(Write(target, versions[1], GetParam()), "");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"big.xml"});
@@ -218,4 +219,4 @@ TEST_P(Kinds, NamesUpToTheLimitSave) {
     EXPECT_TRUE(dir.List().empty());
 }
 
-} // namespace
+}  // namespace

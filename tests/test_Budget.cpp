@@ -30,8 +30,8 @@ std::string Schema(const std::string& body) {
 }
 
 std::string Instance(const std::string& schema, const std::string& content = "") {
-    return "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='" + schema +
-           "'>" + content + "</r>";
+    return "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='" + schema + "'>" +
+           content + "</r>";
 }
 
 // Parameter entities that each hold ten references to the one before: 100 * 10^levels
@@ -46,19 +46,19 @@ std::string TenFold(const std::string& last, int levels) {
 struct Row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // name, content; the first is loaded
-    const char* refusal;                                      // part of the last record; null: loads cleanly
+    const char* refusal;                                     // part of the last record; null: loads cleanly
 };
 
 std::vector<Row> Rows() {
     std::vector<Row> rows;
-    rows.push_back({"local DTD: parameter entities nested ten-fold into an entity value",
-                    {{"doc.xml", "<!DOCTYPE r SYSTEM 'pe.dtd'><r>&e;</r>"},
-                     {"pe.dtd", TenFold("<!ENTITY e '%p8;'>", 8)}},
-                    "the DTD expands to more than 10000000 characters"});
-    rows.push_back({"external parameter entity building values",
-                    {{"doc.xml", "<!DOCTYPE r [<!ENTITY % ext SYSTEM 'ext.ent'> %ext;]><r/>"},
-                     {"ext.ent", TenFold("", 6)}},
-                    "the DTD expands to more than 10000000 characters"});
+    rows.push_back(
+        {"local DTD: parameter entities nested ten-fold into an entity value",
+         {{"doc.xml", "<!DOCTYPE r SYSTEM 'pe.dtd'><r>&e;</r>"}, {"pe.dtd", TenFold("<!ENTITY e '%p8;'>", 8)}},
+         "the DTD expands to more than 10000000 characters"});
+    rows.push_back(
+        {"external parameter entity building values",
+         {{"doc.xml", "<!DOCTYPE r [<!ENTITY % ext SYSTEM 'ext.ent'> %ext;]><r/>"}, {"ext.ent", TenFold("", 6)}},
+         "the DTD expands to more than 10000000 characters"});
     rows.push_back({"an internal parameter entity of 10 KB spliced 40,000 times",
                     {{"doc.xml", "<!DOCTYPE r [<!ENTITY % d '<!--" + std::string(10000, 'x') + "-->'>" +
                                      Repeat("%d;", 40000) + "]><r/>"}},
@@ -70,34 +70,42 @@ std::vector<Row> Rows() {
                     "the entity 'd' expands to more than 10000000 characters"});
     rows.push_back({"a 10 KB entity used 40,040 times through a second one",
                     {{"doc.xml", "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY a '" + std::string(10000, 'x') +
-                                     "'><!ENTITY b '" + Repeat("&a;", 40) + "'>]><r>" + Repeat("&b;", 1001) +
-                                     "</r>"}},
+                                     "'><!ENTITY b '" + Repeat("&a;", 40) + "'>]><r>" + Repeat("&b;", 1001) + "</r>"}},
                     "entity expansion and attribute defaults produced more than 10000000 characters"});
     rows.push_back({"the same in attribute values",
                     {{"doc.xml", "<!DOCTYPE r [<!ENTITY a '" + std::string(10000, 'x') + "'><!ENTITY b '" +
                                      Repeat("&a;", 40) + "'>]><r>" + Repeat("<e v='&b;'/>", 1001) + "</r>"}},
                     "entity expansion and attribute defaults produced more than 10000000 characters"});
     rows.push_back({"1000 attribute lists defaulting to a 10 KB entity",
-                    {{"doc.xml", "<!DOCTYPE r [<!ENTITY a '" + std::string(10000, 'x') + "'>" + [] {
-                          std::string lists;
-                          for (int i = 0; i < 1000; ++i) lists += "<!ATTLIST r a" + std::to_string(i) + " CDATA '&a;'>";
-                          return lists;
-                      }() + "]><r/>"}},
+                    {{"doc.xml", "<!DOCTYPE r [<!ENTITY a '" + std::string(10000, 'x') + "'>" +
+                                     [] {
+                                         std::string lists;
+                                         for (int i = 0; i < 1000; ++i)
+                                             lists += "<!ATTLIST r a" + std::to_string(i) + " CDATA '&a;'>";
+                                         return lists;
+                                     }() +
+                                     "]><r/>"}},
                     "produced more than 10000000 characters"});
     rows.push_back({"4000 attribute lists of one attribute",
-                    {{"doc.xml", "<!DOCTYPE r [" + [] {
-                          std::string lists;
-                          for (int i = 0; i < 4000; ++i) lists += "<!ATTLIST r a" + std::to_string(i) + " CDATA 'x'>";
-                          return lists;
-                      }() + "]><r/>"}},
+                    {{"doc.xml", "<!DOCTYPE r [" +
+                                     [] {
+                                         std::string lists;
+                                         for (int i = 0; i < 4000; ++i)
+                                             lists += "<!ATTLIST r a" + std::to_string(i) + " CDATA 'x'>";
+                                         return lists;
+                                     }() +
+                                     "]><r/>"}},
                     "past the attribute cost bound of 100000000 comparisons"});
     rows.push_back({"a chain of 8000 entities",
-                    {{"doc.xml", "<!DOCTYPE r [<!ENTITY e0 'x'>" + [] {
-                          std::string chain;
-                          for (int i = 1; i <= 8000; ++i)
-                              chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
-                          return chain;
-                      }() + "]><r>&e8000;</r>"}},
+                    {{"doc.xml", "<!DOCTYPE r [<!ENTITY e0 'x'>" +
+                                     [] {
+                                         std::string chain;
+                                         for (int i = 1; i <= 8000; ++i)
+                                             chain += "<!ENTITY e" + std::to_string(i) + " '&e" +
+                                                      std::to_string(i - 1) + ";'>";
+                                         return chain;
+                                     }() +
+                                     "]><r>&e8000;</r>"}},
                     "entities nested deeper than 64 levels"});
     rows.push_back({"schema: a group of five elements with maxOccurs 99999999999999",
                     {{"doc.xml", Instance("s.xsd")},
@@ -114,40 +122,46 @@ std::vector<Row> Rows() {
                                           "name='a' minOccurs='10' maxOccurs='99'/><xsd:element name='b' "
                                           "minOccurs='10' maxOccurs='99'/></xsd:sequence></xsd:complexType>")}},
                     "the content model of type 'T' has more than 2000 particles"});
-    rows.push_back({"schema: pattern (a*)*b",
-                    {{"doc.xml", Instance("s.xsd", "a")},
-                     {"s.xsd", Schema("<xsd:element name='r'><xsd:simpleType><xsd:restriction base='xsd:string'>"
-                                      "<xsd:pattern value='(a*)*b'/></xsd:restriction></xsd:simpleType></xsd:element>")}},
-                    "the pattern '(a*)*b' repeats a group that can match nothing"});
+    rows.push_back(
+        {"schema: pattern (a*)*b",
+         {{"doc.xml", Instance("s.xsd", "a")},
+          {"s.xsd", Schema("<xsd:element name='r'><xsd:simpleType><xsd:restriction base='xsd:string'>"
+                           "<xsd:pattern value='(a*)*b'/></xsd:restriction></xsd:simpleType></xsd:element>")}},
+         "the pattern '(a*)*b' repeats a group that can match nothing"});
     rows.push_back({"schema: 50,000 nested sequences",
                     {{"doc.xml", Instance("s.xsd", "<a/>")},
                      {"s.xsd", Schema("<xsd:element name='r'><xsd:complexType>" + Repeat("<xsd:sequence>", 50000) +
                                       "<xsd:element name='a'/>" + Repeat("</xsd:sequence>", 50000) +
                                       "</xsd:complexType></xsd:element>")}},
                     "elements nested deeper than 1000 levels"});
-    rows.push_back({"schema: a chain of 20,000 derived types",
-                    {{"doc.xml", Instance("s.xsd", "x")},
-                     {"s.xsd", Schema("<xsd:simpleType name='t0'><xsd:restriction base='xsd:string'/></xsd:simpleType>" +
-                                      [] {
-                                          std::string chain;
-                                          for (int i = 1; i < 20000; ++i)
-                                              chain += "<xsd:simpleType name='t" + std::to_string(i) +
-                                                       "'><xsd:restriction base='t" + std::to_string(i - 1) +
-                                                       "'/></xsd:simpleType>";
-                                          return chain;
-                                      }() + "<xsd:element name='r' type='t19999'/>")}},
-                    "is derived through more than 256 levels"});
-    rows.push_back({"a valid element of 1500 attributes", {{"doc.xml", "<r" + [] {
-                                                               std::string attributes;
-                                                               for (int i = 0; i < 1500; ++i)
-                                                                   attributes += " a" + std::to_string(i) + "='v'";
-                                                               return attributes;
-                                                           }() + "/>"}},
+    rows.push_back(
+        {"schema: a chain of 20,000 derived types",
+         {{"doc.xml", Instance("s.xsd", "x")},
+          {"s.xsd", Schema("<xsd:simpleType name='t0'><xsd:restriction base='xsd:string'/></xsd:simpleType>" +
+                           [] {
+                               std::string chain;
+                               for (int i = 1; i < 20000; ++i)
+                                   chain += "<xsd:simpleType name='t" + std::to_string(i) +
+                                            "'><xsd:restriction base='t" + std::to_string(i - 1) +
+                                            "'/></xsd:simpleType>";
+                               return chain;
+                           }() +
+                           "<xsd:element name='r' type='t19999'/>")}},
+         "is derived through more than 256 levels"});
+    rows.push_back({"a valid element of 1500 attributes",
+                    {{"doc.xml", "<r" +
+                                     [] {
+                                         std::string attributes;
+                                         for (int i = 0; i < 1500; ++i) attributes += " a" + std::to_string(i) + "='v'";
+                                         return attributes;
+                                     }() +
+                                     "/>"}},
                     nullptr});
     rows.push_back({"a valid DTD: conditional section, parameter entities, an external one in a sub-folder",
                     {{"doc.xml", "<!DOCTYPE r SYSTEM 'g.dtd'><r><a>x</a><a v='w'>y</a></r>"},
-                     {"g.dtd", "<!ENTITY % inc 'INCLUDE'><!ENTITY % model '(a)*'><![%inc;[<!ELEMENT r %model;>]]>"
-                               "<!ELEMENT a (#PCDATA)><!ENTITY % ext SYSTEM 'sub/more.ent'>%ext;"},
+                     {"g.dtd",
+                      "<!ENTITY % inc 'INCLUDE'><!ENTITY % model '(a)*'><![%inc;[<!ELEMENT r %model;>]]>"
+                      "<!ELEMENT a (#PCDATA)><!ENTITY % ext SYSTEM 'sub/more.ent'>%ext;"},
                      {"sub/more.ent", "<?xml version='1.0' encoding='UTF-8'?><!ATTLIST a v CDATA 'default'>"}},
                     nullptr});
     rows.push_back({"a valid schema: a repeated group, a pattern, an included type",
@@ -218,8 +232,7 @@ TEST(Budget, LimitsCanBeRaisedPerObject) {
     EXPECT_EQ(defaults.maxExpandedCharacters, 10000000u);
 
     std::string chain = "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY e0 'x'>";
-    for (int i = 1; i <= 100; ++i)
-        chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+    for (int i = 1; i <= 100; ++i) chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
     chain += "]><r>&e100;</r>";
     std::string wide = "<r";
     for (int i = 0; i < 200; ++i) wide += " a" + std::to_string(i) + "='v'";
@@ -258,4 +271,4 @@ TEST(Budget, LimitsCanBeRaisedPerObject) {
     EXPECT_NE(Records(expansions).back().strMessage.find("'1000' entity expansions"), std::string::npos);
 }
 
-} // namespace
+}  // namespace

@@ -1,7 +1,6 @@
 // The error list, and the records the parser's error handler makes of diagnostics.
 #include "TestSupport.h"
 
-
 using namespace kelxml_test;
 using XML::CError;
 using XML::sError;
@@ -97,8 +96,7 @@ TEST(HandlerError, DiagnosticPlaceIsInFieldsOfItsOwn) {
             EXPECT_EQ(r.nLine, c.line);
             EXPECT_EQ(r.nColumn, c.column);
         }
-        const std::string prefix =
-            id + ", lig=" + std::to_string(r.nLine) + " col=" + std::to_string(r.nColumn) + ", ";
+        const std::string prefix = id + ", lig=" + std::to_string(r.nLine) + " col=" + std::to_string(r.nColumn) + ", ";
         EXPECT_EQ(r.strMessage.rfind(prefix, 0), 0u) << r.strMessage;
         XML::sError first;
         ASSERT_TRUE(doc.GetErrors()->GetFirstError(first));

@@ -19,7 +19,8 @@ std::string Canonical(const std::string& text, bool withComments, Pick pick) {
     for (const XML::sError& r : Records(doc))
         if (r.eType == XML::E_FATAL_ERROR || r.eType == XML::E_EXCEPTION) return "NOT LOADED: " + r.strMessage;
     std::string out, error;
-    if (!XML::internal::AppendCanonicalXML(pick(doc.GetDocument()), withComments, out, error)) return "FAILED: " + error;
+    if (!XML::internal::AppendCanonicalXML(pick(doc.GetDocument()), withComments, out, error))
+        return "FAILED: " + error;
     return out;
 }
 
@@ -50,25 +51,29 @@ TEST_P(WholeDocuments, MatchTheRecommendation) { EXPECT_EQ(WholeDocument(GetPara
 INSTANTIATE_TEST_SUITE_P(
     Canonical, WholeDocuments,
     ::testing::Values(
-        Case{"comments and PIs beside the document element stand on their own lines",
-             "<?xml version=\"1.0\"?>\n\n<?xml-stylesheet   href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n\n"
-             "<doc>Hello, world!<!-- Comment 1 --></doc>\n\n<?pi-without-data     ?>\n\n<!-- Comment 2 -->\n\n"
-             "<!-- Comment 3 -->\n",
-             "<?xml-stylesheet href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n<doc>Hello, world!<!-- Comment 1 --></doc>\n"
-             "<?pi-without-data?>\n<!-- Comment 2 -->\n<!-- Comment 3 -->"},
+        Case{
+            "comments and PIs beside the document element stand on their own lines",
+            "<?xml version=\"1.0\"?>\n\n<?xml-stylesheet   href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n\n"
+            "<doc>Hello, world!<!-- Comment 1 --></doc>\n\n<?pi-without-data     ?>\n\n<!-- Comment 2 -->\n\n"
+            "<!-- Comment 3 -->\n",
+            "<?xml-stylesheet href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n<doc>Hello, world!<!-- Comment 1 --></doc>\n"
+            "<?pi-without-data?>\n<!-- Comment 2 -->\n<!-- Comment 3 -->"},
         Case{"empty elements, attribute order, superfluous and propagated namespace declarations",
              "<!DOCTYPE doc [<!ATTLIST e9 attr CDATA \"default\">]>\n<doc>\n   <e1   />\n   <e2   ></e2>\n"
              "   <e3   name = \"elem3\"   id=\"elem3\"   />\n   <e4   name=\"elem4\"   id=\"elem4\"   ></e4>\n"
-             "   <e5 a:attr=\"out\" b:attr=\"sorted\" attr2=\"all\" attr=\"I'm\"\n      xmlns:b=\"http://www.ietf.org\"\n"
+             "   <e5 a:attr=\"out\" b:attr=\"sorted\" attr2=\"all\" attr=\"I'm\"\n      "
+             "xmlns:b=\"http://www.ietf.org\"\n"
              "      xmlns:a=\"http://www.w3.org\"\n      xmlns=\"http://example.org\"/>\n"
              "   <e6 xmlns=\"\" xmlns:a=\"http://www.w3.org\">\n      <e7 xmlns=\"http://www.ietf.org\">\n"
              "         <e8 xmlns=\"\" xmlns:a=\"http://www.w3.org\">\n"
-             "            <e9 xmlns=\"\" xmlns:a=\"http://www.ietf.org\"/>\n         </e8>\n      </e7>\n   </e6>\n</doc>",
+             "            <e9 xmlns=\"\" xmlns:a=\"http://www.ietf.org\"/>\n         </e8>\n      </e7>\n   "
+             "</e6>\n</doc>",
              "<doc>\n   <e1></e1>\n   <e2></e2>\n   <e3 id=\"elem3\" name=\"elem3\"></e3>\n"
              "   <e4 id=\"elem4\" name=\"elem4\"></e4>\n"
              "   <e5 xmlns=\"http://example.org\" xmlns:a=\"http://www.w3.org\" xmlns:b=\"http://www.ietf.org\" "
              "attr=\"I'm\" attr2=\"all\" b:attr=\"sorted\" a:attr=\"out\"></e5>\n"
-             "   <e6 xmlns:a=\"http://www.w3.org\">\n      <e7 xmlns=\"http://www.ietf.org\">\n         <e8 xmlns=\"\">\n"
+             "   <e6 xmlns:a=\"http://www.w3.org\">\n      <e7 xmlns=\"http://www.ietf.org\">\n         <e8 "
+             "xmlns=\"\">\n"
              "            <e9 xmlns:a=\"http://www.ietf.org\" attr=\"default\"></e9>\n         </e8>\n      </e7>\n"
              "   </e6>\n</doc>"},
         Case{"character references, CDATA as text, escaping per context, normalised attribute values",
@@ -109,12 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"xmlns=\"\" only where it undoes a default namespace",
              "<a xmlns=''><b xmlns='http://d'><c xmlns=''><d xmlns=''/></c></b></a>",
              "<a><b xmlns=\"http://d\"><c xmlns=\"\"><d></d></c></b></a>"},
-        Case{"the xml prefix is never declared", "<a xmlns:xml='http://www.w3.org/XML/1998/namespace' xml:space='preserve'/>",
+        Case{"the xml prefix is never declared",
+             "<a xmlns:xml='http://www.w3.org/XML/1998/namespace' xml:space='preserve'/>",
              "<a xml:space=\"preserve\"></a>"},
         Case{"characters that need no escape stay", "<a b=\"'&gt;\">'\"</a>", "<a b=\"'>\">'\"</a>"}));
 
 TEST(Canonical, CommentsAreDroppedWithTheirLineFeeds) {
-    EXPECT_EQ(WholeDocument("<!--a--><?p?><!--b--><doc><!--c-->x</doc><!--d--><?q?>", false), "<?p?>\n<doc>x</doc>\n<?q?>");
+    EXPECT_EQ(WholeDocument("<!--a--><?p?><!--b--><doc><!--c-->x</doc><!--d--><?q?>", false),
+              "<?p?>\n<doc>x</doc>\n<?q?>");
     EXPECT_EQ(WholeDocument("<!--a--><doc/><!--d-->", false), "<doc></doc>");
 }
 
@@ -159,9 +166,10 @@ TEST(Canonical, OtherNodesAsSubsets) {
     EXPECT_EQ(Canonical(text, true, child(1)), "<?pi d?>\n");
     EXPECT_EQ(Canonical(text, true, child(3)), "\n<!--end-->");
     EXPECT_EQ(Canonical(text, false, child(3)), "");
-    EXPECT_EQ(Canonical(text, true, [](DOMDocument* d) -> const DOMNode* {
-                  return d->getDocumentElement()->getFirstChild()->getNextSibling();
-              }),
+    EXPECT_EQ(Canonical(text, true,
+                        [](DOMDocument* d) -> const DOMNode* {
+                            return d->getDocumentElement()->getFirstChild()->getNextSibling();
+                        }),
               "&lt;y&gt;");
 }
 
@@ -170,9 +178,10 @@ TEST(Canonical, RefusesWhatHasNoCanonicalForm) {
     EXPECT_EQ(WholeDocument("<a><b xmlns:p='../p'/></a>"), "FAILED: the namespace URI '../p' is relative");
     EXPECT_EQ(Canonical("<!DOCTYPE a []><a/>", true, [](DOMDocument* d) -> const DOMNode* { return d->getDoctype(); }),
               "FAILED: a node of this kind has no canonical form");
-    EXPECT_EQ(Canonical("<a b='1'/>", true,
-                        [](DOMDocument* d) -> const DOMNode* { return d->getDocumentElement()->getAttributeNode(u"b"); }),
-              "FAILED: a node of this kind has no canonical form");
+    EXPECT_EQ(
+        Canonical("<a b='1'/>", true,
+                  [](DOMDocument* d) -> const DOMNode* { return d->getDocumentElement()->getAttributeNode(u"b"); }),
+        "FAILED: a node of this kind has no canonical form");
 }
 
 // Depth costs no stack: a tree far deeper than any loaded one, built through the DOM.

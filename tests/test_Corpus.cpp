@@ -43,11 +43,20 @@ Observed Classify(const XML::CKelXML& doc, bool result) {
     for (const XML::sError& r : Records(doc)) {
         Outcome o = Outcome::other;
         switch (r.eType) {
-            case XML::E_WARNING: ++seen.warnings; o = Outcome::warn; break;
-            case XML::E_ERROR: ++seen.errors; o = Outcome::error; break;
-            case XML::E_FATAL_ERROR: ++seen.fatals; o = Outcome::fatal; break;
-            case XML::E_EXCEPTION: o = Outcome::exception; break;
-            default: ++seen.others; break;
+        case XML::E_WARNING:
+            ++seen.warnings;
+            o = Outcome::warn;
+            break;
+        case XML::E_ERROR:
+            ++seen.errors;
+            o = Outcome::error;
+            break;
+        case XML::E_FATAL_ERROR:
+            ++seen.fatals;
+            o = Outcome::fatal;
+            break;
+        case XML::E_EXCEPTION: o = Outcome::exception; break;
+        default: ++seen.others; break;
         }
         if (seen.first.empty()) seen.first = FirstDiagnostic(r);
         seen.outcome = std::max(seen.outcome, o);
@@ -134,8 +143,8 @@ protected:
         // Counts and first diagnostic only where the outcome is the parser's own.
         if (want == e.outcome && seen.outcome == want) {
             if (seen.warnings != e.warnings || seen.errors != e.errors || seen.fatals != e.fatals)
-                why << " counts W/E/F " << seen.warnings << "/" << seen.errors << "/" << seen.fatals << " (parser: "
-                    << e.warnings << "/" << e.errors << "/" << e.fatals << ")";
+                why << " counts W/E/F " << seen.warnings << "/" << seen.errors << "/" << seen.fatals
+                    << " (parser: " << e.warnings << "/" << e.errors << "/" << e.fatals << ")";
         }
         if (why.str().empty()) return {};
         return e.id + " " + e.path + ":" + why.str() + "; first record: " + seen.first + "\n";
@@ -190,8 +199,9 @@ protected:
         }
         mismatches += CheckDeviationsUsed(used, form);
         EXPECT_EQ(mismatches, "");
-        std::printf("[ corpus   ] %s form: %zu documents, %zu match (first diagnostic compared on %zu), %zu deviations\n",
-                    label, s_expected.size(), matches, firstChecked, used.size());
+        std::printf(
+            "[ corpus   ] %s form: %zu documents, %zu match (first diagnostic compared on %zu), %zu deviations\n",
+            label, s_expected.size(), matches, firstChecked, used.size());
     }
 };
 
@@ -327,8 +337,8 @@ TEST_F(Corpus, EverySaveLoadsBackTheSame) {
                     fail(std::string("reloads as ") + Name(again.outcome) + " (was " + Name(first.outcome) +
                          "); first record: " + (again.first.empty() ? first.first : again.first));
             } else if (const std::string why = FirstDifference(InformationOf(doc.GetDocument(), pretty),
-                                                             InformationOf(back.GetDocument(), pretty));
-                     !why.empty())
+                                                               InformationOf(back.GetDocument(), pretty));
+                       !why.empty())
                 fail("reloads with other information: " + why);
             else if (!back.Save(saved.Path().c_str(), form) || saved.Take() != bytes)
                 fail("a second save differs");
@@ -361,10 +371,8 @@ TEST_F(Corpus, StreamingMatchesLoopElements) {
                 break;
             }
         for (const std::string& path : paths) {
-            const std::string why =
-                CompareStream(file, "", WalkCase{path, {"id", "a"}, false, true, false, [](std::size_t i) {
-                                  return i < 3;
-                              }});
+            const std::string why = CompareStream(
+                file, "", WalkCase{path, {"id", "a"}, false, true, false, [](std::size_t i) { return i < 3; }});
             if (!why.empty()) mismatches += e.id + " " + e.path + ": " + why;
             ++walks;
         }

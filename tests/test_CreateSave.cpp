@@ -118,15 +118,15 @@ TEST(Save, CanonicalIsTheSerializerDefaultsAndPrettyIndents) {
          "  <name q=\"a &quot;b&quot; &amp; c\">caf\xC3\xA9</name>\n  <list>\n    <item id=\"1\"/>\n"
          "    <item id=\"2\">two<![CDATA[<raw>]]></item>\n  </list>\n</config>\n"},
         {"canonical", doc.GetDocument(), true, nullptr},
-        {"element", list, false,
-         "<list>\n  <item id=\"1\"/>\n  <item id=\"2\">two<![CDATA[<raw>]]></item>\n</list>"},
+        {"element", list, false, "<list>\n  <item id=\"1\"/>\n  <item id=\"2\">two<![CDATA[<raw>]]></item>\n</list>"},
         {"element-canonical", list, true, nullptr}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string mine = dir.File(std::string(c.name) + ".xml");
         ASSERT_TRUE(doc.Save(mine.c_str(), c.node, c.canonical));
-        const std::string expected =
-            c.expected ? c.expected : RawSerialise(c.node, c.canonical, dir.File(std::string(c.name) + ".raw"));
+        const std::string expected = c.expected
+                                         ? c.expected
+                                         : RawSerialise(c.node, c.canonical, dir.File(std::string(c.name) + ".raw"));
         EXPECT_EQ(ReadFile(mine), expected);
     }
     EXPECT_TRUE(Records(doc).empty());

@@ -35,20 +35,21 @@ TEST(DtdBudget, CountsWhatEachEntityProduces) {
     const Case cases[] = {
         {"no DTD", "<r>&amp;</r>", ""},
         {"an entity of 600 characters", "<!DOCTYPE r [<!ENTITY a '" + x600 + "'>]><r/>", ""},
-        {"used twice in a second entity: 1200",
-         "<!DOCTYPE r [<!ENTITY a '" + x600 + "'><!ENTITY b '&a;&a;'>]><r/>",
+        {"used twice in a second entity: 1200", "<!DOCTYPE r [<!ENTITY a '" + x600 + "'><!ENTITY b '&a;&a;'>]><r/>",
          "the entity 'b' expands to more than 1000 characters"},
-        {"declared after its user: still counted",
-         "<!DOCTYPE r [<!ENTITY b '&a;&a;'><!ENTITY a '" + x600 + "'>]><r/>",
+        {"declared after its user: still counted", "<!DOCTYPE r [<!ENTITY b '&a;&a;'><!ENTITY a '" + x600 + "'>]><r/>",
          "the entity 'b' expands to more than 1000 characters"},
         {"the internal subset does not expand parameter entities in values (the parser refuses them)",
          "<!DOCTYPE r [<!ENTITY % a '" + x600 + "'><!ENTITY % b '%a;%a;'>]><r/>", ""},
         {"the first declaration wins",
          "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY a '" + x600 + "'><!ENTITY b '&a;&a;'>]><r/>", ""},
-        {"four levels of references", "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'>"
-                                      "<!ENTITY d '&c;'>]><r/>", ""},
-        {"five levels", "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'><!ENTITY d '&c;'>"
-                        "<!ENTITY e '&d;'>]><r/>",
+        {"four levels of references",
+         "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'>"
+         "<!ENTITY d '&c;'>]><r/>",
+         ""},
+        {"five levels",
+         "<!DOCTYPE r [<!ENTITY a 'x'><!ENTITY b '&a;'><!ENTITY c '&b;'><!ENTITY d '&c;'>"
+         "<!ENTITY e '&d;'>]><r/>",
          "entities nested deeper than 4 levels"},
         {"a recursive entity is left to the parser", "<!DOCTYPE r [<!ENTITY a '&b;'><!ENTITY b '&a;'>]><r/>", ""},
         {"attribute defaults", "<!DOCTYPE r [<!ENTITY a '" + x600 + "'><!ATTLIST r v CDATA '&a;' w CDATA '&a;'>]><r/>",
@@ -56,8 +57,7 @@ TEST(DtdBudget, CountsWhatEachEntityProduces) {
         {"parameter entities spliced again and again",
          "<!DOCTYPE r [<!ENTITY % d '<!-- " + x600 + " -->'>%d;%d;%d;%d;%d;]><r/>",
          "the DTD expands to more than 1000 characters"},
-        {"an ignored section is not read",
-         "<!DOCTYPE r [<![IGNORE[<!ENTITY a '" + x600 + x600 + "'>]]>]><r/>", ""},
+        {"an ignored section is not read", "<!DOCTYPE r [<![IGNORE[<!ENTITY a '" + x600 + x600 + "'>]]>]><r/>", ""},
         {"UTF-16 is read too", "", "the entity 'b' expands to more than 1000 characters"},
     };
     for (const Case& c : cases) {
@@ -109,4 +109,4 @@ TEST(DtdBudget, ReadsExternalPartsAndAsksForMoreOfALongPrologue) {
     EXPECT_FALSE(JudgeDtd("<r>", false, base.unicodeForm(), Small()).needMore);
 }
 
-} // namespace
+}  // namespace

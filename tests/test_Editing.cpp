@@ -10,7 +10,6 @@ using XML::CKelXML;
 
 namespace {
 
-
 std::string Local(const XMLCh* text) { return XML::XStr::ToLocal(text); }
 
 // A compact picture of a small tree: names, attributes and text, to tell whether it changed.
@@ -108,8 +107,7 @@ TEST(Editing, MissingParentChildOrNameIsRecordedOnce) {
          "unable to find attribute Node with name specified"},
         {"null name", [](CKelXML& d, DOMElement* r) { return d.AddChildNodeValue(r, nullptr, "t"); }, nullptr},
         {"null text", [](CKelXML& d, DOMElement* r) { return d.AddChildNodeValue(r, "n", nullptr); }, nullptr},
-        {"null name, number", [](CKelXML& d, DOMElement* r) { return d.AddChildNodeValue(r, nullptr, 3u); },
-         nullptr},
+        {"null name, number", [](CKelXML& d, DOMElement* r) { return d.AddChildNodeValue(r, nullptr, 3u); }, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -132,7 +130,10 @@ TEST(Editing, RefusalsOfTheDomAreKindThreeAndChangeNothing) {
         CKelXML doc;
         DOMElement *root, *child, *grandchild;
     };
-    struct Case { const char* label; std::function<bool(Tree&)> op; };
+    struct Case {
+        const char* label;
+        std::function<bool(Tree&)> op;
+    };
     const Case cases[] = {
         {"empty element name", [](Tree& t) { return t.doc.AddNewElementNode("", t.root); }},
         {"digit first", [](Tree& t) { return t.doc.AddNewElementNode("1bad", t.root); }},
@@ -177,8 +178,7 @@ TEST(AddElements, AppendInCallOrderWithTheirText) {
     ASSERT_TRUE(empty && texted);
     EXPECT_TRUE(l.doc.AddChildNodeValue(texted, "inner", "!"));
     EXPECT_TRUE(l.doc.AddChildNodeValue(l.root, "caf\xC3\xA9", "non-ASCII name"));
-    EXPECT_EQ(Shape(l.root),
-              "r(first()x()x('a \"b\" & <c> caf\xC3\xA9'inner('!'))caf\xC3\xA9('non-ASCII name'))");
+    EXPECT_EQ(Shape(l.root), "r(first()x()x('a \"b\" & <c> caf\xC3\xA9'inner('!'))caf\xC3\xA9('non-ASCII name'))");
     EXPECT_EQ(Text(texted), "a \"b\" & <c> caf\xC3\xA9!");
     DOMElement* blank = l.doc.AddNewElementNode("blank", "", l.root);
     ASSERT_NE(blank, nullptr);
@@ -188,8 +188,8 @@ TEST(AddElements, AppendInCallOrderWithTheirText) {
 }
 
 TEST(AddElements, NumbersAreWrittenInPlainDecimal) {
-    const std::pair<unsigned int, const char*> cases[] = {{0u, "0"}, {7u, "7"}, {1000000u, "1000000"},
-                                                          {UINT_MAX, "4294967295"}};
+    const std::pair<unsigned int, const char*> cases[] = {
+        {0u, "0"}, {7u, "7"}, {1000000u, "1000000"}, {UINT_MAX, "4294967295"}};
     CKelXML doc;
     ASSERT_TRUE(doc.CreateDoc("r"));
     DOMElement* root = doc.GetDocument()->getDocumentElement();
@@ -230,7 +230,13 @@ TEST(Attributes, AddReplacesModifyChangesOnly) {
 
 TEST(Attributes, SetAttributeValueChangesExistingOnlyAndRecordsNothing) {
     Loaded l("<r a='1'>text</r>");
-    struct Case { const char* label; const DOMNode* node; const char* name; const char* value; bool result; };
+    struct Case {
+        const char* label;
+        const DOMNode* node;
+        const char* name;
+        const char* value;
+        bool result;
+    };
     const Case cases[] = {
         {"null node", nullptr, "a", "v", false},
         {"text node", l.root->getFirstChild(), "a", "v", false},

@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -136,8 +136,8 @@ const char kXs[] = "xmlns:xs='http://www.w3.org/2001/XMLSchema'";
 class NoProxy : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        for (const char* name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
-                                 "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
+        for (const char* name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                                 "FTP_PROXY", "ALL_PROXY"})
             ::unsetenv(name);
     }
 };
@@ -168,7 +168,7 @@ TEST_F(Network, ListenerSeesAPlainParserFetchItsDtd) {
 TEST_F(Network, NoReferenceEverConnects) {
     struct Case {
         const char* name;
-        const char* document;                           // {U}: scheme://host:port, {D}: the folder
+        const char* document;                                    // {U}: scheme://host:port, {D}: the folder
         std::vector<std::pair<const char*, const char*>> files;  // local files the document uses
     };
     const std::string xsi = kXsi, xs = kXs;
@@ -177,22 +177,31 @@ TEST_F(Network, NoReferenceEverConnects) {
         {"external DTD with public id", "<!DOCTYPE r PUBLIC '-//K//DTD R//EN' '{U}/a.dtd'><r/>", {}},
         {"external general entity", "<!DOCTYPE r [<!ENTITY e SYSTEM '{U}/e.xml'>]><r>&e;</r>", {}},
         {"external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM '{U}/p.ent'> %p;]><r/>", {}},
-        {"entity declared by a local DTD", "<!DOCTYPE r SYSTEM '{D}/net.dtd'><r/>",
+        {"entity declared by a local DTD",
+         "<!DOCTYPE r SYSTEM '{D}/net.dtd'><r/>",
          {{"net.dtd", "<!ELEMENT r EMPTY><!ENTITY % p SYSTEM '{U}/p.ent'> %p;"}}},
         {"no-namespace schema", "<r {XSI} xsi:noNamespaceSchemaLocation='{U}/s.xsd'/>", {}},
         {"namespace schema", "<r xmlns='urn:k' {XSI} xsi:schemaLocation='urn:k {U}/s.xsd'/>", {}},
-        {"schema include", "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/inc.xsd'/>",
-         {{"inc.xsd", "<xs:schema {XS}><xs:include schemaLocation='{U}/inc.xsd'/>"
-                      "<xs:element name='r'/></xs:schema>"}}},
-        {"schema import", "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/imp.xsd'/>",
-         {{"imp.xsd", "<xs:schema {XS}><xs:import namespace='urn:i' schemaLocation='{U}/imp.xsd'/>"
-                      "<xs:element name='r'/></xs:schema>"}}},
-        {"schema redefine", "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/red.xsd'/>",
-         {{"red.xsd", "<xs:schema {XS}><xs:redefine schemaLocation='{U}/red.xsd'/>"
-                      "<xs:element name='r'/></xs:schema>"}}},
-        {"DTD of a schema document", "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/dtd.xsd'/>",
-         {{"dtd.xsd", "<!DOCTYPE xs:schema SYSTEM '{U}/XMLSchema.dtd'>"
-                      "<xs:schema {XS}><xs:element name='r'/></xs:schema>"}}},
+        {"schema include",
+         "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/inc.xsd'/>",
+         {{"inc.xsd",
+           "<xs:schema {XS}><xs:include schemaLocation='{U}/inc.xsd'/>"
+           "<xs:element name='r'/></xs:schema>"}}},
+        {"schema import",
+         "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/imp.xsd'/>",
+         {{"imp.xsd",
+           "<xs:schema {XS}><xs:import namespace='urn:i' schemaLocation='{U}/imp.xsd'/>"
+           "<xs:element name='r'/></xs:schema>"}}},
+        {"schema redefine",
+         "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/red.xsd'/>",
+         {{"red.xsd",
+           "<xs:schema {XS}><xs:redefine schemaLocation='{U}/red.xsd'/>"
+           "<xs:element name='r'/></xs:schema>"}}},
+        {"DTD of a schema document",
+         "<r {XSI} xsi:noNamespaceSchemaLocation='{D}/dtd.xsd'/>",
+         {{"dtd.xsd",
+           "<!DOCTYPE xs:schema SYSTEM '{U}/XMLSchema.dtd'>"
+           "<xs:schema {XS}><xs:element name='r'/></xs:schema>"}}},
     };
     int loads = 0;
     for (const char* scheme : {"http", "https", "ftp", "HTTP", "file"}) {
@@ -221,7 +230,6 @@ TEST_F(Network, NoReferenceEverConnects) {
     }
     EXPECT_EQ(loads, 5 * 11 * 3);
 }
-
 
 // Scoped change of the working folder, for the memory form's relative references.
 class WorkingDirectory {
@@ -274,13 +282,15 @@ TEST_F(Network, LocalGrammarsStillResolveAndValidate) {
     WriteFile(dir.File("sub/r.dtd"), "<!ENTITY % more SYSTEM 'more.ent'> %more; <!ELEMENT r (n*)>");
     WriteFile(dir.File("sub/more.ent"), "<!ELEMENT n (#PCDATA)><!ENTITY greeting SYSTEM 'greeting.xml'>");
     WriteFile(dir.File("sub/greeting.xml"), "<n>hello</n>");
-    WriteFile(dir.File("sub/s.xsd"), std::string("<xs:schema ") + kXs + "><xs:include schemaLocation='types.xsd'/>"
-                                     "<xs:element name='r'><xs:complexType><xs:sequence>"
-                                     "<xs:element name='n' type='small' maxOccurs='unbounded'/>"
-                                     "</xs:sequence></xs:complexType></xs:element></xs:schema>");
-    WriteFile(dir.File("sub/types.xsd"), std::string("<xs:schema ") + kXs + "><xs:simpleType name='small'>"
-                                         "<xs:restriction base='xs:int'><xs:maxInclusive value='9'/>"
-                                         "</xs:restriction></xs:simpleType></xs:schema>");
+    WriteFile(dir.File("sub/s.xsd"), std::string("<xs:schema ") + kXs +
+                                         "><xs:include schemaLocation='types.xsd'/>"
+                                         "<xs:element name='r'><xs:complexType><xs:sequence>"
+                                         "<xs:element name='n' type='small' maxOccurs='unbounded'/>"
+                                         "</xs:sequence></xs:complexType></xs:element></xs:schema>");
+    WriteFile(dir.File("sub/types.xsd"), std::string("<xs:schema ") + kXs +
+                                             "><xs:simpleType name='small'>"
+                                             "<xs:restriction base='xs:int'><xs:maxInclusive value='9'/>"
+                                             "</xs:restriction></xs:simpleType></xs:schema>");
     struct Case {
         const char* name;
         std::string document;
@@ -375,8 +385,9 @@ TEST(EntityExpansion, QuadraticBlowUpStopsAtTheCharacterBudget) {
 // Under the limit nothing changes: entities expand as declared.
 TEST(EntityExpansion, OrdinaryEntitiesExpand) {
     XML::CKelXML doc;
-    ASSERT_TRUE(LoadText(doc, "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY e 'ab'><!ENTITY f '&e;&e;'>]>"
-                              "<r>&f;&amp;&#x41;</r>"))
+    ASSERT_TRUE(LoadText(doc,
+                         "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY e 'ab'><!ENTITY f '&e;&e;'>]>"
+                         "<r>&f;&amp;&#x41;</r>"))
         << Dump(doc);
     std::string text;
     EXPECT_TRUE(XML::CKelXML::GetValue(doc.GetDocument()->getDocumentElement(), text));
@@ -484,8 +495,8 @@ TEST(Nesting, AttributesAndNamespaceDeclarationsAreBounded) {
 // level, and builds an automaton exponential in the size of a model that is not deterministic.
 TEST(Nesting, ContentModelsAreBounded) {
     const auto dtd = [](const std::string& model, const std::string& content) {
-        return "<!DOCTYPE r [<!ELEMENT r " + model +
-               "><!ELEMENT a EMPTY><!ELEMENT b EMPTY><!ELEMENT c EMPTY>]><r>" + content + "</r>";
+        return "<!DOCTYPE r [<!ELEMENT r " + model + "><!ELEMENT a EMPTY><!ELEMENT b EMPTY><!ELEMENT c EMPTY>]><r>" +
+               content + "</r>";
     };
     std::string nested, ambiguous = "((a|b)*,a", deterministic = "(c";
     for (int i = 0; i < 20000; ++i) nested += "(";
@@ -571,8 +582,8 @@ TEST(Nesting, SaveRefusesATreeDeeperThanTheBound) {
 TEST(Sizes, VeryLongNamesAndValues) {
     const std::string name = "n" + std::string(256 << 10, 'x');  // 256 KiB element and attribute name
     const std::string value(4 << 20, 'v');                       // 4 MiB attribute value and text
-    const std::string text = "<r><" + name + " " + name + "='" + value + "'>" + value + "</" + name + "><!--" +
-                             value + "--><?" + name + " " + value + "?></r>";
+    const std::string text = "<r><" + name + " " + name + "='" + value + "'>" + value + "</" + name + "><!--" + value +
+                             "--><?" + name + " " + value + "?></r>";
     XML::CKelXML doc;
     ASSERT_TRUE(LoadText(doc, text)) << Dump(doc).substr(0, 500);
     xercesc::DOMNode* element = XML::CKelXML::GetNode(doc.GetDocument()->getDocumentElement(), name.c_str());

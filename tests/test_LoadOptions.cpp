@@ -67,14 +67,20 @@ const char kXsdHead[] = "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'"
 
 // An order schema without namespace, its item type in an included file.
 std::string OrderSchema(const char* maxItems) {
-    return std::string(kXsdHead) + "><xs:include schemaLocation='types.xsd'/>"
+    return std::string(kXsdHead) +
+           "><xs:include schemaLocation='types.xsd'/>"
            "<xs:element name='order'><xs:complexType><xs:sequence>"
-           "<xs:element name='item' type='itemType' maxOccurs='" + maxItems + "'/>"
+           "<xs:element name='item' type='itemType' maxOccurs='" +
+           maxItems +
+           "'/>"
            "</xs:sequence></xs:complexType></xs:element></xs:schema>";
 }
 std::string TypesSchema(const char* qtyType) {
-    return std::string(kXsdHead) + "><xs:complexType name='itemType'><xs:simpleContent>"
-           "<xs:extension base='xs:string'><xs:attribute name='qty' type='" + qtyType + "' default='1'/>"
+    return std::string(kXsdHead) +
+           "><xs:complexType name='itemType'><xs:simpleContent>"
+           "<xs:extension base='xs:string'><xs:attribute name='qty' type='" +
+           qtyType +
+           "' default='1'/>"
            "</xs:extension></xs:simpleContent></xs:complexType></xs:schema>";
 }
 
@@ -107,7 +113,7 @@ struct Grammars {
     TempDir dir;
 };
 
-} // namespace
+}  // namespace
 
 // --- Well-formed reading -----------------------------------------------------------------
 
@@ -138,9 +144,10 @@ TEST(LoadWellFormed, DocumentsWhoseGrammarIsUnreachableLoad) {
 
 TEST(LoadWellFormed, InternalSubsetStillGivesEntitiesAndDefaults) {
     XML::CKelXML doc;
-    const std::string text = "<!DOCTYPE list SYSTEM 'http://example.org/list.dtd' ["
-                             "<!ENTITY who 'world'><!ATTLIST entry kind CDATA 'plain'>]>"
-                             "<list><entry>hello &who;</entry></list>";
+    const std::string text =
+        "<!DOCTYPE list SYSTEM 'http://example.org/list.dtd' ["
+        "<!ENTITY who 'world'><!ATTLIST entry kind CDATA 'plain'>]>"
+        "<list><entry>hello &who;</entry></list>";
     ASSERT_TRUE(LoadText(doc, text, WellFormed())) << Listing(doc);
     EXPECT_EQ(Text(doc), "hello world");
     EXPECT_EQ(Attribute(doc, "entry", "kind"), "plain");
@@ -152,8 +159,8 @@ TEST(LoadWellFormed, EntityOnlyTheUnreadDTDCouldDeclareIsReportedAndTheRestKept)
     for (const std::string& prolog : {withSubset, withoutSubset}) {
         SCOPED_TRACE(prolog);
         XML::CKelXML doc;
-        const std::string text =
-            prolog + "<list a='x&unknown;y'>\n<entry>1&unknown;2</entry><entry>after</entry></list>";
+        const std::string text = prolog +
+                                 "<list a='x&unknown;y'>\n<entry>1&unknown;2</entry><entry>after</entry></list>";
         EXPECT_FALSE(LoadText(doc, text, WellFormed()));
         const auto records = Records(doc);
         ASSERT_EQ(records.size(), 2u) << Listing(doc);
@@ -238,8 +245,9 @@ TEST(LoadNamedGrammars, InstancesAgainstSchemasWithIncludesImportsAndTwoNamespac
 
 TEST(LoadNamedGrammars, TheDocumentCannotChooseItsGrammar) {
     Grammars g;
-    WriteFile(g.File("own.xml"), "<order xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
-                                 " xsi:noNamespaceSchemaLocation='lax.xsd'><anything/></order>");
+    WriteFile(g.File("own.xml"),
+              "<order xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
+              " xsi:noNamespaceSchemaLocation='lax.xsd'><anything/></order>");
     WriteFile(g.File("own-dtd.xml"), "<!DOCTYPE list SYSTEM 'lax.dtd'><list><other/></list>");
     WriteFile(g.File("own-dtd-subset.xml"),
               "<!DOCTYPE list SYSTEM 'lax.dtd' [<!ENTITY e 'E'>]><list><entry>&e;</entry><other/></list>");
@@ -252,8 +260,11 @@ TEST(LoadNamedGrammars, TheDocumentCannotChooseItsGrammar) {
     EXPECT_FALSE(doc.Load(g.File("own.xml").c_str(), g.Order()));
     EXPECT_TRUE(HasRecord(doc, XML::E_ERROR, "own.xml, lig=1 col=")) << Listing(doc);
     // Validated against schemas only, a DOCTYPE's external subset is not read at all.
-    EXPECT_TRUE(LoadText(doc, "<!DOCTYPE order SYSTEM 'http://example.org/order.dtd' [<!ENTITY t 'tea'>]>"
-                              "<order><item>&t;</item></order>", g.Order())) << Listing(doc);
+    EXPECT_TRUE(LoadText(doc,
+                         "<!DOCTYPE order SYSTEM 'http://example.org/order.dtd' [<!ENTITY t 'tea'>]>"
+                         "<order><item>&t;</item></order>",
+                         g.Order()))
+        << Listing(doc);
     EXPECT_EQ(Text(doc), "tea");
     const XML::sLoadOptions dtd = Named({}, g.File("list.dtd"));
     for (const char* name : {"own-dtd.xml", "own-dtd-subset.xml"}) {
@@ -282,8 +293,7 @@ TEST(LoadNamedGrammars, FaultsInTheGrammarNameTheGrammarFile) {
         {"unknown type", Named({{"", g.File("wrongtype.xsd")}}), "wrongtype.xsd, lig=1 col="},
         {"missing file", Named({{"", g.File("nosuch.xsd")}}), "nosuch.xsd"},
         {"namespace not the one named", Named({{"urn:x", g.File("order.xsd")}}), "target namespace is ''"},
-        {"network import",
-         Named({{"urn:a", g.File("net.xsd")}}), "network access refused"},
+        {"network import", Named({{"urn:a", g.File("net.xsd")}}), "network access refused"},
     };
     WriteFile(g.File("net.xsd"),
               "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:a'>"
@@ -304,8 +314,9 @@ TEST(LoadNamedGrammars, FaultsInTheGrammarNameTheGrammarFile) {
 
 TEST(LoadNamedGrammars, PlainLoadsAfterwardsFollowTheDocumentAgain) {
     Grammars g;
-    WriteFile(g.File("own.xml"), "<order xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
-                                 " xsi:noNamespaceSchemaLocation='lax.xsd'><anything/></order>");
+    WriteFile(g.File("own.xml"),
+              "<order xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
+              " xsi:noNamespaceSchemaLocation='lax.xsd'><anything/></order>");
     XML::CKelXML doc;
     EXPECT_FALSE(doc.Load(g.File("own.xml").c_str(), g.Order()));
     EXPECT_TRUE(doc.Load(g.File("own.xml").c_str(), false)) << Listing(doc);
@@ -397,8 +408,8 @@ TEST(GrammarCache, OneGrammarSharedByThreads) {
             XML::CKelXML doc;
             for (int i = 0; i < 40; ++i) {
                 const bool valid = (i + t) % 2 == 0;
-                const std::string text = std::string("<doc xmlns='urn:a'><part xmlns='urn:b'>") +
-                                         (valid ? "7" : "-7") + "</part></doc>";
+                const std::string text = std::string("<doc xmlns='urn:a'><part xmlns='urn:b'>") + (valid ? "7" : "-7") +
+                                         "</part></doc>";
                 if (LoadText(doc, text, schemas) != valid) ++wrong;
                 const std::string list = std::string("<!DOCTYPE list SYSTEM 'x.dtd'><list><entry>a</entry>") +
                                          (valid ? "" : "<other/>") + "</list>";

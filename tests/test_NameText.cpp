@@ -55,7 +55,7 @@ TEST(NameText, AttributesAndBooleanRules) {
         const char* text;
         bool element, attribute;
     } cases[] = {{"true", true, true}, {"false", false, false}, {"2", true, true}, {"-1", false, true},
-                 {"0", false, false},  {"yes", false, false},  {"", false, false}};
+                 {"0", false, false},  {"yes", false, false},   {"", false, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(ElementTextIsTrue(c.text), c.element) << c.text;
         EXPECT_EQ(AttributeTextIsTrue(c.text), c.attribute) << c.text;

@@ -25,7 +25,7 @@ bool Parses(const std::string& text, T expected) {
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 TEST(NumberText, IntegersWholeAndInRange) {
     struct Case {
@@ -34,13 +34,27 @@ TEST(NumberText, IntegersWholeAndInRange) {
         long long value;
     };
     const Case cases[] = {
-        {"12", true, 12},          {"-3", true, -3},         {"+7", true, 7},
-        {" \t\n 8 \r\n", true, 8}, {"2147483647", true, 2147483647}, {"-2147483648", true, -2147483648LL},
-        {"eight", false, 0},       {"12abc", false, 0},      {"99999999999", false, 0},
-        {"2147483648", false, 0},  {"", false, 0},           {"   ", false, 0},
-        {"+", false, 0},           {"+-1", false, 0},        {"--1", false, 0},
-        {"1 2", false, 0},         {"0x1F", false, 0},       {"1.5", false, 0},
-        {"\xC2\xA0" "1", false, 0},  // a no-break space is not XML whitespace
+        {"12", true, 12},
+        {"-3", true, -3},
+        {"+7", true, 7},
+        {" \t\n 8 \r\n", true, 8},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483648LL},
+        {"eight", false, 0},
+        {"12abc", false, 0},
+        {"99999999999", false, 0},
+        {"2147483648", false, 0},
+        {"", false, 0},
+        {"   ", false, 0},
+        {"+", false, 0},
+        {"+-1", false, 0},
+        {"--1", false, 0},
+        {"1 2", false, 0},
+        {"0x1F", false, 0},
+        {"1.5", false, 0},
+        {"\xC2\xA0"
+         "1",
+         false, 0},  // a no-break space is not XML whitespace
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -23,7 +23,7 @@ std::string AttributeOf(xercesc::DOMElement* element, const char* name) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Numbers, WritersPickTheNumberFormAndWriteItsText) {
     XML::CKelXML doc;
@@ -49,9 +49,18 @@ TEST(Numbers, WritersPickTheNumberFormAndWriteItsText) {
         const char* text;
     };
     const Case cases[] = {
-        {"delta", "-3"}, {"count", "0"}, {"size", "3"}, {"big", "18446744073709551615"},
-        {"low", "-9223372036854775808"}, {"ratio", "0.1"}, {"third", "0.33333334"},
-        {"flag", "true"}, {"short", "-7"}, {"unsigned", "5"}, {"text", "0"}, {"null", "(absent)"},
+        {"delta", "-3"},
+        {"count", "0"},
+        {"size", "3"},
+        {"big", "18446744073709551615"},
+        {"low", "-9223372036854775808"},
+        {"ratio", "0.1"},
+        {"third", "0.33333334"},
+        {"flag", "true"},
+        {"short", "-7"},
+        {"unsigned", "5"},
+        {"text", "0"},
+        {"null", "(absent)"},
     };
     for (const Case& c : cases) EXPECT_EQ(TextOfChild(root, c.name), c.text) << c.name;
     float back = 0;
@@ -80,11 +89,16 @@ TEST(Numbers, CheckedReadsOfElementsAndAttributesTakeWholeValuesOnly) {
         bool boolValue;
     };
     const Case cases[] = {
-        {"8", true, 8, false, false},         {"eight", false, 0, false, false},
-        {"12abc", false, 0, false, false},    {"99999999999", false, 0, false, false},
-        {"\n  -42\n", true, -42, false, false}, {"yes", false, 0, false, false},
-        {"true", false, 0, true, true},       {"0", true, 0, true, false},
-        {"1", true, 1, true, true},           {"", false, 0, false, false},
+        {"8", true, 8, false, false},
+        {"eight", false, 0, false, false},
+        {"12abc", false, 0, false, false},
+        {"99999999999", false, 0, false, false},
+        {"\n  -42\n", true, -42, false, false},
+        {"yes", false, 0, false, false},
+        {"true", false, 0, true, true},
+        {"0", true, 0, true, false},
+        {"1", true, 1, true, true},
+        {"", false, 0, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\"");

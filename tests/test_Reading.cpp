@@ -11,7 +11,6 @@ using XML::CKelXML;
 
 namespace {
 
-
 std::string NameOf(const DOMNode* node) { return node ? XML::XStr::ToLocal(node->getNodeName()) : "(null)"; }
 std::string TextOf(const DOMNode* node) {
     std::string text = "(null)";
@@ -33,7 +32,9 @@ std::pair<bool, T> ChildValue(const DOMNode* node, const char* name, T start) {
     return {ok, start};
 }
 template <class T>
-std::pair<bool, T> Is(bool ok, T value) { return {ok, value}; }
+std::pair<bool, T> Is(bool ok, T value) {
+    return {ok, value};
+}
 
 }  // namespace
 
@@ -75,17 +76,29 @@ TEST(GetRootNode, FindsTheFirstTopLevelNodeOfAnyKind) {
 
 TEST(ChildLookup, GetNodeAndGetFirstSubNodeAgreeAndDoNotDescend) {
     const std::string longName(100, 'n');
-    Loaded l("<r xmlns:p='urn:p'><p:item/><Item>I</Item>text<b><c/></b><!--note--><?target d?>"
-             "<![CDATA[cd]]><Item>second</Item><cafe>e</cafe><caf\xC3\xA9>\xC3\xA9</caf\xC3\xA9><" +
-             longName + ">long</" + longName + "></r>");
+    Loaded l(
+        "<r xmlns:p='urn:p'><p:item/><Item>I</Item>text<b><c/></b><!--note--><?target d?>"
+        "<![CDATA[cd]]><Item>second</Item><cafe>e</cafe><caf\xC3\xA9>\xC3\xA9</caf\xC3\xA9><" +
+        longName + ">long</" + longName + "></r>");
     struct Case {
         const char* name;
         const char* found;  // expected text of the match, null for no match
     };
-    const Case cases[] = {{"Item", "I"},       {"item", nullptr},     {"p:item", ""},  {"c", nullptr},
-                          {"#text", "text"},   {"#comment", "note"},  {"target", "d"}, {"#cdata-section", "cd"},
-                          {"", nullptr},       {"Item ", nullptr},    {"cafe", "e"},   {"caf", nullptr},
-                          {"caf\xC3\xA9", "\xC3\xA9"}, {"caf\xC3", nullptr}, {longName.c_str(), "long"}};
+    const Case cases[] = {{"Item", "I"},
+                          {"item", nullptr},
+                          {"p:item", ""},
+                          {"c", nullptr},
+                          {"#text", "text"},
+                          {"#comment", "note"},
+                          {"target", "d"},
+                          {"#cdata-section", "cd"},
+                          {"", nullptr},
+                          {"Item ", nullptr},
+                          {"cafe", "e"},
+                          {"caf", nullptr},
+                          {"caf\xC3\xA9", "\xC3\xA9"},
+                          {"caf\xC3", nullptr},
+                          {longName.c_str(), "long"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DOMNode* viaWalk = CKelXML::GetNode(l.root, c.name);
@@ -147,7 +160,13 @@ TEST(Names, LongAndNonAsciiNamesInEveryKindOfSearch) {
 TEST(Counting, RecursiveAndDirectCounts) {
     Loaded l("<a><?b pi?><b><b/></b><!--c-->t<x><b/></x><b/><B/></a>");
     const DOMNode* innerB = CKelXML::GetFirstNode(CKelXML::GetFirstNode(l.root, "b"), "b");
-    struct Case { const char* label; const DOMNode* node; const char* name; bool ok; unsigned deep, direct; };
+    struct Case {
+        const char* label;
+        const DOMNode* node;
+        const char* name;
+        bool ok;
+        unsigned deep, direct;
+    };
     const Case cases[] = {
         {"b under a", l.root, "b", true, 4, 2},
         {"case differs", l.root, "B", true, 1, 1},
@@ -208,7 +227,10 @@ TEST(GetValue, TextOfEveryKindOfNode) {
 
 TEST(GetValue, WideTextHasOneCharacterPerUnicodeCharacter) {
     Loaded l("<r><a>plain ASCII</a><u>caf\xC3\xA9</u><s>x\xF0\x9F\x98\x80y</s><e/></r>");
-    struct Case { const char* name; std::wstring text; };
+    struct Case {
+        const char* name;
+        std::wstring text;
+    };
     const Case cases[] = {{"a", L"plain ASCII"},
                           {"u", std::wstring{L'c', L'a', L'f', wchar_t(0xE9)}},
                           {"s", std::wstring{L'x', wchar_t(0x1F600), L'y'}},
@@ -229,10 +251,16 @@ TEST(GetValue, WideTextHasOneCharacterPerUnicodeCharacter) {
 
 TEST(GetValue, NamedChildResultTellsWhetherTheOutputIsNonEmpty) {
     Loaded l("<r><a>1</a><e/><!--c--><a>2</a></r>");
-    struct Case { const char* name; std::string before; bool result; std::string after; };
+    struct Case {
+        const char* name;
+        std::string before;
+        bool result;
+        std::string after;
+    };
     const Case cases[] = {
-        {"a", "", true, "1"},           {"#comment", "x", true, "c"}, {"e", "full", false, ""},
-        {"missing", "full", true, "full"}, {"missing", "", false, ""},  {"A", "", false, ""},
+        {"a", "", true, "1"},       {"#comment", "x", true, "c"},
+        {"e", "full", false, ""},   {"missing", "full", true, "full"},
+        {"missing", "", false, ""}, {"A", "", false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + (" / " + c.before));
@@ -247,13 +275,17 @@ TEST(GetValue, NamedChildResultTellsWhetherTheOutputIsNonEmpty) {
 }
 
 TEST(GetChildValue, ConversionsOfElementText) {
-    struct Case { const char* text; bool boolean; int integer; float real; };
+    struct Case {
+        const char* text;
+        bool boolean;
+        int integer;
+        float real;
+    };
     const Case cases[] = {
-        {"true", true, 0, 0.0f},     {"false", false, 0, 0.0f}, {"TRUE", false, 0, 0.0f},
-        {" true", false, 0, 0.0f},   {"1", true, 1, 1.0f},      {"2", true, 2, 2.0f},
-        {"-1", false, -1, -1.0f},    {"", false, 0, 0.0f},      {" 42 ", true, 42, 42.0f},
-        {"12abc", true, 12, 12.0f},  {"0x10", false, 0, 16.0f}, {"2.5", true, 2, 2.5f},
-        {"1e3", true, 1, 1000.0f},   {"abc", false, 0, 0.0f},
+        {"true", true, 0, 0.0f},   {"false", false, 0, 0.0f},  {"TRUE", false, 0, 0.0f},  {" true", false, 0, 0.0f},
+        {"1", true, 1, 1.0f},      {"2", true, 2, 2.0f},       {"-1", false, -1, -1.0f},  {"", false, 0, 0.0f},
+        {" 42 ", true, 42, 42.0f}, {"12abc", true, 12, 12.0f}, {"0x10", false, 0, 16.0f}, {"2.5", true, 2, 2.5f},
+        {"1e3", true, 1, 1000.0f}, {"abc", false, 0, 0.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -310,12 +342,16 @@ TEST(GetAttributeValue, NumericAndBooleanForms) {
         float f;
     };
     const Case cases[] = {
-        {"true", true, 0, 0, 0, 0, 0, 0.0f},         {"false", false, 0, 0, 0, 0, 0, 0.0f},
-        {"TRUE", false, 0, 0, 0, 0, 0, 0.0f},        {"", false, 0, 0, 0, 0, 0, 0.0f},
+        {"true", true, 0, 0, 0, 0, 0, 0.0f},
+        {"false", false, 0, 0, 0, 0, 0, 0.0f},
+        {"TRUE", false, 0, 0, 0, 0, 0, 0.0f},
+        {"", false, 0, 0, 0, 0, 0, 0.0f},
         {"-1", true, -1, -1, ULONG_MAX, UINT_MAX, 65535, -1.0f},
-        {"0x1F", false, 0, 0, 31, 31, 0, 31.0f},     {"010", true, 10, 10, 8, 8, 10, 10.0f},
+        {"0x1F", false, 0, 0, 31, 31, 0, 31.0f},
+        {"010", true, 10, 10, 8, 8, 10, 10.0f},
         {"70000", true, 70000, 70000, 70000, 70000, 4464, 70000.0f},
-        {" 42abc", true, 42, 42, 42, 42, 42, 42.0f}, {"2.5", true, 2, 2, 2, 2, 2, 2.5f},
+        {" 42abc", true, 42, 42, 42, 42, 42, 42.0f},
+        {"2.5", true, 2, 2, 2, 2, 2, 2.5f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -349,10 +385,16 @@ TEST(GetAttributeValue, TextForms) {
 
 TEST(GetAttributeValue, CharBufferNeverWritesPastSize) {
     Loaded l("<e v='abc' u='caf\xC3\xA9'/>");
-    struct Case { const char* name; int size; bool ok; const char* expected; };  // expected null: all zero
+    struct Case {
+        const char* name;
+        int size;
+        bool ok;
+        const char* expected;
+    };  // expected null: all zero
     const Case cases[] = {
-        {"v", 4, true, "abc"}, {"v", 8, true, "abc"}, {"v", 3, false, nullptr}, {"v", 1, false, nullptr},
-        {"u", 6, true, "caf\xC3\xA9"}, {"u", 5, false, nullptr}, {"missing", 8, false, nullptr},
+        {"v", 4, true, "abc"},          {"v", 8, true, "abc"},         {"v", 3, false, nullptr},
+        {"v", 1, false, nullptr},       {"u", 6, true, "caf\xC3\xA9"}, {"u", 5, false, nullptr},
+        {"missing", 8, false, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " in " + std::to_string(c.size));
@@ -375,8 +417,7 @@ TEST(GetAttributeValue, CharBufferNeverWritesPastSize) {
 
 TEST(GetAttributeValue, EveryFormFailsOnNodesWithoutTheAttribute) {
     Loaded l("<r v='1'>text<!--c--></r>");
-    const DOMNode* nodes[] = {l.root, l.root->getFirstChild(), l.root->getLastChild(), l.doc.GetDocument(),
-                              nullptr};
+    const DOMNode* nodes[] = {l.root, l.root->getFirstChild(), l.root->getLastChild(), l.doc.GetDocument(), nullptr};
     for (const DOMNode* node : nodes) {
         for (const char* name : {"missing", "V", static_cast<const char*>(nullptr), "v"}) {
             if (node == l.root && name && std::strcmp(name, "v") == 0) continue;
@@ -418,10 +459,14 @@ TEST(GetAttributeValues, StopOnMissingOrSkip) {
 
 TEST(HasAttributeSpecificValue, ExactWholeValue) {
     Loaded l("<e v='Value' empty='' amp='a&amp;b'/>");
-    struct Case { const char* name; const char* expected; bool result; };
-    const Case cases[] = {{"v", "Value", true},  {"v", "value", false},   {"v", "Val", false},
-                          {"v", "Value ", false}, {"empty", "", true},    {"missing", "", false},
-                          {"amp", "a&b", true},  {"amp", "a&amp;b", false}, {"v", nullptr, false},
+    struct Case {
+        const char* name;
+        const char* expected;
+        bool result;
+    };
+    const Case cases[] = {{"v", "Value", true},     {"v", "value", false},     {"v", "Val", false},
+                          {"v", "Value ", false},   {"empty", "", true},       {"missing", "", false},
+                          {"amp", "a&b", true},     {"amp", "a&amp;b", false}, {"v", nullptr, false},
                           {nullptr, "Value", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name ? c.name : "(null)") + " = " + (c.expected ? c.expected : "(null)"));
@@ -465,11 +510,13 @@ private:
 
 TEST(LoopElements, PathsFollowTheFirstChildOfEachName) {
     Loaded l("<r><a><b><c>1</c><x/><c>2</c></b><b><c>no</c></b></a><a><b><c>no</c></b></a><c>top</c></r>");
-    struct Case { std::string path; std::vector<std::string> texts; };
+    struct Case {
+        std::string path;
+        std::vector<std::string> texts;
+    };
     const Case cases[] = {
-        {"c", {"top"}},       {"a\\b\\c", {"1", "2"}}, {"a\\b", {"12", "no"}}, {"", {}},
-        {"a\\b\\", {}},       {"\\a\\b\\c", {}},       {"a\\\\b\\c", {}},      {"x\\c", {}},
-        {"A\\b\\c", {}},
+        {"c", {"top"}},    {"a\\b\\c", {"1", "2"}}, {"a\\b", {"12", "no"}}, {"", {}},        {"a\\b\\", {}},
+        {"\\a\\b\\c", {}}, {"a\\\\b\\c", {}},       {"x\\c", {}},           {"A\\b\\c", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -483,19 +530,28 @@ TEST(LoopElements, PathsFollowTheFirstChildOfEachName) {
 
 TEST(LoopElements, StopFlagsAndTheLastVerdict) {
     Loaded l("<r><i>1</i>text<!--c--><o/><i>2</i><i>3</i></r>");
-    struct Case { std::vector<bool> verdicts; bool stopOnTrue, stopOnFalse; std::size_t calls; bool result; };
+    struct Case {
+        std::vector<bool> verdicts;
+        bool stopOnTrue, stopOnFalse;
+        std::size_t calls;
+        bool result;
+    };
     const Case cases[] = {
-        {{true, false, true}, false, false, 3, true},  {{true, false, false}, false, false, 3, false},
-        {{false, true, false}, true, false, 2, true},  {{true, false, true}, false, true, 2, false},
-        {{false, false, false}, true, false, 3, false}, {{true, true, true}, false, true, 3, true},
-        {{true}, true, true, 1, true},                 {{false}, true, true, 1, false},
+        {{true, false, true}, false, false, 3, true},
+        {{true, false, false}, false, false, 3, false},
+        {{false, true, false}, true, false, 2, true},
+        {{true, false, true}, false, true, 2, false},
+        {{false, false, false}, true, false, 3, false},
+        {{true, true, true}, false, true, 3, true},
+        {{true}, true, true, 1, true},
+        {{false}, true, true, 1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.calls << " calls, stops " << c.stopOnTrue << c.stopOnFalse);
         Recorder recorder(c.verdicts);
-        EXPECT_EQ(CKelXML::LoopElements(&recorder, l.root, "i", nullptr, 0, nullptr, c.stopOnTrue, c.stopOnFalse,
-                                        false),
-                  c.result);
+        EXPECT_EQ(
+            CKelXML::LoopElements(&recorder, l.root, "i", nullptr, 0, nullptr, c.stopOnTrue, c.stopOnFalse, false),
+            c.result);
         EXPECT_EQ(recorder.calls.size(), c.calls);
     }
 }
@@ -566,11 +622,12 @@ TEST(LoopElements, NextSiblingIsTakenAfterTheCallback) {
 // --- Dictionary ------------------------------------------------------------------------------------
 
 TEST(Dictionary, EveryChildByNameLaterOnesWin) {
-    Loaded l("<r at='no'>\n <a x='no'>1</a>\n <b>2<n>3</n></b>\n"
-             " <a>4</a><!--note--><e/>\n</r>");
+    Loaded l(
+        "<r at='no'>\n <a x='no'>1</a>\n <b>2<n>3</n></b>\n"
+        " <a>4</a><!--note--><e/>\n</r>");
     std::map<std::string, std::string> dictionary{{"keep", "k"}, {"a", "old"}};
     EXPECT_TRUE(CKelXML::o_GetDictionaryFromNode(l.root, dictionary));
-    const std::map<std::string, std::string> expected{{"keep", "k"},  {"a", "4"},          {"b", "23"},
+    const std::map<std::string, std::string> expected{{"keep", "k"},   {"a", "4"},           {"b", "23"},
                                                       {"#text", "\n"}, {"#comment", "note"}, {"e", ""}};
     EXPECT_EQ(dictionary, expected);
 

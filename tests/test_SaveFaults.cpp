@@ -32,7 +32,8 @@ void MakeDocument(XML::CKelXML& doc, std::size_t size) {
 // The records of the last failed operation, as one line each.
 std::string Dump(const XML::CKelXML& doc) {
     std::string text;
-    for (const XML::sError& record : Records(doc)) text += std::to_string(record.eType) + ": " + record.strMessage + "\n";
+    for (const XML::sError& record : Records(doc))
+        text += std::to_string(record.eType) + ": " + record.strMessage + "\n";
     return text;
 }
 

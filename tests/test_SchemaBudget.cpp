@@ -45,18 +45,30 @@ TEST(SchemaBudget, UnrolledParticlesAreCountedAcrossDocuments) {
         return Schema("<xsd:complexType name='T'>" + particle + "</xsd:complexType>");
     };
     const Case cases[] = {
-        {"an element with maxOccurs 10^6", type("<xsd:sequence><xsd:element name='a' maxOccurs='1000000'/>"
-                                                "</xsd:sequence>"), false},
-        {"50 copies of two elements", type("<xsd:sequence maxOccurs='50'><xsd:element name='a'/>"
-                                           "<xsd:element name='b'/></xsd:sequence>"), false},
-        {"51 copies of two elements", type("<xsd:sequence maxOccurs='51'><xsd:element name='a'/>"
-                                           "<xsd:element name='b'/></xsd:sequence>"), true},
-        {"an element of 60 inside a group of 2", type("<xsd:choice maxOccurs='2'><xsd:element name='a' "
-                                                      "maxOccurs='60'/></xsd:choice>"), true},
-        {"unbounded with minOccurs 3", type("<xsd:sequence minOccurs='3' maxOccurs='unbounded'>"
-                                            "<xsd:element name='a'/></xsd:sequence>"), false},
-        {"a saturating bound", type("<xsd:sequence maxOccurs='99999999999999999999999'><xsd:element name='a'/>"
-                                    "</xsd:sequence>"), true},
+        {"an element with maxOccurs 10^6",
+         type("<xsd:sequence><xsd:element name='a' maxOccurs='1000000'/>"
+              "</xsd:sequence>"),
+         false},
+        {"50 copies of two elements",
+         type("<xsd:sequence maxOccurs='50'><xsd:element name='a'/>"
+              "<xsd:element name='b'/></xsd:sequence>"),
+         false},
+        {"51 copies of two elements",
+         type("<xsd:sequence maxOccurs='51'><xsd:element name='a'/>"
+              "<xsd:element name='b'/></xsd:sequence>"),
+         true},
+        {"an element of 60 inside a group of 2",
+         type("<xsd:choice maxOccurs='2'><xsd:element name='a' "
+              "maxOccurs='60'/></xsd:choice>"),
+         true},
+        {"unbounded with minOccurs 3",
+         type("<xsd:sequence minOccurs='3' maxOccurs='unbounded'>"
+              "<xsd:element name='a'/></xsd:sequence>"),
+         false},
+        {"a saturating bound",
+         type("<xsd:sequence maxOccurs='99999999999999999999999'><xsd:element name='a'/>"
+              "</xsd:sequence>"),
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,4 +113,4 @@ TEST(SchemaBudget, DerivationChainsAndDocumentsAreBounded) {
     EXPECT_EQ(SchemaBudget(limits).Add("<xsd:schema", id.unicodeForm()), "");
 }
 
-} // namespace
+}  // namespace

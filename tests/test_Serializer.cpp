@@ -122,7 +122,8 @@ TEST(SaveEncoding, EveryDocumentReadsBack) {
         const std::string saved = Saved(doc, XML::E_SAVE_PRETTY, dir);
         EXPECT_EQ(saved.substr(0, c.opens.size()), c.opens);
         XML::CKelXML back;
-        ASSERT_EQ(LoadFile(back, dir.File("saved.xml")), 0) << (Records(back).empty() ? "" : Records(back)[0].strMessage);
+        ASSERT_EQ(LoadFile(back, dir.File("saved.xml")), 0)
+            << (Records(back).empty() ? "" : Records(back)[0].strMessage);
         std::string value;
         EXPECT_TRUE(XML::CKelXML::GetAttributeValue(back.GetDocument()->getDocumentElement(), "x", value));
         EXPECT_EQ(value, "1");
@@ -159,7 +160,8 @@ TEST(SaveEncoding, UnwritableCharactersAreReferencedOrRefused) {
     const Refused refused[] = {
         {"a comment it cannot hold", [&](DOMDocument* d) { return d->createComment(nonLatin.unicodeForm()); }},
         {"a comment with --", [&](DOMDocument* d) { return d->createComment(dashes.unicodeForm()); }},
-        {"a PI with ?>", [&](DOMDocument* d) { return d->createProcessingInstruction(target.unicodeForm(), end.unicodeForm()); }},
+        {"a PI with ?>",
+         [&](DOMDocument* d) { return d->createProcessingInstruction(target.unicodeForm(), end.unicodeForm()); }},
         {"an unpaired surrogate", [&](DOMDocument* d) { return d->createTextNode(lone); }},
     };
     for (const Refused& r : refused) {
@@ -205,8 +207,7 @@ TEST(SavePretty, IndentsOnceAndKeepsContent) {
         {"<a xml:space=\"preserve\"> <b> <c/> </b> </a>", "<a xml:space=\"preserve\"> <b> <c/> </b> </a>\n"},
         {"<a>  </a>", "<a>  </a>\n"},
         {"<a z=\"1\" a=\"2\" m=\"3\"/>", "<a z=\"1\" a=\"2\" m=\"3\"/>\n"},
-        {"<a><b><c/></b><d><![CDATA[ x ]]></d></a>",
-         "<a>\n  <b>\n    <c/>\n  </b>\n  <d><![CDATA[ x ]]></d>\n</a>\n"},
+        {"<a><b><c/></b><d><![CDATA[ x ]]></d></a>", "<a>\n  <b>\n    <c/>\n  </b>\n  <d><![CDATA[ x ]]></d>\n</a>\n"},
     };
     TempDir dir;
     for (const auto& [input, expected] : cases) {

@@ -39,8 +39,9 @@ const std::string kMixed = R"(<?xml version="1.0"?>
 
 // Records with whitespace between them, and back to back without any.
 std::string Records(std::size_t count, bool spaced) {
-    std::string s = "<?xml version=\"1.0\"?>\n<!DOCTYPE cat [<!ENTITY sign \"&#x2713;\"><!ATTLIST r k CDATA \"d\">]>\n"
-                    "<cat><head>h</head><list>";
+    std::string s =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE cat [<!ENTITY sign \"&#x2713;\"><!ATTLIST r k CDATA \"d\">]>\n"
+        "<cat><head>h</head><list>";
     for (std::size_t i = 0; i < count; ++i) {
         if (spaced) s += "\n  ";
         s += "<r id=\"" + std::to_string(i) + "\"" + (i % 3 ? " k=\"x\"" : "") + "><n>" + std::to_string(i * 7) +
@@ -53,10 +54,11 @@ std::string Records(std::size_t count, bool spaced) {
 // Paths that reach records, walked with every combination of the stop flags; paths that reach
 // nothing, walked once.
 const std::vector<std::string> kMixedPaths = {
-    "root",  "root\\box\\rec", "root\\box\\p:rec", "root\\box\\#text", "root\\box\\#comment", "root\\rec",
-    "root\\box\\block", "root\\other\\deep\\rec", "root\\box\\rec\\rec", "root\\box",
+    "root",      "root\\box\\rec",   "root\\box\\p:rec",       "root\\box\\#text",    "root\\box\\#comment",
+    "root\\rec", "root\\box\\block", "root\\other\\deep\\rec", "root\\box\\rec\\rec", "root\\box",
 };
-const std::vector<std::string> kEmptyPaths = {"root\\nothing\\rec", "wrong\\box\\rec", "", "root\\\\rec", "root\\box\\"};
+const std::vector<std::string> kEmptyPaths = {"root\\nothing\\rec", "wrong\\box\\rec", "", "root\\\\rec",
+                                              "root\\box\\"};
 
 // Alternating verdicts (false, true, ...): each stop flag ends some walk, at a different call.
 bool Alternating(std::size_t i) { return i % 2 == 1; }
@@ -76,11 +78,9 @@ void CompareAll(const std::string& bytes, const std::vector<std::vector<std::str
     EXPECT_EQ(mismatches, "") << cases << " cases";
 }
 
-} // namespace
+}  // namespace
 
-TEST(Streaming, MatchesLoopElementsOnEveryKindOfNode) {
-    CompareAll(kMixed, {{}, {"year", "id", "kind"}});
-}
+TEST(Streaming, MatchesLoopElementsOnEveryKindOfNode) { CompareAll(kMixed, {{}, {"year", "id", "kind"}}); }
 
 // Large enough that the document is renewed many times while records stream through it, with
 // entity references and defaulted attributes on both sides of each renewal.
@@ -91,8 +91,8 @@ TEST(Streaming, MatchesLoopElementsAcrossDocumentRenewals) {
         WriteFile(file, Records(2500, spaced));
         std::string mismatches;
         mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"k", "id"}, false, false, false, nullptr});
-        mismatches += CompareStream(file, "", WalkCase{"cat\\list\\r", {"id"}, true, false, false,
-                                                        [](std::size_t i) { return i == 2200; }});
+        mismatches += CompareStream(
+            file, "", WalkCase{"cat\\list\\r", {"id"}, true, false, false, [](std::size_t i) { return i == 2200; }});
         EXPECT_EQ(mismatches, "") << file;
     }
 }
@@ -123,14 +123,16 @@ TEST(Streaming, CountMatchesGetNbChildInNode) {
 // Diagnostics as Load gives them: validity errors, a limit refused part-way, a fatal error
 // part-way (the records before it are visited, none after).
 TEST(Streaming, DiagnosticsMatchLoad) {
-    const std::string invalid = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ELEMENT l (i)*><!ELEMENT i EMPTY>"
-                                "<!ATTLIST i n CDATA #REQUIRED>]><l><i n=\"1\"/><i/><j/><i n=\"3\"/></l>";
+    const std::string invalid =
+        "<?xml version=\"1.0\"?><!DOCTYPE l [<!ELEMENT l (i)*><!ELEMENT i EMPTY>"
+        "<!ATTLIST i n CDATA #REQUIRED>]><l><i n=\"1\"/><i/><j/><i n=\"3\"/></l>";
     std::string deep = "<l><i n=\"1\"/>";
     for (int i = 0; i < 1001; ++i) deep += "<d>";
     const std::string broken = "<l>\n<i n=\"1\"/>\n<i n=\"2\">x</i>\n<i n=\"3\"></j>\n<i n=\"4\"/></l>";
     std::string mismatches;
     for (const std::string& text : {invalid, deep, broken}) {
-        for (const char* path : {"l\\i", "l"}) mismatches += CompareStream("", text, WalkCase{path, {"n"}, false, false, false, nullptr});
+        for (const char* path : {"l\\i", "l"})
+            mismatches += CompareStream("", text, WalkCase{path, {"n"}, false, false, false, nullptr});
     }
     EXPECT_EQ(mismatches, "");
 
@@ -167,7 +169,7 @@ struct Thrower : XML::TFunctor {
     int calls = 0;
 };
 
-} // namespace
+}  // namespace
 
 TEST(Streaming, FunctorExceptionPassesThroughAndTheObjectStaysUsable) {
     TempDir dir;
@@ -197,16 +199,16 @@ TEST(Streaming, StopLeavesTheRestUnread) {
     XML::CKelXML doc;
     CallLog log(0, [](std::size_t) { return true; });
     bool verdict = false;
-    EXPECT_TRUE(doc.StreamElements(file.c_str(), false, &log, "cat\\list\\r", nullptr, 0, nullptr, true, false,
-                                   false, &verdict));
+    EXPECT_TRUE(doc.StreamElements(file.c_str(), false, &log, "cat\\list\\r", nullptr, 0, nullptr, true, false, false,
+                                   &verdict));
     EXPECT_TRUE(verdict);
     EXPECT_EQ(log.calls.size(), 1u);
     EXPECT_TRUE(Records(doc).empty());
     EXPECT_EQ(doc.GetDocument(), nullptr);
     // Without a stop the walk reaches the end and its fatal error.
     CallLog all(0);
-    EXPECT_FALSE(doc.StreamElements(file.c_str(), false, &all, "cat\\list\\r", nullptr, 0, nullptr, false, false,
-                                    false));
+    EXPECT_FALSE(
+        doc.StreamElements(file.c_str(), false, &all, "cat\\list\\r", nullptr, 0, nullptr, false, false, false));
     EXPECT_EQ(all.calls.size(), 20000u);
     ASSERT_FALSE(Records(doc).empty());
     EXPECT_EQ(Records(doc).back().eType, XML::E_FATAL_ERROR);
@@ -220,8 +222,9 @@ TEST(Streaming, MissingArgumentsAreRecorded) {
         int attributeCount;
         const char* message;
     };
-    for (const Case& c : {Case{nullptr, &log, 0, "file name undefined"}, Case{KELXML_SAMPLE, nullptr, 0, "functor undefined"},
-                          Case{KELXML_SAMPLE, &log, 2, "attribute names undefined"}}) {
+    for (const Case& c :
+         {Case{nullptr, &log, 0, "file name undefined"}, Case{KELXML_SAMPLE, nullptr, 0, "functor undefined"},
+          Case{KELXML_SAMPLE, &log, 2, "attribute names undefined"}}) {
         XML::CKelXML doc;
         EXPECT_FALSE(doc.StreamElements(c.file, false, c.functor, "catalog", nullptr, c.attributeCount, nullptr, false,
                                         false, false));

@@ -19,8 +19,7 @@ int Work(int thread, int rounds, const std::string& folder) {
     const std::string file = folder + "/t" + std::to_string(thread) + ".xml";
     for (int round = 0; round < rounds; ++round) {
         const std::string id = std::to_string(thread) + "-" + std::to_string(round);
-        const std::string text = "<r n='" + id +
-                                 "'><item v='1'>" + id + "</item><item v='2'>&#98;</item></r>";
+        const std::string text = "<r n='" + id + "'><item v='1'>" + id + "</item><item v='2'>&#98;</item></r>";
         XML::CKelXML doc;
         if (!kelxml_test::LoadText(doc, text)) {
             ++mismatches;
@@ -53,11 +52,10 @@ TEST(Threads, OwnObjectsPerThreadNeverMix) {
         SCOPED_TRACE(threads);
         std::atomic<int> mismatches{0};
         std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back([&, t] { mismatches += Work(t, 40, dir.path()); });
+        for (int t = 0; t < threads; ++t) workers.emplace_back([&, t] { mismatches += Work(t, 40, dir.path()); });
         for (std::thread& worker : workers) worker.join();
         EXPECT_EQ(mismatches.load(), 0);
     }
 }
 
-} // namespace
+}  // namespace

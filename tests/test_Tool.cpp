@@ -92,7 +92,9 @@ const char* const kLibrary = R"(<?xml version="1.0" encoding="UTF-8"?>
   <name>Médiathèque</name>
   <shelf id="s1">
     <book isbn="1" year="1999"><title>Été</title></book>
-    <book isbn="2"><title>Tab)" "\t" R"(and \ backslash</title></book>
+    <book isbn="2"><title>Tab)"
+                             "\t"
+                             R"(and \ backslash</title></book>
     <book isbn="3" year="2001"><title><![CDATA[a < b & c]]></title><note>two
 lines</note></book>
   </shelf>
@@ -138,7 +140,8 @@ TEST_F(ToolTest, EveryCommandHasHelp) {
     }
     const Outcome top = Run({"--help"});
     EXPECT_EQ(top.status, 0);
-    for (const char* command : {"check", "get", "count", "dict", "set", "format"}) EXPECT_TRUE(Contains(top.out, command));
+    for (const char* command : {"check", "get", "count", "dict", "set", "format"})
+        EXPECT_TRUE(Contains(top.out, command));
 }
 
 TEST_F(ToolTest, VersionComesFromTheInstalledVersionHeader) {
@@ -195,8 +198,7 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
 // depth of 64, and loads with --max-entity-depth or --huge.
 TEST_F(ToolTest, LoadLimitsAreOptionsOfEveryCommand) {
     std::string chain = "<!DOCTYPE r [<!ELEMENT r (#PCDATA)><!ENTITY e0 'x'>";
-    for (int i = 1; i <= 100; ++i)
-        chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+    for (int i = 1; i <= 100; ++i) chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
     const std::string file = m_dir.File("chain.xml");
     WriteFile(file, chain + "]><r>&e100;</r>");
     Outcome o = Run({"check", file});
@@ -317,7 +319,8 @@ TEST_F(ToolTest, GetPrintsOneLinePerVisitedNode) {
         {{"library\\shelf", "--attr=id"}, {"s1", "s2"}},
         // Text is escaped to keep one node per line; CDATA counts as text.
         {{"library\\shelf\\book"}, {"Été", "Tab\\tand \\\\ backslash", "a < b & ctwo\\nlines"}},
-        {{"library"}, {"\\n  Médiathèque\\n  \\n    Été\\n    Tab\\tand \\\\ backslash\\n    a < b & ctwo\\nlines\\n  \\n  \\n"}},
+        {{"library"},
+         {"\\n  Médiathèque\\n  \\n    Été\\n    Tab\\tand \\\\ backslash\\n    a < b & ctwo\\nlines\\n  \\n  \\n"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"get", m_library};
@@ -331,11 +334,11 @@ TEST_F(ToolTest, GetPrintsOneLinePerVisitedNode) {
 }
 
 TEST_F(ToolTest, QueriesThatReachNothingFail) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"get", m_library, "library\\attic\\book"},
-             {"get", m_library, "library\\shelf\\magazine"},
-             {"get", m_library, "Library"},
-             {"dict", m_library, "library\\attic"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"get", m_library, "library\\attic\\book"},
+                                               {"get", m_library, "library\\shelf\\magazine"},
+                                               {"get", m_library, "Library"},
+                                               {"dict", m_library, "library\\attic"}}) {
         const Outcome o = Run(args);
         SCOPED_TRACE(args[2]);
         EXPECT_EQ(o.status, 1) << o;
@@ -347,13 +350,13 @@ TEST_F(ToolTest, QueriesThatReachNothingFail) {
 TEST_F(ToolTest, MalformedDocumentsAreRefusedByEveryCommand) {
     const std::string out = m_dir.File("out.xml");
     const std::string before = ReadFile(m_broken);
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"get", m_broken, "library"},
-             {"count", m_broken, "book"},
-             {"dict", m_broken, "library"},
-             {"set", m_broken, "library", "--attr", "a=b"},
-             {"format", m_broken},
-             {"format", m_broken, "-o", out}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"get", m_broken, "library"},
+                                               {"count", m_broken, "book"},
+                                               {"dict", m_broken, "library"},
+                                               {"set", m_broken, "library", "--attr", "a=b"},
+                                               {"format", m_broken},
+                                               {"format", m_broken, "-o", out}}) {
         const Outcome o = Run(args);
         SCOPED_TRACE(args[0]);
         EXPECT_EQ(o.status, 1) << o;
@@ -392,8 +395,8 @@ TEST_F(ToolTest, CountAndDict) {
 
 TEST_F(ToolTest, SetEditsTheFirstNodeAndSavesAtomically) {
     ASSERT_EQ(::chmod(m_library.c_str(), 0640), 0);
-    const Outcome o = Run({"set", m_library, "library/shelf/book", "--attr", "year=2024", "--attr", "lent=yes",
-                           "--add", "note=Returned late", "--add", "stamp="});
+    const Outcome o = Run({"set", m_library, "library/shelf/book", "--attr", "year=2024", "--attr", "lent=yes", "--add",
+                           "note=Returned late", "--add", "stamp="});
     ASSERT_EQ(o.status, 0) << o;
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "");
@@ -520,9 +523,10 @@ TEST_F(ToolTest, FormatUnindentedAndCanonicalXML) {
     EXPECT_EQ(unindented.out.rfind("<?xml ", 0), 0u) << unindented;
 
     const std::string file = m_dir.File("c14n.xml");
-    WriteFile(file, "<?xml version='1.0' encoding='ISO-8859-1'?>\n<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT n EMPTY>"
-                    "<!ATTLIST r a CDATA #IMPLIED b CDATA #IMPLIED><!ATTLIST n xmlns:p CDATA #IMPLIED d CDATA 'v'>"
-                    "<!ENTITY e 'x&#38;#38;y'>]>\n<!--c--><r b='2' a='1'>&e;<![CDATA[<]]>\xE9<n xmlns:p='http://p'/></r>\n");
+    WriteFile(file,
+              "<?xml version='1.0' encoding='ISO-8859-1'?>\n<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT n EMPTY>"
+              "<!ATTLIST r a CDATA #IMPLIED b CDATA #IMPLIED><!ATTLIST n xmlns:p CDATA #IMPLIED d CDATA 'v'>"
+              "<!ENTITY e 'x&#38;#38;y'>]>\n<!--c--><r b='2' a='1'>&e;<![CDATA[<]]>\xE9<n xmlns:p='http://p'/></r>\n");
     const Outcome c14n = Run({"format", "--c14n", file});
     ASSERT_EQ(c14n.status, 0) << c14n;
     EXPECT_EQ(c14n.out, "<r a=\"1\" b=\"2\">x&amp;y&lt;\xC3\xA9<n xmlns:p=\"http://p\" d=\"v\"></n></r>");
@@ -564,7 +568,7 @@ TEST_F(ToolTest, EveryCommandWorksOnTheBundledSample) {
     EXPECT_EQ(Run({"format", sample}).status, 0);
 }
 
-} // namespace
+}  // namespace
 
 // --- Standard input and output -------------------------------------------------------------
 
@@ -601,8 +605,8 @@ TEST_F(ToolTest, DashReadsStandardInputInEveryReadingCommand) {
     EXPECT_EQ(validated.status, 1) << "--validate applies to standard input too";
     const Outcome broken = RunWithInput({"check", "-"}, kBroken);
     EXPECT_EQ(broken.status, 1);
-    EXPECT_EQ(Lines(broken.err), (std::vector<std::string>{"<stdin>:3:3: fatal: expected end of tag 'book'",
-                                                            "  </libary>", "    ^"}));
+    EXPECT_EQ(Lines(broken.err),
+              (std::vector<std::string>{"<stdin>:3:3: fatal: expected end of tag 'book'", "  </libary>", "    ^"}));
     const Outcome empty = RunWithInput({"get", "-", "library"}, "");
     EXPECT_EQ(empty.status, 1) << empty;
     EXPECT_TRUE(Contains(empty.err, "<stdin>")) << empty;
@@ -660,8 +664,9 @@ TEST_F(ToolTest, DiagnosticsNameTheirEntityAndShowTheSourceLine) {
 
 TEST_F(ToolTest, QueriesReadWellFormedDocumentsWhoseGrammarIsUnreachable) {
     const std::string bus = m_dir.File("bus.xml");
-    WriteFile(bus, "<!DOCTYPE busconfig PUBLIC '-//x//EN' 'http://example.org/busconfig.dtd'>\n"
-                   "<busconfig><policy user='root'/><policy user='a'/></busconfig>\n");
+    WriteFile(bus,
+              "<!DOCTYPE busconfig PUBLIC '-//x//EN' 'http://example.org/busconfig.dtd'>\n"
+              "<busconfig><policy user='root'/><policy user='a'/></busconfig>\n");
     const std::string fonts = m_dir.File("fonts.xml");
     WriteFile(fonts, "<!DOCTYPE fontconfig SYSTEM 'urn:fonts.dtd'>\n<fontconfig><dir>/x</dir></fontconfig>\n");
 
@@ -692,10 +697,12 @@ TEST_F(ToolTest, CanonicalFormStillReadsTheDeclaredDTD) {
 }
 
 TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
-    WriteFile(m_dir.File("v.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
-                                   "<xs:element name='v' type='xs:int'/></xs:schema>");
-    WriteFile(m_dir.File("lax.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
-                                     "<xs:element name='v'/></xs:schema>");
+    WriteFile(m_dir.File("v.xsd"),
+              "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
+              "<xs:element name='v' type='xs:int'/></xs:schema>");
+    WriteFile(m_dir.File("lax.xsd"),
+              "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:v'>"
+              "<xs:element name='v'/></xs:schema>");
     WriteFile(m_dir.File("a.dtd"), "<!ELEMENT a (b)*><!ELEMENT b EMPTY>");
     std::vector<std::string> files;
     for (int i = 0; i < 6; ++i) {
@@ -729,7 +736,8 @@ TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
 
     for (const std::vector<std::string>& wrong :
          {std::vector<std::string>{"check", "--well-formed", "--schema", "v.xsd", list},
-          {"check", "--validate", "--dtd", "a.dtd", list}, {"check", "--schema", "urn:v=", list},
+          {"check", "--validate", "--dtd", "a.dtd", list},
+          {"check", "--schema", "urn:v=", list},
           {"check", "--dtd", "a.dtd", "--dtd", "b.dtd", list}}) {
         o = Run(wrong);
         EXPECT_EQ(o.status, 2) << o;

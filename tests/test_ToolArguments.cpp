@@ -25,7 +25,7 @@ std::string Refusal(const Words& args) {
     return "";
 }
 
-} // namespace
+}  // namespace
 
 TEST(ToolArguments, OptionsAndPositionalsInOrder) {
     const Arguments a = Parse({"f.xml", "--attr", "id", "--attr=year", "--all", "p", "--", "--remove", "-"});

@@ -89,9 +89,14 @@ TEST(ToolDiagnostics, SourceLinesCountEveryLineEnd) {
     EXPECT_EQ(line.size(), SourceText::kMaxLineBytes);
     EXPECT_TRUE(cut);
     // From a column on: the characters before it are skipped, a four-byte one counting two.
-    const std::string wide = "a\xF0\x9F\x98\x80" "bc\xC3\xA9" "d";
+    const std::string wide =
+        "a\xF0\x9F\x98\x80"
+        "bc\xC3\xA9"
+        "d";
     ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 4));
-    EXPECT_EQ(line, "bc\xC3\xA9" "d");
+    EXPECT_EQ(line,
+              "bc\xC3\xA9"
+              "d");
     ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 7));
     EXPECT_EQ(line, "d");
     ASSERT_TRUE(SourceText::FromBytes(huge)->Line(1, line, cut, SourceText::kMaxLineBytes + 5));

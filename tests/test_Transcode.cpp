@@ -33,9 +33,10 @@ XString WholeUtf16(const std::string& local) {
 TEST(Transcode, PiecesCutBetweenCharacters) {
     const std::string texts[] = {
         "plain ascii text",
-        "caf\xC3\xA9 na\xC3\xAFve \xC3\xA9\xC3\xA9\xC3\xA9",          // 2-byte characters
-        "\xE2\x82\xAC\xE2\x82\xAC x \xE6\x97\xA5\xE6\x9C\xAC",        // 3-byte characters
-        "\xF0\x9F\x98\x80\xF0\x9F\x98\x80" "a\xF0\x9F\x98\x80",       // 4 bytes, surrogate pairs
+        "caf\xC3\xA9 na\xC3\xAFve \xC3\xA9\xC3\xA9\xC3\xA9",    // 2-byte characters
+        "\xE2\x82\xAC\xE2\x82\xAC x \xE6\x97\xA5\xE6\x9C\xAC",  // 3-byte characters
+        "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"
+        "a\xF0\x9F\x98\x80",                                       // 4 bytes, surrogate pairs
         std::string(50, 'a') + "\xC3\xA9" + std::string(50, 'b'),  // ASCII pieces around one that is not
     };
     for (const std::string& text : texts) {
@@ -81,4 +82,4 @@ TEST(Transcode, TextOfTwoToTheThirtyCharactersConvertsWhole) {
     EXPECT_EQ(wide.unicodeForm()[length - 1], u'x');
 }
 
-} // namespace
+}  // namespace

@@ -29,7 +29,7 @@ std::string Nested(int depth) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TEST(TreeWalk, NextBelowIsDocumentOrderAndStaysInsideRoot) {
     Loaded in("<r><a><b/><c>t</c></a><d/></r>");

@@ -29,8 +29,8 @@ const char* const kFive = "<r><e>1</e><e>2</e><e>3</e><e>4</e><e>5</e></r>";
 TEST(Walks, AFunctorMayRemoveTheNodeItIsGiven) {
     kelxml_test::Loaded loaded(kFive);
     Calls remove([&](xercesc::DOMNode* node) { return loaded.doc.RemoveChildNode(loaded.root, node) != nullptr; });
-    EXPECT_TRUE(XML::CKelXML::LoopElements(&remove, loaded.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false,
-                                           false, false));
+    EXPECT_TRUE(XML::CKelXML::LoopElements(&remove, loaded.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false, false,
+                                           false));
     EXPECT_EQ(remove.texts, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     EXPECT_EQ(loaded.root->getFirstChild(), nullptr);
 
@@ -42,8 +42,8 @@ TEST(Walks, AFunctorMayRemoveTheNodeItIsGiven) {
         if (next) again.doc.RemoveChildNode(again.root, next);
         return true;
     });
-    EXPECT_FALSE(XML::CKelXML::LoopElements(&both, again.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false,
-                                            false, false));
+    EXPECT_FALSE(
+        XML::CKelXML::LoopElements(&both, again.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false, false, false));
     EXPECT_EQ(both.texts, (std::vector<std::string>{"1"}));
 }
 
@@ -53,8 +53,8 @@ TEST(Walks, ReplacingTheWalkedDocumentIsRefused) {
         const bool created = loaded.doc.CreateDoc("other");
         return !kelxml_test::LoadText(loaded.doc, "<other/>") && !created && !loaded.doc.Load(nullptr, 4u);
     });
-    EXPECT_TRUE(XML::CKelXML::LoopElements(&reload, loaded.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false,
-                                           true, false));
+    EXPECT_TRUE(
+        XML::CKelXML::LoopElements(&reload, loaded.doc.GetDocument(), "r\\e", nullptr, 0, nullptr, false, true, false));
     EXPECT_EQ(reload.texts.size(), 5u);
     const auto records = kelxml_test::Records(loaded.doc);
     ASSERT_FALSE(records.empty());
@@ -68,8 +68,8 @@ TEST(Walks, ReplacingTheWalkedDocumentIsRefused) {
     EXPECT_TRUE(kelxml_test::LoadText(loaded.doc, "<r/>"));
     // Walking the document node's own children counts as well.
     Calls top([&](xercesc::DOMNode*) { return !kelxml_test::LoadText(loaded.doc, "<other/>"); });
-    EXPECT_TRUE(XML::CKelXML::LoopElements(&top, loaded.doc.GetDocument(), "r", nullptr, 0, nullptr, false, true,
-                                           false));
+    EXPECT_TRUE(
+        XML::CKelXML::LoopElements(&top, loaded.doc.GetDocument(), "r", nullptr, 0, nullptr, false, true, false));
     EXPECT_EQ(top.texts.size(), 1u);
 }
 
@@ -82,4 +82,4 @@ TEST(Walks, HugeAttributeCountsAreRefusedWithoutAllocating) {
     EXPECT_TRUE(none.texts.empty());
 }
 
-} // namespace
+}  // namespace

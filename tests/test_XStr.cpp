@@ -4,8 +4,8 @@
 
 #include <utility>
 
-using XML::XStr;
 using xercesc::XMLString;
+using XML::XStr;
 
 TEST(XStr, ConvertsEachWayAndKeepsOnlyTheConvertedForm) {
     const XStr wide("caf\xC3\xA9 <&>");

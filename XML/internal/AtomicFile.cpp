@@ -210,7 +210,7 @@ bool LinkUnnamed(int fd, int directory, const std::string& prefix, std::string& 
     return false;
 }
 
-} // namespace
+}  // namespace
 
 std::string TemporaryFileName(const std::string& baseName) { return TemporaryPrefix(baseName) + ".tmp"; }
 
@@ -298,4 +298,4 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
     return true;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

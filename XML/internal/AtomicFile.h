@@ -25,6 +25,6 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
 // The temporary file's name beside a target of that base name: short whatever the target's length.
 std::string TemporaryFileName(const std::string& baseName);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -45,10 +45,8 @@ std::string ContentModelRefusal(const DTDElementDecl& decl, const sLimits& limit
         case ContentSpecNode::ZeroOrMore:
         case ContentSpecNode::OneOrMore:
         case ContentSpecNode::Choice:
-        case ContentSpecNode::Sequence:
-            break;
-        default:
-            return {};  // not a DTD model: nothing here to judge
+        case ContentSpecNode::Sequence: break;
+        default: return {};  // not a DTD model: nothing here to judge
         }
         nodes.push_back(node);
         if (node->getFirst()) pending.emplace_back(node->getFirst(), depth + 1);
@@ -143,11 +141,11 @@ std::string ContentModelRefusal(const DTDElementDecl& decl, const sLimits& limit
     bool ok = deterministic(first[0]);
     for (std::size_t p = 0; ok && p < count; ++p) ok = deterministic(follow[p]);
     if (ok) return {};
-    return refuse("is not deterministic and has more than " +
-                  std::to_string(limits.maxAmbiguousParticles) + " particles");
+    return refuse("is not deterministic and has more than " + std::to_string(limits.maxAmbiguousParticles) +
+                  " particles");
 }
 
-} // namespace
+}  // namespace
 
 void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
     const std::string refusal = ContentModelRefusal(decl, m_limits);
@@ -190,8 +188,8 @@ void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
         for (XMLSize_t i = 0; i < count; ++i)
             if (const XMLCh* value = list.getAttDef(i).getValue()) defaults += XMLString::stringLen(value) + 1;
         // Measured: a default attribute made this way costs about eight attributes of a tag.
-        ChargeAttributes(count, ("the attribute list of element '" + XStr::ToLocal(elemDecl.getFullName()) + "'").c_str(),
-                         8);
+        ChargeAttributes(count,
+                         ("the attribute list of element '" + XStr::ToLocal(elemDecl.getFullName()) + "'").c_str(), 8);
     }
     Deliver(defaults);
     XercesDOMParser::endAttList(elemDecl);
@@ -202,8 +200,7 @@ void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t l
     XercesDOMParser::docCharacters(chars, length, cdataSection);
 }
 
-void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
-                                           const bool cdataSection) {
+void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
     Deliver(length);
     XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
 }
@@ -237,7 +234,8 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
     Deliver(characters);
     if (m_inScope + declared > m_limits.maxNamespacesInScope)
         throw SAXException(
-            ("more than " + std::to_string(m_limits.maxNamespacesInScope) + " namespace declarations in scope").c_str());
+            ("more than " + std::to_string(m_limits.maxNamespacesInScope) + " namespace declarations in scope")
+                .c_str());
     // The base class ends an empty element itself, through endElement below.
     ++m_depth;
     m_declared.push_back(declared);
@@ -255,4 +253,4 @@ void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned
     XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
-} // namespace XML
+}  // namespace XML

@@ -70,6 +70,6 @@ private:
     std::size_t m_inScope = 0;
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

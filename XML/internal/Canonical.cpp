@@ -89,8 +89,8 @@ bool HasScheme(const std::string& uri) {
 }
 
 struct Binding {
-    std::string prefix;  // empty: the default namespace
-    std::string uri;     // empty: undeclared (xmlns="")
+    std::string prefix;            // empty: the default namespace
+    std::string uri;               // empty: undeclared (xmlns="")
     const XMLCh* value = nullptr;  // the URI as the DOM holds it, for writing
 };
 
@@ -159,12 +159,9 @@ private:
         case DOMNode::ENTITY_REFERENCE_NODE:  // its children are the entity's replacement text
             descend = true;
             return true;
-        case DOMNode::ELEMENT_NODE:
-            descend = true;
-            return StartElement(node);
+        case DOMNode::ELEMENT_NODE: descend = true; return StartElement(node);
         case DOMNode::TEXT_NODE:
-        case DOMNode::CDATA_SECTION_NODE:
-            return Write(node->getNodeValue(), Context::text);
+        case DOMNode::CDATA_SECTION_NODE: return Write(node->getNodeValue(), Context::text);
         case DOMNode::COMMENT_NODE:
             if (!m_withComments) return true;
             if (TopLevel(node) && m_afterRoot) m_out += '\n';
@@ -211,9 +208,9 @@ private:
 
     // What ReadAttributes takes from an element.
     enum class Take {
-        everything,   // the element's own: declarations pushed as bindings, attributes appended
-        declarations, // an ancestor of the apex: its declarations only
-        xmlInherited  // an ancestor of the apex: its xml:* attributes the apex lacks so far
+        everything,    // the element's own: declarations pushed as bindings, attributes appended
+        declarations,  // an ancestor of the apex: its declarations only
+        xmlInherited   // an ancestor of the apex: its xml:* attributes the apex lacks so far
     };
 
     bool ReadAttributes(const DOMNode* element, Take take, std::vector<Attribute>& attributes) {
@@ -321,15 +318,15 @@ private:
     std::string& m_error;
     const DOMNode* m_apex = nullptr;
     bool m_afterRoot = false;
-    std::vector<Binding> m_bindings;     // declarations in scope, outermost first
-    std::vector<std::size_t> m_frames;   // per open element: m_bindings' size before it
-    std::vector<std::string> m_names;    // per open element: its name, for the end tag
+    std::vector<Binding> m_bindings;    // declarations in scope, outermost first
+    std::vector<std::size_t> m_frames;  // per open element: m_bindings' size before it
+    std::vector<std::string> m_names;   // per open element: its name, for the end tag
 };
 
-} // namespace
+}  // namespace
 
 bool AppendCanonicalXML(const DOMNode* node, bool withComments, std::string& out, std::string& error) {
     return Writer(withComments, out, error).Run(node);
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

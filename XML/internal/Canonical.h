@@ -19,6 +19,6 @@ namespace XML::internal {
 // text holds an unpaired surrogate. Throws only what allocation throws.
 bool AppendCanonicalXML(const xercesc::DOMNode* node, bool withComments, std::string& out, std::string& error);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

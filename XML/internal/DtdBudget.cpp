@@ -3,8 +3,8 @@
 #include "XML/XStr.h"
 #include "XML/internal/LocalResource.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -17,7 +17,9 @@ namespace {
 
 using Count = std::uint64_t;
 
-Count Sum(Count a, Count b) { return a > std::numeric_limits<Count>::max() - b ? std::numeric_limits<Count>::max() : a + b; }
+Count Sum(Count a, Count b) {
+    return a > std::numeric_limits<Count>::max() - b ? std::numeric_limits<Count>::max() : a + b;
+}
 
 // Ends the judgement: the document is refused, or more of it is needed.
 struct Refused {
@@ -87,12 +89,12 @@ void AppendUtf8(std::string& out, unsigned long code) {
 }
 
 struct Entity {
-    std::string text;          // replacement text, once known
-    std::u16string base;       // where the declaration was read: external ids are found from there
-    std::u16string systemId;   // external entities: the system literal, then the resolved id
+    std::string text;         // replacement text, once known
+    std::u16string base;      // where the declaration was read: external ids are found from there
+    std::u16string systemId;  // external entities: the system literal, then the resolved id
     bool external = false;
     bool unparsed = false;
-    bool known = false;        // text holds the replacement text
+    bool known = false;  // text holds the replacement text
     // General entities: the characters a reference produces and the levels of references it
     // opens, memoised once every entity it names is declared.
     int state = 0;  // 0 unknown, 1 being computed, 2 final
@@ -231,7 +233,9 @@ void Judge::Decls(const std::string& t, std::size_t& i, const std::u16string& ba
         const char c = t[i];
         if (IsSpace(c)) {
             ++i;
-        } else if (until == Until::Bracket && c == ']') {
+            continue;
+        }
+        if (until == Until::Bracket && c == ']') {
             return;
         } else if (until == Until::SectionEnd && At(t, i, "]]>")) {
             i += 3;
@@ -412,8 +416,8 @@ std::string Judge::Build(const std::string& literal, const std::string& entityNa
         if (built) Spend(text.size());
         out += text;
         if (out.size() > m_limits.maxExpandedCharacters)
-            Refuse("the entity '" + entityName + "' expands to more than " +
-                   Figure(m_limits.maxExpandedCharacters) + " characters");
+            Refuse("the entity '" + entityName + "' expands to more than " + Figure(m_limits.maxExpandedCharacters) +
+                   " characters");
     };
     std::size_t plain = 0;  // start of the text not yet appended
     for (std::size_t i = 0; i < literal.size();) {
@@ -507,7 +511,7 @@ Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& com
     return count;
 }
 
-} // namespace
+}  // namespace
 
 DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits) {
     // A growing beginning of the document: most documents need their first bytes only.
@@ -526,4 +530,4 @@ DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, co
     }
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

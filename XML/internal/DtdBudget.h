@@ -29,6 +29,6 @@ struct DtdVerdict {
 // finds it.
 DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -70,7 +70,7 @@ private:
     std::vector<FileStamp>& m_files;
 };
 
-} // namespace
+}  // namespace
 
 bool FileStamp::operator==(const FileStamp& other) const {
     return path == other.path && exists == other.exists && device == other.device && inode == other.inode &&
@@ -187,7 +187,7 @@ std::string GrammarKey(const sLoadOptions& options) {
     return key;
 }
 
-} // namespace internal
+}  // namespace internal
 
 // --- CGrammarCache ---------------------------------------------------------------------
 
@@ -235,4 +235,4 @@ std::shared_ptr<const internal::GrammarSet> CGrammarCache::Acquire(const sLoadOp
     return set;
 }
 
-} // namespace XML
+}  // namespace XML

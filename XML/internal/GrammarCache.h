@@ -62,6 +62,6 @@ private:
 // namespace named for each schema.
 std::string GrammarKey(const sLoadOptions& options);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -100,4 +100,4 @@ std::string AsUtf8(std::string_view bytes) {
     return text;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -30,6 +30,6 @@ bool ReadLocal(const XMLCh* base, const XMLCh* systemId, std::size_t maxBytes, L
 // order); otherwise unchanged, which suits every encoding that keeps ASCII as it is.
 std::string AsUtf8(std::string_view bytes);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -33,6 +33,6 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 
-} // namespace XML::internal::msg
+}  // namespace XML::internal::msg
 
 #endif

@@ -39,10 +39,8 @@ const XMLCh* Text16(const DOMNode* node, XString& scratch) {
     case DOMNode::ELEMENT_NODE:
     case DOMNode::ENTITY_REFERENCE_NODE:
     case DOMNode::ENTITY_NODE:
-    case DOMNode::DOCUMENT_FRAGMENT_NODE:
-        break;
-    default:
-        return kEmpty;
+    case DOMNode::DOCUMENT_FRAGMENT_NODE: break;
+    default: return kEmpty;
     }
     const DOMNode* first = node->getFirstChild();
     if (!first) return kEmpty;
@@ -115,4 +113,4 @@ std::wstring Widen(const XMLCh* text) {
     return wide;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -66,6 +66,6 @@ bool AttributeTextIsTrue(const std::string& text);
 // UTF-16 to wide characters, a surrogate pair giving one character.
 std::wstring Widen(const XMLCh* text);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -51,14 +51,13 @@ std::string FormattedFloating(T value) {
     return Formatted(value);
 }
 
-} // namespace
+}  // namespace
 
 std::string FormatValue(long long value) { return Formatted(value); }
 std::string FormatValue(unsigned long long value) { return Formatted(value); }
 std::string FormatValue(bool value) { return value ? "true" : "false"; }
 std::string FormatValue(float value) { return FormattedFloating(value); }
 std::string FormatValue(double value) { return FormattedFloating(value); }
-
 
 bool ParseValue(std::string_view text, int& value) { return Parsed(text, value); }
 bool ParseValue(std::string_view text, long& value) { return Parsed(text, value); }
@@ -81,4 +80,4 @@ bool ParseValue(std::string_view text, bool& value) {
     return true;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

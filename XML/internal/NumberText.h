@@ -33,6 +33,6 @@ bool ParseValue(std::string_view text, float& value);
 bool ParseValue(std::string_view text, double& value);
 bool ParseValue(std::string_view text, bool& value);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

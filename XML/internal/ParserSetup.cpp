@@ -25,14 +25,12 @@ InputSource* Nothing(const XMLCh* systemId) {
     return new MemBufInputSource(kNothing, 0, systemId, false, XMLPlatformUtils::fgMemoryManager);
 }
 
-} // namespace
+}  // namespace
 
 ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
     ParserSettings settings;
     switch (mode) {
-    case E_LOAD_VALIDATE:
-        settings.scheme = AbstractDOMParser::Val_Always;
-        break;
+    case E_LOAD_VALIDATE: settings.scheme = AbstractDOMParser::Val_Always; break;
     case E_LOAD_WELL_FORMED:
         settings.scheme = AbstractDOMParser::Val_Never;
         settings.doSchema = false;
@@ -49,14 +47,12 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
         settings.substituteSubset = true;
         break;
     case E_LOAD_AUTO:
-    default:
-        break;
+    default: break;
     }
     return settings;
 }
 
-LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security)
-    : SourceKeepingParser(nullptr, &m_pool, pool) {
+LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security) : SourceKeepingParser(nullptr, &m_pool, pool) {
     setDoNamespaces(true);
     // Bounds entity expansion ("billion laughs"); the parser only borrows it.
     setSecurityManager(security);
@@ -148,7 +144,7 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
     if (m_unreadSubset && fatal && errCode == XMLErrs::EntityNotFound &&
         XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain)) {
         SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Warning, errorText, systemId, publicId,
-                                lineNum, colNum);
+                                   lineNum, colNum);
         return;
     }
     SourceKeepingParser::error(errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum);
@@ -157,4 +153,4 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
     if (m_unreadSubset && fatal) throw static_cast<XMLErrs::Codes>(errCode);
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -60,8 +60,8 @@ public:
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
                       const bool isEmpty, const bool isRoot) override;
-    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId,
-                     const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) override;
+    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
+                     const bool hasIntSubset, const bool hasExtSubset) override;
     void endIntSubset() override;
     void error(const unsigned int errCode, const XMLCh* const msgDomain,
                const xercesc::XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
@@ -84,6 +84,6 @@ private:
     bool m_inProlog = true;
 };
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

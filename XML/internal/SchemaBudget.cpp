@@ -144,7 +144,7 @@ Count Occurs(const std::string& text, Count absent) {
     return value;
 }
 
-} // namespace
+}  // namespace
 
 std::string PatternRefusal(const std::string& pattern) {
     PatternParser parser{pattern, 0, {}};
@@ -259,7 +259,8 @@ std::string SchemaBudget::Judge() {
         if (ContentSize(t) > m_limits.maxContentModelParticles) {
             const std::string which = m_types[t].name.empty() ? "an anonymous type" : "type '" + m_types[t].name + "'";
             return "the content model of " + which + " has more than " +
-                   std::to_string(m_limits.maxContentModelParticles) + " particles once its occurrence bounds are unrolled";
+                   std::to_string(m_limits.maxContentModelParticles) +
+                   " particles once its occurrence bounds are unrolled";
         }
     }
     // Chains are followed up to the bound only, so a long chain costs no more than the bound
@@ -326,18 +327,16 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
     case XMLResourceIdentifier::SchemaGrammar:
     case XMLResourceIdentifier::SchemaImport:
     case XMLResourceIdentifier::SchemaInclude:
-    case XMLResourceIdentifier::SchemaRedefine:
-        break;
-    default:
-        return nullptr;
+    case XMLResourceIdentifier::SchemaRedefine: break;
+    default: return nullptr;
     }
     LocalResource schema;
     if (!ReadLocal(resource.getBaseURI(), resource.getSystemId(), kMaxSchemaFile, schema)) return nullptr;
     const XMLCh* const id = reinterpret_cast<const XMLCh*>(schema.systemId.c_str());
     if (schema.bytes.size() > kMaxSchemaFile)
-        throw SAXException(("schema '" + XStr::ToLocal(id) + "' is larger than " +
-                            std::to_string(kMaxSchemaFile >> 20) + " MiB")
-                               .c_str());
+        throw SAXException(
+            ("schema '" + XStr::ToLocal(id) + "' is larger than " + std::to_string(kMaxSchemaFile >> 20) + " MiB")
+                .c_str());
     m_bytesRead += schema.bytes.size();
     const std::string refusal = Add(schema.bytes, id);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
@@ -345,8 +344,8 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
     std::memcpy(copy.get(), schema.bytes.data(), schema.bytes.size());
     auto source = std::make_unique<MemBufInputSource>(copy.get(), schema.bytes.size(), id, true,
                                                       XMLPlatformUtils::fgMemoryManager);
-    copy.release();  // the source owns the bytes now
+    copy.release();           // the source owns the bytes now
     return source.release();  // and the parser owns the source
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -75,6 +75,6 @@ private:
     std::map<std::size_t, Count> m_contentSizes;
 };
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -90,26 +90,26 @@ public:
     // The text in this encoding, appended to bytes. Surrogates are already known to be paired.
     bool Encode(const XString& text, std::string& bytes, std::string& error) const {
         switch (m_form) {
-            case kUtf8:
-                for (std::size_t i = 0; i < text.size(); ++i) {
-                    char32_t c = text[i];
-                    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
-                        c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-                    AppendUtf8(c, bytes);
-                }
-                return true;
-            case kUtf16LE:
-            case kUtf16BE: {
-                const bool big = m_form == kUtf16BE;
-                const auto unit = [&bytes, big](char16_t u) {
-                    bytes.push_back(static_cast<char>(big ? u >> 8 : u & 0xFF));
-                    bytes.push_back(static_cast<char>(big ? u & 0xFF : u >> 8));
-                };
-                unit(0xFEFF);
-                for (const XMLCh u : text) unit(u);
-                return true;
+        case kUtf8:
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                char32_t c = text[i];
+                if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
+                    c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+                AppendUtf8(c, bytes);
             }
-            case kOther: break;
+            return true;
+        case kUtf16LE:
+        case kUtf16BE: {
+            const bool big = m_form == kUtf16BE;
+            const auto unit = [&bytes, big](char16_t u) {
+                bytes.push_back(static_cast<char>(big ? u >> 8 : u & 0xFF));
+                bytes.push_back(static_cast<char>(big ? u & 0xFF : u >> 8));
+            };
+            unit(0xFEFF);
+            for (const XMLCh u : text) unit(u);
+            return true;
+        }
+        case kOther: break;
         }
         std::vector<XMLByte> buffer(64 * 1024);
         const std::size_t start = bytes.size();
@@ -171,17 +171,17 @@ bool Indentable(const DOMNode* element) {
     bool markup = false;
     for (const DOMNode* child = element->getFirstChild(); child; child = child->getNextSibling()) {
         switch (child->getNodeType()) {
-            case DOMNode::ELEMENT_NODE:
-            case DOMNode::COMMENT_NODE:
-            case DOMNode::PROCESSING_INSTRUCTION_NODE: markup = true; break;
-            case DOMNode::TEXT_NODE:
-                if (!WhitespaceOnly(child->getNodeValue())) return false;
-                break;
-            default: return false;  // CDATA and entity references are content as written
+        case DOMNode::ELEMENT_NODE:
+        case DOMNode::COMMENT_NODE:
+        case DOMNode::PROCESSING_INSTRUCTION_NODE: markup = true; break;
+        case DOMNode::TEXT_NODE:
+            if (!WhitespaceOnly(child->getNodeValue())) return false;
+            break;
+        default: return false;  // CDATA and entity references are content as written
         }
     }
-    return markup && !XMLString::equals(static_cast<const DOMElement*>(element)->getAttribute(u"xml:space"),
-                                        u"preserve");
+    return markup &&
+           !XMLString::equals(static_cast<const DOMElement*>(element)->getAttribute(u"xml:space"), u"preserve");
 }
 
 // xml:space of the nearest ancestor that sets it is "preserve".
@@ -242,7 +242,8 @@ private:
             const XString declared = Upper(DeclaredEncoding(raw).c_str());
             // Without a declaration a document is read as XML 1.0, not standalone.
             if (!*raw && m_encoding.SelfDescribing() && !m_xml11 && !doc->getXmlStandalone()) return false;
-            if (*raw && (declared.empty() ? m_encoding.SelfDescribing() : declared == Upper(m_encoding.name().c_str()))) {
+            if (*raw &&
+                (declared.empty() ? m_encoding.SelfDescribing() : declared == Upper(m_encoding.name().c_str()))) {
                 Literal(raw, "the XML declaration", true);
                 return true;
             }
@@ -282,40 +283,37 @@ private:
             if (!open.empty() && open.back().indented) Indent(open.size());
             bool descended = false;
             switch (node->getNodeType()) {
-                case DOMNode::ELEMENT_NODE: {
-                    if (open.size() >= m_maxDepth) {
-                        error = "elements nested deeper than " + std::to_string(m_maxDepth) +
-                                " levels cannot be saved";
-                        return;
-                    }
-                    StartTag(static_cast<const DOMElement*>(node));
-                    const DOMNode* first = node->getFirstChild();
-                    if (!first) {
-                        Ascii("/>");
-                        break;
-                    }
-                    Ascii(">");
-                    const bool inner = (open.empty() ? indented : open.back().indented) && Indentable(node);
-                    open.push_back({node, inner});
-                    node = inner ? SkipText(first) : first;
-                    descended = true;
+            case DOMNode::ELEMENT_NODE: {
+                if (open.size() >= m_maxDepth) {
+                    error = "elements nested deeper than " + std::to_string(m_maxDepth) + " levels cannot be saved";
+                    return;
+                }
+                StartTag(static_cast<const DOMElement*>(node));
+                const DOMNode* first = node->getFirstChild();
+                if (!first) {
+                    Ascii("/>");
                     break;
                 }
-                case DOMNode::TEXT_NODE: Escaped(node->getNodeValue(), false); break;
-                case DOMNode::CDATA_SECTION_NODE: CData(node->getNodeValue()); break;
-                case DOMNode::ENTITY_REFERENCE_NODE:
-                    Ascii("&");
-                    Literal(node->getNodeName(), "an entity reference", false);
-                    Ascii(";");
-                    break;
-                case DOMNode::COMMENT_NODE: Comment(node->getNodeValue()); break;
-                case DOMNode::PROCESSING_INSTRUCTION_NODE:
-                    Instruction(static_cast<const DOMProcessingInstruction*>(node));
-                    break;
-                case DOMNode::DOCUMENT_TYPE_NODE: DocumentType(static_cast<const DOMDocumentType*>(node)); break;
-                default:
-                    error = "a node of type " + std::to_string(node->getNodeType()) + " cannot be saved";
-                    return;
+                Ascii(">");
+                const bool inner = (open.empty() ? indented : open.back().indented) && Indentable(node);
+                open.push_back({node, inner});
+                node = inner ? SkipText(first) : first;
+                descended = true;
+                break;
+            }
+            case DOMNode::TEXT_NODE: Escaped(node->getNodeValue(), false); break;
+            case DOMNode::CDATA_SECTION_NODE: CData(node->getNodeValue()); break;
+            case DOMNode::ENTITY_REFERENCE_NODE:
+                Ascii("&");
+                Literal(node->getNodeName(), "an entity reference", false);
+                Ascii(";");
+                break;
+            case DOMNode::COMMENT_NODE: Comment(node->getNodeValue()); break;
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                Instruction(static_cast<const DOMProcessingInstruction*>(node));
+                break;
+            case DOMNode::DOCUMENT_TYPE_NODE: DocumentType(static_cast<const DOMDocumentType*>(node)); break;
+            default: error = "a node of type " + std::to_string(node->getNodeType()) + " cannot be saved"; return;
             }
             if (descended) continue;
             // Up to the next node to write, closing every element whose children are all written.
@@ -448,9 +446,7 @@ private:
         for (const char* p = text; *p; ++p) out.push_back(static_cast<XMLCh>(*p));
     }
 
-    void Reference(char32_t c) {
-        Ascii(("&#x" + Hex(c) + ";").c_str());
-    }
+    void Reference(char32_t c) { Ascii(("&#x" + Hex(c) + ";").c_str()); }
 
     // Calls each(code point, first unit, unit count) over text; false, with error set, at an
     // unpaired surrogate.
@@ -503,20 +499,20 @@ private:
     void Escaped(const XMLCh* text, bool attribute) {
         ForEachCharacter(text, [&](char32_t c, const XMLCh* p, std::size_t units) {
             switch (c) {
-                case u'&': Ascii("&amp;"); return true;
-                case u'<': Ascii("&lt;"); return true;
-                case u'>': Ascii("&gt;"); return true;
-                case u'"':
-                    if (!attribute) break;
-                    Ascii("&quot;");
-                    return true;
-                case u'\r': Reference(c); return true;
-                case u'\n':
-                case u'\t':
-                    if (!attribute) break;
-                    Reference(c);
-                    return true;
-                default: break;
+            case u'&': Ascii("&amp;"); return true;
+            case u'<': Ascii("&lt;"); return true;
+            case u'>': Ascii("&gt;"); return true;
+            case u'"':
+                if (!attribute) break;
+                Ascii("&quot;");
+                return true;
+            case u'\r': Reference(c); return true;
+            case u'\n':
+            case u'\t':
+                if (!attribute) break;
+                Reference(c);
+                return true;
+            default: break;
             }
             if (!Allowed(c)) {
                 error = "character U+" + Hex(c) + " is not allowed in XML " + (m_xml11 ? "1.1" : "1.0");
@@ -544,7 +540,7 @@ private:
     const SourceNotes* m_notes;
 };
 
-} // namespace
+}  // namespace
 
 bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, std::string& bytes,
                std::string& error) {
@@ -564,4 +560,4 @@ bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const S
     return encoding.Encode(writer.out, bytes, error);
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

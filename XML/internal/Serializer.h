@@ -58,6 +58,6 @@ struct SourceNotes {
 bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes,
                std::string& bytes, std::string& error);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

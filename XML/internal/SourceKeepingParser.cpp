@@ -31,9 +31,9 @@ bool Decode(const std::string& bytes, const std::u16string& encoding, std::u16st
     text.clear();
     for (std::size_t at = 0; at < bytes.size();) {
         XMLSize_t eaten = 0;
-        const XMLSize_t made =
-            transcoder->transcodeFrom(reinterpret_cast<const XMLByte*>(bytes.data()) + at, bytes.size() - at,
-                                      chars.data(), chars.size(), eaten, sizes.data());
+        const XMLSize_t made = transcoder->transcodeFrom(reinterpret_cast<const XMLByte*>(bytes.data()) + at,
+                                                         bytes.size() - at, chars.data(), chars.size(), eaten,
+                                                         sizes.data());
         if (eaten == 0) return false;
         text.append(chars.data(), made);
         at += eaten;
@@ -64,7 +64,7 @@ std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const c
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
     : BoundedDOMParser(validator, manager, pool) {
@@ -73,7 +73,8 @@ SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager*
 
 bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) const {
     const ReaderMgr* readers = getScanner()->getReaderMgr();
-    if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr()) return false;
+    if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr())
+        return false;
     try {
         offset = readers->getSrcOffset();
     } catch (const XMLException&) {
@@ -150,12 +151,12 @@ void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
         // Span's text, or false when it cannot be read back.
         const auto text = [&read, skipped](const Span& span, std::u16string& decoded) {
             std::string bytes;
-            return span.valid && span.end >= span.begin &&
-                   read(span.begin + skipped, span.end - span.begin, bytes) && Decode(bytes, span.encoding, decoded);
+            return span.valid && span.end >= span.begin && read(span.begin + skipped, span.end - span.begin, bytes) &&
+                   Decode(bytes, span.encoding, decoded);
         };
         std::u16string declaration;  // stays empty when the document has none
-        if (!m_declared || (text(m_declaration, declaration) && declaration.rfind(u"<?xml", 0) == 0 &&
-                            EndsWith(declaration, u"?>")))
+        if (!m_declared ||
+            (text(m_declaration, declaration) && declaration.rfind(u"<?xml", 0) == 0 && EndsWith(declaration, u"?>")))
             m_notes.declaration = declaration;
         std::u16string subset;
         if (text(m_subset, subset) && EndsWith(subset, u"]")) {
@@ -167,4 +168,4 @@ void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
     }
 }
 
-} // namespace XML
+}  // namespace XML

@@ -55,6 +55,6 @@ private:
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
 
-} // namespace XML
+}  // namespace XML
 
 #endif

@@ -9,8 +9,8 @@
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
 #include <xercesc/dom/impl/DOMEntityImpl.hpp>
-#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/framework/XMLErrorReporter.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -329,4 +329,4 @@ void StreamingParser::Renew() {
     m_grown = 0;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -5,8 +5,8 @@
 #ifndef KELXML_INTERNAL_STREAMINGPARSER_H
 #define KELXML_INTERNAL_STREAMINGPARSER_H
 
-#include "XML/internal/ParserSetup.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/ParserSetup.h"
 #include "XML/internal/TreeWalk.h"
 
 #include <XML/TFunctor.h>
@@ -145,6 +145,6 @@ private:
     std::size_t m_grown = 0;
 };
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -137,7 +137,7 @@ private:
     std::size_t m_used = 0;
 };
 
-} // namespace
+}  // namespace
 
 bool AppendUtf16(const char* text, std::size_t length, XString& out, std::size_t piece) {
     out.reserve(out.size() + length);  // as many units as bytes at most
@@ -187,4 +187,4 @@ XStr To16(const char* text) {
     return converted;
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

@@ -46,6 +46,6 @@ public:
 // cannot be converted.
 XStr To16(const char* text);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

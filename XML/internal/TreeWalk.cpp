@@ -48,4 +48,4 @@ bool DeeperThan(const DOMNode* top, std::size_t limit) {
     }
 }
 
-} // namespace XML::internal
+}  // namespace XML::internal

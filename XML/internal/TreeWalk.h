@@ -22,8 +22,7 @@ inline bool IsElement(const xercesc::DOMNode* node) {
 // The node after current in a pre-order walk of root's subtree (root excluded), or null;
 // descend = false skips current's children. Climbs with getParentNode: walks that visit many
 // nodes use PreOrderWalk.
-const xercesc::DOMNode* NextBelow(const xercesc::DOMNode* current, const xercesc::DOMNode* root,
-                                  bool descend = true);
+const xercesc::DOMNode* NextBelow(const xercesc::DOMNode* current, const xercesc::DOMNode* root, bool descend = true);
 
 // The nodes a walk went down through, innermost last; the first kInline without allocating.
 class AncestorStack {
@@ -117,6 +116,6 @@ xercesc::DOMNode* FindChild(const xercesc::DOMNode* parent, const char* name);
 // True when top, or an element below it, lies more than limit elements deep counting from top.
 bool DeeperThan(const xercesc::DOMNode* top, std::size_t limit);
 
-} // namespace XML::internal
+}  // namespace XML::internal
 
 #endif

@@ -23,6 +23,6 @@ bool Use(XML::CKelXML& doc, xercesc::DOMElement* e, const std::vector<int>& v, s
     int i = 0;
     std::uint64_t u = 0;
     double d = 0;
-    return ok && XML::CKelXML::GetChildValueChecked(e, "count", i) && XML::CKelXML::GetAttributeValueChecked(e, "id", u) &&
-           XML::CKelXML::GetChildValueChecked(e, "ratio", d);
+    return ok && XML::CKelXML::GetChildValueChecked(e, "count", i) &&
+           XML::CKelXML::GetAttributeValueChecked(e, "id", u) && XML::CKelXML::GetChildValueChecked(e, "ratio", d);
 }

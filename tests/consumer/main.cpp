@@ -9,8 +9,8 @@ int main() {
     {
         XML::CKelXML doc;
         const char text[] = "<config><port>8080</port></config>";
-        if (doc.Load(static_cast<const void*>(text), sizeof text - 1) && doc.GetDocument() &&
-            doc.CreateDoc("fresh") && doc.Save("/dev/null", false)) {
+        if (doc.Load(static_cast<const void*>(text), sizeof text - 1) && doc.GetDocument() && doc.CreateDoc("fresh") &&
+            doc.Save("/dev/null", false)) {
             std::puts("consumer: ok");
             status = 0;
         }

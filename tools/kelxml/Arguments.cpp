@@ -10,10 +10,9 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return false;
 }
 
-} // namespace
+}  // namespace
 
-Arguments::Arguments(std::vector<std::string> args, std::vector<std::string> flags,
-                     std::vector<std::string> valued)
+Arguments::Arguments(std::vector<std::string> args, std::vector<std::string> flags, std::vector<std::string> valued)
     : m_flags(std::move(flags)), m_valued(std::move(valued)) {
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -79,4 +78,4 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& option, c
     return {text.substr(0, eq), text.substr(eq + 1)};
 }
 
-} // namespace kelxml
+}  // namespace kelxml

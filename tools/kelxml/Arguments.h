@@ -47,6 +47,6 @@ std::vector<std::string> SplitPath(const std::string& path);
 // Splits "NAME=VALUE" given to option; the value may be empty, the name may not.
 std::pair<std::string, std::string> SplitAssignment(const std::string& option, const std::string& text);
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

@@ -30,10 +30,9 @@ int Check(const Arguments& args) {
         records += printed;
     }
     const std::size_t files = args.Positional().size();
-    std::cout << "checked " << files << (files == 1 ? " file: " : " files: ") << clean << " clean, "
-              << files - clean << " with problems (" << records << (records == 1 ? " record)" : " records)")
-              << '\n';
+    std::cout << "checked " << files << (files == 1 ? " file: " : " files: ") << clean << " clean, " << files - clean
+              << " with problems (" << records << (records == 1 ? " record)" : " records)") << '\n';
     return clean == files ? kSuccess : kProblem;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

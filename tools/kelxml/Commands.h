@@ -14,6 +14,6 @@ int Dict(const Arguments& args);
 int Set(const Arguments& args);
 int Format(const Arguments& args);
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

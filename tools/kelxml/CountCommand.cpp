@@ -25,4 +25,4 @@ int Count(const Arguments& args) {
     return kSuccess;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

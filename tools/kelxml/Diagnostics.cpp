@@ -30,7 +30,11 @@ struct Glyph {
 std::size_t SequenceLength(std::string_view text) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xE  ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
     if (length == 0 || length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i)
         if ((byte(i) & 0xC0) != 0x80) return 0;
@@ -72,16 +76,15 @@ bool SameFile(const std::string& a, const std::string& b) {
     return !error && absolute.lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
 
-} // namespace
+}  // namespace
 
 std::string DisplayName(const std::string& file) { return file == "-" ? "<stdin>" : file; }
 
 std::string MessageOf(const XML::sError& record) {
     if (record.eType > XML::E_FATAL_ERROR) return record.strMessage;
     // The library writes the place with 32-bit numbers.
-    const std::string prefix = record.strSystemId + ", lig=" +
-                               std::to_string(static_cast<std::int32_t>(record.nLine)) + " col=" +
-                               std::to_string(static_cast<std::int32_t>(record.nColumn)) + ", ";
+    const std::string prefix = record.strSystemId + ", lig=" + std::to_string(static_cast<std::int32_t>(record.nLine)) +
+                               " col=" + std::to_string(static_cast<std::int32_t>(record.nColumn)) + ", ";
     if (record.strMessage.compare(0, prefix.size(), prefix) != 0) return record.strMessage;
     return record.strMessage.substr(prefix.size());
 }
@@ -204,8 +207,7 @@ std::string DiagnosticPrinter::Place(const std::string& systemId, SourceText*& s
     }
     auto found = m_sources.find(key);
     if (found == m_sources.end()) {
-        std::unique_ptr<SourceText> text =
-            key == "-" ? SourceText::FromBytes(m_stdin) : SourceText::FromFile(key);
+        std::unique_ptr<SourceText> text = key == "-" ? SourceText::FromBytes(m_stdin) : SourceText::FromFile(key);
         found = m_sources.emplace(key, std::move(text)).first;
     }
     source = found->second.get();
@@ -221,8 +223,8 @@ void DiagnosticPrinter::Print(const XML::sError& record) {
     }
     SourceText* source = nullptr;
     const std::string name = Place(record.strSystemId, source);
-    m_out << name << ':' << record.nLine << ':' << record.nColumn << ": " << KindName(record.eType) << ": "
-          << message << '\n';
+    m_out << name << ':' << record.nLine << ':' << record.nColumn << ": " << KindName(record.eType) << ": " << message
+          << '\n';
     // A long line is read from a little before the column on.
     const std::uint64_t start = record.nColumn > 2 * kBefore ? record.nColumn - 2 * kBefore : 1;
     std::string line;
@@ -231,4 +233,4 @@ void DiagnosticPrinter::Print(const XML::sError& record) {
         m_out << Excerpt(line, record.nColumn - start + 1, cut, start > 1);
 }
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -66,8 +66,8 @@ private:
     bool m_afterCR = false;    // a LF right after a CR ends no second line
 };
 
-// Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source (and the other entities named by
-// diagnostics) again for the excerpts. file is the FILE argument ("-": standard input, whose
+// Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source (and the
+// other entities named by diagnostics) again for the excerpts. file is the FILE argument ("-": standard input, whose
 // bytes stdinBytes holds).
 class DiagnosticPrinter {
 public:
@@ -85,6 +85,6 @@ private:
     std::map<std::string, std::unique_ptr<SourceText>> m_sources;
 };
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

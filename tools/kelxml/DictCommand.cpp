@@ -28,4 +28,4 @@ int Dict(const Arguments& args) {
     return kSuccess;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -175,4 +175,4 @@ void ReportNothingAt(const std::string& file, const std::string& path) {
     std::cerr << DisplayName(file) << ": nothing at path '" << path << "'\n";
 }
 
-} // namespace kelxml
+}  // namespace kelxml

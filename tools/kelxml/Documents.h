@@ -49,6 +49,6 @@ xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string
 xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path);
 void ReportNothingAt(const std::string& file, const std::string& path);
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

@@ -40,4 +40,4 @@ int Format(const Arguments& args) {
     return kProblem;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -17,8 +17,7 @@ class PrintVisited : public XML::TFunctor {
 public:
     explicit PrintVisited(std::size_t attributeCount) : m_attributeCount(attributeCount) {}
 
-    bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues,
-                    void*) override {
+    bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues, void*) override {
         ++m_visited;
         if (m_attributeCount == 0) {
             std::cout << Escape(text) << '\n';
@@ -37,7 +36,7 @@ private:
     std::size_t m_visited = 0;
 };
 
-} // namespace
+}  // namespace
 
 int Get(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
@@ -64,4 +63,4 @@ int Get(const Arguments& args) {
     return kSuccess;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -162,4 +162,4 @@ Exit status: 0 on success, 1 when the document has problems or cannot be written
 canonical form: also when a namespace URI is relative), 2 on a usage error.
 )";
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -12,6 +12,6 @@ extern const char* const kDictHelp;
 extern const char* const kSetHelp;
 extern const char* const kFormatHelp;
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

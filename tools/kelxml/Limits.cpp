@@ -29,7 +29,7 @@ XML::sLimits& Current() {
     return limits;
 }
 
-} // namespace
+}  // namespace
 
 XML::sLimits TakeLimits(std::vector<std::string>& args) {
     std::vector<std::string> taken, kept;
@@ -65,7 +65,13 @@ XML::sLimits TakeLimits(std::vector<std::string>& args) {
                 digits = digits && c >= '0' && c <= '9';
                 number = number * 10 + static_cast<std::size_t>(c - '0');
             }
-            if (!digits) throw UsageError{option + " expects a whole number, not '" + value + "'"};
+            if (!digits) {
+                std::string message = option;
+                message += " expects a whole number, not '";
+                message += value;
+                message += "'";
+                throw UsageError{message};
+            }
             limits.*field = number;
         }
     }
@@ -76,4 +82,4 @@ void SetLoadLimits(const XML::sLimits& limits) { Current() = limits; }
 
 const XML::sLimits& LoadLimits() { return Current(); }
 
-} // namespace kelxml
+}  // namespace kelxml

@@ -20,6 +20,6 @@ XML::sLimits TakeLimits(std::vector<std::string>& args);
 void SetLoadLimits(const XML::sLimits& limits);
 const XML::sLimits& LoadLimits();
 
-} // namespace kelxml
+}  // namespace kelxml
 
 #endif

@@ -39,13 +39,12 @@ void IndentAsSiblings(xercesc::DOMDocument* doc, DOMNode* added) {
     parent->insertBefore(doc->createTextNode(indentation->getNodeValue()), added);
 }
 
-} // namespace
+}  // namespace
 
 int Set(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
     const std::string& file = args.Positional()[0];
-    if (file == "-")
-        throw UsageError{"set edits a file in place and cannot save to standard input: use a file name"};
+    if (file == "-") throw UsageError{"set edits a file in place and cannot save to standard input: use a file name"};
     const std::string path = NormalisePath(args.Positional()[1]);
     std::vector<std::pair<std::string, std::string>> actions;
     for (const auto& option : args.Options())
@@ -86,8 +85,8 @@ int Set(const Arguments& args) {
             if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(node)))
                 return fail("unable to set attribute '" + name + "'");
         } else {
-            xercesc::DOMElement* added =
-                value.empty() ? xml.AddNewElementNode(name, node) : xml.AddNewElementNode(name, value, node);
+            xercesc::DOMElement* added = value.empty() ? xml.AddNewElementNode(name, node)
+                                                       : xml.AddNewElementNode(name, value, node);
             if (!added) return fail("unable to add element '" + name + "'");
             IndentAsSiblings(xml.GetDocument(), added);
         }
@@ -96,4 +95,4 @@ int Set(const Arguments& args) {
     return kSuccess;
 }
 
-} // namespace kelxml
+}  // namespace kelxml

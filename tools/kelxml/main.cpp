@@ -41,7 +41,10 @@ const std::vector<Command>& Commands() {
         {"count", kCountHelp, {"--validate"}, {}, Count},
         {"dict", kDictHelp, {"--all", "--validate"}, {}, Dict},
         {"set", kSetHelp, {"--remove", "--validate"}, {"--attr", "--add"}, Set},
-        {"format", kFormatHelp, {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"}, {"-o"},
+        {"format",
+         kFormatHelp,
+         {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
+         {"-o"},
          Format},
     };
     return commands;
@@ -100,7 +103,7 @@ int Run(const std::vector<std::string>& argv) {
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
