@@ -210,18 +210,3 @@ std::string InformationOf(const DOMNode* top, bool dropIndentation) {
 }
 
 }  // namespace kelxml_test
-
-namespace {
-// The parser library is started once for the whole test program, as a host would.
-class XmlEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(XML::CKelXML::initXmlAPI()); }
-    void TearDown() override { XML::CKelXML::TerminateXmlAPI(); }
-};
-}  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new XmlEnvironment);
-    return RUN_ALL_TESTS();
-}

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace kelxml_test {
 
@@ -62,6 +65,27 @@ std::string RunInLimitedChild(const std::function<std::string()>& body, std::siz
 // dropIndentation, whitespace-only text is left out where pretty-printing replaces it: in
 // elements that hold markup and no other text, outside xml:space="preserve".
 std::string InformationOf(const xercesc::DOMNode* node, bool dropIndentation);
+
+// Scoped change of the working folder (for documents whose relative references start there);
+// entered() tells whether the change took place.
+class WorkingDirectory {
+public:
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+    explicit WorkingDirectory(const std::string& dir) {
+        char buffer[4096];
+        if (::getcwd(buffer, sizeof buffer)) m_previous = buffer;
+        m_entered = ::chdir(dir.c_str()) == 0;
+    }
+    ~WorkingDirectory() {
+        if (!m_previous.empty() && ::chdir(m_previous.c_str()) != 0) std::perror("chdir");
+    }
+    bool entered() const { return m_entered; }
+
+private:
+    std::string m_previous;
+    bool m_entered = false;
+};
 
 // The folder of the shared conformance material, or empty when it is absent.
 std::string SharedDir();

@@ -91,27 +91,9 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
         text.replace(at, from.size(), to);
 }
 
-// Runs the memory form from the document's own folder and back: the memory form has no base
-// URI, so its relative references resolve against the working directory. From the document's
-// folder they reach the same files as the file form, and both forms can be held to the same
-// expectations.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& dir) {
-        char buffer[4096];
-        if (::getcwd(buffer, sizeof buffer)) m_previous = buffer;
-        m_entered = ::chdir(dir.c_str()) == 0;
-    }
-    ~WorkingDirectory() {
-        if (!m_previous.empty() && ::chdir(m_previous.c_str()) != 0) std::perror("chdir");
-    }
-    bool entered() const { return m_entered; }
-
-private:
-    std::string m_previous;
-    bool m_entered = false;
-};
-
+// The memory form has no base URI, so its relative references resolve against the working directory. From the
+// document's folder they reach the same files as the file form, and both forms can be held to the same expectations:
+// the tests below run it from there (WorkingDirectory).
 class Corpus : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

@@ -231,25 +231,6 @@ TEST_F(Network, NoReferenceEverConnects) {
     EXPECT_EQ(loads, 5 * 11 * 3);
 }
 
-// Scoped change of the working folder, for the memory form's relative references.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& path) : m_old(::getcwd(nullptr, 0)) {
-        if (::chdir(path.c_str()) != 0) throw std::runtime_error("chdir failed");
-    }
-    ~WorkingDirectory() {
-        if (m_old) {
-            if (::chdir(m_old) != 0) std::perror("chdir");
-            std::free(m_old);
-        }
-    }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-private:
-    char* m_old;
-};
-
 // The file name given to Load is no way around it either: the parser would fetch a URL.
 TEST_F(Network, FileNameThatIsANetworkUrlIsRefused) {
     Listener listener;
@@ -320,6 +301,7 @@ TEST_F(Network, LocalGrammarsStillResolveAndValidate) {
                 // The memory form names its document "toto": relative references start from the
                 // working folder.
                 WorkingDirectory here(d);
+                ASSERT_TRUE(here.entered());
                 loaded = LoadText(doc, c.document);
             } else {
                 loaded = doc.Load(dir.File("doc.xml").c_str(), form == 1);
