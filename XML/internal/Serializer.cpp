@@ -61,7 +61,7 @@ public:
         } else if (!declared.empty() && !utf16(declared) && !ucs4(declared) && !ucs4(input) && declared != u"UTF-8") {
             XMLTransService::Codes result = XMLTransService::Ok;
             m_transcoder.reset(XMLPlatformUtils::fgTransService->makeNewTranscoderFor(
-                doc->getXmlEncoding(), result, 16 * 1024, XMLPlatformUtils::fgMemoryManager));
+                doc->getXmlEncoding(), result, XMLSize_t{16} * 1024, XMLPlatformUtils::fgMemoryManager));
             if (result == XMLTransService::Ok && m_transcoder) {
                 m_form = kOther;
                 m_name = doc->getXmlEncoding();
@@ -111,7 +111,7 @@ public:
         }
         case kOther: break;
         }
-        std::vector<XMLByte> buffer(64 * 1024);
+        std::vector<XMLByte> buffer(std::size_t{64} * 1024);
         const std::size_t start = bytes.size();
         try {
             for (std::size_t at = 0; at < text.size();) {

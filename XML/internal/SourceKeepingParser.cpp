@@ -12,6 +12,8 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 using namespace xercesc;
@@ -24,9 +26,9 @@ namespace {
 bool Decode(const std::string& bytes, const std::u16string& encoding, std::u16string& text) {
     XMLTransService::Codes result = XMLTransService::Ok;
     const std::unique_ptr<XMLTranscoder> transcoder(XMLPlatformUtils::fgTransService->makeNewTranscoderFor(
-        encoding.c_str(), result, 16 * 1024, XMLPlatformUtils::fgMemoryManager));
+        encoding.c_str(), result, XMLSize_t{16} * 1024, XMLPlatformUtils::fgMemoryManager));
     if (result != XMLTransService::Ok || !transcoder) return false;
-    std::vector<XMLCh> chars(16 * 1024);
+    std::vector<XMLCh> chars(std::size_t{16} * 1024);
     std::vector<unsigned char> sizes(chars.size());
     text.clear();
     for (std::size_t at = 0; at < bytes.size();) {
@@ -51,13 +53,12 @@ bool EndsWith(const std::u16string& text, const char16_t* tail) {
 std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const char16_t*& order) {
     std::string start;
     for (std::size_t length = 4; length > 1 && !read(0, length, start); --length) start.clear();
-    const auto opens = [&start](const char* mark, std::size_t length) {
-        return start.compare(0, length, mark, length) == 0;
-    };
+    const auto opens = [&start](std::string_view mark) { return start.compare(0, mark.size(), mark) == 0; };
+    using namespace std::string_view_literals;  // the marks hold NUL bytes
     order = nullptr;
-    if (opens("\x00\x00\xFE\xFF", 4) || opens("\xFF\xFE\x00\x00", 4)) return 4;
-    if (opens("\xEF\xBB\xBF", 3)) return 3;
-    if (opens("\xFE\xFF", 2) || opens("\xFF\xFE", 2)) {
+    if (opens("\x00\x00\xFE\xFF"sv) || opens("\xFF\xFE\x00\x00"sv)) return 4;
+    if (opens("\xEF\xBB\xBF"sv)) return 3;
+    if (opens("\xFE\xFF"sv) || opens("\xFF\xFE"sv)) {
         order = start[0] == '\xFE' ? u"BE" : u"LE";
         return 2;
     }
