@@ -51,10 +51,6 @@ namespace XML {
 
 namespace {
 
-// The most attribute names LoopElements takes: more than any element can hold within the
-// default limits, and few enough that their value array is small.
-constexpr int kMaxLoopAttributes = 1 << 20;
-
 // Reads back bytes of a document parsed from memory (see SourceKeepingParser::ByteReader).
 auto BytesOf(const char* data, std::size_t size) {
     return [data, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
@@ -757,7 +753,7 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
     if (!functor || !node) return false;
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
-    if (attributeCount > kMaxLoopAttributes) return false;
+    if (attributeCount > internal::Visitor::kMaxAttributes) return false;
 
     // Every component before the last leads to the first child of that name.
     std::size_t start = 0;
@@ -846,6 +842,11 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
     if (missing) {
         Free();
         Record(E_MISSING, missing);
+        return false;
+    }
+    if (attributeCount > internal::Visitor::kMaxAttributes) {
+        Free();
+        Record(E_EXCEPTION, msg::kTooManyAttributeNames);
         return false;
     }
     std::vector<std::string> components;

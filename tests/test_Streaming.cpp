@@ -3,6 +3,7 @@
 // error part-way; a functor that throws; a stop that leaves the rest of the file unread.
 #include "StreamCompare.h"
 
+#include <climits>
 #include <stdexcept>
 
 using namespace kelxml_test;
@@ -234,6 +235,11 @@ TEST(Streaming, MissingArgumentsAreRecorded) {
         EXPECT_EQ(records[0].strMessage, c.message);
     }
     XML::CKelXML doc;
+    std::string name = "id";  // a count past the bound is refused before the names are read
+    EXPECT_FALSE(
+        doc.StreamElements(KELXML_SAMPLE, false, &log, "catalog", &name, INT_MAX, nullptr, false, false, false));
+    ASSERT_EQ(Records(doc).size(), 1u);
+    EXPECT_EQ(Records(doc)[0].eType, XML::E_EXCEPTION);
     unsigned long count = 5;
     EXPECT_FALSE(doc.GetNbElementsInFile(KELXML_SAMPLE, false, nullptr, count));
     EXPECT_EQ(count, 0u);

@@ -26,6 +26,7 @@ inline constexpr const char* kNoFunctor = "functor undefined";
 inline constexpr const char* kNoAttributeNames = "attribute names undefined";
 
 // Kind 3: an exception, or a failure reported as one.
+inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kUnknownError = "Unknown Error";
 // Followed by the reason a node has no canonical form.

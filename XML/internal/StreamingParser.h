@@ -36,6 +36,9 @@ public:
         bool stopOnFalse = false;
         bool stopOnMissingAttribute = false;
     };
+    // The most attribute names a walk takes: more than any element can hold within the default
+    // limits, and few enough that the visitor's value array is small. Callers refuse more.
+    static constexpr int kMaxAttributes = 1 << 20;
     // attributeNames must hold attributeCount names (when above 0) for the visitor's life.
     Visitor(TFunctor* functor, std::string tagName, const std::string* attributeNames, int attributeCount,
             void* userData, Flags flags);
