@@ -74,9 +74,7 @@ bool UnderAddressSanitizer() {
 #endif
 }
 
-std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds) {
-    // No address-space limit under the sanitizer, and a fork copies its shadow mappings: slow.
-    if (UnderAddressSanitizer()) return body();
+std::string RunInChild(const std::function<std::string()>& body, int seconds) {
     int channel[2];
     if (::pipe(channel) != 0) return "no pipe";
     const pid_t child = ::fork();
@@ -84,21 +82,10 @@ std::string RunInLimitedChild(const std::function<std::string()>& body, std::siz
     if (child == 0) {
         ::close(channel[0]);
         std::string outcome;
-        long pages = 0;
-        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-            std::fclose(statm);
-        }
-        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + extraBytes;
-        const rlimit rl{limit, limit};
-        if (pages <= 0 || ::setrlimit(RLIMIT_AS, &rl) != 0) {
-            outcome = "setrlimit failed";
-        } else {
-            try {
-                outcome = body();
-            } catch (...) {
-                outcome = "exception escaped";
-            }
+        try {
+            outcome = body();
+        } catch (...) {
+            outcome = "exception escaped";
         }
         const bool written = ::write(channel[1], outcome.data(), outcome.size()) ==
                              static_cast<ssize_t>(outcome.size());
@@ -124,6 +111,24 @@ std::string RunInLimitedChild(const std::function<std::string()>& body, std::siz
     if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
     if (WEXITSTATUS(status) != 0) return "exit " + std::to_string(WEXITSTATUS(status));
     return outcome;
+}
+
+std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds) {
+    // No address-space limit under the sanitizer, and a fork copies its shadow mappings: slow.
+    if (UnderAddressSanitizer()) return body();
+    return RunInChild(
+        [&body, extraBytes]() -> std::string {
+            long pages = 0;
+            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+                std::fclose(statm);
+            }
+            const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + extraBytes;
+            const rlimit rl{limit, limit};
+            if (pages <= 0 || ::setrlimit(RLIMIT_AS, &rl) != 0) return "setrlimit failed";
+            return body();
+        },
+        seconds);
 }
 
 std::string SharedDir() {

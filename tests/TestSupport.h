@@ -54,6 +54,9 @@ struct Loaded {
 // True in a build with AddressSanitizer, whose shadow memory cannot live under RLIMIT_AS.
 bool UnderAddressSanitizer();
 
+// Runs body in a forked child for at most seconds. Returns what body returned, or how the child
+// ended otherwise: "signal N", "exit N", "timeout", "exception escaped".
+std::string RunInChild(const std::function<std::string()>& body, int seconds);
 // Runs body in a forked child allowed its current address space plus extraBytes and seconds
 // of time. Returns what body returned, or how the child ended otherwise: "signal N", "exit N",
 // "timeout". Under AddressSanitizer body runs in this process, unlimited.

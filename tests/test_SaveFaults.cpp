@@ -4,14 +4,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelxml_test;
@@ -48,41 +45,6 @@ void ExpectNewRecord(const XML::CKelXML& doc, std::size_t& count, const std::str
     EXPECT_NE(records.back().strMessage.find(reason), std::string::npos) << records.back().strMessage;
 }
 
-// Runs body in a child process and returns what it returned, or how the child ended.
-std::string RunInChild(const std::function<std::string()>& body) {
-    int channel[2];
-    if (::pipe(channel) != 0) return "pipe failed";
-    const pid_t child = ::fork();
-    if (child < 0) return "fork failed";
-    if (child == 0) {
-        ::close(channel[0]);
-        const std::string result = body();
-        const bool sent = ::write(channel[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
-        _exit(sent ? 0 : 1);
-    }
-    ::close(channel[1]);
-    std::string result;
-    char buffer[1024];
-    bool ended = false;
-    for (int waited = 0; !ended && waited < 600;) {  // one minute at most
-        pollfd p{channel[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) {
-            ++waited;
-            continue;
-        }
-        const ssize_t n = ::read(channel[0], buffer, sizeof buffer);
-        if (n > 0) result.append(buffer, static_cast<std::size_t>(n));
-        ended = n <= 0;
-    }
-    ::close(channel[0]);
-    if (!ended) ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!ended) return "child hung";
-    if (WIFSIGNALED(status)) return "child killed by signal " + std::to_string(WTERMSIG(status));
-    return result;
-}
-
 bool IsRoot() { return ::geteuid() == 0; }
 
 // Permissions back to normal whatever the test's outcome, so the folder can be removed.
@@ -110,22 +72,24 @@ TEST(SaveFaults, DiskFullHalfWayKeepsThePreviousFile) {
     TempDir dir;
     const std::string file = dir.File("doc.xml");
     WriteFile(file, kPrevious);
-    const std::string result = RunInChild([&]() -> std::string {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{16 << 10, 16 << 10};
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "setrlimit failed";
-        XML::CKelXML doc;
-        MakeDocument(doc, 256 << 10);
-        std::string out;
-        for (const std::string& target : {file, dir.File("new.xml")}) {
-            const bool saved = doc.Save(target.c_str(), false);
-            const auto records = Records(doc);
-            out += std::string(saved ? "saved" : "failed") + "|" + std::to_string(records.size()) + "|" +
-                   (records.empty() ? "" : std::to_string(records.back().eType) + "|" + records.back().strMessage) +
-                   "\n";
-        }
-        return out;
-    });
+    const std::string result = RunInChild(
+        [&]() -> std::string {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{16 << 10, 16 << 10};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "setrlimit failed";
+            XML::CKelXML doc;
+            MakeDocument(doc, 256 << 10);
+            std::string out;
+            for (const std::string& target : {file, dir.File("new.xml")}) {
+                const bool saved = doc.Save(target.c_str(), false);
+                const auto records = Records(doc);
+                out += std::string(saved ? "saved" : "failed") + "|" + std::to_string(records.size()) + "|" +
+                       (records.empty() ? "" : std::to_string(records.back().eType) + "|" + records.back().strMessage) +
+                       "\n";
+            }
+            return out;
+        },
+        60);
     const std::string overwrite = "failed|1|3|unable to save '" + file + "': ";
     const std::string fresh = "failed|2|3|unable to save '" + dir.File("new.xml") + "': ";
     EXPECT_EQ(result.rfind(overwrite, 0), 0u) << result;
