@@ -60,6 +60,13 @@ bool LoadText(XML::CKelXML& doc, const std::string& text) {
     return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
 }
 
+std::string Dump(const XML::CKelXML& doc) {
+    std::string text;
+    for (const XML::sError& record : Records(doc))
+        text += std::to_string(record.eType) + ": " + record.strMessage + "\n";
+    return text;
+}
+
 bool UnderAddressSanitizer() {
 #if defined(__SANITIZE_ADDRESS__)
     return true;

@@ -38,6 +38,8 @@ bool FileExists(const std::string& path);
 
 // Every record of a document's error list (empty when it has no list).
 std::vector<XML::sError> Records(const XML::CKelXML& doc);
+// Every record of a document's error list, one "KIND: message" line each (for failure messages).
+std::string Dump(const XML::CKelXML& doc);
 // Loads text from memory; returns Load's result.
 bool LoadText(XML::CKelXML& doc, const std::string& text);
 

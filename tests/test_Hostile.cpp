@@ -121,13 +121,6 @@ bool AnyRecordContains(const XML::CKelXML& doc, const std::string& part) {
     return false;
 }
 
-std::string Dump(const XML::CKelXML& doc) {
-    std::string text;
-    for (const XML::sError& record : Records(doc))
-        text += std::to_string(record.eType) + ": " + record.strMessage + "\n";
-    return text;
-}
-
 const char kXsi[] = "xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'";
 const char kXs[] = "xmlns:xs='http://www.w3.org/2001/XMLSchema'";
 

@@ -26,14 +26,6 @@ void MakeDocument(XML::CKelXML& doc, std::size_t size) {
         ASSERT_TRUE(doc.AddChildNodeValue(root, "item", text.c_str()));
 }
 
-// The records of the last failed operation, as one line each.
-std::string Dump(const XML::CKelXML& doc) {
-    std::string text;
-    for (const XML::sError& record : Records(doc))
-        text += std::to_string(record.eType) + ": " + record.strMessage + "\n";
-    return text;
-}
-
 // The failed Save added one record, of kind 3, naming the target and the system's reason.
 void ExpectNewRecord(const XML::CKelXML& doc, std::size_t& count, const std::string& target, const char* reason) {
     const auto records = Records(doc);
