@@ -7,11 +7,11 @@
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/GrammarCache.h"
-#include "XML/internal/LocalResource.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
 #include "XML/internal/ParserSetup.h"
+#include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
 #include "XML/internal/Serializer.h"
 #include "XML/internal/SourceKeepingParser.h"
@@ -19,6 +19,7 @@
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 
+#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
@@ -72,28 +73,42 @@ public:
     WalkMark& operator=(const WalkMark&) = delete;
 };
 
+// What a load may read besides the document: the options' own rule, or the mode's.
+E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
+    if (options.eResources != E_RESOURCES_BY_MODE) return options.eResources;
+    return options.eMode == E_LOAD_WELL_FORMED ? E_RESOURCES_NONE : E_RESOURCES_LOCAL;
+}
+
 // Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
-// documents as the parser asks for them. Throws a SAXException naming a refusal.
+// documents as the parser asks for them; every external resource is read through gate. Throws a
+// SAXException naming a refusal.
 template <class Parse>
-void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const internal::DtdVerdict& dtd,
-                 std::size_t documentBytes, Parse&& parse) {
+void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, ResourceGate& gate,
+                 const internal::DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
     if (!dtd.refusal.empty()) throw SAXException(dtd.refusal.c_str());
     static_cast<BoundedDOMParser&>(parser).SetLimits(limits, documentBytes + dtd.bytesRead);
-    internal::SchemaBudget schemas(limits);
-    handler.SetGrammarReader([&schemas](const XMLResourceIdentifier& resource) { return schemas.Read(resource); });
+    internal::SchemaBudget schemas(limits, &gate);
+    handler.SetResourceReader([&schemas, &gate](const XMLResourceIdentifier& resource) {
+        InputSource* const schema = schemas.Read(resource);
+        return schema ? schema : gate.Open(resource);
+    });
     struct Unhook {
         HandlerError& handler;
-        ~Unhook() { handler.SetGrammarReader(nullptr); }
+        ~Unhook() { handler.SetResourceReader(nullptr); }
     } unhook{handler};
     parse();
 }
 
-// Parses bytes as the memory document (relative references start from the working folder).
-void ParseMemory(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, std::string_view bytes) {
+// Parses bytes as the memory document; its relative references resolve against the options'
+// base, or are refused.
+template <class Parse>
+void ParseMemory(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+                 std::string_view bytes, Parse&& parse) {
     const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), msg::kMemoryBufferId,
                                    false, XMLPlatformUtils::fgMemoryManager);
-    const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), limits);
-    ParseWithin(parser, handler, limits, dtd, bytes.size(), [&parser, &source] { parser.parse(source); });
+    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, source.getSystemId(), options.strBaseURI);
+    const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), limits, &gate);
+    ParseWithin(parser, handler, limits, gate, dtd, bytes.size(), [&] { parse(source); });
 }
 
 // The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
@@ -109,16 +124,37 @@ std::size_t FileSize(const char* name, bool& regular) {
     return regular ? static_cast<std::size_t>(info.st_size) : 0;
 }
 
-// Judges the DTD of the file named id, reading only as much of it as its DOCTYPE needs.
-internal::DtdVerdict JudgeFileDtd(const XMLCh* id, const sLimits& limits) {
+// Judges the DTD of the file at path, reading only as much of it as its DOCTYPE needs.
+internal::DtdVerdict JudgeFileDtd(const std::string& path, const XMLCh* id, const sLimits& limits, ResourceGate& gate) {
     internal::DtdVerdict verdict;
     for (std::size_t want = std::size_t{64} << 10;; want *= 8) {
-        internal::LocalResource head;
-        if (!internal::ReadLocal(nullptr, id, want, head)) return {};  // the parser reports it
-        const bool whole = head.bytes.size() <= want;
-        verdict = internal::JudgeDtd(head.bytes, whole, id, limits);
+        std::string head, why;
+        if (!internal::ReadRegularFile(path, want, head, why)) return {};  // the parser reports it
+        const bool whole = head.size() <= want;
+        verdict = internal::JudgeDtd(head, whole, id, limits, &gate);
         if (!verdict.needMore || whole) return verdict;
     }
+}
+
+// Parses the file named file: judged first when it is a regular file (a pipe or device is
+// read once, by the parser: its DTD is bounded while it is read only). Its relative references
+// resolve against its own name; those of a pipe or device against nothing.
+template <class Parse>
+void ParseFile(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+               const char* file, Parse&& parse) {
+    const XStr name(file);
+    HandlerError::RefuseNetwork(nullptr, name.unicodeForm());
+    // The system id the parser gives the document: its references name it as their base.
+    const LocalFileInputSource asParsed(name.unicodeForm(), XMLPlatformUtils::fgMemoryManager);
+    XMLURL url(XMLPlatformUtils::fgMemoryManager);
+    const bool isUrl = XMLURL::parse(name.unicodeForm(), url) && !url.isRelative();
+    const XMLCh* const id = isUrl ? name.unicodeForm() : asParsed.getSystemId();
+    const std::string path = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
+    bool regular = false;
+    const std::size_t size = FileSize(file, regular);
+    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, regular ? path : std::string());
+    const internal::DtdVerdict dtd = regular ? JudgeFileDtd(path, id, limits, gate) : internal::DtdVerdict{};
+    ParseWithin(parser, handler, limits, gate, dtd, size, parse);
 }
 
 }  // namespace
@@ -316,16 +352,9 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     }
     return LoadWith(
         options,
-        [this, file](XercesDOMParser& parser) {
-            const XStr id(file);
-            HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
-            bool regular = false;
-            const std::size_t size = FileSize(file, regular);
-            // A pipe or device is read once, by the parser: its DTD is bounded while it is read only.
-            const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), m_limits)
-                                                     : internal::DtdVerdict{};
-            ParseWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, dtd, size,
-                        [&parser, file] { parser.parse(file); });
+        [this, file, &options](XercesDOMParser& parser) {
+            ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file,
+                      [&parser, file] { parser.parse(file); });
         },
         [file](std::uint64_t offset, std::size_t length, std::string& bytes) {
             std::ifstream in(file, std::ios::binary);
@@ -344,9 +373,10 @@ bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& op
     }
     return LoadWith(
         options,
-        [this, buffer, size](XercesDOMParser& parser) {
-            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits,
-                        std::string_view(static_cast<const char*>(buffer), size));
+        [this, buffer, size, &options](XercesDOMParser& parser) {
+            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options,
+                        std::string_view(static_cast<const char*>(buffer), size),
+                        [&parser](const InputSource& source) { parser.parse(source); });
         },
         BytesOf(static_cast<const char*>(buffer), size));
 }
@@ -364,6 +394,9 @@ sLimits sLimits::Huge() {
     huge.maxContentModelParticles = 200000;
     huge.maxDerivationDepth = 10000;
     huge.maxAmbiguousParticles = 24;
+    huge.maxExpandedNodes = 100000000;
+    huge.maxExternalBytes = std::size_t{4} << 30;
+    huge.maxDistinctNames = 10000000;
     return huge;
 }
 
@@ -371,10 +404,12 @@ void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
     if (!Replaceable()) return false;
+    const sLoadOptions options = OptionsFor(bValidate);
     return LoadWith(
-        OptionsFor(bValidate),
-        [this, bytes](XercesDOMParser& parser) {
-            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, bytes);
+        options,
+        [this, bytes, &options](XercesDOMParser& parser) {
+            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, bytes,
+                        [&parser](const InputSource& source) { parser.parse(source); });
         },
         BytesOf(bytes.data(), bytes.size()));
 }
@@ -811,21 +846,12 @@ namespace {
 // Runs parse within every bound of limits for file (or, when file is null, the memory
 // document), judging its DTD first as Load does.
 template <class Parse>
-void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const char* file,
-                  std::string_view memory, Parse&& parse) {
-    if (!file) {
-        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(memory.data()), memory.size(),
-                                       msg::kMemoryBufferId, false, XMLPlatformUtils::fgMemoryManager);
-        const internal::DtdVerdict dtd = internal::JudgeDtd(memory, true, source.getSystemId(), limits);
-        ParseWithin(parser, handler, limits, dtd, memory.size(), [&] { parse(&source); });
-        return;
-    }
-    const XStr id(file);
-    HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
-    bool regular = false;
-    const std::size_t size = FileSize(file, regular);
-    const internal::DtdVerdict dtd = regular ? JudgeFileDtd(id.unicodeForm(), limits) : internal::DtdVerdict{};
-    ParseWithin(parser, handler, limits, dtd, size, [&] { parse(nullptr); });
+void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+                  const char* file, std::string_view memory, Parse&& parse) {
+    if (file)
+        ParseFile(parser, handler, limits, options, file, [&] { parse(nullptr); });
+    else
+        ParseMemory(parser, handler, limits, options, memory, [&](const InputSource& source) { parse(&source); });
 }
 
 }  // namespace
@@ -860,7 +886,7 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
                               {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
     const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, file, memory,
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory,
                      [&](const InputSource* source) { parser.Walk(file, source, components, visitor); });
     });
     if (verdict) *verdict = visitor.Verdict();
@@ -909,7 +935,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
         return false;
     }
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, file, std::string_view(),
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      [&](const InputSource*) { count = parser.Count(file, nullptr, name); });
     });
 }

@@ -53,6 +53,14 @@ struct KELXML_EXPORT sLimits {
     std::size_t maxDerivationDepth = 256;
     // Particles of a DTD content model that is not deterministic (its automaton is exponential).
     std::size_t maxAmbiguousParticles = 16;
+    // Elements and attributes that entity references may produce in one load (beside the
+    // characters of maxExpandedCharacters): a few bytes of entities cannot make millions of nodes.
+    std::size_t maxExpandedNodes = 100000;
+    // Bytes of all external resources of one load together (DTD files, entities, schemas).
+    std::size_t maxExternalBytes = std::size_t{64} << 20;
+    // Distinct element names and namespace URIs in one load: the parser keeps each one until the
+    // load ends, also in a streaming walk.
+    std::size_t maxDistinctNames = 100000;
 
     // Bounds for trusted documents: ten to ten thousand times the defaults, as far as the
     // parser's own recursion allows (README, "Load limits").
@@ -103,6 +111,23 @@ struct sSchemaFile {
     std::string strFile;
 };
 
+// Which resources a load may read besides the document itself: its external DTD subset,
+// external entities and parameter entities, schema documents (sLoadOptions::eResources).
+// Whatever the rule, only regular files are read (never a FIFO, device, socket, directory, nor a
+// file of /proc or /sys), within sLimits::maxExternalBytes for all of them together, and never
+// from the network. A resource left out is refused with a record (a warning for an entity in
+// E_LOAD_WELL_FORMED, whose content is then left out).
+enum E_RESOURCE_ACCESS : std::int32_t {
+    // The mode's own rule: nothing in E_LOAD_WELL_FORMED, any local file in the other modes.
+    E_RESOURCES_BY_MODE = -1,
+    // Nothing but the document (and the grammars named in the options).
+    E_RESOURCES_NONE = 0,
+    // Files in the document's folder or below it, reached without ".." or a symlink out of it.
+    E_RESOURCES_DOCUMENT_TREE = 1,
+    // Any local file.
+    E_RESOURCES_LOCAL = 2
+};
+
 class CGrammarCache;
 
 // Options of one load. Only E_LOAD_NAMED_GRAMMARS reads vSchemas, strDTDFile and pGrammarCache.
@@ -114,6 +139,11 @@ struct sLoadOptions {
     std::string strDTDFile;
     // Where the parsed grammars are kept; null: in the loading object's own cache.
     std::shared_ptr<CGrammarCache> pGrammarCache;
+    // What the load may read besides the document (every mode).
+    E_RESOURCE_ACCESS eResources = E_RESOURCES_BY_MODE;
+    // For a document loaded from memory: the file (or folder, ending in '/') its relative
+    // references resolve against. Empty: they are refused, never taken from the working folder.
+    std::string strBaseURI;
 };
 
 // Grammars parsed once: each set of named grammars is parsed at its first use and reused by

@@ -1,7 +1,7 @@
 #include "XML/HandlerError.h"
 
 #include "XML/XStr.h"
-#include "XML/internal/LocalResource.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -33,7 +33,7 @@ void HandlerError::resetErrors() { ResetError(); }
 InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
     if (!resource) return nullptr;
     RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
-    if (m_grammarReader) return m_grammarReader(*resource);
+    if (m_resourceReader) return m_resourceReader(*resource);
     // Null: the parser resolves the local file exactly as it would without a resolver.
     return nullptr;
 }

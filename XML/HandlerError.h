@@ -25,15 +25,15 @@ public:
     void fatalError(const xercesc::SAXParseException& exc) override;
     void resetErrors() override;
 
-    // External DTDs, entities and schemas (includes, imports, redefines too). A reference that
-    // resolves, against the referring document, to a local file (a path, or a file: URL on
-    // this host) is left to the parser's own resolution, unchanged. Anything else would reach
-    // the network: it throws a SAXException naming the URL, which ends the parse.
+    // External DTDs, entities and schemas (includes, imports, redefines too). Anything that
+    // would reach the network throws a SAXException naming the URL, which ends the parse. Local
+    // resources are read through the reader a load installs for its parse (which applies the
+    // load's access rule and budget); with none installed, the parser opens the file itself.
     xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
-    // While set, schema documents are read through reader first: it returns the source the
-    // parser reads (or null to let the parser read it), or throws to refuse it.
-    using GrammarReader = std::function<xercesc::InputSource*(const xercesc::XMLResourceIdentifier&)>;
-    void SetGrammarReader(GrammarReader reader) { m_grammarReader = std::move(reader); }
+    // While set, every external resource is read through reader: it returns the source the
+    // parser reads, or throws to refuse it.
+    using ResourceReader = std::function<xercesc::InputSource*(const xercesc::XMLResourceIdentifier&)>;
+    void SetResourceReader(ResourceReader reader) { m_resourceReader = std::move(reader); }
     // Only the resolver above is installed; the SAX one keeps HandlerBase's behaviour.
     using xercesc::HandlerBase::resolveEntity;
 
@@ -43,7 +43,7 @@ public:
     static void RefuseNetwork(const XMLCh* base, const XMLCh* systemId);
 
 private:
-    GrammarReader m_grammarReader;
+    ResourceReader m_resourceReader;
     void ReportParseError(const xercesc::SAXParseException& exc, E_TYPE_ERROR eType);
 };
 

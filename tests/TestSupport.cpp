@@ -56,8 +56,11 @@ std::vector<XML::sError> Records(const XML::CKelXML& doc) {
     return doc.GetErrors() ? doc.GetErrors()->GetAllErrors() : std::vector<XML::sError>{};
 }
 
-bool LoadText(XML::CKelXML& doc, const std::string& text) {
-    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
+bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& base) {
+    if (base.empty()) return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
+    XML::sLoadOptions options;
+    options.strBaseURI = base;
+    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
 }
 
 std::string Dump(const XML::CKelXML& doc) {

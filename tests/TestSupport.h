@@ -41,7 +41,7 @@ std::vector<XML::sError> Records(const XML::CKelXML& doc);
 // Every record of a document's error list, one "KIND: message" line each (for failure messages).
 std::string Dump(const XML::CKelXML& doc);
 // Loads text from memory; returns Load's result.
-bool LoadText(XML::CKelXML& doc, const std::string& text);
+bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& base = {});
 
 // A document loaded from text (expected to load cleanly), with its root element at hand.
 struct Loaded {

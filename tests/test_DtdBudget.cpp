@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "XML/internal/DtdBudget.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +10,16 @@
 
 namespace {
 
-using XML::internal::JudgeDtd;
+// Judged as a load of the document named base judges it, reading any local file.
+XML::internal::DtdVerdict JudgeAt(std::string_view document, bool whole, const XML::XStr& base,
+                                  const XML::sLimits& limits) {
+    XML::internal::ResourceGate gate(XML::E_RESOURCES_LOCAL, limits.maxExternalBytes, base.unicodeForm(),
+                                     XML::XStr::ToLocal(base.unicodeForm()));
+    return XML::internal::JudgeDtd(document, whole, base.unicodeForm(), limits, &gate);
+}
 
 std::string Judge(const std::string& document, const XML::sLimits& limits = {}) {
-    const XML::XStr base("mem.xml");
-    return JudgeDtd(document, true, base.unicodeForm(), limits).refusal;
+    return JudgeAt(document, true, XML::XStr("mem.xml"), limits).refusal;
 }
 
 // Small limits make every shape cheap to show. Building a value charges what parameter
@@ -80,11 +86,10 @@ TEST(DtdBudget, ReadsExternalPartsAndAsksForMoreOfALongPrologue) {
     kelxml_test::WriteFile(dir.File("more.ent"), "<?xml version='1.0'?><!ENTITY a '" + std::string(600, 'x') + "'>");
     const XML::XStr base(dir.File("doc.xml").c_str());
     const std::string document = "<!DOCTYPE r SYSTEM 'ext.dtd'><r/>";
-    EXPECT_EQ(JudgeDtd(document, true, base.unicodeForm(), Small()).refusal,
-              "the entity 'b' expands to more than 1000 characters");
+    EXPECT_EQ(JudgeAt(document, true, base, Small()).refusal, "the entity 'b' expands to more than 1000 characters");
     XML::sLimits wider = Small();
     wider.maxExpandedCharacters = 2000;
-    const auto verdict = JudgeDtd(document, true, base.unicodeForm(), wider);
+    const auto verdict = JudgeAt(document, true, base, wider);
     EXPECT_EQ(verdict.refusal, "");
     EXPECT_GT(verdict.bytesRead, 600u);
     EXPECT_EQ(Judge("<!DOCTYPE r SYSTEM 'missing.dtd'><r/>", Small()), "");
@@ -95,18 +100,18 @@ TEST(DtdBudget, ReadsExternalPartsAndAsksForMoreOfALongPrologue) {
     kelxml_test::WriteFile(dir.File("built.dtd"), "<!ENTITY % a '" + x600 + "'><!ENTITY % b '%a;%a;'>");
     kelxml_test::WriteFile(dir.File("char.dtd"),
                            "<!ENTITY % a '" + x600 + "'><!ENTITY % b '&#37;a;'><!ENTITY c '%b;%b;'>");
-    EXPECT_EQ(JudgeDtd("<!DOCTYPE r SYSTEM 'built.dtd'><r/>", true, base.unicodeForm(), Small()).refusal,
+    EXPECT_EQ(JudgeAt("<!DOCTYPE r SYSTEM 'built.dtd'><r/>", true, base, Small()).refusal,
               "the entity 'b' expands to more than 1000 characters");
     // Each level of inclusion is charged: the work bound comes first here.
-    EXPECT_EQ(JudgeDtd("<!DOCTYPE r SYSTEM 'char.dtd'><r/>", true, base.unicodeForm(), Small()).refusal,
+    EXPECT_EQ(JudgeAt("<!DOCTYPE r SYSTEM 'char.dtd'><r/>", true, base, Small()).refusal,
               "the DTD expands to more than 1000 characters");
-    EXPECT_TRUE(JudgeDtd("<!DOCTYPE r [<!ENTITY a 'x'>", false, base.unicodeForm(), Small()).needMore);
+    EXPECT_TRUE(JudgeAt("<!DOCTYPE r [<!ENTITY a 'x'>", false, base, Small()).needMore);
     // An internal subset longer than the first 64 KiB read is read on.
     EXPECT_EQ(Judge("<!DOCTYPE r [<!--" + std::string(100000, '-') + "--><!ENTITY a '" + x600 +
                         "'><!ENTITY b '&a;&a;'>]><r/>",
                     Small()),
               "the entity 'b' expands to more than 1000 characters");
-    EXPECT_FALSE(JudgeDtd("<r>", false, base.unicodeForm(), Small()).needMore);
+    EXPECT_FALSE(JudgeAt("<r>", false, base, Small()).needMore);
 }
 
 }  // namespace

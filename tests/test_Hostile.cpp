@@ -291,11 +291,8 @@ TEST_F(Network, LocalGrammarsStillResolveAndValidate) {
             XML::CKelXML doc;
             bool loaded;
             if (form == 2) {
-                // The memory form names its document "toto": relative references start from the
-                // working folder.
-                WorkingDirectory here(d);
-                ASSERT_TRUE(here.entered());
-                loaded = LoadText(doc, c.document);
+                // The memory form resolves relative references against the base it is given.
+                loaded = LoadText(doc, c.document, d + "/");
             } else {
                 loaded = doc.Load(dir.File("doc.xml").c_str(), form == 1);
             }

@@ -212,6 +212,8 @@ void BoundedDOMParser::startDocument() {
     m_depth = 0;
     m_declared.clear();
     m_inScope = 0;
+    m_inEntity = 0;
+    m_expandedNodes = 0;
     XercesDOMParser::startDocument();
 }
 
@@ -221,6 +223,14 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
     if (m_depth >= m_limits.maxDepth)
         throw SAXException(("elements nested deeper than " + std::to_string(m_limits.maxDepth) + " levels").c_str());
     ChargeAttributes(attrCount, "an element", 1);
+    ChargeNames(elemDecl, urlId, attrList, attrCount);
+    if (m_inEntity > 0) {
+        m_expandedNodes += 1 + attrCount;
+        if (m_expandedNodes > m_limits.maxExpandedNodes)
+            throw SAXException(("entity expansion produced more than " + std::to_string(m_limits.maxExpandedNodes) +
+                                " elements and attributes")
+                                   .c_str());
+    }
     std::size_t declared = 0;
     std::size_t characters = 0;
     for (XMLSize_t i = 0; i < attrCount; ++i) {
@@ -241,6 +251,29 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
     m_declared.push_back(declared);
     m_inScope += declared;
     XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+}
+
+// The scanner numbers element declarations (those of the grammar, and those it makes for
+// undeclared names) and namespace URIs in order: an id is the count of distinct ones before it.
+void BoundedDOMParser::ChargeNames(const XMLElementDecl& elemDecl, unsigned int urlId,
+                                   const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount) {
+    std::size_t highest = std::max<std::size_t>(elemDecl.getId(), urlId);
+    for (XMLSize_t i = 0; i < attrCount; ++i)
+        highest = std::max<std::size_t>(highest, attrList.elementAt(i)->getURIId());
+    if (highest >= m_limits.maxDistinctNames)
+        throw SAXException(
+            ("more than " + std::to_string(m_limits.maxDistinctNames) + " distinct element names or namespace URIs")
+                .c_str());
+}
+
+void BoundedDOMParser::startEntityReference(const XMLEntityDecl& entDecl) {
+    ++m_inEntity;
+    XercesDOMParser::startEntityReference(entDecl);
+}
+
+void BoundedDOMParser::endEntityReference(const XMLEntityDecl& entDecl) {
+    if (m_inEntity > 0) --m_inEntity;
+    XercesDOMParser::endEntityReference(entDecl);
 }
 
 void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,

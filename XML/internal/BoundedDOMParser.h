@@ -31,6 +31,9 @@ namespace XML {
 // Characters handed to the document (text, attribute values, attribute defaults) are counted:
 // beyond the input's own size plus sLimits::maxExpandedCharacters, they can only come from
 // entity expansion or defaults, and the parse ends.
+// Elements and attributes made inside entity references count against maxExpandedNodes, and
+// element names and namespace URIs the parser keeps (its pools are never emptied during a parse)
+// against maxDistinctNames.
 // The bounds come from the sLimits given; past one the parse ends with a SAXException naming it.
 class BoundedDOMParser : public xercesc::XercesDOMParser {
 public:
@@ -54,10 +57,14 @@ public:
     void endAttList(const xercesc::DTDElementDecl& elemDecl) override;
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
     void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override;
+    void startEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
+    void endEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
 
 private:
     void Deliver(std::size_t characters);
     void ChargeAttributes(std::size_t count, const char* what, std::size_t weight);
+    void ChargeNames(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId,
+                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount);
 
     sLimits m_limits;
     std::size_t m_inputBytes = 0;
@@ -68,6 +75,9 @@ private:
     // Namespace declarations made by each open element, and their sum.
     std::vector<std::size_t> m_declared;
     std::size_t m_inScope = 0;
+    // Entity references open around the current position, and the nodes made inside them.
+    std::size_t m_inEntity = 0;
+    std::size_t m_expandedNodes = 0;
 };
 
 }  // namespace XML

@@ -1,7 +1,7 @@
 #include "XML/internal/DtdBudget.h"
 
 #include "XML/XStr.h"
-#include "XML/internal/LocalResource.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace XML::internal {
@@ -26,9 +27,6 @@ struct Refused {
     std::string why;
 };
 struct NeedMore {};
-
-// The largest DTD file read: beyond it, what is left is not judged (the parser reads it all).
-constexpr std::size_t kMaxDtdFile = std::size_t{256} << 20;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsNameChar(char c) {
@@ -106,7 +104,8 @@ enum class Until { End, Bracket, SectionEnd };
 
 class Judge {
 public:
-    Judge(const sLimits& limits, std::size_t inputBytes) : m_limits(limits), m_inputBytes(inputBytes) {}
+    Judge(const sLimits& limits, std::size_t inputBytes, ResourceGate* gate)
+        : m_limits(limits), m_inputBytes(inputBytes), m_gate(gate) {}
 
     void Document(std::string_view document, bool whole, const XMLCh* base, DtdVerdict& verdict);
 
@@ -127,6 +126,8 @@ private:
     }
 
     const std::string& Text(Entity& entity);
+    // The resource through the load's gate, counted once; null when unreadable or refused.
+    const LocalResource* Fetch(const XMLCh* base, const XMLCh* systemId);
     void Decls(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth, Until until);
     void Conditional(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth);
     void Markup(const std::string& t, std::size_t& i, std::size_t depth, bool attlist, bool toEnd);
@@ -138,6 +139,8 @@ private:
 
     const sLimits& m_limits;
     const std::size_t m_inputBytes;
+    ResourceGate* const m_gate;
+    std::set<const LocalResource*> m_seen;
     Count m_work = 0;
     Count m_defaults = 0;
     // Reading the internal subset (or what its parameter entities splice into it), where the
@@ -150,16 +153,24 @@ private:
 const std::string& Judge::Text(Entity& entity) {
     if (entity.known) return entity.text;
     entity.known = true;
-    LocalResource resource;
-    if (!ReadLocal(reinterpret_cast<const XMLCh*>(entity.base.c_str()),
-                   reinterpret_cast<const XMLCh*>(entity.systemId.c_str()),
-                   static_cast<std::size_t>(std::min<Count>(MaxWork(), kMaxDtdFile)), resource))
-        return entity.text;  // unreadable: the parser reports it
-    m_bytesRead += resource.bytes.size();
-    const std::string text = AsUtf8(resource.bytes);
+    const LocalResource* const resource = Fetch(reinterpret_cast<const XMLCh*>(entity.base.c_str()),
+                                                reinterpret_cast<const XMLCh*>(entity.systemId.c_str()));
+    if (!resource) return entity.text;  // unreadable or refused: the parser reports it if it needs it
+    const std::string text = AsUtf8(resource->bytes);
     entity.text = text.substr(ContentStart(text));
-    entity.systemId = resource.systemId;
+    entity.systemId = resource->systemId;
     return entity.text;
+}
+
+const LocalResource* Judge::Fetch(const XMLCh* base, const XMLCh* systemId) {
+    if (!m_gate) return nullptr;
+    try {
+        const LocalResource* const resource = m_gate->Read(base, systemId);
+        if (resource && m_seen.insert(resource).second) m_bytesRead += resource->bytes.size();
+        return resource;
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void Judge::Document(std::string_view document, bool whole, const XMLCh* base, DtdVerdict& verdict) {
@@ -210,13 +221,11 @@ void Judge::Document(std::string_view document, bool whole, const XMLCh* base, D
     if (t.find('>', i) == std::string::npos) more();
     if (external) {
         // The internal subset comes first and its declarations win, as in the parser.
-        LocalResource resource;
         const XStr id(systemLiteral.c_str());
-        if (ReadLocal(base, id.unicodeForm(), kMaxDtdFile, resource)) {
-            m_bytesRead += resource.bytes.size();
-            const std::string dtd = AsUtf8(resource.bytes);
+        if (const LocalResource* const resource = Fetch(base, id.unicodeForm())) {
+            const std::string dtd = AsUtf8(resource->bytes);
             std::size_t j = ContentStart(dtd);
-            Decls(dtd, j, resource.systemId, 0, Until::End);
+            Decls(dtd, j, resource->systemId, 0, Until::End);
         }
     }
     for (auto& [name, entity] : m_general) {
@@ -513,13 +522,14 @@ Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& com
 
 }  // namespace
 
-DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits) {
+DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits,
+                    ResourceGate* gate) {
     // A growing beginning of the document: most documents need their first bytes only.
     for (std::size_t length = std::size_t{64} << 10;; length *= 8) {
         const bool all = length >= document.size();
         DtdVerdict verdict;
         try {
-            Judge judge(limits, document.size());
+            Judge judge(limits, document.size(), gate);
             judge.Document(document.substr(0, length), all && whole, base, verdict);
         } catch (const Refused& refused) {
             verdict.refusal = refused.why.empty() ? "the DTD could not be judged" : refused.why;

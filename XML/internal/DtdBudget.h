@@ -14,6 +14,8 @@
 
 namespace XML::internal {
 
+class ResourceGate;
+
 struct DtdVerdict {
     // Why the document must not be parsed; empty when it may.
     std::string refusal;
@@ -26,8 +28,9 @@ struct DtdVerdict {
 // document: the document's bytes, whole or its beginning (whole false: needMore asks for more
 // when the DOCTYPE does not end within them); only as much as its DOCTYPE needs is read.
 // base: the document's system id, against which its external subset is found, as the parser
-// finds it.
-DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits);
+// finds it. External parts are read through gate (null: none is read), as the parser reads them.
+DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits,
+                    ResourceGate* gate);
 
 }  // namespace XML::internal
 

@@ -3,11 +3,13 @@
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -92,7 +94,21 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         MarkUnreadDTD();
         return Nothing(resource->getSystemId());
     }
-    return m_pHandler ? m_pHandler->resolveEntity(resource) : nullptr;
+    if (!m_pHandler) return nullptr;
+    try {
+        return m_pHandler->resolveEntity(resource);
+    } catch (const ResourceDenied& denied) {
+        // An entity of the content that the access rule leaves out: recorded where it is
+        // referenced (a warning when only well-formedness is checked), its content left out.
+        if (m_inProlog || !resource || resource->getResourceIdentifierType() != XMLResourceIdentifier::ExternalEntity)
+            throw;
+        const Locator* const where = getScanner()->getLocator();
+        error(0, XMLUni::fgXMLErrDomain,
+              m_settings.reportUnreadEntities ? XMLErrorReporter::ErrType_Warning : XMLErrorReporter::ErrType_Error,
+              denied.getMessage(), where->getSystemId(), where->getPublicId(), where->getLineNumber(),
+              where->getColumnNumber());
+        return Nothing(resource->getSystemId());
+    }
 }
 
 void LoadParser::MarkUnreadDTD() {

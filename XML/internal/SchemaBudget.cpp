@@ -3,7 +3,7 @@
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/DtdBudget.h"
-#include "XML/internal/LocalResource.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -158,7 +158,7 @@ std::string PatternRefusal(const std::string& pattern) {
 std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
     const std::string name = XStr::ToLocal(systemId);
     const auto refuse = [&name](const std::string& why) { return "schema '" + name + "': " + why; };
-    const DtdVerdict dtd = JudgeDtd(bytes, true, systemId, m_limits);
+    const DtdVerdict dtd = JudgeDtd(bytes, true, systemId, m_limits, m_gate);
     m_bytesRead += dtd.bytesRead;
     if (!dtd.refusal.empty()) return refuse(dtd.refusal);
 
@@ -330,22 +330,19 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
     case XMLResourceIdentifier::SchemaRedefine: break;
     default: return nullptr;
     }
-    LocalResource schema;
-    if (!ReadLocal(resource.getBaseURI(), resource.getSystemId(), kMaxSchemaFile, schema)) return nullptr;
-    const XMLCh* const id = reinterpret_cast<const XMLCh*>(schema.systemId.c_str());
-    if (schema.bytes.size() > kMaxSchemaFile)
+    if (!m_gate) return nullptr;
+    const LocalResource* const schema = m_gate->Read(resource.getBaseURI(), resource.getSystemId());
+    if (!schema) return m_gate->Open(resource);  // missing: a source that fails to open
+    const XMLCh* const id = reinterpret_cast<const XMLCh*>(schema->systemId.c_str());
+    if (schema->bytes.size() > kMaxSchemaFile)
         throw SAXException(
             ("schema '" + XStr::ToLocal(id) + "' is larger than " + std::to_string(kMaxSchemaFile >> 20) + " MiB")
                 .c_str());
-    m_bytesRead += schema.bytes.size();
-    const std::string refusal = Add(schema.bytes, id);
+    m_bytesRead += schema->bytes.size();
+    const std::string refusal = Add(schema->bytes, id);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
-    auto copy = std::make_unique<XMLByte[]>(schema.bytes.size());
-    std::memcpy(copy.get(), schema.bytes.data(), schema.bytes.size());
-    auto source = std::make_unique<MemBufInputSource>(copy.get(), schema.bytes.size(), id, true,
-                                                      XMLPlatformUtils::fgMemoryManager);
-    copy.release();           // the source owns the bytes now
-    return source.release();  // and the parser owns the source
+    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(schema->bytes.data()), schema->bytes.size(), id,
+                                 false, XMLPlatformUtils::fgMemoryManager);
 }
 
 }  // namespace XML::internal

@@ -20,6 +20,8 @@
 
 namespace XML::internal {
 
+class ResourceGate;
+
 // Why the validator must not compile pattern (a schema regular expression), or empty.
 std::string PatternRefusal(const std::string& pattern);
 
@@ -27,16 +29,17 @@ std::string PatternRefusal(const std::string& pattern);
 // a document is added (a group or base type may come from another document).
 class SchemaBudget {
 public:
-    explicit SchemaBudget(const sLimits& limits) : m_limits(limits) {}
+    // Schema documents, and the DTDs they name, are read through gate (null: none is read).
+    explicit SchemaBudget(const sLimits& limits, ResourceGate* gate = nullptr) : m_limits(limits), m_gate(gate) {}
 
     // Adds one schema document, its bytes as read, named systemId; returns why the documents
     // read so far must not be compiled, or empty.
     std::string Add(const std::string& bytes, const XMLCh* systemId);
 
     // The entity resolver's part: for a schema document (include, import and redefine too),
-    // reads it as the parser would, judges it, and returns the very bytes judged as a source
-    // the parser adopts. Null for any other resource or one it cannot read (the parser then
-    // reads or reports it itself). A refusal throws a SAXException naming it.
+    // reads it through the gate, judges it, and returns the very bytes judged as a source over
+    // the gate's copy. Null for any other resource. A missing file gives a source that fails to
+    // open; a refusal throws a SAXException naming it.
     xercesc::InputSource* Read(const xercesc::XMLResourceIdentifier& resource);
 
     // Bytes of schema documents read, with their DTDs.
@@ -64,6 +67,7 @@ private:
     Count ContentSize(std::size_t type);
 
     const sLimits m_limits;
+    ResourceGate* const m_gate;
     std::size_t m_bytesRead = 0;
     std::vector<Particle> m_particles;
     std::vector<Type> m_types;

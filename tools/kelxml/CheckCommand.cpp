@@ -25,7 +25,7 @@ int Check(const Arguments& args) {
             ++records;
             continue;
         }
-        const std::size_t printed = PrintRecords(file, xml.GetErrors());
+        const std::size_t printed = PrintRecords(file, xml.GetErrors(), 0, &options);
         if (printed == 0) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
         records += printed;
     }

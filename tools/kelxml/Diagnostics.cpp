@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -191,8 +192,9 @@ bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::u
     return false;
 }
 
-DiagnosticPrinter::DiagnosticPrinter(std::ostream& out, std::string file, std::string_view stdinBytes)
-    : m_out(out), m_file(std::move(file)), m_stdin(stdinBytes) {}
+DiagnosticPrinter::DiagnosticPrinter(std::ostream& out, std::string file, std::string_view stdinBytes,
+                                     std::vector<std::string> grammars)
+    : m_out(out), m_file(std::move(file)), m_stdin(stdinBytes), m_grammars(std::move(grammars)) {}
 
 std::string DiagnosticPrinter::Place(const std::string& systemId, SourceText*& source) {
     const bool fromStdin = m_file == "-";
@@ -202,8 +204,14 @@ std::string DiagnosticPrinter::Place(const std::string& systemId, SourceText*& s
         key = m_file;
         name = DisplayName(m_file);
     } else {
-        // Another entity: a DTD, an external entity, a schema.
+        // Another entity: a DTD, an external entity, a schema. Shown only when the user named it.
         key = name = systemId.rfind("file://", 0) == 0 ? systemId.substr(7) : systemId;
+        const bool named = std::any_of(m_grammars.begin(), m_grammars.end(),
+                                       [&key](const std::string& grammar) { return SameFile(grammar, key); });
+        if (!named) {
+            source = nullptr;
+            return name;
+        }
     }
     auto found = m_sources.find(key);
     if (found == m_sources.end()) {

@@ -66,12 +66,14 @@ private:
     bool m_afterCR = false;    // a LF right after a CR ends no second line
 };
 
-// Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source (and the
-// other entities named by diagnostics) again for the excerpts. file is the FILE argument ("-": standard input, whose
-// bytes stdinBytes holds).
+// Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source again
+// for the excerpts. file is the FILE argument ("-": standard input, whose bytes stdinBytes holds). Only the document
+// and the grammar files the user named are ever shown: a line of any other file a diagnostic names (an entity, a DTD
+// or schema the document names, which may be any file of the machine) is not.
 class DiagnosticPrinter {
 public:
-    DiagnosticPrinter(std::ostream& out, std::string file, std::string_view stdinBytes = std::string_view());
+    DiagnosticPrinter(std::ostream& out, std::string file, std::string_view stdinBytes = std::string_view(),
+                      std::vector<std::string> grammars = {});
     void Print(const XML::sError& record);
 
 private:
@@ -82,6 +84,7 @@ private:
     std::ostream& m_out;
     std::string m_file;
     std::string_view m_stdin;
+    std::vector<std::string> m_grammars;
     std::map<std::string, std::unique_ptr<SourceText>> m_sources;
 };
 

@@ -40,10 +40,17 @@ const char* KindName(XML::E_TYPE_ERROR kind) {
     return "unknown";
 }
 
-std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first) {
+std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first,
+                         const XML::sLoadOptions* options) {
     if (!errors) return 0;
     const auto& records = errors->GetAllErrors();
-    DiagnosticPrinter printer(std::cerr, file, file == "-" ? std::string_view(StandardInput()) : std::string_view());
+    std::vector<std::string> grammars;
+    if (options) {
+        for (const XML::sSchemaFile& schema : options->vSchemas) grammars.push_back(schema.strFile);
+        if (!options->strDTDFile.empty()) grammars.push_back(options->strDTDFile);
+    }
+    DiagnosticPrinter printer(std::cerr, file, file == "-" ? std::string_view(StandardInput()) : std::string_view(),
+                              grammars);
     for (std::size_t i = first; i < records.size(); ++i) printer.Print(records[i]);
     return records.size() > first ? records.size() - first : 0;
 }
@@ -84,9 +91,32 @@ bool ReportUnreadable(const std::string& file) {
     return true;
 }
 
+namespace {
+
+// --resources none|folder|local: what a load may read besides the document; by default what
+// the load mode reads (nothing when only well-formedness is checked).
+XML::E_RESOURCE_ACCESS ResourcesOf(const Arguments& args) {
+    XML::E_RESOURCE_ACCESS access = XML::E_RESOURCES_BY_MODE;
+    for (const auto& [name, value] : args.Options()) {
+        if (name != "--resources") continue;
+        if (value == "none")
+            access = XML::E_RESOURCES_NONE;
+        else if (value == "folder")
+            access = XML::E_RESOURCES_DOCUMENT_TREE;
+        else if (value == "local")
+            access = XML::E_RESOURCES_LOCAL;
+        else
+            throw UsageError{"--resources takes none, folder or local, not '" + value + "'"};
+    }
+    return access;
+}
+
+}  // namespace
+
 XML::sLoadOptions ReadingOptions(const Arguments& args) {
     XML::sLoadOptions options;
     options.eMode = args.Has("--validate") ? XML::E_LOAD_AUTO : XML::E_LOAD_WELL_FORMED;
+    options.eResources = ResourcesOf(args);
     return options;
 }
 
@@ -111,6 +141,7 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
             options.vSchemas.push_back(schema);
         }
     }
+    options.eResources = ResourcesOf(args);
     const bool named = !options.vSchemas.empty() || !options.strDTDFile.empty();
     const bool wellFormed = args.Has("--well-formed");
     if (wellFormed && (named || args.Has("--validate")))

@@ -17,8 +17,10 @@ std::string Escape(const std::string& text);
 // "warning", "error", "fatal", "exception" or "missing".
 const char* KindName(XML::E_TYPE_ERROR kind);
 // Prints the records of the list from index first on to standard error, parser diagnostics as
-// FILE:LINE:COLUMN with their source line (Diagnostics.h); returns how many.
-std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first = 0);
+// FILE:LINE:COLUMN with their source line (Diagnostics.h) when they are in the document or a
+// grammar options names; returns how many.
+std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std::size_t first = 0,
+                         const XML::sLoadOptions* options = nullptr);
 // How many records the object's list holds.
 std::size_t RecordCount(const XML::CKelXML& xml);
 // The bytes of standard input, read on the first call; later calls give the same bytes.

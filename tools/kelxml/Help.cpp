@@ -27,7 +27,15 @@ FIRST child of that name; the last name selects the nodes at the end.
 
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
---max-expanded-chars, --max-entity-depth, --max-particles and --max-derivation N set one.
+--max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
+--max-ambiguous-particles, --max-derivation, --max-external-bytes and --max-distinct-names N
+set one.
+
+What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
+and below it) or local (any local file; never the network, never a FIFO, device or /proc
+file). By default commands other than check read nothing unless --validate is given; check
+reads the grammars and entities its documents name. A diagnostic shows the source line of
+FILE and of the grammars named by --schema and --dtd only.
 
 FILE may be '-': standard input (not for set, which saves FILE in place).
 

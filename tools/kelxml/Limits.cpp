@@ -20,6 +20,10 @@ const std::vector<std::pair<std::string, Field>>& Fields() {
         {"--max-entity-depth", &XML::sLimits::maxEntityDepth},
         {"--max-particles", &XML::sLimits::maxContentModelParticles},
         {"--max-derivation", &XML::sLimits::maxDerivationDepth},
+        {"--max-ambiguous-particles", &XML::sLimits::maxAmbiguousParticles},
+        {"--max-expanded-nodes", &XML::sLimits::maxExpandedNodes},
+        {"--max-external-bytes", &XML::sLimits::maxExternalBytes},
+        {"--max-distinct-names", &XML::sLimits::maxDistinctNames},
     };
     return fields;
 }

@@ -48,7 +48,7 @@ int Set(const Arguments& args) {
     const std::string path = NormalisePath(args.Positional()[1]);
     std::vector<std::pair<std::string, std::string>> actions;
     for (const auto& option : args.Options())
-        if (option.first != "--validate") actions.push_back(option);
+        if (option.first != "--validate" && option.first != "--resources") actions.push_back(option);
     if (actions.empty()) throw UsageError{"expected an action: --attr NAME=VALUE, --add NAME=TEXT or --remove"};
     const bool remove = args.Has("--remove");
     if (remove && actions.size() > 1) throw UsageError{"--remove cannot be combined with other actions"};

@@ -36,15 +36,15 @@ struct Command {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd"}, Check},
-        {"get", kGetHelp, {"--validate"}, {"--attr"}, Get},
-        {"count", kCountHelp, {"--validate"}, {}, Count},
-        {"dict", kDictHelp, {"--all", "--validate"}, {}, Dict},
-        {"set", kSetHelp, {"--remove", "--validate"}, {"--attr", "--add"}, Set},
+        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources"}, Check},
+        {"get", kGetHelp, {"--validate"}, {"--attr", "--resources"}, Get},
+        {"count", kCountHelp, {"--validate"}, {"--resources"}, Count},
+        {"dict", kDictHelp, {"--all", "--validate"}, {"--resources"}, Dict},
+        {"set", kSetHelp, {"--remove", "--validate"}, {"--attr", "--add", "--resources"}, Set},
         {"format",
          kFormatHelp,
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
-         {"-o"},
+         {"-o", "--resources"},
          Format},
     };
     return commands;
