@@ -334,6 +334,10 @@ bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& re
 }
 
 bool CKelXML::Replaceable() {
+    if (m_bStreaming) {
+        Record(E_EXCEPTION, msg::kStreaming);
+        return false;
+    }
     if (!m_pDocument || std::find(t_walked.begin(), t_walked.end(), m_pDocument) == t_walked.end()) return true;
     Record(E_EXCEPTION, "the document is being walked by LoopElements: it cannot be replaced during the walk");
     return false;
@@ -832,6 +836,11 @@ bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
     std::exception_ptr thrown;
     const bool parsed = Guarded([&] {
         PrepareParser(options);
+        m_bStreaming = true;
+        const struct Done {
+            bool& streaming;
+            ~Done() { streaming = false; }
+        } done{m_bStreaming};
         walk(static_cast<internal::StreamingParser&>(*m_pParser), thrown);
     });
     // The parser holds what is left of the walk's document; the next load starts afresh.

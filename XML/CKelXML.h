@@ -425,7 +425,9 @@ public:
     // it. Returns true only when nothing was recorded; *verdict (when not null) gets the walk's
     // result as LoopElements gives it. A null file, functor, or attributeNames with
     // attributeCount > 0 is recorded (kind 4) and nothing is read. The functor's own exceptions
-    // pass through, after the parse is closed; the object stays usable.
+    // pass through, after the parse is closed; the object stays usable. From the functor, a
+    // Load, CreateDoc, StreamElements or GetNbElementsInFile of this object is refused with a
+    // record (kind 3); destroying or moving the object is undefined.
     // "/dev/stdin" reads standard input.
     bool StreamElements(const char* file, bool bValidate, TFunctor* functor, const std::string& path,
                         std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
@@ -534,7 +536,8 @@ private:
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
-    // False, with a record, while LoopElements walks the current document on this thread.
+    // False, with a record, while LoopElements walks the current document on this thread, or
+    // while this object streams a document.
     bool Replaceable();
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
@@ -571,6 +574,8 @@ private:
     // grammar cache; both outlive the parser.
     std::shared_ptr<const internal::GrammarSet> m_pGrammars;
     std::shared_ptr<CGrammarCache> m_pGrammarCache;
+    // Set during a streaming walk: its callbacks may not replace what the walk parses.
+    bool m_bStreaming = false;
 };
 
 }  // namespace XML

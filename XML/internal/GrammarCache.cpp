@@ -118,6 +118,8 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string real = RealPath(file);
         const std::string path = real.empty() ? file : real;
         set->m_files.push_back(StampOf(path));
+        // The name as given, through its links: a link moved to another file changes its stamp.
+        if (path != file) set->m_files.push_back(StampOf(file));
         starts.emplace_back(errors.GetErrorCount(), path);
         HandlerError::RefuseNetwork(nullptr, XStr(path.c_str()).unicodeForm());
         const LocalFileInputSource source(XStr(path.c_str()).unicodeForm());

@@ -28,6 +28,8 @@ inline constexpr const char* kNoAttributeNames = "attribute names undefined";
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";
+inline constexpr const char* kStreaming =
+    "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";

@@ -14,6 +14,8 @@
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 using namespace xercesc;
 
@@ -102,13 +104,41 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         // referenced (a warning when only well-formedness is checked), its content left out.
         if (m_inProlog || !resource || resource->getResourceIdentifierType() != XMLResourceIdentifier::ExternalEntity)
             throw;
-        const Locator* const where = getScanner()->getLocator();
-        error(0, XMLUni::fgXMLErrDomain,
-              m_settings.reportUnreadEntities ? XMLErrorReporter::ErrType_Warning : XMLErrorReporter::ErrType_Error,
-              denied.getMessage(), where->getSystemId(), where->getPublicId(), where->getLineNumber(),
-              where->getColumnNumber());
+        Report(m_settings.reportUnreadEntities ? XMLErrorReporter::ErrType_Warning : XMLErrorReporter::ErrType_Error,
+               denied.getMessage());
         return Nothing(resource->getSystemId());
     }
+}
+
+void LoadParser::Report(XMLErrorReporter::ErrTypes type, const XMLCh* text) {
+    const Locator* const where = getScanner()->getLocator();
+    error(0, XMLUni::fgXMLErrDomain, type, text, where->getSystemId(), where->getPublicId(), where->getLineNumber(),
+          where->getColumnNumber());
+}
+
+void LoadParser::RefuseInternalDeclaration(const std::string& what) {
+    if (!m_inInternalSubset || !m_settings.substituteSubset || !m_pGrammars || m_pGrammars->DTDPath().empty()) return;
+    Report(
+        XMLErrorReporter::ErrType_Error,
+        XStr(
+            ("the internal subset declares " + what + ": the named DTD alone declares elements and attributes").c_str())
+            .unicodeForm());
+}
+
+void LoadParser::startIntSubset() {
+    m_inInternalSubset = true;
+    SourceKeepingParser::startIntSubset();
+}
+
+void LoadParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
+    RefuseInternalDeclaration("element '" + XStr::ToLocal(decl.getFullName()) + "'");
+    SourceKeepingParser::elementDecl(decl, isIgnored);
+}
+
+void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef, const bool ignoring) {
+    RefuseInternalDeclaration("attribute '" + XStr::ToLocal(attDef.getFullName()) + "' of element '" +
+                              XStr::ToLocal(elemDecl.getFullName()) + "'");
+    SourceKeepingParser::attDef(elemDecl, attDef, ignoring);
 }
 
 void LoadParser::MarkUnreadDTD() {
@@ -125,6 +155,7 @@ void LoadParser::startDocument() {
     m_hasSubset = false;
     m_unreadSubset = false;
     m_inProlog = true;
+    m_inInternalSubset = false;
     getScanner()->setExitOnFirstFatal(true);
     SourceKeepingParser::startDocument();
 }
@@ -148,6 +179,7 @@ void LoadParser::startElement(const XMLElementDecl& elemDecl, const unsigned int
 }
 
 void LoadParser::endIntSubset() {
+    m_inInternalSubset = false;
     SourceKeepingParser::endIntSubset();
     if (m_unreadSubset) getScanner()->setHasNoDTD(true);
 }

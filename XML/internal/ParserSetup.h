@@ -62,13 +62,22 @@ public:
                       const bool isEmpty, const bool isRoot) override;
     void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
                      const bool hasIntSubset, const bool hasExtSubset) override;
+    void startIntSubset() override;
     void endIntSubset() override;
+    void elementDecl(const xercesc::DTDElementDecl& decl, const bool isIgnored) override;
+    void attDef(const xercesc::DTDElementDecl& elemDecl, const xercesc::DTDAttDef& attDef,
+                const bool ignoring) override;
     void error(const unsigned int errCode, const XMLCh* const msgDomain,
                const xercesc::XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
                const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
                const XMLFileLoc colNum) override;
 
 private:
+    // Records a diagnostic of the load itself at the scanner's position.
+    void Report(xercesc::XMLErrorReporter::ErrTypes type, const XMLCh* text);
+    // In the named-grammar mode with a named DTD, the internal subset may not declare elements or
+    // attributes: the named DTD is the grammar, the document cannot loosen it.
+    void RefuseInternalDeclaration(const std::string& what);
     // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
     void MarkUnreadDTD();
 
@@ -82,6 +91,7 @@ private:
     bool m_unreadSubset = false;
     // Until the root element starts: an external entity asked for then is DTD material.
     bool m_inProlog = true;
+    bool m_inInternalSubset = false;
 };
 
 }  // namespace XML::internal
