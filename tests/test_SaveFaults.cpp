@@ -261,6 +261,8 @@ const Trap kTraps[] = {
      }},
 };
 
+void PrintTo(const Trap& trap, std::ostream* out) { *out << trap.name; }
+
 struct Traps : testing::TestWithParam<Trap> {};
 
 INSTANTIATE_TEST_SUITE_P(SaveFaults, Traps, testing::ValuesIn(kTraps),
