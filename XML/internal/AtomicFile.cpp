@@ -148,9 +148,11 @@ bool Resolve(const std::string& file, Target& target, std::string& error) {
             }
             std::string link(static_cast<std::size_t>(entry.st_size > 0 ? entry.st_size : 256) + 1, '\0');
             const ssize_t n = ::readlinkat(target.directory.get(), name.c_str(), &link[0], link.size());
-            if (n <= 0 || ++links > 40) {
+            // A link longer than it was a moment ago has changed under the walk: not followed.
+            const bool whole = n > 0 && static_cast<std::size_t>(n) < link.size();
+            if (!whole || ++links > 40) {
                 if (n == 0) errno = ENOENT;
-                if (n > 0) errno = ELOOP;
+                if (n > 0) errno = whole ? ELOOP : ENAMETOOLONG;
                 error = SystemError("unable to resolve", here);
                 return false;
             }
