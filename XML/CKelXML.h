@@ -256,8 +256,14 @@ public:
     // name, with a fresh error list. False, with a record, when the name is refused.
     bool CreateDoc(const char* rootName);
     // Writes node (the document or any node of it) to file, pretty-printed, or canonical
-    // when bCanonical (see E_SAVE_FORM). A regular file is replaced atomically: on failure the
-    // old file is intact. /dev/stdout, /dev/fd/N and the like are written where the stream stands.
+    // when bCanonical (see E_SAVE_FORM). A regular file is replaced atomically by a new file
+    // (other hard links to it keep the old content): on failure the old file is intact. The new
+    // file keeps the old one's permission bits (never set-uid/set-gid), owner, group, access
+    // control list and extended attributes. /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N
+    // are written where the stream stands, /dev/null is written; any other file that is not
+    // regular (FIFO, socket, device, folder) is refused. In a sticky folder everyone may write
+    // (/tmp), a symbolic link of another user is not followed, and a file of another user is
+    // replaced by one of the caller's. A refusal is false with a kind-3 record naming the file.
     // What is written loads back with the same content: the document type with its internal
     // subset as the document had it, attributes in the order written (a grammar's defaults are
     // left out), entity references as references. Encoding: the document's own (UTF-16 with a

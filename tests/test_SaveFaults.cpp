@@ -1,14 +1,21 @@
-// Save when the file system refuses: the old file survives byte for byte, no temporary is left.
+// Save when the file system refuses, or another user has set a trap at the target's name: the old
+// file survives byte for byte, no temporary is left, nothing is written through the trap.
 #include "TestSupport.h"
+
+#include "XML/internal/Messages.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace kelxml_test;
@@ -161,6 +168,142 @@ TEST(SaveFaults, FileWithoutWritePermission) {
     }
     EXPECT_TRUE(ReadFile(file) == kPrevious) << "the previous file changed";
     EXPECT_EQ(dir.List(), std::vector<std::string>{"doc.xml"});
+}
+
+// Traps another user (nobody) plants at the name root saves to, in a sticky folder everyone may
+// write, as /tmp is. A row per trap: the path saved (in the folder), who plants, the reason Save
+// refuses with (null: it saves), and what must hold afterwards.
+struct Trap {
+    const char* name;
+    const char* target;
+    bool byNobody;
+    std::function<bool(const std::string& dir)> plant;
+    const char* refusal;
+    std::function<void(const std::string& dir)> check;
+};
+
+struct stat StatusOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+std::string Attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = ::getxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? std::string("none") : std::string(value, static_cast<std::size_t>(n));
+}
+
+// An access control list in the kernel's form: the owner rw, nobody rw, the group nothing, mask rw.
+std::string AclGrantingNobody() {
+    const auto le16 = [](unsigned v) { return std::string{char(v & 0xff), char(v >> 8)}; };
+    const auto entry = [&](unsigned tag, unsigned perm, std::uint32_t id) {
+        return le16(tag) + le16(perm) + le16(id & 0xffff) + le16(id >> 16);
+    };
+    const std::uint32_t none = 0xffffffff;
+    return le16(2) + le16(0) + entry(0x01, 6, none) + entry(0x02, 6, 65534) + entry(0x04, 0, none) +
+           entry(0x10, 6, none) + entry(0x20, 0, none);
+}
+
+const Trap kTraps[] = {
+    {"LinkToRootOnlyFile", "doc.xml", true,
+     [](const std::string& d) { return ::symlink("secret", (d + "/doc.xml").c_str()) == 0; },
+     XML::internal::msg::kForeignLink,
+     [](const std::string& d) {
+         EXPECT_EQ(ReadFile(d + "/secret"), "secret");
+         EXPECT_TRUE(S_ISLNK(StatusOf(d + "/doc.xml").st_mode));
+     }},
+    {"DanglingLink", "doc.xml", true,
+     [](const std::string& d) { return ::symlink("made.xml", (d + "/doc.xml").c_str()) == 0; },
+     XML::internal::msg::kForeignLink, [](const std::string& d) { EXPECT_FALSE(FileExists(d + "/made.xml")); }},
+    {"LinkedFolderOnTheWay", "sub/doc.xml", true,
+     [](const std::string& d) {
+         return ::mkdir((d + "/mine").c_str(), 0777) == 0 && ::symlink("mine", (d + "/sub").c_str()) == 0;
+     },
+     XML::internal::msg::kForeignLink, [](const std::string& d) { EXPECT_FALSE(FileExists(d + "/mine/doc.xml")); }},
+    {"Fifo", "doc.xml", true, [](const std::string& d) { return ::mkfifo((d + "/doc.xml").c_str(), 0666) == 0; },
+     XML::internal::msg::kNotRegularFile,
+     [](const std::string& d) { EXPECT_TRUE(S_ISFIFO(StatusOf(d + "/doc.xml").st_mode)); }},
+    {"SetUidFileOfTheAttacker", "doc.xml", true,
+     [](const std::string& d) {
+         WriteFile(d + "/doc.xml", "mine");
+         return ::chmod((d + "/doc.xml").c_str(), 04777) == 0;
+     },
+     nullptr,
+     [](const std::string& d) {
+         const struct stat st = StatusOf(d + "/doc.xml");
+         EXPECT_EQ(st.st_uid, 0u);
+         EXPECT_EQ(st.st_mode & 07777, 0644u);  // a new file of root's, with the saving umask 022
+     }},
+    {"UsersFileInTheirOwnFolder", "home/doc.xml", true,
+     [](const std::string& d) {
+         WriteFile((::mkdir((d + "/home").c_str(), 0755), d + "/home/doc.xml"), "mine");
+         return ::chmod((d + "/home/doc.xml").c_str(), 06750) == 0;
+     },
+     nullptr,
+     [](const std::string& d) {
+         const struct stat st = StatusOf(d + "/home/doc.xml");
+         EXPECT_EQ(st.st_uid, 65534u);
+         EXPECT_EQ(st.st_mode & 07777, 0750u);  // owner kept, set-id bits not
+     }},
+    {"FileWithAclAndAttribute", "doc.xml", false,
+     [](const std::string& d) {
+         const std::string file = d + "/doc.xml", acl = AclGrantingNobody();
+         WriteFile(file, "old");
+         return ::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0 &&
+                ::setxattr(file.c_str(), "user.note", "kept", 4, 0) == 0;
+     },
+     nullptr,
+     [](const std::string& d) {
+         EXPECT_EQ(Attribute(d + "/doc.xml", "system.posix_acl_access"), AclGrantingNobody());
+         EXPECT_EQ(Attribute(d + "/doc.xml", "user.note"), "kept");
+         EXPECT_EQ(StatusOf(d + "/doc.xml").st_mode & 07777, 0660u);
+     }},
+};
+
+void PrintTo(const Trap& trap, std::ostream* out) { *out << trap.name; }
+
+struct Traps : testing::TestWithParam<Trap> {};
+
+INSTANTIATE_TEST_SUITE_P(SaveFaults, Traps, testing::ValuesIn(kTraps),
+                         [](const testing::TestParamInfo<Trap>& info) { return std::string(info.param.name); });
+
+TEST_P(Traps, InASharedFolder) {
+    if (!IsRoot()) GTEST_SKIP() << "needs root, to plant the trap as another user (nobody) and save as root";
+    const Trap& trap = GetParam();
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    WriteFile(dir.File("secret"), "secret");
+    ASSERT_EQ(::chmod(dir.File("secret").c_str(), 0600), 0);
+    const std::string planted = RunInChild(
+        [&]() -> std::string {
+            if (trap.byNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return "cannot become nobody";
+            return trap.plant(dir.path()) ? "planted" : std::string("cannot plant: ") + std::strerror(errno);
+        },
+        10);
+    if (planted.find("Operation not supported") != std::string::npos) GTEST_SKIP() << planted;
+    ASSERT_EQ(planted, "planted");
+    const std::string target = dir.File(trap.target);
+    const std::string saved = RunInChild(
+        [&]() -> std::string {
+            ::umask(022);
+            XML::CKelXML doc;
+            if (!doc.CreateDoc("trap")) return "no document";
+            if (doc.Save(target.c_str(), false)) return "saved";
+            const auto records = Records(doc);
+            return records.size() == 1 && records[0].eType == XML::E_EXCEPTION ? records[0].strMessage : Dump(doc);
+        },
+        10);
+    if (!trap.refusal) {
+        EXPECT_EQ(saved, "saved");
+        EXPECT_NE(ReadFile(target).find("<trap/>"), std::string::npos);
+    } else {
+        EXPECT_EQ(saved.rfind("unable to save '" + target + "': refused '", 0), 0u) << saved;
+        EXPECT_NE(saved.find(trap.refusal), std::string::npos) << saved;
+    }
+    trap.check(dir.path());
+    EXPECT_EQ(ReadFile(dir.File("secret")), "secret");
 }
 
 }  // namespace

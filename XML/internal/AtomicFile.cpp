@@ -2,19 +2,25 @@
 // devices, and the replacement of regular files through a private temporary file.
 #include "XML/internal/AtomicFile.h"
 
+#include "XML/internal/Messages.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace XML::internal {
@@ -63,29 +69,119 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
     return true;
 }
 
-std::string DirectoryOf(const std::string& path) {
+// The folder part of a path, for messages.
+std::string DirectoryPart(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Follows symbolic links so that saving through a link replaces its target, not the link.
-// A dangling link resolves to the file it names, which is then created.
-bool ResolveLinks(std::string& path, std::string& error) {
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-        const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
-        if (n < 0) {
-            error = SystemError("unable to read link", path);
+// "refused '<path>': <reason>" for a target the save will not touch.
+std::string Refusal(const std::string& path, const std::string& reason) { return "refused '" + path + "': " + reason; }
+
+// The kernel's rule for shared folders (protected_symlinks), applied by the library whatever the
+// system's setting: in a sticky folder that everyone may write, an entry that belongs neither to
+// this process's effective user nor to the folder's owner may have been planted by anyone.
+bool PlantedByAnother(const struct stat& entry, const struct stat& folder) {
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return shared && entry.st_uid != ::geteuid() && entry.st_uid != folder.st_uid;
+}
+
+// Where a save writes: the open folder holding the final name, and that name. The path is walked
+// one component at a time with no link followed by the kernel, so every link on the way, in the
+// folders and at the end, is followed under the rule above; the folder is then used through its
+// descriptor only, so renaming a folder on the way cannot send the save elsewhere.
+struct Target {
+    FileDescriptor directory{-1};
+    std::string name;  // the final component, never a link once resolved
+    std::string path;  // the resolved path, for messages
+    bool exists = false;
+    struct stat status {};  // of the final name, not following a link, when it exists
+};
+
+void PushComponents(const std::string& path, std::deque<std::string>& components) {
+    std::vector<std::string> parts;
+    for (std::size_t begin = 0; begin <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', begin), path.size());
+        if (slash > begin) parts.emplace_back(path, begin, slash - begin);
+        begin = slash + 1;
+    }
+    components.insert(components.begin(), parts.begin(), parts.end());
+}
+
+bool Resolve(const std::string& file, Target& target, std::string& error) {
+    if (file.empty() || file.back() == '/') {
+        errno = file.empty() ? ENOENT : EISDIR;
+        error = SystemError("unable to write", file);
+        return false;
+    }
+    std::deque<std::string> components;
+    PushComponents(file, components);
+    std::string walked = file[0] == '/' ? "/" : "";
+    target.directory.Reset(::open(file[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (int links = 0; target.directory.get() >= 0 && !components.empty();) {
+        const std::string name = std::move(components.front());
+        components.pop_front();
+        const bool last = components.empty();
+        const std::string here = walked + name;
+        if (last && (name == "." || name == "..")) {
+            errno = EISDIR;
+            error = SystemError("unable to write", here);
             return false;
         }
-        target.resize(static_cast<std::size_t>(n));
-        path = (!target.empty() && target[0] == '/') ? target : DirectoryOf(path).append("/").append(target);
+        if (name == ".") continue;
+        struct stat entry {};
+        if (::fstatat(target.directory.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (last && errno == ENOENT) {
+                target.name = name;
+                target.path = here;
+                return true;
+            }
+            error = SystemError("unable to reach", here);
+            return false;
+        }
+        if (S_ISLNK(entry.st_mode)) {
+            struct stat folder {};
+            if (::fstat(target.directory.get(), &folder) != 0 || PlantedByAnother(entry, folder)) {
+                error = Refusal(here, msg::kForeignLink);
+                return false;
+            }
+            std::string link(static_cast<std::size_t>(entry.st_size > 0 ? entry.st_size : 256) + 1, '\0');
+            const ssize_t n = ::readlinkat(target.directory.get(), name.c_str(), &link[0], link.size());
+            // A link longer than it was a moment ago has changed under the walk: not followed.
+            const bool whole = n > 0 && static_cast<std::size_t>(n) < link.size();
+            if (!whole || ++links > 40) {
+                if (n == 0) errno = ENOENT;
+                if (n > 0) errno = whole ? ELOOP : ENAMETOOLONG;
+                error = SystemError("unable to resolve", here);
+                return false;
+            }
+            link.resize(static_cast<std::size_t>(n));
+            PushComponents(link, components);
+            if (link[0] == '/') {
+                walked = "/";
+                target.directory.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            }
+            continue;
+        }
+        if (last) {
+            target.exists = true;
+            target.status = entry;
+            target.name = name;
+            target.path = here;
+            return true;
+        }
+        target.directory.Reset(
+            ::openat(target.directory.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        walked = here + "/";
+        if (target.directory.get() < 0) {
+            error = SystemError("unable to reach", here);
+            return false;
+        }
     }
-    errno = ELOOP;
-    error = SystemError("unable to resolve", path);
+    // Only a failed open of "/" or "." (a path of "." components only ends at a folder).
+    if (target.directory.get() >= 0) errno = EISDIR;
+    error = SystemError("unable to write", file);
     return false;
 }
 
@@ -104,24 +200,96 @@ int OwnStreamDescriptor(const std::string& path) {
     return -1;
 }
 
-// The folder of a file about to be replaced, opened to create, link and rename in it. A folder
-// the process may write but not list still works, only without the flush of its entries.
-int OpenDirectory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0 || errno != EACCES) return fd;
-    return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
-// The target's mode and owner onto the temporary file, owner first (a change of owner clears the
-// set-id bits). Where the group cannot be kept (a user outside it), the file's group gets no access:
-// the writer's own group would otherwise read what the target hid from it.
-bool KeepModeAndOwner(int fd, const struct stat& target) {
-    mode_t mode = target.st_mode & 07777;
+// The target's owner and mode onto the temporary file, owner first. No set-id or sticky bit is
+// ever copied. Where the group cannot be kept (a user outside it), the file's group gets no access:
+// the writer's own group would otherwise read what the target hid from it; groupKept tells.
+bool KeepModeAndOwner(int fd, const struct stat& target, bool& groupKept) {
+    mode_t mode = target.st_mode & 0777;
+    groupKept = true;
     if (::fchown(fd, target.st_uid, target.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), target.st_gid) != 0) {
         struct stat now {};
-        if (::fstat(fd, &now) != 0 || now.st_gid != target.st_gid) mode &= ~static_cast<mode_t>(S_ISGID | S_IRWXG);
+        groupKept = ::fstat(fd, &now) == 0 && now.st_gid == target.st_gid;
+        if (!groupKept) mode &= ~static_cast<mode_t>(S_IRWXG);
     }
     return ::fchmod(fd, mode) == 0;
+}
+
+// The replaced file's extended attributes, read through its descriptor, or through /proc where the
+// writer may not read the file and holds it as a path only.
+class AttributeSource {
+public:
+    AttributeSource(int fd, bool pathOnly) : m_fd(fd), m_proc(pathOnly ? "/proc/self/fd/" + std::to_string(fd) : "") {}
+    ssize_t List(char* names, std::size_t size) const {
+        return m_proc.empty() ? ::flistxattr(m_fd, names, size) : ::listxattr(m_proc.c_str(), names, size);
+    }
+    ssize_t Get(const char* name, void* value, std::size_t size) const {
+        return m_proc.empty() ? ::fgetxattr(m_fd, name, value, size) : ::getxattr(m_proc.c_str(), name, value, size);
+    }
+
+private:
+    int m_fd;
+    std::string m_proc;
+};
+
+// Reads a list or a value whose size may change between the call that measures and the call that
+// reads (ERANGE): measured again then. False with errno set.
+template <typename Read>
+bool ReadSized(const Read& read, std::string& out) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = read(nullptr, 0);
+        if (size < 0) return false;
+        out.assign(static_cast<std::size_t>(size), '\0');
+        const ssize_t n = read(out.data(), out.size());
+        if (n >= 0) {
+            out.resize(static_cast<std::size_t>(n));
+            return true;
+        }
+        if (errno != ERANGE) return false;
+    }
+    return false;
+}
+
+// Copies the replaced file's extended attributes, its access control list among them, onto the
+// temporary file, so the new file grants what the old one did and no more:
+// - security.capability never (a privilege, as the set-id bits are);
+// - security.* and trusted.* where the system lets the writer (a security module labels a new
+//   file by its own policy, which refusing the save would not make safer);
+// - every other (user.*, system.posix_acl_access, ...) or the save is refused.
+// An old file without an access control list gives a new one without (none inherited from the
+// folder's default list). An old list cannot be kept when the file's group could not be kept: its
+// group entry would then grant the writer's group.
+bool KeepAttributes(const AttributeSource& old, int fd, bool groupKept, const std::string& path, std::string& error) {
+    static const char kAcl[] = "system.posix_acl_access";
+    std::string names;
+    if (!ReadSized([&](char* b, std::size_t n) { return old.List(b, n); }, names)) {
+        if (errno == ENOTSUP) return true;
+        error = SystemError("unable to list the extended attributes of", path);
+        return false;
+    }
+    bool acl = false;
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const std::string name = names.c_str() + at;
+        if (name.empty() || name == "security.capability") continue;
+        std::string value;
+        if (!ReadSized([&](char* b, std::size_t n) { return old.Get(name.c_str(), b, n); }, value)) {
+            if (errno == ENODATA) continue;
+            error = SystemError(("unable to read the extended attribute " + name + " of").c_str(), path);
+            return false;
+        }
+        acl = acl || name == kAcl;
+        if (name == kAcl && !groupKept) {
+            error = Refusal(path, msg::kAclWithoutGroup);
+            return false;
+        }
+        if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0) continue;
+        const bool optional = name.rfind("security.", 0) == 0 || name.rfind("trusted.", 0) == 0;
+        if (optional && (errno == EPERM || errno == EACCES || errno == ENOTSUP)) continue;
+        error = Refusal(path, msg::kAttributeNotKept + name + ": " + std::strerror(errno));
+        return false;
+    }
+    if (acl || ::fremovexattr(fd, kAcl) == 0 || errno == ENODATA || errno == ENOTSUP) return true;
+    error = Refusal(path, msg::kAttributeNotKept + std::string(kAcl) + ": " + std::strerror(errno));
+    return false;
 }
 
 // The unnamed temporary file of a folder, or -1 (errno set).
@@ -216,11 +384,11 @@ std::string TemporaryFileName(const std::string& baseName) { return TemporaryPre
 
 // Writes bytes to path. A regular file (or a path that does not exist yet) is written into a
 // temporary file beside it, flushed to disk and renamed over it, so a failure leaves the old
-// file untouched. Anything else (a device, a pipe, this process's own stream) is written
-// directly. Returns false with a message on any failure.
+// file untouched. This process's own streams and /dev/null are written directly; any other
+// file that is not regular is refused. Returns false with a message on any failure.
 bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error,
                          TemporaryKind kind) {
-    std::string path(file);
+    const std::string path(file);
     if (const int stream = OwnStreamDescriptor(path); stream >= 0 && ::fcntl(stream, F_GETFD) != -1) {
         if (!WriteAll(stream, data, size)) {
             error = SystemError("unable to write", path);
@@ -228,73 +396,112 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
         }
         return true;
     }
-    struct stat st {};
-    bool exists = ::stat(path.c_str(), &st) == 0;
-    // Decided before resolving links: /dev/stdout on a pipe links to "pipe:[n]", no real path.
-    if (exists && !S_ISREG(st.st_mode)) {
-        FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-        if (out.get() < 0) {
-            error = SystemError("unable to open", path);
+    if (path == "/dev/null") {
+        const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st {};
+        if (out.get() < 0 || ::fstat(out.get(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+            error = out.get() < 0 ? SystemError("unable to open", path) : Refusal(path, msg::kNotRegularFile);
             return false;
         }
-        if (!WriteAll(out.get(), data, size) || !out.Close()) {
-            error = SystemError("unable to write", path);
-            return false;
-        }
-        return true;
-    }
-    if (!ResolveLinks(path, error)) return false;
-    exists = ::stat(path.c_str(), &st) == 0;
-    // The rename below needs only the folder's permission: a file its owner made read-only
-    // must still refuse the save.
-    if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (WriteAll(out.get(), data, size)) return true;
         error = SystemError("unable to write", path);
         return false;
     }
-
-    const std::string dir = DirectoryOf(path);
-    const std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    const std::string prefix = TemporaryPrefix(base);
-    const FileDescriptor directory(OpenDirectory(dir));
-    if (directory.get() < 0) {
-        error = SystemError("unable to create a file in", dir);
+    Target target;
+    if (!Resolve(path, target, error)) return false;
+    const std::string& base = target.name;
+    struct stat st = target.status;
+    const bool exists = target.exists;
+    if (exists && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        error = SystemError("unable to write", target.path);
         return false;
     }
-    // Over an existing file, readable by its owner at most until it has the target's mode; a new
+    if (exists && !S_ISREG(st.st_mode)) {
+        error = Refusal(target.path, msg::kNotRegularFile);
+        return false;
+    }
+    // The folder opened to list, create and flush in; a folder the process may write but not
+    // list still works, only without the flush of its entries and the removal of leftovers.
+    if (const int listed = ::openat(target.directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listed >= 0)
+        target.directory.Reset(listed);
+    const int directory = target.directory.get();
+    struct stat folder {};
+    if (::fstat(directory, &folder) != 0) {
+        error = SystemError("unable to create a file in", DirectoryPart(target.path));
+        return false;
+    }
+    // The old file held open (no link followed, a FIFO slipped in meanwhile never blocks), to
+    // read its attributes from what was checked. One the writer may write but not read is held
+    // as a path.
+    FileDescriptor old(-1);
+    bool pathOnly = false;
+    if (exists) {
+        old.Reset(::openat(directory, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (old.get() < 0 && errno == EACCES) {
+            pathOnly = true;
+            old.Reset(::openat(directory, base.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        }
+        struct stat now {};
+        if (old.get() < 0 || ::fstat(old.get(), &now) != 0) {
+            error = SystemError("unable to open", target.path);
+            return false;
+        }
+        if (!S_ISREG(now.st_mode) || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
+            error = Refusal(target.path, msg::kNotRegularFile);
+            return false;
+        }
+        st = now;
+    }
+    // The rename below needs only the folder's permission: a file its owner made read-only
+    // must still refuse the save.
+    if (exists && ::faccessat(directory, base.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = SystemError("unable to write", target.path);
+        return false;
+    }
+    // A file another user planted in a shared folder passes nothing on (owner, mode, attributes):
+    // the new file is the writer's, as if the name had been free.
+    const bool keep = exists && !PlantedByAnother(st, folder);
+
+    const std::string prefix = TemporaryPrefix(base);
+    // Over a kept file, readable by its owner at most until it has the target's mode; a new
     // file gets the usual mode from the umask at once, which is all it will ever show.
-    const mode_t mode = exists ? (st.st_mode & 0600) : 0666;
+    const mode_t mode = keep ? (st.st_mode & 0600) : 0666;
     std::string temp = prefix + ".tmp";
-    FileDescriptor out(kind == TemporaryKind::Unnamed ? CreateUnnamed(directory.get(), mode) : -1);
+    FileDescriptor out(kind == TemporaryKind::Unnamed ? CreateUnnamed(directory, mode) : -1);
     const bool unnamed = out.get() >= 0;
     if (!unnamed && (kind == TemporaryKind::Named || NoUnnamedFiles(errno)))
-        out.Reset(CreateNamed(directory.get(), prefix, mode, temp));
+        out.Reset(CreateNamed(directory, prefix, mode, temp));
     if (out.get() < 0) {
-        error = SystemError("unable to create a file in", dir);
+        error = SystemError("unable to create a file in", DirectoryPart(target.path));
         return false;
     }
+    bool groupKept = true;
     bool ok = WriteAll(out.get(), data, size);
-    ok = ok && (!exists || KeepModeAndOwner(out.get(), st));
+    ok = ok && (!keep || KeepModeAndOwner(out.get(), st, groupKept));
+    ok = ok &&
+         (!keep || KeepAttributes(AttributeSource(old.get(), pathOnly), out.get(), groupKept, target.path, error));
     ok = ok && ::fsync(out.get()) == 0;
     bool named = !unnamed;
     bool renamed = false;
     // A concurrent save of the same target may take the unnamed file's name between link and
     // rename; what it renames is complete all the same. Link once more then.
     for (int attempt = 0; ok && !renamed && attempt < 2; ++attempt) {
-        if (unnamed) ok = named = LinkUnnamed(out.get(), directory.get(), prefix, temp);
+        if (unnamed) ok = named = LinkUnnamed(out.get(), directory, prefix, temp);
         // Neither /proc nor the privilege to link a descriptor: a named file then.
         if (unnamed && !named && (errno == ENOENT || errno == EPERM))
             return WriteFileAtomically(file, data, size, error, TemporaryKind::Named);
-        renamed = ok && ::renameat(directory.get(), temp.c_str(), directory.get(), base.c_str()) == 0;
+        renamed = ok && ::renameat(directory, temp.c_str(), directory, base.c_str()) == 0;
         ok = renamed || (ok && unnamed && errno == ENOENT);
     }
     if (!renamed) {
-        error = SystemError("unable to write", path);
-        if (named) ::unlinkat(directory.get(), temp.c_str(), 0);
+        if (error.empty()) error = SystemError("unable to write", target.path);
+        if (named) ::unlinkat(directory, temp.c_str(), 0);
         return false;
     }
     // Make the rename itself durable; a failure here, or of the close, no longer puts the data
     // (flushed above) at risk.
-    ::fsync(directory.get());
+    ::fsync(directory);
     return true;
 }
 

@@ -1,6 +1,8 @@
-// AtomicFile: writing a file so that a failure never leaves it half written. Regular files are
-// replaced through a temporary file and a rename; devices, pipes and the process's own streams
-// (/dev/stdout, /dev/fd/N) are written in place. Internal to the library.
+// AtomicFile: writing a file so that a failure never leaves it half written, and so that a trap
+// another user set at its name cannot turn the write elsewhere. Regular files are replaced
+// through a temporary file and a rename; /dev/null and the process's own streams (/dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N) are written in place; anything else is refused.
+// Internal to the library.
 #ifndef KELXML_INTERNAL_ATOMICFILE_H
 #define KELXML_INTERNAL_ATOMICFILE_H
 
@@ -15,10 +17,15 @@ namespace XML::internal {
 enum class TemporaryKind { Unnamed, Named };
 
 // Writes size bytes of data to file (see the rules above). False, with the reason in error,
-// on any failure; the old file is then intact. The temporary file is never readable by more
-// than the target is, and carries the target's mode and owner before it takes the target's
-// place. Its name, TemporaryFileName(base name of the target), is the same at every save of
-// one target, so a save removes whatever a killed save of the same target left behind.
+// on any failure or refusal; the old file is then intact. The path is walked by the library: a
+// symbolic link in a sticky folder that everyone may write is followed only when it belongs to
+// the effective user or the folder's owner (the kernel's protected_symlinks rule, whatever the
+// system's setting). The temporary file is never readable by more than the target is, and
+// carries the target's owner, permission bits (never set-id ones) and extended attributes (the
+// access control list among them) before it takes the target's place; over a file another user
+// planted in such a folder it takes none of them, as a new file. Its name,
+// TemporaryFileName(base name of the target), is the same at every save of one target, so a
+// save removes whatever a killed save of the same target left behind.
 bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error,
                          TemporaryKind kind = TemporaryKind::Unnamed);
 

@@ -36,6 +36,16 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 
+// Why Save refuses a target (after "unable to save '<file>': refused '<path>': ").
+inline constexpr const char* kNotRegularFile =
+    "not a regular file (Save replaces regular files, and writes in place only to /dev/null and to this "
+    "process's own streams: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N)";
+inline constexpr const char* kForeignLink =
+    "a symbolic link of another user in a sticky folder that everyone may write, not followed";
+inline constexpr const char* kAttributeNotKept = "the new file cannot keep its extended attribute ";
+inline constexpr const char* kAclWithoutGroup =
+    "the new file cannot keep its access control list: the file's group cannot be kept";
+
 }  // namespace XML::internal::msg
 
 #endif
