@@ -401,6 +401,7 @@ sLimits sLimits::Huge() {
     huge.maxExpandedNodes = 100000000;
     huge.maxExternalBytes = std::size_t{4} << 30;
     huge.maxDistinctNames = 10000000;
+    huge.maxDiagnostics = 10000000;
     return huge;
 }
 

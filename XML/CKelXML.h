@@ -61,6 +61,9 @@ struct KELXML_EXPORT sLimits {
     // Distinct element names and namespace URIs in one load: the parser keeps each one until the
     // load ends, also in a streaming walk.
     std::size_t maxDistinctNames = 100000;
+    // Warnings and validity errors one load records: past them one record says so and the rest
+    // are not recorded, so that a document of millions of faults cannot fill memory.
+    std::size_t maxDiagnostics = 10000;
 
     // Bounds for trusted documents: ten to ten thousand times the defaults, as far as the
     // parser's own recursion allows (README, "Load limits").

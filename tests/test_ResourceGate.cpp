@@ -116,6 +116,15 @@ TEST_F(ResourceGateTest, AttacksReadNothingAndNeverBlock) {
              }() +
              "</r>",
          XML::E_LOAD_WELL_FORMED, XML::E_RESOURCES_BY_MODE, "more than 100000 elements and attributes"},
+        {"a fault per element",
+         "<!DOCTYPE r [<!ELEMENT r EMPTY>]><r>" +
+             [] {
+                 std::string faults;
+                 for (int i = 0; i < 20000; ++i) faults += "<x/>";
+                 return faults;
+             }() +
+             "</r>",
+         XML::E_LOAD_AUTO, XML::E_RESOURCES_BY_MODE, "more than 10000 warnings and errors"},
         {"distinct names",
          "<r>" +
              [] {

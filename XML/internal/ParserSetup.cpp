@@ -17,6 +17,8 @@
 #include <xercesc/validators/DTD/DTDAttDef.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
+#include <string>
+
 using namespace xercesc;
 
 namespace XML::internal {
@@ -156,6 +158,7 @@ void LoadParser::startDocument() {
     m_unreadSubset = false;
     m_inProlog = true;
     m_inInternalSubset = false;
+    m_diagnostics = 0;
     getScanner()->setExitOnFirstFatal(true);
     SourceKeepingParser::startDocument();
 }
@@ -189,6 +192,18 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
                        const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
                        const XMLFileLoc colNum) {
     const bool fatal = errType == XMLErrorReporter::ErrType_Fatal;
+    // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
+    // and the list stays small whatever the document.
+    if (!fatal && ++m_diagnostics > GetLimits().maxDiagnostics) {
+        if (m_diagnostics == GetLimits().maxDiagnostics + 1)
+            SourceKeepingParser::error(errCode, msgDomain, errType,
+                                       XStr(("more than " + std::to_string(GetLimits().maxDiagnostics) +
+                                             " warnings and errors: the rest are not recorded")
+                                                .c_str())
+                                           .unicodeForm(),
+                                       systemId, publicId, lineNum, colNum);
+        return;
+    }
     if (m_unreadSubset && fatal && errCode == XMLErrs::EntityNotFound &&
         XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain)) {
         SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Warning, errorText, systemId, publicId,

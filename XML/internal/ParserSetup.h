@@ -92,6 +92,7 @@ private:
     // Until the root element starts: an external entity asked for then is DTD material.
     bool m_inProlog = true;
     bool m_inInternalSubset = false;
+    std::size_t m_diagnostics = 0;
 };
 
 }  // namespace XML::internal

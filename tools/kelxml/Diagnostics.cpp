@@ -133,6 +133,7 @@ bool SourceText::Next(char& c) {
     if (!m_isFile) {
         if (m_pos >= m_bytes.size()) return false;
         c = m_bytes[m_pos++];
+        ++m_offset;
         return true;
     }
     if (m_pos == m_len) {
@@ -143,28 +144,44 @@ bool SourceText::Next(char& c) {
         if (m_len == 0) return false;
     }
     c = m_buffer[m_pos++];
+    ++m_offset;
     return true;
 }
 
-void SourceText::Rewind() {
+void SourceText::Rewind() { Seek(0, 1, false); }
+
+void SourceText::Seek(std::uint64_t offset, std::uint64_t line, bool afterCR) {
+    m_line = line;
+    m_afterCR = afterCR;
+    m_offset = offset;
+    if (!m_isFile) {
+        m_pos = static_cast<std::size_t>(offset);
+        return;
+    }
     m_pos = m_len = 0;
-    m_line = 1;
-    m_afterCR = false;
-    if (m_isFile && m_file.is_open()) {
+    if (m_file.is_open()) {
         m_file.clear();
-        m_file.seekg(0);
+        m_file.seekg(static_cast<std::streamoff>(offset));
     }
 }
 
-bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start) {
+bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start, std::uint64_t length) {
     if (number == 0) return false;
-    if (number < m_line) Rewind();
+    if (number == m_markLine)
+        Seek(m_markOffset, m_markLine, m_markAfterCR);
+    else if (number < m_line)
+        Rewind();
     text.clear();
     cut = false;
     bool any = false;        // a line exists once one of its bytes, or its end, is there
     std::uint64_t next = 1;  // the column of the next character of the line
     bool kept = false;       // whether the character being read is kept
     for (char c; Next(c);) {
+        if (m_line == number && m_markLine != number) {
+            m_markLine = number;
+            m_markOffset = m_offset - 1;
+            m_markAfterCR = m_afterCR;
+        }
         const bool skip = m_afterCR && c == '\n';
         m_afterCR = c == '\r';
         if (skip) continue;
@@ -180,6 +197,10 @@ bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::u
             next += byte >= 0xF0 ? 2 : 1;
         }
         if (!kept) continue;
+        if (next - start > length) {  // enough: the rest of the line is not needed
+            cut = true;
+            return true;
+        }
         if (text.size() < kMaxLineBytes)
             text += c;
         else
@@ -237,7 +258,7 @@ void DiagnosticPrinter::Print(const XML::sError& record) {
     const std::uint64_t start = record.nColumn > 2 * kBefore ? record.nColumn - 2 * kBefore : 1;
     std::string line;
     bool cut = false;
-    if (source && source->Line(record.nLine, line, cut, start))
+    if (source && source->Line(record.nLine, line, cut, start, record.nColumn - start + 1 + 2 * kAfter))
         m_out << Excerpt(line, record.nColumn - start + 1, cut, start > 1);
 }
 

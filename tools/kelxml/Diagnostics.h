@@ -47,14 +47,19 @@ public:
 
     // Line number (from 1) from its character at column start on (counted as the parser
     // counts), at most kMaxLineBytes of it (cut tells whether there was more). False when the
-    // text has no such line. Reading forward is linear over a whole run of diagnostics; an
-    // earlier line starts again from the top.
-    bool Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start = 1);
+    // text has no such line. Reading forward is linear over a whole run of diagnostics; the
+    // line read last is read again from its start (many diagnostics on one long line), any
+    // other earlier line from the top.
+    // At most length characters from start are kept.
+    bool Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start = 1,
+              std::uint64_t length = UINT64_MAX);
 
 private:
     SourceText() = default;
     bool Next(char& c);
     void Rewind();
+    // Goes back to byte offset, at the start of line (after a CR when afterCR).
+    void Seek(std::uint64_t offset, std::uint64_t line, bool afterCR);
 
     std::string_view m_bytes;
     std::ifstream m_file;
@@ -62,8 +67,13 @@ private:
     std::vector<char> m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_len = 0;
-    std::uint64_t m_line = 1;  // the line the next byte belongs to
-    bool m_afterCR = false;    // a LF right after a CR ends no second line
+    std::uint64_t m_line = 1;    // the line the next byte belongs to
+    bool m_afterCR = false;      // a LF right after a CR ends no second line
+    std::uint64_t m_offset = 0;  // bytes read
+    // Where the line read last starts.
+    std::uint64_t m_markLine = 0;
+    std::uint64_t m_markOffset = 0;
+    bool m_markAfterCR = false;
 };
 
 // Prints the records of one document (control bytes and broken UTF-8 of a message as '?'), reading its source again

@@ -28,8 +28,8 @@ FIRST child of that name; the last name selects the nodes at the end.
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
 --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
---max-ambiguous-particles, --max-derivation, --max-external-bytes and --max-distinct-names N
-set one.
+--max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names and
+--max-diagnostics N set one.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
 and below it) or local (any local file; never the network, never a FIFO, device or /proc

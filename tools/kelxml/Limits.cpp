@@ -24,6 +24,7 @@ const std::vector<std::pair<std::string, Field>>& Fields() {
         {"--max-expanded-nodes", &XML::sLimits::maxExpandedNodes},
         {"--max-external-bytes", &XML::sLimits::maxExternalBytes},
         {"--max-distinct-names", &XML::sLimits::maxDistinctNames},
+        {"--max-diagnostics", &XML::sLimits::maxDiagnostics},
     };
     return fields;
 }
