@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include <unistd.h>
+
 using namespace kelxml_test;
 
 namespace {
@@ -345,6 +347,22 @@ TEST(GrammarCache, ParsesOnceAndSeesEditsOfTheSchemaAndOfWhatItIncludes) {
     EXPECT_FALSE(LoadText(doc, twoItems, options));
     EXPECT_EQ(cache->GetParseCount(), 4u);
     EXPECT_EQ(cache->GetGrammarCount(), 1u);
+}
+
+// A grammar named through a link: moving the link to another file is an edit of the grammar.
+TEST(GrammarCache, FollowsALinkMovedToAnotherFile) {
+    Grammars g;
+    Rewrite(g.File("strict.xsd"), OrderSchema("1"));
+    const std::string link = g.File("current.xsd");
+    ASSERT_EQ(::symlink(g.File("order.xsd").c_str(), link.c_str()), 0);
+    auto cache = std::make_shared<XML::CGrammarCache>();
+    const XML::sLoadOptions options = Named({{"", link}}, {}, cache);
+    const std::string twoItems = "<order><item qty='2'>a</item><item>b</item></order>";
+    XML::CKelXML doc;
+    EXPECT_TRUE(LoadText(doc, twoItems, options)) << Listing(doc);
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(g.File("strict.xsd").c_str(), link.c_str()), 0);
+    EXPECT_FALSE(LoadText(doc, twoItems, options));
 }
 
 TEST(GrammarCache, SchemasWithoutNamespaceDoNotCollide) {

@@ -189,6 +189,37 @@ TEST(Streaming, FunctorExceptionPassesThroughAndTheObjectStaysUsable) {
     EXPECT_NE(doc.GetDocument(), nullptr);
 }
 
+namespace {
+
+// Calls back into the object that walks: each call must be refused, never free the walk's nodes.
+struct ReEnter : XML::TFunctor {
+    explicit ReEnter(XML::CKelXML& walker, std::string file) : doc(walker), name(std::move(file)) {}
+    bool operator()(xercesc::DOMNode*, std::string, std::string, std::string*, void*) override {
+        unsigned long count = 0;
+        refused += !doc.CreateDoc("x") + !doc.LoadFromMemory("<y/>") +
+                   !doc.GetNbElementsInFile(name.c_str(), false, "i", count) +
+                   !doc.StreamElements(name.c_str(), false, this, "l\\i", nullptr, 0, nullptr, false, false, false);
+        return true;
+    }
+    XML::CKelXML& doc;
+    std::string name;
+    int refused = 0;
+};
+
+}  // namespace
+
+TEST(Streaming, CallbacksCannotReplaceWhatIsWalked) {
+    TempDir dir;
+    const std::string file = dir.File("r.xml");
+    WriteFile(file, "<l><i>1</i><i>2</i></l>");
+    XML::CKelXML doc;
+    ReEnter reEnter(doc, file);
+    EXPECT_FALSE(doc.StreamElements(file.c_str(), false, &reEnter, "l\\i", nullptr, 0, nullptr, false, false, false));
+    EXPECT_EQ(reEnter.refused, 8);
+    EXPECT_NE(Dump(doc).find("cannot load, create or walk another during the walk"), std::string::npos) << Dump(doc);
+    EXPECT_TRUE(doc.LoadFromMemory("<after/>"));
+}
+
 // A stop ends the parse: the malformed end of the file, far beyond the parser's read-ahead, is
 // never read, so nothing is recorded.
 TEST(Streaming, StopLeavesTheRestUnread) {
