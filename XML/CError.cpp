@@ -1,5 +1,6 @@
 #include "XML/CError.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace XML {
@@ -15,6 +16,13 @@ void CError::AddError(sError record) { m_vErrors.push_back(std::move(record)); }
 void CError::ResetError() { m_vErrors.clear(); }
 
 bool CError::HasError() const { return !m_vErrors.empty(); }
+
+bool CError::HasFatalError() const { return GetErrorCount(E_FATAL_ERROR) + GetErrorCount(E_EXCEPTION) > 0; }
+
+std::size_t CError::GetErrorCount(E_TYPE_ERROR eType) const {
+    return static_cast<std::size_t>(
+        std::count_if(m_vErrors.begin(), m_vErrors.end(), [eType](const sError& e) { return e.eType == eType; }));
+}
 
 bool CError::GetFirstError(sError& out) const {
     if (m_vErrors.empty()) return false;

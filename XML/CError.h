@@ -24,19 +24,26 @@ enum E_TYPE_ERROR : std::int32_t {
 // One record: its kind and its message in the local code page. A parser diagnostic (kinds 0-2
 // while loading) also carries where it was found: the line and column (from 1) and the system
 // identifier of the entity read (the file, a DTD, "toto" for memory); other records leave them
-// 0, 0 and empty. The message text holds the same place in front of it, as it always did.
+// 0, 0 and empty. The message text holds the same place in front of it; strText holds the
+// parser's message alone (for other records, the same text as strMessage).
 struct sError {
     sError() = default;
     // Not an aggregate, so that {kind, text} still names every field it needs to.
     sError(E_TYPE_ERROR type, std::string message, std::uint64_t line = 0, std::uint64_t column = 0,
-           std::string systemId = std::string())
-        : eType(type), strMessage(std::move(message)), nLine(line), nColumn(column), strSystemId(std::move(systemId)) {}
+           std::string systemId = std::string(), std::string text = std::string())
+        : eType(type),
+          strMessage(std::move(message)),
+          nLine(line),
+          nColumn(column),
+          strSystemId(std::move(systemId)),
+          strText(text.empty() ? strMessage : std::move(text)) {}
 
     E_TYPE_ERROR eType = E_WARNING;
     std::string strMessage;
     std::uint64_t nLine = 0;
     std::uint64_t nColumn = 0;
     std::string strSystemId;
+    std::string strText;
 };
 
 class KELXML_EXPORT CError {
@@ -54,6 +61,11 @@ public:
     void ResetError();
     // True when the list holds at least one record of any kind (warnings count).
     bool HasError() const;
+    // True when it holds a fatal error or an exception: after a load, the document was not
+    // well-formed, could not be read or was refused (what it holds, if any, is incomplete).
+    bool HasFatalError() const;
+    // Number of records of that kind.
+    std::size_t GetErrorCount(E_TYPE_ERROR eType) const;
     // Copies the oldest record into out and returns true; false with out untouched when empty.
     bool GetFirstError(sError& out) const;
     // The oldest record's text, or the empty string when the list is empty.

@@ -306,8 +306,7 @@ void CKelXML::PrepareParser(const sLoadOptions& options) {
     }
     InitializeParser(options, grammars);
     if (grammars)
-        for (const sError& diagnostic : grammars->Diagnostics())
-            m_pErrors->AddError(diagnostic.eType, diagnostic.strMessage.c_str());
+        for (const sError& diagnostic : grammars->Diagnostics()) m_pErrors->AddError(diagnostic);
 }
 
 template <class ParseFn, class ReadFn>
@@ -541,6 +540,9 @@ DOMNode* CKelXML::GetRootNode(std::string name) {
         Record(E_MISSING, msg::kEmptyDocument);
         return nullptr;
     }
+    // The document type bears the root element's name; the element is what a caller looks for.
+    DOMElement* const root = m_pDocument->getDocumentElement();
+    if (root && NameIs(root, name.c_str())) return root;
     return FindChild(m_pDocument, name.c_str());
 }
 

@@ -299,8 +299,9 @@ public:
     // page, whatever the node's kind: "#text", "#comment", a PI target, "p:item" with its prefix.
     // Returned nodes belong to their document; never release them.
 
-    // The first top-level node of the current document with that name (the document type and
-    // top-level comments count). Null with "DOMDOCUMENT undefined" when there is no document,
+    // The root element when it has that name, else the first top-level node of the current
+    // document with that name (a processing instruction, "#comment"; the document type only
+    // when the root element has another name). Null with "DOMDOCUMENT undefined" when there is no document,
     // with "none child node in DOMDocument" when it is empty; null, unrecorded, when no match.
     xercesc::DOMNode* GetRootNode(std::string name);
     // The first direct child of parent with that name; null when none, or parent/name is null.

@@ -46,8 +46,9 @@ void HandlerError::ReportParseError(const SAXParseException& exc, E_TYPE_ERROR e
     record.nLine = exc.getLineNumber();
     record.nColumn = exc.getColumnNumber();
     std::stringstream text;
+    record.strText = XStr::ToLocal(exc.getMessage());
     text << record.strSystemId << ", lig=" << static_cast<std::int32_t>(record.nLine)
-         << " col=" << static_cast<std::int32_t>(record.nColumn) << ", " << XStr::ToLocal(exc.getMessage());
+         << " col=" << static_cast<std::int32_t>(record.nColumn) << ", " << record.strText;
     record.strMessage = text.str();
     AddError(std::move(record));
 }

@@ -164,8 +164,10 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const std::size_t end = i + 1 < starts.size() ? starts[i + 1].first : set->m_diagnostics.size();
         for (std::size_t r = starts[i].first; r < end; ++r) {
-            std::string& text = set->m_diagnostics[r].strMessage;
-            if (text.rfind(", lig=", 0) == 0) text.insert(0, starts[i].second);
+            sError& record = set->m_diagnostics[r];
+            if (record.strMessage.rfind(", lig=", 0) != 0) continue;
+            record.strMessage.insert(0, starts[i].second);
+            record.strSystemId = starts[i].second;
         }
     }
     // Locked, the pool is read-only and safe to share between parsers on several threads.

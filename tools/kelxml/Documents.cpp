@@ -147,6 +147,21 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
     if (wellFormed && (named || args.Has("--validate")))
         throw UsageError{"--well-formed cannot be combined with --validate, --schema or --dtd"};
     if (named && args.Has("--validate")) throw UsageError{"--schema and --dtd always validate: drop --validate"};
+    // A grammar that cannot be read is the user's mistake, said once, not a fault of every file.
+    std::vector<std::string> grammars;
+    for (const XML::sSchemaFile& schema : options.vSchemas) grammars.push_back(schema.strFile);
+    if (!options.strDTDFile.empty()) grammars.push_back(options.strDTDFile);
+    for (const std::string& grammar : grammars) {
+        struct stat info {};
+        const char* why = nullptr;
+        if (::stat(grammar.c_str(), &info) != 0 || ::access(grammar.c_str(), R_OK) != 0)
+            why = std::strerror(errno);
+        else if (!S_ISREG(info.st_mode))
+            why = "not a regular file";
+        else if (info.st_size == 0)
+            why = "it is empty";
+        if (why) throw UsageError{"cannot read the grammar '" + grammar + "': " + why};
+    }
     if (named) {
         options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
         options.pGrammarCache = std::make_shared<XML::CGrammarCache>();
