@@ -93,7 +93,12 @@ enum E_LOAD_MODE : std::int32_t {
     // xsi:schemaLocation, xsi:noNamespaceSchemaLocation and DOCTYPE system identifier are not
     // followed (the named DTD stands for the DOCTYPE's external subset; with none named, the
     // external subset is not read). A DTD applies only to a document with a DOCTYPE.
-    E_LOAD_NAMED_GRAMMARS = 3
+    E_LOAD_NAMED_GRAMMARS = 3,
+    // No validation (so no validity error is recorded), no schema read; the whole DTD, internal
+    // and external, gives entities and default attributes: the document as its canonical form
+    // sees it. A DTD part that cannot be read (missing, or on the network, which is refused) is
+    // left out with a warning naming it, and the document is read without what it declares.
+    E_LOAD_DTD_DEFAULTS = 4
 };
 
 // One XML Schema file the caller names, and the target namespace it must have (empty: not

@@ -2,12 +2,18 @@
 
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
+#include "XML/internal/Catalog.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/LocalResource.h"
+#include "XML/internal/Messages.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -45,6 +51,13 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
         settings.loadSchema = false;
         settings.useCachedGrammar = true;
         settings.substituteSubset = true;
+        break;
+    case E_LOAD_DTD_DEFAULTS:
+        settings.scheme = AbstractDOMParser::Val_Never;
+        settings.doSchema = false;
+        settings.fullChecking = false;
+        settings.loadSchema = false;
+        settings.skipUnreadableDTD = true;
         break;
     case E_LOAD_AUTO:
     default: break;
@@ -92,7 +105,39 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         MarkUnreadDTD();
         return Nothing(resource->getSystemId());
     }
+    if (m_settings.skipUnreadableDTD && m_inProlog && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
+        // As other canonicalisers do: the file the system's catalogs map the DTD part to first.
+        const std::string mapped = ResolveInCatalogs(XStr::ToLocal(resource->getPublicId()),
+                                                     XStr::ToLocal(resource->getSystemId()));
+        LocalResource local;
+        if (!mapped.empty() && ReadLocal(nullptr, XStr(mapped.c_str()).unicodeForm(), 0, local))
+            return new LocalFileInputSource(XStr(mapped.c_str()).unicodeForm(), XMLPlatformUtils::fgMemoryManager);
+        if (!ReadLocal(resource->getBaseURI(), resource->getSystemId(), 0, local)) return SkipUnreadable(*resource);
+    }
     return m_pHandler ? m_pHandler->resolveEntity(resource) : nullptr;
+}
+
+InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
+    std::string why = "cannot be opened";
+    try {
+        RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+    } catch (const SAXException& e) {
+        why = XStr::ToLocal(e.getMessage());
+    }
+    if (m_pHandler) {
+        const std::string text =
+            msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
+        const Locator* where = getScanner()->getLocator();
+        const XStr message(text.c_str());
+        m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
+                                              where ? where->getSystemId() : nullptr,
+                                              where ? where->getLineNumber() : 0, where ? where->getColumnNumber() : 0,
+                                              XMLPlatformUtils::fgMemoryManager));
+    }
+    MarkUnreadDTD();
+    getScanner()->setHasNoDTD(true);
+    return Nothing(resource.getSystemId());
 }
 
 void LoadParser::MarkUnreadDTD() {

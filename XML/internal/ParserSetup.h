@@ -37,6 +37,9 @@ struct ParserSettings {
     bool reportUnreadEntities = false;
     // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
     bool substituteSubset = false;
+    // DTD-defaults mode: a DTD part that cannot be read is left out with a warning (and an
+    // entity reference only it could declare is a warning too), not a fatal error.
+    bool skipUnreadableDTD = false;
 };
 
 // The settings of a mode; the named-grammar mode validates with schemas only when some are named.
@@ -71,6 +74,8 @@ public:
 private:
     // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
     void MarkUnreadDTD();
+    // In DTD-defaults mode, a DTD part that cannot be read: an empty stand-in, after a warning.
+    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource);
 
     ParserSettings m_settings;
     HandlerError* m_pHandler = nullptr;
