@@ -72,10 +72,12 @@ std::vector<Entry> ReadCatalog(const std::string& path) {
     std::stringstream buffer;
     buffer << in.rdbuf();
     const std::string text = buffer.str();
-    static const std::pair<const char*, const char*> kinds[] = {
-        {"public", "publicId"},       {"system", "systemId"},
-        {"rewriteSystem", "systemIdStartString"}, {"delegatePublic", "publicIdStartString"},
-        {"delegateSystem", "systemIdStartString"}, {"nextCatalog", nullptr}};
+    static const std::pair<const char*, const char*> kinds[] = {{"public", "publicId"},
+                                                                {"system", "systemId"},
+                                                                {"rewriteSystem", "systemIdStartString"},
+                                                                {"delegatePublic", "publicIdStartString"},
+                                                                {"delegateSystem", "systemIdStartString"},
+                                                                {"nextCatalog", nullptr}};
     std::vector<Entry> entries;
     for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
         if (text.compare(at, 4, "<!--") == 0) {
@@ -93,7 +95,7 @@ std::vector<Entry> ReadCatalog(const std::string& path) {
         for (const auto& [kind, keyName] : kinds) {
             if (name != kind) continue;
             Entry entry{kind, keyName ? Attribute(tag, keyName) : std::string(), {}};
-            const char* uriName = name == "rewriteSystem" ? "rewritePrefix"
+            const char* uriName = name == "rewriteSystem"                                   ? "rewritePrefix"
                                   : name.rfind("delegate", 0) == 0 || name == "nextCatalog" ? "catalog"
                                                                                             : "uri";
             entry.uri = LocalPath(Attribute(tag, uriName), path);

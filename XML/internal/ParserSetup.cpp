@@ -126,8 +126,7 @@ InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
         why = XStr::ToLocal(e.getMessage());
     }
     if (m_pHandler) {
-        const std::string text =
-            msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
+        const std::string text = msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
         const Locator* where = getScanner()->getLocator();
         const XStr message(text.c_str());
         m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,

@@ -219,13 +219,14 @@ public:
         }
     }
 
-    // Only where the encoding needs it: a part of a document has no declaration of its own.
+    // Only where the encoding or the XML version needs it: a part of a document has no
+    // declaration of its own.
     // Nor has it the document's declarations or ancestors: it is written as it stands in its
     // document, its top element carrying the namespaces in scope and the xml:* attributes it
     // inherits, every attribute a DTD defaults written out, entity references replaced by
     // their text.
     void Part(const DOMNode* node) {
-        if (!m_encoding.SelfDescribing()) Generated(node->getOwnerDocument());
+        if (!m_encoding.SelfDescribing() || m_xml11) Generated(node->getOwnerDocument());
         m_standalone = true;
         if (node->getNodeType() == DOMNode::ELEMENT_NODE) Inherited(node);
         Tree(node, MayIndent(node->getOwnerDocument()) && !InsidePreserve(node));
@@ -291,10 +292,10 @@ private:
                 const XMLCh* name = map->item(i)->getNodeName();
                 const bool declaration = XMLString::equals(name, u"xmlns") || XMLString::startsWith(name, u"xmlns:");
                 if (!declaration && !XMLString::startsWith(name, u"xml:")) continue;
-                const bool taken = own(element, name) || std::any_of(m_inherited.begin(), m_inherited.end(),
-                                                                     [name](const DOMNode* a) {
-                                                                         return XMLString::equals(a->getNodeName(), name);
-                                                                     });
+                const bool taken = own(element, name) ||
+                                   std::any_of(m_inherited.begin(), m_inherited.end(), [name](const DOMNode* a) {
+                                       return XMLString::equals(a->getNodeName(), name);
+                                   });
                 if (!taken) m_inherited.push_back(map->item(i));
             }
         }
