@@ -235,7 +235,10 @@ public:
     // old file is intact. /dev/stdout, /dev/fd/N and the like are written where the stream stands.
     // What is written loads back with the same content: the document type with its internal
     // subset as the document had it, attributes in the order written (a grammar's defaults are
-    // left out), entity references as references. Encoding: the document's own (UTF-16 with a
+    // left out), entity references as references. A node other than the document is written to
+    // load alone: entity references as their text, grammar defaults written out, the namespaces
+    // in scope and inherited xml:* attributes on it. Pretty form indents 64 levels at most.
+    // Encoding: the document's own (UTF-16 with a
     // byte order mark when it was read as UTF-16; a declared encoding under its declared name),
     // UTF-8 for UCS-4 and UTF-32 documents, for documents without a declared encoding and for
     // CreateDoc's; a character the encoding cannot hold becomes a character reference.
