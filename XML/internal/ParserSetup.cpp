@@ -86,6 +86,7 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
     useCachedGrammarInParse(settings.useCachedGrammar);
     setErrorHandler(&handler);
     setXMLEntityResolver(this);
+    SetSourceReader(nullptr);  // a reader set for a parse that never started reads nothing now
 }
 
 InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
