@@ -61,6 +61,16 @@ auto BytesOf(const char* data, std::size_t size) {
     };
 }
 
+// Reads the bytes of a file, opened at each call.
+auto FileBytes(const char* file) {
+    return [name = std::string(file)](std::uint64_t offset, std::size_t length, std::string& bytes) {
+        std::ifstream in(name, std::ios::binary);
+        bytes.resize(length);
+        return in.seekg(static_cast<std::streamoff>(offset)) &&
+               in.read(bytes.data(), static_cast<std::streamsize>(length));
+    };
+}
+
 // Documents whose children LoopElements walks on this thread, innermost last: replacing one
 // of them (Load, CreateDoc) would free the nodes under the walk.
 thread_local std::vector<const DOMDocument*> t_walked;
@@ -318,6 +328,7 @@ bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& re
     }
     const bool parsed = Guarded([&] {
         PrepareParser(options);
+        static_cast<SourceKeepingParser&>(*m_pParser).SetSourceReader(read);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
         // InitializeParser makes every parser of this object a SourceKeepingParser.
@@ -359,12 +370,7 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
             ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file,
                       [&parser, file] { parser.parse(file); });
         },
-        [file](std::uint64_t offset, std::size_t length, std::string& bytes) {
-            std::ifstream in(file, std::ios::binary);
-            bytes.resize(length);
-            return in.seekg(static_cast<std::streamoff>(offset)) &&
-                   in.read(bytes.data(), static_cast<std::streamsize>(length));
-        });
+        FileBytes(file));
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
@@ -898,6 +904,8 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
                               {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
     const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
+        parser.SetSourceReader(file ? SourceKeepingParser::ByteReader(FileBytes(file))
+                                    : SourceKeepingParser::ByteReader(BytesOf(memory.data(), memory.size())));
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory,
                      [&](const InputSource* source) { parser.Walk(file, source, components, visitor); });
     });

@@ -104,7 +104,12 @@ enum E_LOAD_MODE : std::int32_t {
     // xsi:schemaLocation, xsi:noNamespaceSchemaLocation and DOCTYPE system identifier are not
     // followed (the named DTD stands for the DOCTYPE's external subset; with none named, the
     // external subset is not read). A DTD applies only to a document with a DOCTYPE.
-    E_LOAD_NAMED_GRAMMARS = 3
+    E_LOAD_NAMED_GRAMMARS = 3,
+    // No validation (so no validity error is recorded), no schema read; the whole DTD, internal
+    // and external, gives entities and default attributes: the document as its canonical form
+    // sees it. A DTD part that cannot be read (missing, or on the network, which is refused) is
+    // left out with a warning naming it, and the document is read without what it declares.
+    E_LOAD_DTD_DEFAULTS = 4
 };
 
 // One XML Schema file the caller names, and the target namespace it must have (empty: not
@@ -269,7 +274,10 @@ public:
     // replaced by one of the caller's. A refusal is false with a kind-3 record naming the file.
     // What is written loads back with the same content: the document type with its internal
     // subset as the document had it, attributes in the order written (a grammar's defaults are
-    // left out), entity references as references. Encoding: the document's own (UTF-16 with a
+    // left out), entity references as references. A node other than the document is written to
+    // load alone: entity references as their text, grammar defaults written out, the namespaces
+    // in scope and inherited xml:* attributes on it. Pretty form indents 64 levels at most.
+    // Encoding: the document's own (UTF-16 with a
     // byte order mark when it was read as UTF-16; a declared encoding under its declared name),
     // UTF-8 for UCS-4 and UTF-32 documents, for documents without a declared encoding and for
     // CreateDoc's; a character the encoding cannot hold becomes a character reference.

@@ -59,8 +59,8 @@ protected:
     TempDir m_dir, m_outside;
 };
 
-// Every attack, in the file, memory and streaming forms, each within 10 s and 256 MB more than
-// the test process has: the secret never shows, every refusal leaves a record.
+// Every attack, in the file, memory and streaming forms, each within 256 MB more than the test
+// process has (and a time that only a blocked load reaches): the secret never shows, every refusal leaves a record.
 TEST_F(ResourceGateTest, AttacksReadNothingAndNeverBlock) {
     const std::string secret = m_outside.File("secret.txt");
     struct Case {
@@ -120,16 +120,16 @@ TEST_F(ResourceGateTest, AttacksReadNothingAndNeverBlock) {
          "<!DOCTYPE r [<!ELEMENT r EMPTY>]><r>" +
              [] {
                  std::string faults;
-                 for (int i = 0; i < 20000; ++i) faults += "<x/>";
+                 for (int i = 0; i < 2000; ++i) faults += "<x/>";
                  return faults;
              }() +
              "</r>",
-         XML::E_LOAD_AUTO, XML::E_RESOURCES_BY_MODE, "more than 10000 warnings and errors"},
+         XML::E_LOAD_AUTO, XML::E_RESOURCES_BY_MODE, "more than 1000 warnings and errors"},
         {"distinct names",
          "<r>" +
              [] {
                  std::string names;
-                 for (int i = 0; i < 101000; ++i) names += "<n" + std::to_string(i) + "/>";
+                 for (int i = 0; i < 6000; ++i) names += "<n" + std::to_string(i) + "/>";
                  return names;
              }() +
              "</r>",
@@ -137,6 +137,8 @@ TEST_F(ResourceGateTest, AttacksReadNothingAndNeverBlock) {
     };
     XML::sLimits limits;
     limits.maxExternalBytes = 1 << 20;
+    limits.maxDiagnostics = 1000;
+    limits.maxDistinctNames = 5000;
     for (const Case& c : cases) {
         std::string text = c.text;
         for (std::size_t at; (at = text.find("{D}")) != std::string::npos;) text.replace(at, 3, m_dir.path());
@@ -154,7 +156,7 @@ TEST_F(ResourceGateTest, AttacksReadNothingAndNeverBlock) {
                     if (out.records.find(c.recordHas) == std::string::npos) return "no record: " + out.records;
                     return std::string("ok");
                 },
-                std::size_t{256} << 20, 10);
+                std::size_t{256} << 20, 30);
             EXPECT_EQ(result, "ok");
         }
     }

@@ -285,4 +285,46 @@ TEST(SaveDeep, DeepestLoadableTreeSavesOnASmallStack) {
     for (int f = 0; f < 3; ++f) EXPECT_TRUE(job.saved[f]) << f;
     XML::CKelXML back;
     EXPECT_EQ(LoadFile(back, job.file), 0);
+    // Indentation stops at a fixed depth: the pretty form stays a small multiple of the input.
+    ASSERT_TRUE(doc.Save(job.file.c_str(), XML::E_SAVE_PRETTY));
+    EXPECT_LT(ReadFile(job.file).size(), 3 * text.size());
+}
+
+// A part of a document is saved as it stands in its document, to load alone with the same
+// information: entity references as their text, the attributes its DTD defaults, the namespaces
+// and xml:* attributes it inherits on its top element. The whole document keeps its references.
+TEST(SavePart, LoadsAloneWithTheSameInformation) {
+    const struct {
+        const char* document;
+        const char* part;
+        const char* expected;  // unindented
+    } cases[] = {
+        {"<!DOCTYPE r [<!ENTITY e 'ent'><!ENTITY n '<b>&e;</b>'>]><r><a>t&e;&n;</a></r>", "a", "<a>tent<b>ent</b></a>"},
+        {"<!DOCTYPE r [<!ATTLIST a d CDATA 'v'>]><r><a/></r>", "a", "<a d=\"v\"/>"},
+        {"<r xmlns='urn:d' xmlns:p='urn:p' xml:lang='fr'><s xml:lang='de'><p:a p:x='1' xml:space='preserve'/></s></r>",
+         "p:a", "<p:a p:x=\"1\" xml:space=\"preserve\" xml:lang=\"de\" xmlns=\"urn:d\" xmlns:p=\"urn:p\"/>"},
+        {"<!DOCTYPE doc [<!ATTLIST doc xmlns:tst CDATA #FIXED 'urn:t' tst:att (0|1) '1'>]><doc/>", "doc",
+         "<doc tst:att=\"1\" xmlns:tst=\"urn:t\"/>"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        XML::CKelXML doc;
+        LoadText(doc, c.document);
+        const DOMNode* part = doc.GetDocument()->getElementsByTagName(XML::XStr(c.part).unicodeForm())->item(0);
+        ASSERT_NE(part, nullptr) << c.document;
+        std::string canonical;
+        ASSERT_TRUE(doc.GetCanonicalXML(part, false, canonical));
+        for (const auto& [form, label] : kForms) {
+            SCOPED_TRACE(std::string(label) + ": " + c.document);
+            ASSERT_TRUE(doc.Save(dir.File("part.xml").c_str(), part, form));
+            if (form == XML::E_SAVE_CANONICAL) {
+                EXPECT_EQ(ReadFile(dir.File("part.xml")), c.expected);
+            }
+            XML::CKelXML back;
+            EXPECT_EQ(LoadFile(back, dir.File("part.xml")), 0) << ReadFile(dir.File("part.xml"));
+            std::string again;
+            EXPECT_TRUE(back.GetDocument() && back.GetCanonicalXML(back.GetDocument(), false, again));
+            EXPECT_EQ(again, canonical);
+        }
+    }
 }

@@ -540,6 +540,49 @@ TEST_F(ToolTest, FormatUnindentedAndCanonicalXML) {
     EXPECT_TRUE(Contains(refused.err, "the namespace URI 'relative' is relative")) << refused;
 }
 
+// Canonical XML reads the whole DTD for its defaults and entities, and nothing else: no validity
+// error is printed, a DTD that cannot be read is left out with a warning, and the system's XML
+// catalogs (here XML_CATALOG_FILES) map DTD identifiers to local files first.
+TEST_F(ToolTest, FormatC14nReadsTheDTDForItsDefaultsOnly) {
+    WriteFile(m_dir.File("r.dtd"), "<!ELEMENT r EMPTY><!ATTLIST r d CDATA 'v'>");
+    WriteFile(m_dir.File("catalog.xml"),
+              "<?xml version='1.0'?><catalog xmlns='urn:oasis:names:tc:entity:xmlns:xml:catalog'>"
+              "<!-- <public publicId='-//Kel//DTD x//EN' uri='none.dtd'/> -->"
+              "<public publicId='-//Kel//DTD  r//EN' uri='r.dtd'/>"
+              "<delegateSystem systemIdStartString='http://example.com/dtds/' catalog='sub/catalog.xml'/></catalog>");
+    ASSERT_EQ(::mkdir(m_dir.File("sub").c_str(), 0700), 0);
+    WriteFile(m_dir.File("sub/catalog.xml"),
+              "<catalog xmlns='urn:oasis:names:tc:entity:xmlns:xml:catalog'>"
+              "<rewriteSystem systemIdStartString='http://example.com/dtds/' rewritePrefix='../'/></catalog>");
+    const struct {
+        const char* document;
+        const char* out;
+        const char* err;  // a part of standard error, or empty when it must be empty
+    } cases[] = {
+        {"<!DOCTYPE r SYSTEM 'http://example.com/r.dtd' [<!ATTLIST r i CDATA 'w'>]><r>&amp;</r>",
+         "<r i=\"w\">&amp;</r>",
+         "DTD not read, the document is read without its declarations and default attributes: "
+         "'http://example.com/r.dtd': network access refused"},
+        {"<!DOCTYPE r SYSTEM 'missing.dtd'><r/>", "<r></r>", "'missing.dtd': cannot be opened"},
+        {"<!DOCTYPE r SYSTEM 'r.dtd'><r x='1'/>", "<r d=\"v\" x=\"1\"></r>", ""},
+        {"<!DOCTYPE r PUBLIC '-//Kel//DTD r//EN' 'http://example.com/r.dtd'><r/>", "<r d=\"v\"></r>", ""},
+        {"<!DOCTYPE r SYSTEM 'http://example.com/dtds/r.dtd'><r/>", "<r d=\"v\"></r>", ""},
+        {"<!DOCTYPE doc [<!ELEMENT doc EMPTY><!ATTLIST doc defatt (0|1) '0' xmlns:tst CDATA #FIXED "
+         "'http://example.org' tst:att (0|1) '1'>]><doc att='1'/>",
+         "<doc xmlns:tst=\"http://example.org\" att=\"1\" defatt=\"0\" tst:att=\"1\"></doc>", ""},
+    };
+    const std::string file = m_dir.File("c14n.xml");
+    ::setenv("XML_CATALOG_FILES", m_dir.File("catalog.xml").c_str(), 1);
+    for (const auto& c : cases) {
+        WriteFile(file, c.document);
+        const Outcome o = Run({"format", "--c14n", file});
+        EXPECT_EQ(o.status, 0) << c.document << "\n" << o;
+        EXPECT_EQ(o.out, c.out) << c.document;
+        EXPECT_TRUE(*c.err ? Contains(o.err, c.err) : o.err.empty()) << c.document << "\n" << o;
+    }
+    ::unsetenv("XML_CATALOG_FILES");
+}
+
 TEST_F(ToolTest, FormatInPlaceReplacesTheFile) {
     const std::string expected = Run({"format", m_library}).out;
     const Outcome o = Run({"format", m_library, "-o", m_library});

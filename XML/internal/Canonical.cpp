@@ -253,6 +253,29 @@ private:
         return true;
     }
 
+    // The namespace an attribute's prefix is bound to where it stands.
+    std::string BoundNamespace(const std::string& name) const {
+        const std::size_t colon = name.find(':');
+        if (colon == std::string::npos) return {};
+        const std::string prefix = name.substr(0, colon);
+        if (prefix == "xml") return kXmlNamespace;
+        const std::string* uri = Lookup(prefix, m_bindings.size());
+        return uri ? *uri : std::string();
+    }
+
+    // The parser gives a prefixed attribute that the DTD defaults twice, the second time in
+    // another namespace: of two attributes with one name, the one in the namespace its prefix
+    // is bound to stays (an element never has two attributes of one name).
+    void DropDuplicates(std::vector<Attribute>& attributes) const {
+        std::sort(attributes.begin(), attributes.end(), [this](const Attribute& a, const Attribute& b) {
+            if (a.name != b.name) return a.name < b.name;
+            return (a.uri == BoundNamespace(a.name)) > (b.uri == BoundNamespace(b.name));
+        });
+        attributes.erase(std::unique(attributes.begin(), attributes.end(),
+                                     [](const Attribute& a, const Attribute& b) { return a.name == b.name; }),
+                         attributes.end());
+    }
+
     bool StartElement(const DOMNode* element) {
         const bool apex = element == m_apex;
         std::vector<Attribute> attributes;
@@ -287,6 +310,7 @@ private:
         }
         std::sort(rendered.begin(), rendered.end(),
                   [](const Binding* a, const Binding* b) { return a->prefix < b->prefix; });
+        DropDuplicates(attributes);
         std::sort(attributes.begin(), attributes.end(), [](const Attribute& a, const Attribute& b) {
             return a.uri != b.uri ? a.uri < b.uri : a.local < b.local;
         });

@@ -25,6 +25,10 @@ inline constexpr const char* kNoGrammar = "no grammar named";
 inline constexpr const char* kNoFunctor = "functor undefined";
 inline constexpr const char* kNoAttributeNames = "attribute names undefined";
 
+// Kind 0, followed by the DTD part's name and why it is not read (E_LOAD_DTD_DEFAULTS).
+inline constexpr const char* kDtdNotRead =
+    "DTD not read, the document is read without its declarations and default attributes: ";
+
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";

@@ -2,7 +2,9 @@
 
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
+#include "XML/internal/Catalog.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/Messages.h"
 #include "XML/internal/ResourceGate.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
@@ -10,6 +12,9 @@
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -52,6 +57,13 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
         settings.useCachedGrammar = true;
         settings.substituteSubset = true;
         break;
+    case E_LOAD_DTD_DEFAULTS:
+        settings.scheme = AbstractDOMParser::Val_Never;
+        settings.doSchema = false;
+        settings.fullChecking = false;
+        settings.loadSchema = false;
+        settings.skipUnreadableDTD = true;
+        break;
     case E_LOAD_AUTO:
     default: break;
     }
@@ -79,6 +91,7 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
     useCachedGrammarInParse(settings.useCachedGrammar);
     setErrorHandler(&handler);
     setXMLEntityResolver(this);
+    SetSourceReader(nullptr);  // a reader set for a parse that never started reads nothing now
 }
 
 InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
@@ -98,6 +111,20 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         MarkUnreadDTD();
         return Nothing(resource->getSystemId());
     }
+    if (m_settings.skipUnreadableDTD && m_inProlog && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
+        // As other canonicalisers do: the file the system's catalogs map the DTD part to first,
+        // then the named one; one that cannot be read is left out with a warning.
+        const std::string mapped = ResolveInCatalogs(XStr::ToLocal(resource->getPublicId()),
+                                                     XStr::ToLocal(resource->getSystemId()));
+        if (!mapped.empty()) {
+            const XStr id(mapped.c_str());
+            XMLResourceIdentifier inCatalog(XMLResourceIdentifier::ExternalEntity, id.unicodeForm());
+            if (InputSource* const source = Opened(&inCatalog)) return source;
+        }
+        if (InputSource* const source = Opened(resource)) return source;
+        return SkipUnreadable(*resource);
+    }
     if (!m_pHandler) return nullptr;
     try {
         return m_pHandler->resolveEntity(resource);
@@ -110,6 +137,20 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
                denied.getMessage());
         return Nothing(resource->getSystemId());
     }
+}
+
+InputSource* LoadParser::Opened(XMLResourceIdentifier* resource) {
+    if (!m_pHandler) return nullptr;
+    std::unique_ptr<InputSource> source;
+    try {
+        source.reset(m_pHandler->resolveEntity(resource));
+    } catch (const XMLException&) {
+        return nullptr;
+    } catch (const SAXException&) {
+        return nullptr;
+    }
+    const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
+    return probe ? source.release() : nullptr;
 }
 
 void LoadParser::Report(XMLErrorReporter::ErrTypes type, const XMLCh* text) {
@@ -141,6 +182,27 @@ void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
     RefuseInternalDeclaration("attribute '" + XStr::ToLocal(attDef.getFullName()) + "' of element '" +
                               XStr::ToLocal(elemDecl.getFullName()) + "'");
     SourceKeepingParser::attDef(elemDecl, attDef, ignoring);
+}
+
+InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
+    std::string why = "cannot be opened";
+    try {
+        RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+    } catch (const SAXException& e) {
+        why = XStr::ToLocal(e.getMessage());
+    }
+    if (m_pHandler) {
+        const std::string text = msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
+        const Locator* where = getScanner()->getLocator();
+        const XStr message(text.c_str());
+        m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
+                                              where ? where->getSystemId() : nullptr,
+                                              where ? where->getLineNumber() : 0, where ? where->getColumnNumber() : 0,
+                                              XMLPlatformUtils::fgMemoryManager));
+    }
+    MarkUnreadDTD();
+    getScanner()->setHasNoDTD(true);
+    return Nothing(resource.getSystemId());
 }
 
 void LoadParser::MarkUnreadDTD() {

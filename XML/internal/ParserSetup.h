@@ -37,6 +37,9 @@ struct ParserSettings {
     bool reportUnreadEntities = false;
     // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
     bool substituteSubset = false;
+    // DTD-defaults mode: a DTD part that cannot be read is left out with a warning (and an
+    // entity reference only it could declare is a warning too), not a fatal error.
+    bool skipUnreadableDTD = false;
 };
 
 // The settings of a mode; the named-grammar mode validates with schemas only when some are named.
@@ -73,6 +76,8 @@ public:
                const XMLFileLoc colNum) override;
 
 private:
+    // The source the handler's resolver gives for resource, when it can be read; null otherwise.
+    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource);
     // Records a diagnostic of the load itself at the scanner's position.
     void Report(xercesc::XMLErrorReporter::ErrTypes type, const XMLCh* text);
     // In the named-grammar mode with a named DTD, the internal subset may not declare elements or
@@ -80,6 +85,8 @@ private:
     void RefuseInternalDeclaration(const std::string& what);
     // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
     void MarkUnreadDTD();
+    // In DTD-defaults mode, a DTD part that cannot be read: an empty stand-in, after a warning.
+    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource);
 
     ParserSettings m_settings;
     HandlerError* m_pHandler = nullptr;

@@ -8,6 +8,7 @@
 #include <xercesc/util/TranscodingException.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -218,9 +219,16 @@ public:
         }
     }
 
-    // Only where the encoding needs it: a part of a document has no declaration of its own.
+    // Only where the encoding or the XML version needs it: a part of a document has no
+    // declaration of its own.
+    // Nor has it the document's declarations or ancestors: it is written as it stands in its
+    // document, its top element carrying the namespaces in scope and the xml:* attributes it
+    // inherits, every attribute a DTD defaults written out, entity references replaced by
+    // their text.
     void Part(const DOMNode* node) {
-        if (!m_encoding.SelfDescribing()) Generated(node->getOwnerDocument());
+        if (!m_encoding.SelfDescribing() || m_xml11) Generated(node->getOwnerDocument());
+        m_standalone = true;
+        if (node->getNodeType() == DOMNode::ELEMENT_NODE) Inherited(node);
         Tree(node, MayIndent(node->getOwnerDocument()) && !InsidePreserve(node));
     }
 
@@ -271,20 +279,45 @@ private:
         return end == XString::npos ? XString() : text.substr(at + 1, end - at - 1);
     }
 
-    // Writes the subtree of top. Open elements are kept on a heap stack, never on the call stack.
+    // The attributes of the ancestors of element that it would lose standing alone: namespace
+    // declarations it does not make itself, and xml:* attributes it does not set (nearest first).
+    void Inherited(const DOMNode* element) {
+        const auto own = [](const DOMNode* e, const XMLCh* name) {
+            return static_cast<const DOMElement*>(e)->getAttributeNode(name) != nullptr;
+        };
+        for (const DOMNode* n = element->getParentNode(); n && n->getNodeType() == DOMNode::ELEMENT_NODE;
+             n = n->getParentNode()) {
+            const DOMNamedNodeMap* map = n->getAttributes();
+            for (XMLSize_t i = 0; map && i < map->getLength(); ++i) {
+                const XMLCh* name = map->item(i)->getNodeName();
+                const bool declaration = XMLString::equals(name, u"xmlns") || XMLString::startsWith(name, u"xmlns:");
+                if (!declaration && !XMLString::startsWith(name, u"xml:")) continue;
+                const bool taken = own(element, name) ||
+                                   std::any_of(m_inherited.begin(), m_inherited.end(), [name](const DOMNode* a) {
+                                       return XMLString::equals(a->getNodeName(), name);
+                                   });
+                if (!taken) m_inherited.push_back(map->item(i));
+            }
+        }
+        m_top = element;
+    }
+
+    // Writes the subtree of top. Open elements (and, in a part, the entity references whose
+    // text is written) are kept on a heap stack, never on the call stack.
     void Tree(const DOMNode* top, bool indented) {
         struct Open {
-            const DOMNode* element;
+            const DOMNode* node;
             bool indented;
         };
         std::vector<Open> open;
+        std::size_t elements = 0;  // open elements: open less the entity references
         const DOMNode* node = top;
         while (error.empty()) {
             if (!open.empty() && open.back().indented) Indent(open.size());
             bool descended = false;
             switch (node->getNodeType()) {
             case DOMNode::ELEMENT_NODE: {
-                if (open.size() >= m_maxDepth) {
+                if (elements >= m_maxDepth) {
                     error = "elements nested deeper than " + std::to_string(m_maxDepth) + " levels cannot be saved";
                     return;
                 }
@@ -295,8 +328,12 @@ private:
                     break;
                 }
                 Ascii(">");
-                const bool inner = (open.empty() ? indented : open.back().indented) && Indentable(node);
+                // Past a fixed depth the content is written as it is: indentation of every
+                // level would multiply the size of a deep document.
+                const bool inner = (open.empty() ? indented : open.back().indented) && open.size() < kIndentedDepth &&
+                                   Indentable(node);
                 open.push_back({node, inner});
+                ++elements;
                 node = inner ? SkipText(first) : first;
                 descended = true;
                 break;
@@ -304,6 +341,14 @@ private:
             case DOMNode::TEXT_NODE: Escaped(node->getNodeValue(), false); break;
             case DOMNode::CDATA_SECTION_NODE: CData(node->getNodeValue()); break;
             case DOMNode::ENTITY_REFERENCE_NODE:
+                if (m_standalone) {  // no declaration comes along: the entity's text instead
+                    if (const DOMNode* first = node->getFirstChild()) {
+                        open.push_back({node, false});
+                        node = first;
+                        descended = true;
+                    }
+                    break;
+                }
                 Ascii("&");
                 Literal(node->getNodeName(), "an entity reference", false);
                 Ascii(";");
@@ -326,11 +371,13 @@ private:
                 }
                 const Open closed = open.back();
                 open.pop_back();
+                node = closed.node;
+                if (node->getNodeType() != DOMNode::ELEMENT_NODE) continue;  // an entity's text ends
+                --elements;
                 if (closed.indented) Indent(open.size());
                 Ascii("</");
-                Literal(closed.element->getNodeName(), "an element name", false);
+                Literal(node->getNodeName(), "an element name", false);
                 Ascii(">");
-                node = closed.element;
             }
         }
     }
@@ -357,12 +404,20 @@ private:
         }
         for (XMLSize_t i = 0; i < count; ++i)
             if (!m_written[i]) Attribute(attributes, i);
+        if (element == m_top)
+            for (const DOMNode* attribute : m_inherited) Attribute(static_cast<const DOMAttr*>(attribute));
     }
 
     void Attribute(const DOMNamedNodeMap* attributes, XMLSize_t i) {
         m_written[i] = true;
         const auto* attribute = static_cast<const DOMAttr*>(attributes->item(i));
-        if (!attribute->getSpecified()) return;  // a grammar's default: the grammar gives it again
+        // A grammar's default: the grammar gives it again, when it comes along. The parser may
+        // give a prefixed default twice (in two namespaces): its name is written once.
+        if (attribute->getSpecified() || (m_standalone && attributes->getNamedItem(attribute->getName()) == attribute))
+            Attribute(attribute);
+    }
+
+    void Attribute(const DOMAttr* attribute) {
         Ascii(" ");
         Literal(attribute->getName(), "an attribute name", false);
         Ascii("=\"");
@@ -526,6 +581,9 @@ private:
         });
     }
 
+    // Levels of indentation at most; deeper content is written as it is.
+    static constexpr std::size_t kIndentedDepth = 64;
+
     const Encoding& m_encoding;
     const Layout m_layout;
     const bool m_xml11;
@@ -538,6 +596,10 @@ private:
 
     std::vector<bool> m_written;
     const SourceNotes* m_notes;
+    // A part written without its document's declarations and ancestors (see Part).
+    bool m_standalone = false;
+    const DOMNode* m_top = nullptr;
+    std::vector<const DOMNode*> m_inherited;  // attributes of m_top's ancestors written on it
 };
 
 }  // namespace

@@ -6,6 +6,9 @@
 //   (the raw text the loading parser kept in SourceNotes, else the DOM's rebuilt subset), elements with their
 //   specified attributes in the order they were written (grammar defaults are left out), text,
 //   CDATA, comments, processing instructions, and entity references as references;
+// - of a node other than the document, what it needs to load alone (see Writer::Part): entity
+//   references as their text, grammar defaults, and the namespaces and xml:* attributes it
+//   inherits;
 // - in the document's own encoding where it can be written (see ChooseEncoding), a character the
 //   encoding cannot hold as a character reference where XML allows one, else a refusal.
 #ifndef KELXML_INTERNAL_SERIALIZER_H
@@ -21,8 +24,8 @@
 namespace XML::internal {
 
 enum class Layout {
-    // Whitespace-only text between elements is replaced by two-space indentation; text of
-    // mixed content and of xml:space="preserve" elements is kept exactly.
+    // Whitespace-only text between elements is replaced by two-space indentation, 64 levels at
+    // most; text of mixed content and of xml:space="preserve" elements is kept exactly.
     Indented,
     // Content exactly as in the DOM, top-level nodes run together: the serializer defaults.
     Plain,

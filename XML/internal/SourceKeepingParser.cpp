@@ -65,6 +65,98 @@ std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const c
     return 0;
 }
 
+// value without leading and trailing spaces, each run of spaces made one (XML 1.0 §3.3.3 for
+// values of token types: spaces only, not the other whitespace characters).
+std::u16string CollapseSpaces(const std::u16string& value) {
+    std::u16string out;
+    for (const char16_t c : value) {
+        if (c == u' ' && (out.empty() || out.back() == u' ')) continue;
+        out.push_back(c);
+    }
+    if (!out.empty() && out.back() == u' ') out.pop_back();
+    return out;
+}
+
+// The raw value of attribute name in the start tag text, between its quotes.
+bool RawAttribute(const std::u16string& tag, const std::u16string& name, std::u16string& value) {
+    const auto space = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
+    std::size_t at = 1;
+    while (at < tag.size() && !space(tag[at]) && tag[at] != u'>' && tag[at] != u'/') ++at;  // the element name
+    while (at < tag.size()) {
+        while (at < tag.size() && space(tag[at])) ++at;
+        const std::size_t start = at;
+        while (at < tag.size() && !space(tag[at]) && tag[at] != u'=' && tag[at] != u'>' && tag[at] != u'/') ++at;
+        const std::u16string attribute = tag.substr(start, at - start);
+        while (at < tag.size() && space(tag[at])) ++at;
+        if (attribute.empty() || at >= tag.size() || tag[at] != u'=') return false;
+        ++at;
+        while (at < tag.size() && space(tag[at])) ++at;
+        if (at >= tag.size() || (tag[at] != u'"' && tag[at] != u'\'')) return false;
+        const std::size_t end = tag.find(tag[at], at + 1);
+        if (end == std::u16string::npos) return false;
+        if (attribute == name) {
+            value = tag.substr(at + 1, end - at - 1);
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+// Normalises a raw attribute value as XML does before the token rules: line ends and literal
+// whitespace become spaces, references are replaced by their characters, the characters of
+// character references staying as they are. False when it refers to an entity other than the
+// predefined ones (its replacement text is not at hand).
+bool Normalise(std::u16string& value, bool xml11) {
+    std::u16string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char16_t c = value[i];
+        if (c == u'&') {
+            const std::size_t end = value.find(u';', i);
+            if (end == std::u16string::npos) return false;
+            const std::u16string name = value.substr(i + 1, end - i - 1);
+            i = end;
+            if (name.size() > 1 && name[0] == u'#') {
+                const bool hex = name[1] == u'x';
+                char32_t code = 0;
+                for (std::size_t d = hex ? 2 : 1; d < name.size(); ++d) {
+                    const char16_t h = name[d];
+                    const int digit = h >= u'0' && h <= u'9'          ? h - u'0'
+                                      : hex && h >= u'a' && h <= u'f' ? h - u'a' + 10
+                                      : hex && h >= u'A' && h <= u'F' ? h - u'A' + 10
+                                                                      : -1;
+                    if (digit < 0 || code > 0x10FFFF) return false;
+                    code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+                }
+                if (code > 0x10FFFF) return false;
+                if (code >= 0x10000) {
+                    out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+                    out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+                } else {
+                    out.push_back(static_cast<char16_t>(code));
+                }
+                continue;
+            }
+            static const std::pair<const char16_t*, char16_t> predefined[] = {
+                {u"lt", u'<'}, {u"gt", u'>'}, {u"amp", u'&'}, {u"apos", u'\''}, {u"quot", u'"'}};
+            bool known = false;
+            for (const auto& [entity, character] : predefined)
+                if (name == entity) {
+                    out.push_back(character);
+                    known = true;
+                }
+            if (!known) return false;
+            continue;
+        }
+        const bool lineEnd = c == u'\r' || (xml11 && (c == 0x85 || c == 0x2028));
+        if (lineEnd && c == u'\r' && i + 1 < value.size() && (value[i + 1] == u'\n' || (xml11 && value[i + 1] == 0x85)))
+            ++i;  // one line end
+        out.push_back(lineEnd || c == u'\n' || c == u'\t' ? u' ' : c);
+    }
+    value = std::move(out);
+    return true;
+}
+
 }  // namespace
 
 SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
@@ -90,6 +182,9 @@ void SourceKeepingParser::startDocument() {
     m_subset = Span{};
     m_declared = false;
     m_notes = internal::SourceNotes{};
+    m_read = std::move(m_nextRead);
+    m_nextRead = nullptr;
+    m_skipped = ~std::uint64_t(0);
     BoundedDOMParser::startDocument();
     // The document entity's reader is the current one now, and stays so outside entities.
     const ReaderMgr* readers = getScanner()->getReaderMgr();
@@ -122,6 +217,8 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
                                        const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                        const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
     BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (DOMNode* current = getCurrentNode(); current && current->getNodeType() == DOMNode::ELEMENT_NODE)
+        NormaliseEnumerations(*static_cast<DOMElement*>(current), attrList, attrCount);
     // The DOM keeps attributes sorted by name: note the written order where it differs.
     const XMLCh* previous = nullptr;
     bool sorted = true;
@@ -142,6 +239,53 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         if (!attribute->getSpecified()) continue;
         if (!order.names.empty()) order.names.push_back(u' ');
         order.names += attribute->getQName();
+    }
+}
+
+void SourceKeepingParser::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,
+                                                XMLSize_t attrCount) {
+    std::vector<std::u16string> lists;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        const XMLAttDef::AttTypes type = attribute->getType();
+        if (attribute->getSpecified() &&
+            (type == XMLAttDef::IDRefs || type == XMLAttDef::Entities || type == XMLAttDef::NmTokens))
+            lists.emplace_back(attribute->getQName());
+        if (type != XMLAttDef::Enumeration && type != XMLAttDef::Notation) continue;
+        const std::u16string value = attribute->getValue();
+        const std::u16string collapsed = CollapseSpaces(value);
+        if (collapsed == value) continue;
+        if (DOMAttr* node = element.getAttributeNode(attribute->getQName())) node->setValue(collapsed.c_str());
+    }
+    if (!lists.empty() && m_read) RestoreTokenLists(element, lists);
+}
+
+void SourceKeepingParser::RestoreTokenLists(DOMElement& element, const std::vector<std::u16string>& names) {
+    std::uint64_t end = 0;
+    std::u16string encoding;
+    if (!Here(end, encoding)) return;  // a start tag inside an entity: its source is elsewhere
+    if (m_skipped == ~std::uint64_t(0)) {
+        const char16_t* order = nullptr;
+        m_skipped = ByteOrderMark(m_read, order);  // the reader counts its offsets after it
+    }
+    // The start tag is the text from its last '<' on: an attribute value holds none.
+    std::string bytes;
+    std::size_t open = std::string::npos;
+    for (std::uint64_t window = 4096; open == std::string::npos; window *= 4) {
+        const std::uint64_t begin = end > window ? end - window : 0;
+        bytes.clear();
+        if (!m_read(begin + m_skipped, end - begin, bytes)) return;
+        open = bytes.rfind('<');
+        if (begin == 0 || window > (std::uint64_t{1} << 26)) break;
+    }
+    std::u16string text;
+    if (open == std::string::npos || !Decode(bytes.substr(open), encoding, text)) return;
+    const bool xml11 = getDocument() && XMLString::equals(getDocument()->getXmlVersion(), u"1.1");
+    for (const std::u16string& name : names) {
+        std::u16string value;
+        DOMAttr* node = element.getAttributeNode(name.c_str());
+        if (node && RawAttribute(text, name, value) && Normalise(value, xml11))
+            node->setValue(CollapseSpaces(value).c_str());
     }
 }
 

@@ -3,7 +3,9 @@
 // it: the XML declaration and the internal DTD subset as raw text (the DOM rebuilds the subset
 // from its declarations, and gets it wrong: character references in entity values expanded, the
 // "%" of parameter entities dropped, conditional sections lost), and the order in which each
-// element's attributes were written (the DOM sorts them). Internal to the library.
+// element's attributes were written (the DOM sorts them). It also puts right the attribute
+// values of token types that the parser normalises otherwise than XML does (see
+// NormaliseEnumerations). Internal to the library.
 #ifndef KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
 #define KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
 
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace XML {
 
@@ -23,6 +26,9 @@ public:
 
     // Reads length bytes of the document entity from offset into bytes; false when it cannot.
     using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
+    // Before a parse: how the next parse may read its document's bytes while it runs (for the
+    // start tags whose values the parser normalised wrongly); that parse only.
+    void SetSourceReader(ByteReader read) { m_nextRead = std::move(read); }
     // After a parse: reads back the raw declaration and internal subset into Notes(). What
     // cannot be read back as it was is left out (Save then writes the DOM's own form).
     void KeepSource(const ByteReader& read) noexcept;
@@ -48,6 +54,16 @@ private:
     // Where the document entity's reader stands; false inside another entity or when the
     // reader cannot tell.
     bool Here(std::uint64_t& offset, std::u16string& encoding) const;
+
+    // Attribute values of declared token types the parser normalises unlike XML 1.0: it
+    // neither trims nor collapses the spaces of enumerated values (fixed at once from the DOM),
+    // and collapses whitespace written as character references in token lists, which XML keeps
+    // (fixed from the start tag's source once the document is parsed).
+    void NormaliseEnumerations(xercesc::DOMElement& element, const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList,
+                               XMLSize_t attrCount);
+    void RestoreTokenLists(xercesc::DOMElement& element, const std::vector<std::u16string>& names);
+    ByteReader m_nextRead, m_read;                // set for the next parse; of this parse
+    std::uint64_t m_skipped = ~std::uint64_t(0);  // this parse's byte order mark, once known
 
     Span m_declaration, m_subset;
     internal::SourceNotes m_notes;

@@ -25,10 +25,11 @@ int Format(const Arguments& args) {
     const bool c14n = args.Has("--c14n"), c14nComments = args.Has("--c14n-comments");
     if (int(unindented) + int(c14n) + int(c14nComments) > 1)
         throw UsageError{"--unindented (--canonical), --c14n and --c14n-comments cannot be combined"};
-    // Canonical XML includes the attributes a DTD defaults: it is made from the document as it
-    // declares itself, external DTD read (and validated, as check does), not well-formed only.
+    // Canonical XML includes the attributes a DTD defaults: it is made from the document with
+    // its whole DTD read, not validated (validity is check's business); a DTD that cannot be
+    // read is left out with a warning.
     XML::sLoadOptions options = ReadingOptions(args);
-    if (c14n || c14nComments) options.eMode = XML::E_LOAD_AUTO;
+    if (c14n || c14nComments) options.eMode = XML::E_LOAD_DTD_DEFAULTS;
     XML::CKelXML xml;
     if (!Open(xml, file, options)) return kProblem;
     const std::size_t before = RecordCount(xml);

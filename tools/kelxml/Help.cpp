@@ -163,8 +163,10 @@ or to OUT with -o (replaced atomically; OUT may be FILE itself). The form is one
   --c14n-comments  the same with comments
 
 The document is read as well-formed XML only; --validate validates it against the grammar it
-declares. The canonical forms always read the DTD a document declares (its default attributes
-are part of the canonical form), and so validate as check does.
+declares. The canonical forms read the whole DTD a document declares (its default attributes
+are part of the canonical form) without validating it: a DTD the system's XML catalogs map to
+an installed file is read from there, and one that cannot be read (not installed, or on the
+network) is left out with a warning, the canonical form being then the one without it.
 
 Exit status: 0 on success, 1 when the document has problems or cannot be written (in
 canonical form: also when a namespace URI is relative), 2 on a usage error.
