@@ -34,6 +34,12 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 
+// Kind 1: the value and pattern named in the datatype error of a value the pattern matcher
+// could not check within the thread's stack.
+inline constexpr const char* kPatternValue =
+    "(a value longer than the pattern matcher can check on this thread's stack)";
+inline constexpr const char* kPatternFacet = "(its type's pattern)";
+
 }  // namespace XML::internal::msg
 
 #endif
