@@ -22,30 +22,33 @@ namespace XML::internal {
 
 namespace {
 
-// The lowest address of the calling thread's stack, found once per thread; 0 when unknown.
-std::uintptr_t StackFloor() {
-    thread_local const std::uintptr_t floor = [] {
-        pthread_attr_t attributes;
-        if (pthread_getattr_np(pthread_self(), &attributes) != 0) return std::uintptr_t{0};
-        void* low = nullptr;
-        std::size_t size = 0;
-        const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
-        pthread_attr_destroy(&attributes);
-        return known ? reinterpret_cast<std::uintptr_t>(low) : std::uintptr_t{0};
-    }();
-    return floor;
+// The calling thread's stack [t_floor, t_top), looked up once per thread; empty when unknown.
+// Constant-initialised: reading it costs no more than a load (every allocation reads it).
+thread_local std::uintptr_t t_floor = 0, t_top = 0;
+thread_local bool t_looked = false;
+
+void LookUpStack() {
+    t_looked = true;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+    void* low = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+        t_floor = reinterpret_cast<std::uintptr_t>(low);
+        t_top = t_floor + size;
+    }
+    pthread_attr_destroy(&attributes);
 }
 
 }  // namespace
 
 std::size_t StackLeft() {
+    if (!t_looked) LookUpStack();
     const char here = 0;
     const auto at = reinterpret_cast<std::uintptr_t>(&here);
-    const std::uintptr_t floor = StackFloor();
-    // Below the floor, or far above it: another stack than the thread's (a coroutine's).
-    if (floor == 0 || at < floor || at - floor > (std::uintptr_t{1} << 40))
-        return std::numeric_limits<std::size_t>::max();
-    return at - floor;
+    // Outside the thread's stack: on a stack of the caller's making (a coroutine's), unknown.
+    if (at < t_floor || at >= t_top) return std::numeric_limits<std::size_t>::max();
+    return at - t_floor;
 }
 
 void GuardStack() {
