@@ -22,8 +22,9 @@ namespace XML::internal {
 
 // The longest value the matcher checks without allocating at each level of its recursion.
 inline constexpr std::size_t kShortValue = 256;
-// What is left of a thread's stack when the matcher is stopped: enough to unwind and report.
-inline constexpr std::size_t kStackReserve = std::size_t{64} << 10;
+// What is left of a thread's stack when the matcher is stopped: enough to unwind and report
+// (12 KiB was, 5 KiB was not), and little enough that a load still runs on a thread of 48 KiB.
+inline constexpr std::size_t kStackReserve = std::size_t{32} << 10;
 
 // Bytes of stack left to the calling thread, or the maximum when its stack is not known (a
 // stack of the caller's own making, outside the thread's).
