@@ -26,6 +26,20 @@ TEST(SchemaBudget, PatternsThatRepeatAnEmptyMatchAreRefused) {
               std::string::npos);
 }
 
+// For a value of 256 characters or less the matcher recurses without allocating: a pattern
+// whose levels could then exceed the stack a small thread has is refused (alternatives nested in
+// a repetition); bounded repetitions are counted as such.
+TEST(SchemaBudget, PatternsTooDeepForShortValuesAreRefused) {
+    for (const char* pattern : {"((a|b)|c)+d", "(a|(b|c))*", "((a|b){1,3})+", "(x|(a|b)y?)+"}) {
+        SCOPED_TRACE(pattern);
+        EXPECT_NE(PatternRefusal(pattern).find("may take the matcher"), std::string::npos);
+    }
+    for (const char* pattern : {"(a|b)+c", "(ab|cd)+", "(a|b){200}", "[0-9]{1000}", "((a|b)(a|b))+", "(a|b)?x"}) {
+        SCOPED_TRACE(pattern);
+        EXPECT_EQ(PatternRefusal(pattern), "");
+    }
+}
+
 std::string Schema(const std::string& body) {
     return "<xsd:schema xmlns:xsd='http://www.w3.org/2001/XMLSchema'>" + body + "</xsd:schema>";
 }

@@ -1,5 +1,7 @@
 #include "XML/internal/BlockPool.h"
 
+#include "XML/internal/PatternGuard.h"
+
 #include <xercesc/internal/MemoryManagerImpl.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
@@ -29,6 +31,8 @@ BlockPool::~BlockPool() {
 MemoryManager* BlockPool::getExceptionMemoryManager() { return m_system->getExceptionMemoryManager(); }
 
 void* BlockPool::allocate(XMLSize_t size) {
+    // The pattern matcher allocates at each level of its recursion: stopped here, not by the stack's end.
+    GuardStack();
     if (size >= kMinBlock && !m_kept.empty()) {
         // The smallest kept block that fits, wasting at most a quarter of the request.
         const std::size_t most = size + size / 4;

@@ -5,6 +5,7 @@
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Messages.h"
+#include "XML/internal/PatternGuard.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
@@ -106,7 +107,9 @@ bool GrammarSet::Unchanged() const {
 
 std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, SecurityManager* security) {
     auto set = std::make_shared<GrammarSet>();
-    set->m_pPool = std::make_unique<XMLGrammarPoolImpl>(XMLPlatformUtils::fgMemoryManager);
+    // Guarded: the grammar checks default, fixed and enumerated values against their patterns.
+    set->m_pMemory = std::make_unique<GuardedMemoryManager>();
+    set->m_pPool = std::make_unique<XMLGrammarPoolImpl>(set->m_pMemory.get());
     HandlerError errors;
     const auto record = [&errors](E_TYPE_ERROR kind, const std::string& text) { errors.AddError(kind, text.c_str()); };
     // Where each grammar's records begin: a fault found once the file is read (unique particle
@@ -128,7 +131,7 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
     };
     try {
         StampingResolver resolver(set->m_files);
-        BoundedDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, set->m_pPool.get());
+        BoundedDOMParser parser(nullptr, set->m_pMemory.get(), set->m_pPool.get());
         parser.setDoNamespaces(true);
         parser.setDoSchema(true);
         // Only a validating parser checks a grammar it loads as a whole, and only with full
@@ -149,6 +152,9 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
                 record(E_ERROR, schema.strFile + ": the schema's target namespace is '" + actual + "', not '" +
                                     schema.strNamespace + "' as named");
         }
+        // A schema named here is not read through the schema judge: its patterns are judged once built.
+        const std::string refusal = PoolPatternRefusal(*set->m_pPool);
+        if (!refusal.empty()) record(E_EXCEPTION, refusal);
     } catch (const SAXException& e) {
         record(E_EXCEPTION, XStr::ToLocal(e.getMessage()));
     } catch (const XMLException& e) {

@@ -52,6 +52,8 @@ public:
     bool Unchanged() const;
 
 private:
+    // The pool's and its parser's memory: listed first, so it outlives the pool.
+    std::unique_ptr<xercesc::MemoryManager> m_pMemory;
     std::unique_ptr<xercesc::XMLGrammarPool> m_pPool;
     std::string m_dtdPath;
     std::vector<sError> m_diagnostics;

@@ -50,6 +50,12 @@ inline constexpr const char* kAttributeNotKept = "the new file cannot keep its e
 inline constexpr const char* kAclWithoutGroup =
     "the new file cannot keep its access control list: the file's group cannot be kept";
 
+// Kind 1: the value and pattern named in the datatype error of a value the pattern matcher
+// could not check within the thread's stack.
+inline constexpr const char* kPatternValue =
+    "(a value longer than the pattern matcher can check on this thread's stack)";
+inline constexpr const char* kPatternFacet = "(its type's pattern)";
+
 }  // namespace XML::internal::msg
 
 #endif

@@ -3,6 +3,7 @@
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/DtdBudget.h"
+#include "XML/internal/PatternGuard.h"
 #include "XML/internal/ResourceGate.h"
 
 #include <xercesc/dom/DOM.hpp>
@@ -36,30 +37,62 @@ Count Product(Count a, Count b) { return a != 0 && b > kMax / a ? kMax : a * b; 
 
 // --- Patterns ---------------------------------------------------------------------------
 
+// The stack a part of a pattern may take the matcher for a value of at most kShortValue
+// characters (it recurses then without allocating, so nothing stops it), in bytes: a traversal
+// of the part that matched c characters keeps at most done + perChar * (c - minLength) on the
+// stack, and one still in progress at most open + openPerChar * c. A repetition keeps a level
+// per pass, and every pass matches a character at least (a part that can match nothing is never
+// repeated), so its levels are paid per character.
+struct Shape {
+    bool nullable = true;
+    Count minLength = 0;
+    Count done = 0, perChar = 0, open = 0, openPerChar = 0;
+};
+// Levels measured on Xerces 3.2 (x86-64, -O2), with a margin: the matcher tries each of several
+// alternatives a level deeper (434 bytes), and makes a level per pass of a repetition or
+// optional part (150 bytes).
+constexpr Count kChoiceLevel = 448;
+constexpr Count kRepeatLevel = 160;
+// What the matcher may take of a thread's stack for a short value: a thread of 256 KiB keeps
+// room for the parser around it.
+constexpr Count kShortValueStack = Count{176} << 10;
+
+Count Ceil(Count a, Count b) { return a / b + (a % b != 0); }
+
 struct PatternParser {
     const std::string& p;
     std::size_t i = 0;
     std::string why;
 
-    // Parses alternatives up to the closing parenthesis or the end; true when they can match
-    // the empty text.
-    bool Alternatives(std::size_t depth) {
-        bool nullable = false, branchNullable = true;
+    // Parses alternatives up to the closing parenthesis or the end.
+    Shape Alternatives(std::size_t depth) {
+        Shape all{false, kMax, 0, 0, 0, 0}, branch;
+        bool choice = false;
+        const auto close = [&all, &branch] {
+            all.nullable = all.nullable || branch.nullable;
+            all.minLength = std::min(all.minLength, branch.minLength);
+            all.done = std::max(all.done, branch.done);
+            all.perChar = std::max(all.perChar, branch.perChar);
+            all.open = std::max(all.open, branch.open);
+            all.openPerChar = std::max(all.openPerChar, branch.openPerChar);
+            branch = Shape{};
+        };
         while (i < p.size() && p[i] != ')' && why.empty()) {
             if (p[i] == '|') {
-                nullable = nullable || branchNullable;
-                branchNullable = true;
+                close();
+                choice = true;
                 ++i;
                 continue;
             }
-            bool atomNullable = false, group = false;
+            Shape atom{false, 1, 0, 0, 0, 0};
+            bool group = false;
             if (p[i] == '(') {
                 if (depth + 1 > kMaxPatternNesting) {
                     why = "nests more than " + std::to_string(kMaxPatternNesting) + " groups";
-                    return false;
+                    return all;
                 }
                 ++i;
-                atomNullable = Alternatives(depth + 1);
+                atom = Alternatives(depth + 1);
                 if (i < p.size()) ++i;
                 group = true;
             } else if (p[i] == '[') {
@@ -75,14 +108,61 @@ struct PatternParser {
             }
             Count min = 1, max = 1;
             if (i < p.size()) Quantifier(min, max);
-            if (group && atomNullable && max > 1) {
+            if (group && atom.nullable && max > 1) {
                 why = "repeats a group that can match nothing (the matcher would recurse without end)";
-                return false;
+                return all;
             }
-            branchNullable = branchNullable && (atomNullable || min == 0);
+            Repeat(atom, min, max);
+            branch.nullable = branch.nullable && atom.nullable;
+            branch.open = std::max(branch.open, Sum(branch.done, atom.open));
+            branch.openPerChar = std::max(branch.openPerChar, atom.openPerChar);
+            branch.minLength = Sum(branch.minLength, atom.minLength);
+            branch.done = Sum(branch.done, atom.done);
+            branch.perChar = std::max(branch.perChar, atom.perChar);
+            Unfinished(branch);
         }
-        return nullable || branchNullable;
+        close();
+        if (choice) {
+            all.done = Sum(all.done, kChoiceLevel);
+            all.open = Sum(all.open, kChoiceLevel);
+        }
+        Unfinished(all);
+        return all;
     }
+    // A part longer than a short value never completes within one.
+    static void Unfinished(Shape& shape) {
+        if (shape.minLength > kShortValue) shape.done = 0;
+    }
+    // The shape of atom repeated from min to max times: the matcher keeps a level per pass
+    // beyond min (a plain copy below min).
+    static void Repeat(Shape& atom, Count min, Count max) {
+        if (max == 0) {
+            atom = Shape{};
+            return;
+        }
+        if (min == 1 && max == 1) return;
+        const Shape one = atom;
+        atom.nullable = one.nullable || min == 0;
+        atom.minLength = Product(one.minLength, min);
+        const Count pass = Sum(kRepeatLevel, one.done);
+        // Passes of c1, c2... characters keep at most pass + perChar * (ci - minLength) each, every
+        // ci at least minLength (1 or more): per character, the larger of the two.
+        const Count perPass = std::max(one.perChar, Ceil(pass, std::max<Count>(one.minLength, 1)));
+        if (Product(max, pass) <= Product(perPass, kShortValue)) {
+            // Few passes: counted each, whatever they match.
+            atom.done = Sum(Product(one.done, min), Product(max - min, pass));
+            atom.perChar = one.perChar;
+            atom.open = Sum(Sum(kRepeatLevel, one.open), Product(max - 1, pass));
+            atom.openPerChar = std::max(one.openPerChar, one.perChar);
+        } else {
+            atom.done = Product(one.done, min);
+            if (max > min) atom.perChar = perPass;
+            atom.open = Sum(kRepeatLevel, one.open);
+            atom.openPerChar = std::max(one.openPerChar, perPass);
+        }
+        Unfinished(atom);
+    }
+
     void SkipClass() {
         std::size_t open = 0;
         while (i < p.size()) {
@@ -148,9 +228,21 @@ Count Occurs(const std::string& text, Count absent) {
 
 std::string PatternRefusal(const std::string& pattern) {
     PatternParser parser{pattern, 0, {}};
+    Shape whole;
     while (parser.why.empty() && parser.i < pattern.size()) {
-        parser.Alternatives(0);
-        ++parser.i;  // an unbalanced ')': the validator reports it
+        // Parts after an unbalanced ')' (the validator reports it) count as a sequence.
+        const Shape part = parser.Alternatives(0);
+        whole.open = std::max(whole.open, Sum(whole.done, part.open));
+        whole.openPerChar = std::max(whole.openPerChar, part.openPerChar);
+        whole.done = Sum(whole.done, part.done);
+        ++parser.i;
+    }
+    if (parser.why.empty()) {
+        const Count stack = Sum(whole.open, Product(whole.openPerChar, kShortValue));
+        if (stack > kShortValueStack)
+            parser.why = "may take the matcher " + std::to_string(stack >> 10) + " KiB of stack for a value of " +
+                         std::to_string(kShortValue) + " characters, more than " +
+                         std::to_string(kShortValueStack >> 10) + " KiB (alternatives nested in a repetition)";
     }
     return parser.why.empty() ? std::string() : "the pattern '" + pattern + "' " + parser.why;
 }

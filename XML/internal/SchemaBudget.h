@@ -2,8 +2,8 @@
 // grammar. The validator unrolls occurrence bounds into copies of a particle and compiles
 // an automaton over them (hours and gigabytes from a 600-byte schema), recurses once per
 // derivation step and per nesting level, and its regular-expression matcher recurses without
-// end on a repetition of a part that can match nothing ("(a*)*"); none of that can be stopped
-// once started. Internal to the library.
+// end on a repetition of a part that can match nothing ("(a*)*"), and per character on a
+// repeated choice; none of that can be stopped once started. Internal to the library.
 #ifndef KELXML_SCHEMABUDGET_H
 #define KELXML_SCHEMABUDGET_H
 
@@ -22,7 +22,10 @@ namespace XML::internal {
 
 class ResourceGate;
 
-// Why the validator must not compile pattern (a schema regular expression), or empty.
+// Why the validator must not compile pattern (a schema regular expression), or empty: it
+// repeats a group that can match nothing, nests more than 256 groups, or its matcher could take
+// more stack on a value of 256 characters (no allocation there to stop it: PatternGuard) than a
+// thread of 256 KiB can spare.
 std::string PatternRefusal(const std::string& pattern);
 
 // One per load: what every schema document read so far declares, judged as a whole each time
