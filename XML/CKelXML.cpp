@@ -960,6 +960,53 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     });
 }
 
+// --- Walks with a callable, reads with a default ------------------------------------------
+
+std::string CKelXML::Backslashed(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::vector<DOMElement*> CKelXML::GetElements(DOMNode* node, const std::string& path) {
+    std::vector<DOMElement*> elements;
+    const auto collect = [&elements](DOMNode* element) {
+        if (element->getNodeType() == DOMNode::ELEMENT_NODE) elements.push_back(static_cast<DOMElement*>(element));
+        return true;
+    };
+    LoopElements(node, sWalkOptions{path, {}, false, false, false}, collect);
+    return elements;
+}
+
+std::vector<std::pair<std::string, std::string>> CKelXML::GetAttributes(const DOMNode* node) {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    if (!IsElement(node)) return attributes;
+    const DOMNamedNodeMap* const map = node->getAttributes();
+    for (XMLSize_t i = 0; map && i < map->getLength(); ++i) {
+        const DOMNode* const attribute = map->item(i);
+        std::string name, value;
+        if (internal::ToLocal(attribute->getNodeName(), name) && TextOf(attribute, value))
+            attributes.emplace_back(std::move(name), std::move(value));
+    }
+    return attributes;
+}
+
+const DOMNode* CKelXML::DirectChild(const DOMNode* node, const char* name) {
+    if (!node || !name) return nullptr;
+    for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling())
+        if (IsElement(child) && NameIs(child, name)) return child;
+    return nullptr;
+}
+
+bool CKelXML::ParseText(const std::string& text, int& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, long& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, long long& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, unsigned int& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, unsigned long& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, unsigned long long& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, float& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, double& value) { return ParseValue(text, value); }
+bool CKelXML::ParseText(const std::string& text, bool& value) { return ParseValue(text, value); }
+
 // --- Dictionary ------------------------------------------------------------------------
 
 bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string, std::string>& dictionary) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -134,6 +135,17 @@ enum E_RESOURCE_ACCESS : std::int32_t {
     E_RESOURCES_DOCUMENT_TREE = 1,
     // Any local file.
     E_RESOURCES_LOCAL = 2
+};
+
+// The settings of a walk given a callable (CKelXML::LoopElements, StreamElements).
+struct sWalkOptions {
+    // "catalog/records/record" or "catalog\\records\\record", as LoopElements and StreamElements take it.
+    std::string strPath;
+    // Attributes whose values the callable is given, in this order (empty when absent).
+    std::vector<std::string> vAttributes;
+    bool bStopOnTrue = false;
+    bool bStopOnFalse = false;
+    bool bStopOnMissingAttribute = false;
 };
 
 class CGrammarCache;
@@ -466,6 +478,67 @@ public:
                         bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict = nullptr);
     bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name, unsigned long& count);
 
+    // --- Walks with a callable --------------------------------------------------------------
+    // The same walks as LoopElements and StreamElements, with any callable instead of a TFunctor
+    // and the walk's settings by name. fn is called as fn(node) or as fn(node, text, attributes)
+    // (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) and
+    // returns its verdict, which the stop flags weigh as LoopElements does. The path may use '/'.
+    // Example: doc.StreamElements("big.xml", {}, {"catalog/records/record", {"id"}},
+    //                             [&](DOMNode*, const std::string&, const auto& a) { ids.push_back(a[0]); return true;
+    //                             });
+    template <class Fn>
+    static bool LoopElements(xercesc::DOMNode* node, const sWalkOptions& walk, Fn&& fn) {
+        CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
+        std::vector<std::string> names = walk.vAttributes;
+        return LoopElements(&functor, node, Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()),
+                            nullptr, walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute);
+    }
+    template <class Fn>
+    bool StreamElements(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
+                        bool* verdict = nullptr) {
+        CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
+        std::vector<std::string> names = walk.vAttributes;
+        return StreamElements(file, options, &functor, Backslashed(walk.strPath), names.data(),
+                              static_cast<int>(names.size()), nullptr, walk.bStopOnTrue, walk.bStopOnFalse,
+                              walk.bStopOnMissingAttribute, verdict);
+    }
+    // The elements LoopElements would visit at the end of path below node, for a range-for.
+    static std::vector<xercesc::DOMElement*> GetElements(xercesc::DOMNode* node, const std::string& path);
+    // node's attributes (name, value) in document order, namespace declarations included; empty
+    // for anything but an element.
+    static std::vector<std::pair<std::string, std::string>> GetAttributes(const xercesc::DOMNode* node);
+
+    // --- Reads with a default ------------------------------------------------------------------
+    // The value as the Checked reads read it (std::string: the text as GetChildValue and
+    // GetAttributeValue give it), or fallback when it is missing or is not wholly one value of
+    // the type; *read, when given, tells which. int port = GetChildValueOr(root, "port", 80);
+    template <class T>
+    static T GetChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
+        return ValueOr(node, name, std::move(fallback), read, true);
+    }
+    static std::string GetChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
+                                       bool* read = nullptr) {
+        return ValueOr(node, name, std::string(fallback ? fallback : ""), read, true);
+    }
+    template <class T>
+    static T GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
+        return ValueOr(node, name, std::move(fallback), read, false);
+    }
+    static std::string GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
+                                           bool* read = nullptr) {
+        return ValueOr(node, name, std::string(fallback ? fallback : ""), read, false);
+    }
+    // The same read of node's first direct child element of that name (GetChildValueOr looks at
+    // any depth, in document order).
+    template <class T>
+    static T GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
+        return ValueOr(DirectChild(node, name), nullptr, std::move(fallback), read, true);
+    }
+    static std::string GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
+                                             bool* read = nullptr) {
+        return ValueOr(DirectChild(node, name), nullptr, std::string(fallback ? fallback : ""), read, true);
+    }
+
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
     // an earlier one of the same name. Nothing is removed. False, map untouched, for null;
@@ -527,6 +600,54 @@ public:
     xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
 private:
+    // Adapts a callable to the TFunctor the walks call.
+    template <class Fn>
+    class CallableFunctor : public TFunctor {
+    public:
+        CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
+        bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
+            if constexpr (std::is_invocable_v<Fn&, xercesc::DOMNode*>) {
+                return static_cast<bool>(m_fn(node));
+            } else {
+                m_values.assign(values, values + m_count);
+                return static_cast<bool>(m_fn(node, static_cast<const std::string&>(text),
+                                              static_cast<const std::vector<std::string>&>(m_values)));
+            }
+        }
+
+    private:
+        Fn& m_fn;
+        std::size_t m_count;
+        std::vector<std::string> m_values;
+    };
+    static std::string Backslashed(std::string path);
+    // node's first direct child element called name (null for none): node itself when name is null.
+    static const xercesc::DOMNode* DirectChild(const xercesc::DOMNode* node, const char* name);
+    // The text of the first element name below node (child) or of its attribute name, or, when
+    // name is null, of node itself, converted with the checks of the Checked reads.
+    template <class T>
+    static T ValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read, bool child) {
+        T value{};
+        std::string text;
+        bool ok = name ? (child ? GetChildValue(node, name, text) : GetAttributeValue(node, name, text))
+                       : node && GetValue(node, text);
+        if constexpr (std::is_same_v<T, std::string>)
+            value = std::move(text);
+        else
+            ok = ok && ParseText(text, value);
+        if (read) *read = ok;
+        return ok ? value : fallback;
+    }
+    static bool ParseText(const std::string& text, int& value);
+    static bool ParseText(const std::string& text, long& value);
+    static bool ParseText(const std::string& text, long long& value);
+    static bool ParseText(const std::string& text, unsigned int& value);
+    static bool ParseText(const std::string& text, unsigned long& value);
+    static bool ParseText(const std::string& text, unsigned long long& value);
+    static bool ParseText(const std::string& text, float& value);
+    static bool ParseText(const std::string& text, double& value);
+    static bool ParseText(const std::string& text, bool& value);
+
     // The ValueText argument that holds any value of T.
     template <class T>
     static auto Widened(T value) {

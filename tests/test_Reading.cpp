@@ -685,3 +685,55 @@ TEST(DeepDocument, ReadsWithoutRecursion) {
     EXPECT_TRUE(CKelXML::o_GetDictionaryFromNode(root, dictionary));
     EXPECT_EQ(dictionary["d"], "x");
 }
+
+// Reads with a default: the value when it is wholly one of the type, else the default, and a
+// way to tell; the direct-child form does not descend.
+TEST(ValueOr, DefaultsForMissingAndJunk) {
+    Loaded l(
+        "<cfg port='8080' debug='yes'><cache><port>99</port></cache><port>81</port><name>srv</name>"
+        "<ratio>x1.5</ratio></cfg>");
+    bool read = true;
+    EXPECT_EQ(XML::CKelXML::GetChildValueOr(l.root, "port", 80), 99);  // the first below, at any depth
+    EXPECT_EQ(XML::CKelXML::GetDirectChildValueOr(l.root, "port", 80), 81);
+    EXPECT_EQ(XML::CKelXML::GetChildValueOr(l.root, "missing", 80, &read), 80);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(XML::CKelXML::GetChildValueOr(l.root, "ratio", 2.5, &read), 2.5);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(XML::CKelXML::GetChildValueOr(l.root, "name", "none", &read), "srv");
+    EXPECT_TRUE(read);
+    EXPECT_EQ(XML::CKelXML::GetAttributeValueOr(l.root, "port", 0u), 8080u);
+    EXPECT_EQ(XML::CKelXML::GetAttributeValueOr(l.root, "debug", false, &read), false);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(XML::CKelXML::GetAttributeValueOr(l.root, "user", std::string("nobody")), "nobody");
+    EXPECT_EQ(XML::CKelXML::GetDirectChildValueOr(nullptr, "port", 7), 7);
+}
+
+// Walks with a callable and named settings, and the range forms, agree with the TFunctor walk.
+TEST(CallableWalks, LambdasAndRanges) {
+    Loaded l("<cat><recs><rec id='1' y='2001'>a</rec><rec id='2'>b</rec><other/><rec id='3'>c</rec></recs></cat>");
+    std::vector<std::string> seen;
+    EXPECT_TRUE(XML::CKelXML::LoopElements(l.root, {"recs/rec", {"id", "y"}},
+                                           [&](xercesc::DOMNode*, const std::string& text, const auto& values) {
+                                               seen.push_back(text + values[0] + values[1]);
+                                               return true;
+                                           }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"a12001", "b2", "c3"}));
+    int calls = 0;
+    XML::sWalkOptions stopAtSecond{"recs\\rec", {}, false, true, false};
+    EXPECT_FALSE(XML::CKelXML::LoopElements(l.root, stopAtSecond, [&](xercesc::DOMNode*) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(XML::CKelXML::GetElements(l.root, "recs/rec").size(), 3u);
+    const auto attributes = XML::CKelXML::GetAttributes(XML::CKelXML::GetElements(l.root, "recs/rec")[0]);
+    EXPECT_EQ(attributes, (std::vector<std::pair<std::string, std::string>>{{"id", "1"}, {"y", "2001"}}));
+
+    TempDir dir;
+    WriteFile(dir.File("c.xml"), "<cat><recs><rec id='1'/><rec id='2'/></recs></cat>");
+    XML::CKelXML streamer;
+    std::string ids;
+    EXPECT_TRUE(streamer.StreamElements(dir.File("c.xml").c_str(), {}, {"cat/recs/rec", {"id"}},
+                                        [&](xercesc::DOMNode*, const std::string&, const auto& values) {
+                                            ids += values[0];
+                                            return true;
+                                        }));
+    EXPECT_EQ(ids, "12");
+}
