@@ -12,6 +12,7 @@
 #include <XML/CKelXML.h>
 
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <set>
 
@@ -221,6 +222,9 @@ std::vector<std::string> Expressions(const std::string& name, const std::string&
     return out;
 }
 
+void IgnoreError(void*, xmlError*) {}
+void IgnoreMessage(void*, const char*, ...) {}
+
 struct Difference {
     std::string reason;
     std::string id;
@@ -248,18 +252,21 @@ TEST(XPathCorpus, AgreesWithLibxml2) {
     if (!suite.folder) GTEST_SKIP() << SuiteMissing();
     ASSERT_EQ(suite.status, 0) << "could not unpack the suite";
     const std::vector<Difference> known = KnownDifferences();
+    xmlSetGenericErrorFunc(nullptr, IgnoreMessage);  // the parser's validity remarks are not our subject
     std::set<std::size_t> used;
     std::size_t documents = 0, compared = 0;
     std::string report;
     for (const Expected& e : suite.expected) {
-        if (e.outcome != Outcome::ok || documents >= 120) continue;
+        if (e.outcome != Outcome::ok) continue;
         const std::string path = suite.root + "/" + e.path;
         const std::string bytes = ReadFile(path);
-        // Documents without a document type: no entity or attribute default for the parsers to
-        // treat differently. XML 1.1 is left out too: libxml2 reads only 1.0.
-        // Small documents only: some generated expressions are quadratic in libxml2.
-        if (bytes.size() > 4000 || bytes.find("<!DOCTYPE") != std::string::npos ||
-            bytes.find("version=\"1.1\"") != std::string::npos || bytes.find("version='1.1'") != std::string::npos)
+        // Documents whose document type declares no entity or attribute (no default for the
+        // parsers to treat differently) and names no external subset; XML 1.1 is left out too:
+        // libxml2 reads only 1.0. Small documents only: some expressions are quadratic in libxml2.
+        if (bytes.size() > 4000 || bytes.find("<!ENTITY") != std::string::npos ||
+            bytes.find("<!ATTLIST") != std::string::npos || bytes.find("SYSTEM") != std::string::npos ||
+            bytes.find("PUBLIC") != std::string::npos || bytes.find("version=\"1.1\"") != std::string::npos ||
+            bytes.find("version='1.1'") != std::string::npos)
             continue;
         XML::CKelXML ours;
         XML::sLoadOptions options;
@@ -268,8 +275,18 @@ TEST(XPathCorpus, AgreesWithLibxml2) {
         xmlDoc* theirs = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), path.c_str(), nullptr,
                                        XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
         if (!theirs) continue;
+        // libxml2's XPath walks into the document type too: the comments and processing
+        // instructions of an internal subset become nodes of its tree, never of the data model.
+        bool subsetNodes = false;
+        for (const xmlNode* c = theirs->intSubset ? theirs->intSubset->children : nullptr; c; c = c->next)
+            subsetNodes = subsetNodes || c->type == XML_COMMENT_NODE || c->type == XML_PI_NODE;
+        if (subsetNodes) {
+            xmlFreeDoc(theirs);
+            continue;
+        }
         ++documents;
         xmlXPathContext* context = xmlXPathNewContext(theirs);
+        context->error = IgnoreError;  // libxml2 would print every expression it refuses
         // The first element name without a prefix, and the first attribute name, to test by name.
         std::string name = "x", attr;
         for (xmlNode* n = xmlDocGetRootElement(theirs); n; n = n->children) {
@@ -294,6 +311,7 @@ TEST(XPathCorpus, AgreesWithLibxml2) {
         xmlFreeDoc(theirs);
     }
     EXPECT_GT(documents, 50u);
+    std::cout << "[ compared ] " << compared << " expressions over " << documents << " documents\n";
     EXPECT_EQ(report, "") << compared << " expressions compared over " << documents << " documents";
     for (std::size_t i = 0; i < known.size(); ++i)
         EXPECT_TRUE(used.count(i)) << "listed but no longer different: " << known[i].id << " " << known[i].expr;
