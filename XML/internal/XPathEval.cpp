@@ -49,37 +49,106 @@ bool Matches(const Step& s, const Node& n) {
     return false;
 }
 
-// --- Axes: each calls emit(node) in the axis's order ------------------------------------------
+// --- Axes: each calls emit(node) in the axis's order while emit returns true -----------------
 
 bool IsAttribute(const Node& n) { return !n.IsNamespace() && n.dom->getNodeType() == DOMNode::ATTRIBUTE_NODE; }
 // Attributes and namespace nodes have no children or siblings.
 bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n); }
 
+bool IsEntityReference(const DOMNode* n) { return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE; }
+
+// Whether text node n, met in a walk, continues a run of text. Outside entity references only
+// its previous sibling tells: climbing to the parent (getParentNode costs a dynamic_cast) is
+// needed inside one or after one.
+bool ContinuesRun(const DOMNode* n, bool inEntity) {
+    if (inEntity) return ContinuesText(n);
+    const DOMNode* p = n->getPreviousSibling();
+    if (!p) return false;
+    return IsText(p) || (IsEntityReference(p) && ContinuesText(n));
+}
+
+// The descendants of root in document order; false when emit stopped the walk. Its own stack of
+// ancestors, so that no step climbs through getParentNode.
 template <class Emit>
-void Descendants(const DOMNode* root, Emit&& emit) {
-    for (PreOrderWalk walk(root); walk.Current(); walk.Next()) {
-        const DOMNode* c = walk.Current();
-        switch (c->getNodeType()) {
+bool Descendants(const DOMNode* root, Emit&& emit) {
+    AncestorStack above;
+    std::size_t entities = 0;  // entity references open around n
+    const DOMNode* n = root->getFirstChild();
+    while (n) {
+        const Kind k = n->getNodeType();
+        switch (k) {
         case DOMNode::ELEMENT_NODE:
         case DOMNode::COMMENT_NODE:
-        case DOMNode::PROCESSING_INSTRUCTION_NODE: emit(Node{c}); break;
+        case DOMNode::PROCESSING_INSTRUCTION_NODE:
+            if (!emit(Node{n})) return false;
+            break;
         case DOMNode::TEXT_NODE:
         case DOMNode::CDATA_SECTION_NODE:
-            if (!ContinuesText(c)) emit(Node{c});
+            if (!ContinuesRun(n, entities != 0) && !emit(Node{n})) return false;
             break;
         default: break;  // entity references are walked through; document types hold no content
         }
+        if (k != DOMNode::DOCUMENT_TYPE_NODE) {
+            if (const DOMNode* child = n->getFirstChild()) {
+                above.Push(n);
+                entities += k == DOMNode::ENTITY_REFERENCE_NODE;
+                n = child;
+                continue;
+            }
+        }
+        for (;;) {
+            if (const DOMNode* sibling = n->getNextSibling()) {
+                n = sibling;
+                break;
+            }
+            if (above.Empty()) return true;
+            n = above.Pop();
+            entities -= IsEntityReference(n);
+        }
+    }
+    return true;
+}
+
+// The children of parent in the data model (entity references opened, a run of text given once
+// by its first node); false when emit stopped the walk.
+template <class Emit>
+bool Children(const DOMNode* parent, Emit&& emit) {
+    const Kind pk = parent->getNodeType();
+    if (pk != DOMNode::ELEMENT_NODE && pk != DOMNode::DOCUMENT_NODE && pk != DOMNode::DOCUMENT_FRAGMENT_NODE)
+        return true;
+    AncestorStack entities;
+    bool afterText = false;
+    const DOMNode* n = parent->getFirstChild();
+    for (;;) {
+        if (!n) {
+            if (entities.Empty()) return true;
+            n = entities.Pop()->getNextSibling();
+            continue;
+        }
+        const Kind k = n->getNodeType();
+        if (k == DOMNode::ENTITY_REFERENCE_NODE) {
+            entities.Push(n);
+            n = n->getFirstChild();
+            continue;
+        }
+        if (k == DOMNode::ELEMENT_NODE || k == DOMNode::COMMENT_NODE || k == DOMNode::PROCESSING_INSTRUCTION_NODE ||
+            k == DOMNode::TEXT_NODE || k == DOMNode::CDATA_SECTION_NODE) {
+            const bool text = k == DOMNode::TEXT_NODE || k == DOMNode::CDATA_SECTION_NODE;
+            if (!(text && afterText) && !emit(Node{n})) return false;
+            afterText = text;
+        }
+        n = n->getNextSibling();
     }
 }
 
-// The subtree of s (s included) in reverse document order.
+// The subtree of s (s included) in reverse document order; false when emit stopped the walk.
 template <class Emit>
-void ReverseSubtree(const DOMNode* s, Emit&& emit) {
+bool ReverseSubtree(const DOMNode* s, Emit&& emit) {
     const DOMNode* n = s;
     while (const DOMNode* last = LastChild(n)) n = last;
     for (;;) {
-        emit(Node{n});
-        if (n == s) return;
+        if (!emit(Node{n})) return false;
+        if (n == s) return true;
         if (const DOMNode* p = PreviousSibling(n)) {
             n = p;
             while (const DOMNode* last = LastChild(n)) n = last;
@@ -94,46 +163,51 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Emit&& emit)
     switch (axis) {
     case Axis::Self: emit(c); return;
     case Axis::Child:
-        if (IsOutsideContent(c)) return;
-        for (const DOMNode* n = FirstChild(c.dom); n; n = NextSibling(n)) emit(Node{n});
+        if (!IsOutsideContent(c)) Children(c.dom, emit);
         return;
-    case Axis::DescendantOrSelf: emit(c); [[fallthrough]];
+    case Axis::DescendantOrSelf:
+        if (!emit(c)) return;
+        [[fallthrough]];
     case Axis::Descendant:
         if (!IsOutsideContent(c)) Descendants(c.dom, emit);
         return;
     case Axis::Parent:
         if (const DOMNode* p = Parent(c)) emit(Node{p});
         return;
-    case Axis::AncestorOrSelf: emit(c); [[fallthrough]];
+    case Axis::AncestorOrSelf:
+        if (!emit(c)) return;
+        [[fallthrough]];
     case Axis::Ancestor:
-        for (const DOMNode* p = Parent(c); p; p = Parent(Node{p})) emit(Node{p});
+        for (const DOMNode* p = Parent(c); p; p = Parent(Node{p}))
+            if (!emit(Node{p})) return;
         return;
     case Axis::FollowingSibling:
         if (IsOutsideContent(c)) return;
-        for (const DOMNode* n = NextSibling(c.dom); n; n = NextSibling(n)) emit(Node{n});
+        for (const DOMNode* n = NextSibling(c.dom); n; n = NextSibling(n))
+            if (!emit(Node{n})) return;
         return;
     case Axis::PrecedingSibling:
         if (IsOutsideContent(c)) return;
-        for (const DOMNode* n = PreviousSibling(c.dom); n; n = PreviousSibling(n)) emit(Node{n});
+        for (const DOMNode* n = PreviousSibling(c.dom); n; n = PreviousSibling(n))
+            if (!emit(Node{n})) return;
         return;
     case Axis::Following: {
         const DOMNode* start = c.dom;
         if (IsOutsideContent(c)) {
             start = Parent(c);
-            if (!start) return;
-            Descendants(start, emit);  // after an attribute come its element's descendants
+            // After an attribute come its element's descendants.
+            if (!start || !Descendants(start, emit)) return;
         }
         for (const DOMNode* cur = start; cur; cur = Parent(Node{cur}))
-            for (const DOMNode* s = NextSibling(cur); s; s = NextSibling(s)) {
-                emit(Node{s});
-                Descendants(s, emit);
-            }
+            for (const DOMNode* s = NextSibling(cur); s; s = NextSibling(s))
+                if (!emit(Node{s}) || !Descendants(s, emit)) return;
         return;
     }
     case Axis::Preceding: {
         const DOMNode* start = IsOutsideContent(c) ? Parent(c) : c.dom;
         for (const DOMNode* cur = start; cur; cur = Parent(Node{cur}))
-            for (const DOMNode* s = PreviousSibling(cur); s; s = PreviousSibling(s)) ReverseSubtree(s, emit);
+            for (const DOMNode* s = PreviousSibling(cur); s; s = PreviousSibling(s))
+                if (!ReverseSubtree(s, emit)) return;
         return;
     }
     case Axis::Attribute: {
@@ -142,7 +216,7 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Emit&& emit)
         const XMLSize_t count = attributes ? attributes->getLength() : 0;
         for (XMLSize_t i = 0; i < count; ++i) {
             const DOMNode* a = attributes->item(i);
-            if (!IsNamespaceDeclaration(a)) emit(Node{a});
+            if (!IsNamespaceDeclaration(a) && !emit(Node{a})) return;
         }
         return;
     }
@@ -150,7 +224,8 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Emit&& emit)
         if (c.IsNamespace() || !IsElement(c.dom)) return;
         scratch.clear();
         NamespacesOf(c.dom, scratch);
-        for (const Node& n : scratch) emit(n);
+        for (const Node& n : scratch)
+            if (!emit(n)) return;
         return;
     }
     }
@@ -334,6 +409,8 @@ bool Evaluator::EvalBoolean(const Expr& e, const Node& context, std::size_t posi
     case Op::Gt:
     case Op::Ge: return Compare(e, context, position, size);
     case Op::Path:
+        if (Streamable(e)) return AnyNode(e, context, [](const Node&) { return true; });
+        [[fallthrough]];
     case Op::Filter:
     case Op::Union: {
         std::vector<Node> nodes = TakeBuffer();
@@ -447,34 +524,40 @@ void Evaluator::StepFrom(const Step& step, const Node& context, std::vector<Node
     if (!step.positional) {
         // Predicates that ignore position are tested as the axis is walked: nothing is held.
         WalkAxis(step.axis, context, scratch, [&](const Node& n) {
-            if (!Matches(step, n)) return;
-            for (const ExprPtr& p : step.predicates)
-                if (!EvalBoolean(*p, n, 1, 1)) return;
-            out.push_back(n);
+            if (Matches(step, n) && AllHold(step, n)) out.push_back(n);
+            return true;
         });
         if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
         return;
     }
     WalkAxis(step.axis, context, scratch, [&](const Node& n) {
         if (Matches(step, n)) out.push_back(n);
+        return true;
     });
     ApplyPredicates(step.predicates, 0, out, begin);
     if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
 }
 
-void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& out) {
-    std::vector<Node> current = TakeBuffer();
-    // Whether no node of current is an ancestor of another: then child steps stay in order.
-    bool flat = true;
+bool Evaluator::AllHold(const Step& step, const Node& node) {
+    for (const ExprPtr& p : step.predicates)
+        if (!EvalBoolean(*p, node, 1, 1)) return false;
+    return true;
+}
+
+// current = where the path starts; flat tells whether no node of it is an ancestor of another
+// (then child steps stay in document order).
+bool Evaluator::StartPath(const Expr& e, const Node& context, std::vector<Node>& current) {
     if (e.start) {
         EvalNodes(*e.args[0], context, current);
-        flat = current.size() <= 1;
-    } else if (e.absolute) {
-        current.push_back(Node{RootOf(context)});
-    } else {
-        current.push_back(context);
+        return current.size() <= 1;
     }
-    for (const Step& step : e.steps) {
+    current.push_back(e.absolute ? Node{RootOf(context)} : context);
+    return true;
+}
+
+void Evaluator::RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat) {
+    for (std::size_t i = 0; i < count && !current.empty(); ++i) {
+        const Step& step = e.steps[i];
         std::vector<Node> next = TakeBuffer();
         std::size_t producing = 0;
         for (const Node& c : current) {
@@ -488,12 +571,62 @@ void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& 
         if (producing > 1 && !keepsOrder) SortDocumentOrder(next);
         flat = next.size() <= 1 ||
                (flat && (a == Axis::Child || a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self));
-        GiveBack(std::move(current));
-        current = std::move(next);
-        if (current.empty()) break;
+        std::swap(current, next);
+        GiveBack(std::move(next));
     }
+}
+
+void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& out) {
+    std::vector<Node> current = TakeBuffer();
+    const bool flat = StartPath(e, context, current);
+    RunSteps(e, e.steps.size(), current, flat);
     out.insert(out.end(), current.begin(), current.end());
     GiveBack(std::move(current));
+}
+
+bool Evaluator::Streamable(const Expr& e) {
+    return e.op == Op::Path && !e.start && !e.steps.empty() && !e.steps.back().positional;
+}
+
+// The most steps walked one inside the other (each one a frame of the call stack).
+constexpr std::size_t kMaxNestedSteps = 32;
+
+// Whether test holds for some node of e (Streamable), in no particular order: the steps after
+// the last positional one are walked depth first without keeping their nodes, and the walk stops
+// at the first node that passes. Steps before the last that could meet a node many times (the
+// descendant and document-order axes) are evaluated as a set first, so that nothing is walked twice.
+template <class Test>
+bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
+    std::size_t nested = e.steps.size() - 1;
+    while (nested > 0 && e.steps.size() - nested < kMaxNestedSteps) {
+        const Step& s = e.steps[nested - 1];
+        const bool local = s.axis == Axis::Child || s.axis == Axis::Attribute || s.axis == Axis::Self ||
+                           s.axis == Axis::Parent || s.axis == Axis::Namespace;
+        if (!local || s.positional) break;
+        --nested;
+    }
+    std::vector<Node> current = TakeBuffer();
+    const bool flat = StartPath(e, context, current);
+    RunSteps(e, nested, current, flat);
+    bool found = false;
+    for (const Node& c : current)
+        if ((found = AnyFrom(e, nested, c, test))) break;
+    GiveBack(std::move(current));
+    return found;
+}
+
+template <class Test>
+bool Evaluator::AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test) {
+    const Step& step = e.steps[index];
+    const bool last = index + 1 == e.steps.size();
+    std::vector<Node> scratch;
+    bool found = false;
+    WalkAxis(step.axis, context, scratch, [&](const Node& n) {
+        if (!Matches(step, n) || !AllHold(step, n)) return true;
+        found = last ? test(n) : AnyFrom(e, index + 1, n, test);
+        return !found;
+    });
+    return found;
 }
 
 void Evaluator::EvalFilter(const Expr& e, const Node& context, std::vector<Node>& out) {
@@ -503,7 +636,38 @@ void Evaluator::EvalFilter(const Expr& e, const Node& context, std::vector<Node>
     ApplyPredicates(e.args, 1, out, begin);
 }
 
+const XMLCh* Evaluator::StringValueOf(const Node& n) {
+    if (const XMLCh* direct = DirectStringValue(n)) return direct;
+    m_scratch.clear();
+    AppendStringValue(n, m_scratch);
+    return m_scratch.c_str();
+}
+
+// A comparison of a path with one value: each node is tested as the path is walked, and the
+// first that holds ends the walk.
+bool Evaluator::CompareStreamed(Op op, const Expr& path, const Expr& other, const Node& context, std::size_t position,
+                                std::size_t size) {
+    Value held;
+    if (other.op != Op::Literal && other.op != Op::Number) held = Eval(other, context, position, size);
+    const Type type = other.op == Op::Literal ? Type::String : other.op == Op::Number ? Type::Number : held.type;
+    const XMLCh* text = other.op == Op::Literal ? other.text.c_str() : held.string.c_str();
+    if (type == Type::Boolean) {
+        const bool any = AnyNode(path, context, [](const Node&) { return true; });
+        return IsEquality(op) ? Relate(op, any, held.boolean) : Relate(op, any ? 1.0 : 0.0, held.boolean ? 1.0 : 0.0);
+    }
+    if (type == Type::String && IsEquality(op))
+        return AnyNode(path, context, [&](const Node& n) { return Equal(StringValueOf(n), text) == (op == Op::Eq); });
+    const double y = other.op == Op::Number ? other.number : type == Type::Number ? held.number : NumberOf(text);
+    return AnyNode(path, context, [&](const Node& n) { return Relate(op, NumberOf(StringValueOf(n)), y); });
+}
+
 bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
+    for (std::size_t side = 0; side < 2; ++side) {
+        const Expr& path = *e.args[side];
+        const Expr& other = *e.args[1 - side];
+        if (Streamable(path) && other.type != Type::NodeSet && other.type != Type::Any)
+            return CompareStreamed(side == 0 ? e.op : Flipped(e.op), path, other, context, position, size);
+    }
     Value held[2];
     Operand operand[2];
     for (int i = 0; i < 2; ++i) {
@@ -535,12 +699,7 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
     }
     const Operand& a = operand[0];
     const Operand& b = operand[1];
-    auto valueOf = [&](const Node& n) -> const XMLCh* {
-        if (const XMLCh* direct = DirectStringValue(n)) return direct;
-        m_scratch.clear();
-        AppendStringValue(n, m_scratch);
-        return m_scratch.c_str();
-    };
+    auto valueOf = [&](const Node& n) { return StringValueOf(n); };
     if (a.type == Type::NodeSet && b.type == Type::NodeSet) {
         if (IsEquality(op)) {
             std::unordered_set<XString> values;

@@ -59,10 +59,21 @@ public:
     void Recycle(Value& v) { GiveBack(std::move(v.nodes)); }
 
 private:
-    friend struct StepRunner;
     Value Call(const Expr& e, const Node& context, std::size_t position, std::size_t size);
     bool Compare(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    bool CompareStreamed(Op op, const Expr& path, const Expr& other, const Node& context, std::size_t position,
+                         std::size_t size);
+    // The string value of n, in the node or in m_scratch (valid until the next call).
+    const XMLCh* StringValueOf(const Node& n);
     void EvalPath(const Expr& e, const Node& context, std::vector<Node>& out);
+    bool StartPath(const Expr& e, const Node& context, std::vector<Node>& current);
+    void RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat);
+    static bool Streamable(const Expr& e);
+    template <class Test>
+    bool AnyNode(const Expr& e, const Node& context, Test&& test);
+    template <class Test>
+    bool AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test);
+    bool AllHold(const Step& step, const Node& node);
     void EvalFilter(const Expr& e, const Node& context, std::vector<Node>& out);
     void ApplyPredicates(const std::vector<ExprPtr>& predicates, std::size_t first, std::vector<Node>& nodes,
                          std::size_t begin);

@@ -79,17 +79,19 @@ bool IsNodeType(const XString& name) {
 
 bool CanBeNodeSet(Type type) { return type == Type::NodeSet || type == Type::Any; }
 
-// Whether a predicate's value depends on the position of the node it filters.
-bool Positional(const Expr& e) {
-    if (e.type == Type::Number || e.type == Type::Any) return true;
+// Whether e calls position() or last() for its own context: not inside the predicates of a
+// step or a filter, which have contexts of their own.
+bool UsesPosition(const Expr& e) {
     if (e.op == Op::Call && (e.fn == Fn::Position || e.fn == Fn::Last)) return true;
-    for (const ExprPtr& arg : e.args)
-        if (arg && Positional(*arg)) return true;
-    for (const Step& step : e.steps)
-        for (const ExprPtr& p : step.predicates)
-            if (Positional(*p)) return true;
+    const std::size_t own = e.op == Op::Filter ? 1 : e.args.size();
+    for (std::size_t i = 0; i < own; ++i)
+        if (UsesPosition(*e.args[i])) return true;
     return false;
 }
+
+// Whether a predicate's value depends on the position of the node it filters: a number (or a
+// variable, which may hold one) is compared with the position.
+bool Positional(const Expr& e) { return e.type == Type::Number || e.type == Type::Any || UsesPosition(e); }
 
 class Parser {
 public:

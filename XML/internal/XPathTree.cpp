@@ -155,9 +155,11 @@ const DOMNode* Parent(const Node& node) {
 }
 
 bool IsNamespaceDeclaration(const DOMNode* attribute) {
-    if (XMLString::equals(attribute->getNamespaceURI(), xercesc::XMLUni::fgXMLNSURIName)) return true;
+    // Names starting with "xmlns" are reserved to declarations: the name alone tells.
     const XMLCh* name = attribute->getNodeName();
-    return XMLString::startsWith(name, kXmlns) && (name[5] == 0 || name[5] == ':');
+    for (std::size_t i = 0; i < 5; ++i)
+        if (name[i] != kXmlns[i]) return false;
+    return name[5] == 0 || name[5] == ':';
 }
 
 void NamespacesOf(const DOMNode* element, std::vector<Node>& out) {
