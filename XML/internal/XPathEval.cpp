@@ -605,6 +605,7 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
         if (!local || s.positional) break;
         --nested;
     }
+    if (nested == 0 && !e.absolute) return AnyFrom(e, 0, context, test);  // no set to hold at all
     std::vector<Node> current = TakeBuffer();
     const bool flat = StartPath(e, context, current);
     RunSteps(e, nested, current, flat);
