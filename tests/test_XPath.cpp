@@ -9,7 +9,7 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <fstream>
-#include <sstream>
+#include <thread>
 
 using namespace kelxml_test;
 using xercesc::DOMNode;
@@ -180,6 +180,34 @@ TEST(XPath, DeepDocumentsAreWalkedWithoutRecursion) {
     EXPECT_EQ(number, 199);
 }
 
+// One compiled expression, several threads, each on a document of its own.
+TEST(XPath, OneExpressionServesSeveralThreads) {
+    const CXPath query("count(//v[. > 2]) + sum(//v[last()]) + count(//v/following::v | //v/preceding::v)");
+    std::vector<std::unique_ptr<Loaded>> docs;
+    std::vector<double> results(4, -1);
+    for (int t = 0; t < 4; ++t) {
+        std::string text = "<r>";
+        for (int i = 0; i < 200 * (t + 1); ++i) text += "<a><v>" + std::to_string(i % 5) + "</v></a>";
+        docs.push_back(std::make_unique<Loaded>(text + "</r>"));
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                double value = 0;
+                if (!query.EvaluateNumber(docs[static_cast<std::size_t>(t)]->root, value) ||
+                    (round > 0 && value != results[static_cast<std::size_t>(t)]))
+                    value = -2;
+                results[static_cast<std::size_t>(t)] = value;
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < 4; ++t) {
+        const double n = 200.0 * (t + 1);
+        EXPECT_EQ(results[static_cast<std::size_t>(t)], n * 2 / 5 + n * 2 + n) << t;
+    }
+}
+
 TEST(XPath, NestingPastTheBoundIsRefused) {
     const auto nested = [](int depth) { return std::string(depth, '(') + "1" + std::string(depth, ')'); };
     EXPECT_TRUE(CXPath(nested(200)).IsCompiled());
@@ -187,6 +215,18 @@ TEST(XPath, NestingPastTheBoundIsRefused) {
     ASSERT_FALSE(deep.IsCompiled());
     EXPECT_NE(deep.GetErrors()->GetFirstErrorString().find("nested too deeply"), std::string::npos);
     EXPECT_FALSE(CXPath(std::string(100000, '-') + "1").IsCompiled());
+    // A chain of operators is as deep as it is long.
+    std::string chain = "/";
+    for (int i = 0; i < 100000; ++i) chain += "|/";
+    const CXPath long_(chain);
+    ASSERT_FALSE(long_.IsCompiled());
+    EXPECT_NE(long_.GetErrors()->GetFirstErrorString().find("nested too deeply"), std::string::npos);
+    std::string sum = "1";
+    for (int i = 0; i < 500; ++i) sum += "+1";
+    Loaded l("<r/>");
+    double value = 0;
+    EXPECT_TRUE(CXPath(sum).EvaluateNumber(l.root, value));
+    EXPECT_EQ(value, 501);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "XML/internal/Transcode.h"
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -115,9 +116,10 @@ struct Expr {
     Op op = Op::Literal;
     Type type = Type::Any;
     std::vector<ExprPtr> args;
-    XString text;       // Literal; Variable: its name as written
-    double number = 0;  // Number
-    Fn fn = Fn::True;   // Call
+    XString text;           // Literal; Variable: its name as written
+    double number = 0;      // Number
+    std::size_t depth = 1;  // levels of the tree from here down (predicates included)
+    Fn fn = Fn::True;       // Call
     // Path
     bool absolute = false;
     bool start = false;  // args[0] is the filter expression the steps start from

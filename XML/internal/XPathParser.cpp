@@ -3,6 +3,7 @@
 
 #include "XML/internal/XPathLexer.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace XML::internal::xpath {
@@ -132,11 +133,21 @@ private:
         e->type = type;
         return e;
     }
-    static ExprPtr Binary(Op op, Type type, ExprPtr left, ExprPtr right) {
+    ExprPtr Binary(Op op, Type type, ExprPtr left, ExprPtr right) {
         ExprPtr e = Make(op, type);
-        e->args.push_back(std::move(left));
-        e->args.push_back(std::move(right));
+        Adopt(*e, std::move(left));
+        Adopt(*e, std::move(right));
         return e;
+    }
+    // Evaluation recurses once per level of the tree: a chain of operators (1+1+...+1) is as deep
+    // as it is long, so the tree's depth is bounded as well as the parser's nesting.
+    void Deepen(Expr& parent, std::size_t childDepth) {
+        parent.depth = std::max(parent.depth, childDepth + 1);
+        if (parent.depth > kMaxDepth) Fail("expression nested too deeply");
+    }
+    void Adopt(Expr& parent, ExprPtr child) {
+        Deepen(parent, child->depth);
+        parent.args.push_back(std::move(child));
     }
 
     ExprPtr ParseExpr() {
@@ -206,7 +217,7 @@ private:
         Nest nest(*this);
         Take();
         ExprPtr e = Make(Op::Neg, Type::Number);
-        e->args.push_back(ParseUnary());
+        Adopt(*e, ParseUnary());
         return e;
     }
     ExprPtr ParseUnion() {
@@ -253,7 +264,7 @@ private:
             if (!CanBeNodeSet(filter->type)) throw SyntaxError{"a path needs a node-set to start from", column};
             ExprPtr path = Make(Op::Path, Type::NodeSet);
             path->start = true;
-            path->args.push_back(std::move(filter));
+            Adopt(*path, std::move(filter));
             ParseSteps(*path);
             return path;
         }
@@ -337,6 +348,7 @@ private:
         while (Peek().kind == Tok::LBracket) {
             Take();
             step.predicates.push_back(ParseExpr());
+            Deepen(path, step.predicates.back()->depth);
             Expect(Tok::RBracket, "']'");
             step.positional = step.positional || Positional(*step.predicates.back());
         }
@@ -383,10 +395,10 @@ private:
         if (Peek().kind != Tok::LBracket) return primary;
         if (!CanBeNodeSet(primary->type)) Fail("a predicate needs a node-set to filter");
         ExprPtr filter = Make(Op::Filter, Type::NodeSet);
-        filter->args.push_back(std::move(primary));
+        Adopt(*filter, std::move(primary));
         while (Peek().kind == Tok::LBracket) {
             Take();
-            filter->args.push_back(ParseExpr());
+            Adopt(*filter, ParseExpr());
             Expect(Tok::RBracket, "']'");
         }
         return filter;
@@ -437,7 +449,7 @@ private:
         if (Peek().kind != Tok::RParen) {
             for (;;) {
                 const std::size_t column = Peek().column;
-                call->args.push_back(ParseExpr());
+                Adopt(*call, ParseExpr());
                 const bool nodeSetArg = info->fn == Fn::Count || info->fn == Fn::Sum || info->fn == Fn::LocalName ||
                                         info->fn == Fn::NamespaceUri || info->fn == Fn::Name;
                 if (nodeSetArg && !CanBeNodeSet(call->args.back()->type))

@@ -15,6 +15,8 @@ namespace XML::internal::xpath {
 
 // Expressions nested deeper than this (parentheses, predicates, operands, arguments) are refused.
 inline constexpr std::size_t kMaxNesting = 256;
+// Trees deeper than this (a long chain of operators counts one level per operator) are refused.
+inline constexpr std::size_t kMaxDepth = 1024;
 
 // The tree of expr (UTF-16); null with error and column (in characters, from 1) set when expr
 // does not parse, names an unbound prefix or an unknown function, or nests too deep.
