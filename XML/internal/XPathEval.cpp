@@ -757,14 +757,16 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
             default: return o.boolean;
             }
         };
-        if (!IsEquality(op))
-            result = Relate(op, number(a), number(b));
-        else if (a.type == Type::Boolean || b.type == Type::Boolean)
+        // Relational operators compare numbers; = and != compare as booleans when either side is
+        // one, else as numbers when either side is one, else as strings.
+        const bool asBooleans = IsEquality(op) && (a.type == Type::Boolean || b.type == Type::Boolean);
+        const bool asStrings = IsEquality(op) && !asBooleans && a.type == Type::String && b.type == Type::String;
+        if (asBooleans)
             result = Relate(op, boolean(a), boolean(b));
-        else if (a.type == Type::Number || b.type == Type::Number)
-            result = Relate(op, number(a), number(b));
-        else
+        else if (asStrings)
             result = Equal(a.string, b.string) == (op == Op::Eq);
+        else
+            result = Relate(op, number(a), number(b));
     }
     Recycle(held[0]);
     Recycle(held[1]);
