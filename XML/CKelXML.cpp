@@ -1,5 +1,7 @@
 #include "XML/CKelXML.h"
 
+#include "XML/CXPath.h"
+
 #include "XML/HandlerError.h"
 #include "XML/internal/AtomicFile.h"
 #include "XML/internal/BlockPool.h"
@@ -1006,6 +1008,123 @@ bool CKelXML::ParseText(const std::string& text, unsigned long long& value) { re
 bool CKelXML::ParseText(const std::string& text, float& value) { return ParseValue(text, value); }
 bool CKelXML::ParseText(const std::string& text, double& value) { return ParseValue(text, value); }
 bool CKelXML::ParseText(const std::string& text, bool& value) { return ParseValue(text, value); }
+// --- XPath -----------------------------------------------------------------------------
+
+const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,
+                                     const std::map<std::string, std::string>& namespaces, CXPath& xpath) {
+    if (!context && !Require(m_pDocument, msg::kNoDocument)) return nullptr;
+    if (!Require(expr, msg::kNoExpression)) return nullptr;
+    if (xpath.Compile(expr, namespaces)) return context ? context : m_pDocument;
+    Guarded([&] {
+        CreateHanderErrorIfNecessary();
+        for (const sError& record : xpath.GetErrors()->GetAllErrors()) m_pErrors->AddError(record);
+    });
+    return nullptr;
+}
+
+// Every member form: compile, then evaluate with read(xpath, context), recording what fails.
+template <class Read>
+bool CKelXML::ReadXPath(const char* expr, const DOMNode* context, const std::map<std::string, std::string>& namespaces,
+                        Read&& read) {
+    bool done = false;
+    Guarded([&] {
+        CXPath xpath;
+        const DOMNode* from = PrepareXPath(expr, context, namespaces, xpath);
+        if (!from) return;
+        done = read(xpath, from);
+        if (!done) Record(E_EXCEPTION, msg::kXPathEvaluation);
+    });
+    return done;
+}
+
+std::vector<DOMNode*> CKelXML::SelectNodes(const char* expr, const DOMNode* context,
+                                           const std::map<std::string, std::string>& namespaces) {
+    std::vector<DOMNode*> nodes;
+    ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from) {
+        sXPathValue value;
+        if (!xpath.Evaluate(from, value)) return false;
+        nodes = std::move(value.vNodes);
+        return true;
+    });
+    return nodes;
+}
+
+DOMNode* CKelXML::SelectNode(const char* expr, const DOMNode* context,
+                             const std::map<std::string, std::string>& namespaces) {
+    const std::vector<DOMNode*> nodes = SelectNodes(expr, context, namespaces);
+    return nodes.empty() ? nullptr : nodes.front();
+}
+
+bool CKelXML::GetXPathString(const char* expr, std::string& value, const DOMNode* context,
+                             const std::map<std::string, std::string>& namespaces) {
+    return ReadXPath(expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateString(from, value); });
+}
+
+bool CKelXML::GetXPathNumber(const char* expr, double& value, const DOMNode* context,
+                             const std::map<std::string, std::string>& namespaces) {
+    return ReadXPath(expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateNumber(from, value); });
+}
+
+bool CKelXML::GetXPathBoolean(const char* expr, bool& value, const DOMNode* context,
+                              const std::map<std::string, std::string>& namespaces) {
+    return ReadXPath(expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateBoolean(from, value); });
+}
+
+namespace {
+// The static forms: any failure, an exception included, is a plain false.
+template <class Read>
+bool StaticXPath(const DOMNode* context, const char* expr, const std::map<std::string, std::string>& namespaces,
+                 Read&& read) noexcept {
+    if (!context || !expr) return false;
+    try {
+        const CXPath xpath(expr, namespaces);
+        return xpath.IsCompiled() && read(xpath);
+    } catch (...) {
+        return false;
+    }
+}
+}  // namespace
+
+std::vector<DOMNode*> CKelXML::SelectNodes(const DOMNode* context, const char* expr,
+                                           const std::map<std::string, std::string>& namespaces) {
+    std::vector<DOMNode*> nodes;
+    StaticXPath(context, expr, namespaces, [&](const CXPath& xpath) {
+        nodes = xpath.SelectNodes(context);
+        return true;
+    });
+    return nodes;
+}
+
+DOMNode* CKelXML::SelectNode(const DOMNode* context, const char* expr,
+                             const std::map<std::string, std::string>& namespaces) {
+    DOMNode* node = nullptr;
+    StaticXPath(context, expr, namespaces, [&](const CXPath& xpath) {
+        node = xpath.SelectNode(context);
+        return true;
+    });
+    return node;
+}
+
+bool CKelXML::GetXPathString(const DOMNode* context, const char* expr, std::string& value,
+                             const std::map<std::string, std::string>& namespaces) {
+    return StaticXPath(context, expr, namespaces,
+                       [&](const CXPath& xpath) { return xpath.EvaluateString(context, value); });
+}
+
+bool CKelXML::GetXPathNumber(const DOMNode* context, const char* expr, double& value,
+                             const std::map<std::string, std::string>& namespaces) {
+    return StaticXPath(context, expr, namespaces,
+                       [&](const CXPath& xpath) { return xpath.EvaluateNumber(context, value); });
+}
+
+bool CKelXML::GetXPathBoolean(const DOMNode* context, const char* expr, bool& value,
+                              const std::map<std::string, std::string>& namespaces) {
+    return StaticXPath(context, expr, namespaces,
+                       [&](const CXPath& xpath) { return xpath.EvaluateBoolean(context, value); });
+}
 
 // --- Dictionary ------------------------------------------------------------------------
 

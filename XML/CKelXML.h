@@ -149,6 +149,7 @@ struct sWalkOptions {
 };
 
 class CGrammarCache;
+class CXPath;
 
 // Options of one load. Only E_LOAD_NAMED_GRAMMARS reads vSchemas, strDTDFile and pGrammarCache.
 struct sLoadOptions {
@@ -538,6 +539,39 @@ public:
                                              bool* read = nullptr) {
         return ValueOr(DirectChild(node, name), nullptr, std::string(fallback ? fallback : ""), read, true);
     }
+    // --- XPath ---------------------------------------------------------------------------
+    // One-shot XPath 1.0 evaluations (CXPath.h: compile once there to evaluate many times, with
+    // variables). context is the context node, any node of any document; null means the current
+    // document. namespaces binds the prefixes the expression uses to namespace URIs. Recorded:
+    // kind 4 "DOMDOCUMENT undefined" (null context, no document) or "expression undefined";
+    // kind 3 "XPath expression error at column N: ..." (nColumn N) when expr does not compile;
+    // kind 3 "XPath expression could not be evaluated" when a text cannot be converted.
+    // The nodes selected, in document order (see CXPath for text and namespace nodes); empty on
+    // failure or when the value is not a node-set. The nodes belong to their document.
+    std::vector<xercesc::DOMNode*> SelectNodes(const char* expr, const xercesc::DOMNode* context = nullptr,
+                                               const std::map<std::string, std::string>& namespaces = {});
+    // The first of them, or null.
+    xercesc::DOMNode* SelectNode(const char* expr, const xercesc::DOMNode* context = nullptr,
+                                 const std::map<std::string, std::string>& namespaces = {});
+    // The value converted by string(), number() or boolean(); false, value untouched, on failure.
+    bool GetXPathString(const char* expr, std::string& value, const xercesc::DOMNode* context = nullptr,
+                        const std::map<std::string, std::string>& namespaces = {});
+    bool GetXPathNumber(const char* expr, double& value, const xercesc::DOMNode* context = nullptr,
+                        const std::map<std::string, std::string>& namespaces = {});
+    bool GetXPathBoolean(const char* expr, bool& value, const xercesc::DOMNode* context = nullptr,
+                         const std::map<std::string, std::string>& namespaces = {});
+    // The same from a context node, recording nothing: empty, null or false (value untouched)
+    // on any failure, a null context or expr included.
+    static std::vector<xercesc::DOMNode*> SelectNodes(const xercesc::DOMNode* context, const char* expr,
+                                                      const std::map<std::string, std::string>& namespaces = {});
+    static xercesc::DOMNode* SelectNode(const xercesc::DOMNode* context, const char* expr,
+                                        const std::map<std::string, std::string>& namespaces = {});
+    static bool GetXPathString(const xercesc::DOMNode* context, const char* expr, std::string& value,
+                               const std::map<std::string, std::string>& namespaces = {});
+    static bool GetXPathNumber(const xercesc::DOMNode* context, const char* expr, double& value,
+                               const std::map<std::string, std::string>& namespaces = {});
+    static bool GetXPathBoolean(const xercesc::DOMNode* context, const char* expr, bool& value,
+                                const std::map<std::string, std::string>& namespaces = {});
 
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
@@ -665,6 +699,14 @@ private:
         void operator()(xercesc::DOMDocument* doc) const noexcept;
     };
 
+    // Compiles expr into xpath for a one-shot evaluation and gives the context it runs on (the
+    // document for null); null, with a record, when there is none or expr does not compile.
+    const xercesc::DOMNode* PrepareXPath(const char* expr, const xercesc::DOMNode* context,
+                                         const std::map<std::string, std::string>& namespaces, CXPath& xpath);
+    // The body of the member XPath reads: compile, read(xpath, context), record what fails.
+    template <class Read>
+    bool ReadXPath(const char* expr, const xercesc::DOMNode* context,
+                   const std::map<std::string, std::string>& namespaces, Read&& read);
     void Free() noexcept;
     // Readies the parser (made anew when its grammar pool changes) and a fresh error list for a
     // load with these options.

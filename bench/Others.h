@@ -36,6 +36,7 @@ void RegisterEdit();
 void RegisterMemory();
 void RegisterValidate();
 void RegisterSpeedups();
+void RegisterXPath();
 
 }  // namespace bench
 

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     bench::RegisterMemory();
     bench::RegisterValidate();
     bench::RegisterSpeedups();
+    bench::RegisterXPath();
     // The columns, for bench/report.py: name=label;... with the other libraries marked "other:".
     std::string columns;
     for (const bench::Column& c : bench::kColumns)

@@ -130,7 +130,7 @@ protected:
 // --- Command line --------------------------------------------------------------------------
 
 TEST_F(ToolTest, EveryCommandHasHelp) {
-    for (const char* command : {"check", "get", "count", "dict", "set", "format"}) {
+    for (const char* command : {"check", "get", "count", "dict", "set", "format", "xpath"}) {
         SCOPED_TRACE(command);
         const Outcome o = Run({command, "--help"});
         EXPECT_EQ(o.status, 0) << o;
@@ -140,7 +140,7 @@ TEST_F(ToolTest, EveryCommandHasHelp) {
     }
     const Outcome top = Run({"--help"});
     EXPECT_EQ(top.status, 0);
-    for (const char* command : {"check", "get", "count", "dict", "set", "format"})
+    for (const char* command : {"check", "get", "count", "dict", "set", "format", "xpath"})
         EXPECT_TRUE(Contains(top.out, command));
 }
 
@@ -788,4 +788,41 @@ TEST_F(ToolTest, CheckAgainstNamedSchemasAndDTD) {
         o = Run(wrong);
         EXPECT_EQ(o.status, 2) << o;
     }
+}
+
+TEST_F(ToolTest, XPathPrintsNodesScalarsAndMarkup) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{m_library, "//book[@year]/title"}, 0, "\xC3\x89t\xC3\xA9\na < b & c\n"},
+        {{m_library, "//book[2]/title"}, 0, "Tab\\tand \\\\ backslash\n"},
+        {{m_library, "//note/text()"}, 0, "two\\nlines\n"},
+        {{m_library, "count(//book)"}, 0, "4\n"},
+        {{m_library, "sum(//@year) div 4"}, 0, "1000\n"},
+        {{m_library, "//shelf/@id = 's2'"}, 0, "true\n"},
+        {{m_library, "concat(//shelf[2]/@id, '!')"}, 0, "s2!\n"},
+        {{m_library, "//book[@isbn=4]", "--xml"}, 0, "<book isbn=\"4\"/>\n"},
+        {{m_library, "//book[3]/title/text()", "--xml"}, 0, "a &lt; b &amp; c\n"},
+        {{m_library, "//shelf/@id", "--xml"}, 0, "id=\"s1\"\nid=\"s2\"\n"},
+        {{m_library, "//nothing"}, 1, ""},
+        {{m_library, "//p:book", "--ns", "p=urn:x"}, 1, ""},
+        {{m_library, "//book["}, 2, ""},
+        {{m_library, "//p:book"}, 2, ""},
+        {{m_library, "1", "--ns", "p"}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"xpath"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = Run(args);
+        SCOPED_TRACE(c.args[1]);
+        EXPECT_EQ(o.status, c.status) << o;
+        EXPECT_EQ(o.out, c.out) << o;
+    }
+    const Outcome bad = Run({"xpath", m_library, "//book["});
+    EXPECT_TRUE(Contains(bad.err, "column 8")) << bad;
+    const Outcome piped = RunWithInput({"xpath", "-", "name(/*)"}, kLibrary);
+    EXPECT_EQ(piped.out, "library\n") << piped;
 }

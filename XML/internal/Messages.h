@@ -24,6 +24,7 @@ inline constexpr const char* kNoImplementation = "DOMImplementation undefined";
 inline constexpr const char* kNoGrammar = "no grammar named";
 inline constexpr const char* kNoFunctor = "functor undefined";
 inline constexpr const char* kNoAttributeNames = "attribute names undefined";
+inline constexpr const char* kNoExpression = "expression undefined";
 
 // Kind 0, followed by the DTD part's name and why it is not read (E_LOAD_DTD_DEFAULTS).
 inline constexpr const char* kDtdNotRead =
@@ -37,6 +38,9 @@ inline constexpr const char* kStreaming =
 inline constexpr const char* kUnknownError = "Unknown Error";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
+// Followed by the column (in characters, from 1), ": " and what is wrong there.
+inline constexpr const char* kXPathError = "XPath expression error at column ";
+inline constexpr const char* kXPathEvaluation = "XPath expression could not be evaluated";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 

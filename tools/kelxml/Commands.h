@@ -13,6 +13,7 @@ int Count(const Arguments& args);
 int Dict(const Arguments& args);
 int Set(const Arguments& args);
 int Format(const Arguments& args);
+int XPath(const Arguments& args);
 
 }  // namespace kelxml
 

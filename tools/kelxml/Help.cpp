@@ -19,6 +19,8 @@ commands:
                                              edit the first node at PATH and save the file
   format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
                                              pretty-print, unindent or canonicalise a document
+  xpath FILE EXPR [--ns PREFIX=URI]... [--xml]
+                                             evaluate an XPath 1.0 expression
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
@@ -170,6 +172,35 @@ network) is left out with a warning, the canonical form being then the one witho
 
 Exit status: 0 on success, 1 when the document has problems or cannot be written (in
 canonical form: also when a namespace URI is relative), 2 on a usage error.
+)";
+
+const char* const kXPathHelp =
+    R"(usage: kelxml xpath FILE EXPR [--ns PREFIX=URI]... [--xml]
+
+Evaluates the XPath 1.0 expression EXPR with the document node of FILE ('-': standard input)
+as the context node, and prints the result:
+  a node-set   one line per node, in document order: its string value (for an element, all
+               the text below it), escaped as get escapes text (\\, \t, \n, \r); with --xml,
+               the node's markup instead
+  a string, a number or a boolean
+               one line, as the expression language's string() writes it: numbers without an
+               exponent, integers without a fraction, NaN, Infinity, -Infinity; true or false
+
+--ns PREFIX=URI (repeatable) binds a prefix the expression uses: names match by namespace
+URI, whatever prefix the document gives it. The xml prefix is always bound. Adjacent text and
+CDATA count as one text node, entity references are transparent, and namespace declarations
+are on the namespace axis, not the attribute axis (a namespace node prints as the declaration).
+
+  kelxml xpath examples/sample.xml 'count(//record)'
+  kelxml xpath examples/sample.xml '//record[@year > 2000]/@id'
+  kelxml xpath feed.xml '//a:entry/a:title' --ns a=http://www.w3.org/2005/Atom
+
+The document is read as well-formed XML only; --validate validates it against the grammar it
+declares and reports what that finds.
+
+Exit status: 0 on a result (a string, number or boolean, or at least one node), 1 on an empty
+node-set or when the document has problems, 2 on a usage error or an expression that does not
+compile (the message names its column).
 )";
 
 }  // namespace kelxml

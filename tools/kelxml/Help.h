@@ -11,6 +11,7 @@ extern const char* const kCountHelp;
 extern const char* const kDictHelp;
 extern const char* const kSetHelp;
 extern const char* const kFormatHelp;
+extern const char* const kXPathHelp;
 
 }  // namespace kelxml
 

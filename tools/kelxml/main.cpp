@@ -46,6 +46,7 @@ const std::vector<Command>& Commands() {
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
          {"-o", "--resources"},
          Format},
+        {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns"}, XPath},
     };
     return commands;
 }

@@ -1,0 +1,91 @@
+// XPathEval: evaluates a compiled XPath expression (XPathAst.h) against a context node of the
+// data model (XPathTree.h): the axes, node tests, predicates, operators, the comparison and
+// conversion rules, and the core functions (XPathFunctions.cpp). Every evaluation keeps its
+// state on its own, so one compiled tree serves any number of threads. Walks over the document
+// are iterative; only the expression's own nesting (at most the parser's bound) recurses.
+// Internal to the library.
+#ifndef KELXML_INTERNAL_XPATHEVAL_H
+#define KELXML_INTERNAL_XPATHEVAL_H
+
+#include "XML/internal/XPathAst.h"
+#include "XML/internal/XPathTree.h"
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace XML::internal::xpath {
+
+// A value: one of the four types (never Any); node-sets in document order without duplicates.
+struct Value {
+    Type type = Type::Boolean;
+    bool boolean = false;
+    double number = 0;
+    XString string;
+    std::vector<Node> nodes;
+};
+
+using Variables = std::map<XString, Value>;
+
+// Evaluation failures that no compile-time check can see (an unbound variable, a variable of
+// the wrong type); the message is the one to record.
+struct EvalError {
+    const char* message;
+};
+
+// The conversions of the expression language.
+bool ToBoolean(const Value& v);
+double ToNumber(const Value& v);
+void ToString(const Value& v, XString& out);
+double NumberOf(const XMLCh* text);
+
+// One evaluation: its variables and recycled buffers. Not shared between threads.
+class Evaluator {
+public:
+    explicit Evaluator(const Variables* variables) : m_variables(variables) {}
+
+    // The value of e with context node, position and size; throws EvalError.
+    Value Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    bool EvalBoolean(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    double EvalNumber(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    void EvalString(const Expr& e, const Node& context, std::size_t position, std::size_t size, XString& out);
+    // The node-set e gives (e must be of type NodeSet or Any); throws EvalError otherwise.
+    void EvalNodes(const Expr& e, const Node& context, std::vector<Node>& out);
+
+    // Buffers handed back and reused, so that predicates do not allocate for every node.
+    std::vector<Node> TakeBuffer();
+    void GiveBack(std::vector<Node>&& buffer);
+    void Recycle(Value& v) { GiveBack(std::move(v.nodes)); }
+
+private:
+    Value Call(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    bool Compare(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    bool CompareStreamed(Op op, const Expr& path, const Expr& other, const Node& context, std::size_t position,
+                         std::size_t size);
+    // The string value of n, in the node or in m_scratch (valid until the next call).
+    const XMLCh* StringValueOf(const Node& n);
+    void EvalPath(const Expr& e, const Node& context, std::vector<Node>& out);
+    bool StartPath(const Expr& e, const Node& context, std::vector<Node>& current);
+    void RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat);
+    static bool Streamable(const Expr& e);
+    template <class Test>
+    bool AnyNode(const Expr& e, const Node& context, Test&& test);
+    template <class Test>
+    bool AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test);
+    bool AllHold(const Step& step, const Node& node);
+    void EvalFilter(const Expr& e, const Node& context, std::vector<Node>& out);
+    void ApplyPredicates(const std::vector<ExprPtr>& predicates, std::size_t first, std::vector<Node>& nodes,
+                         std::size_t begin);
+    bool PredicateHolds(const Expr& predicate, const Node& node, std::size_t position, std::size_t size);
+    void StepFrom(const Step& step, const Node& context, std::vector<Node>& out);
+    const Value& Variable(const Expr& e) const;
+
+    const Variables* m_variables;
+    std::vector<std::vector<Node>> m_spare;
+    XString m_scratch;
+};
+
+}  // namespace XML::internal::xpath
+
+#endif

@@ -1,0 +1,74 @@
+// XPathTree: the XPath data model read from a Xerces DOM without copying it: adjacent text and
+// CDATA siblings form one text node (its first DOM node stands for it), entity references are
+// transparent, namespace declarations are namespace nodes (small values owned by the caller,
+// never DOM nodes), not attributes. Navigation, string values, names and document order.
+// Every walk is iterative. Internal to the library.
+#ifndef KELXML_INTERNAL_XPATHTREE_H
+#define KELXML_INTERNAL_XPATHTREE_H
+
+#include "XML/internal/Transcode.h"
+
+#include <xercesc/dom/DOMNode.hpp>
+
+#include <cstddef>
+#include <vector>
+
+namespace XML::internal::xpath {
+
+// One node of the data model: a DOM node, or the namespace node of element dom for prefix
+// (empty for the default namespace) bound to uri.
+struct Node {
+    const xercesc::DOMNode* dom = nullptr;
+    const XMLCh* prefix = nullptr;  // set only for a namespace node
+    const XMLCh* uri = nullptr;
+
+    bool IsNamespace() const { return prefix != nullptr; }
+};
+
+bool SameNode(const Node& a, const Node& b);
+
+using Kind = xercesc::DOMNode::NodeType;
+
+inline bool IsText(const xercesc::DOMNode* n) {
+    const Kind k = n->getNodeType();
+    return k == xercesc::DOMNode::TEXT_NODE || k == xercesc::DOMNode::CDATA_SECTION_NODE;
+}
+inline bool IsElement(const xercesc::DOMNode* n) { return n->getNodeType() == xercesc::DOMNode::ELEMENT_NODE; }
+
+// The data-model node a caller's DOM node stands for: a text node inside a run is the run's
+// first, an entity reference or document type stands for its parent.
+Node FromDom(const xercesc::DOMNode* dom);
+
+// Navigation in the data model (children skip what it does not hold; null at the end).
+const xercesc::DOMNode* FirstChild(const xercesc::DOMNode* parent);
+const xercesc::DOMNode* LastChild(const xercesc::DOMNode* parent);
+const xercesc::DOMNode* NextSibling(const xercesc::DOMNode* node);
+const xercesc::DOMNode* PreviousSibling(const xercesc::DOMNode* node);
+// The parent of any node: an attribute's element, a namespace node's element; null for the root.
+const xercesc::DOMNode* Parent(const Node& node);
+// True when a DOM text node continues a run (so it is not a node of its own).
+bool ContinuesText(const xercesc::DOMNode* node);
+// An attribute that declares a namespace (xmlns, xmlns:p) rather than being an attribute.
+bool IsNamespaceDeclaration(const xercesc::DOMNode* attribute);
+
+// The in-scope namespaces of element, the xml prefix first, then by prefix.
+void NamespacesOf(const xercesc::DOMNode* element, std::vector<Node>& out);
+
+// Appends the string value of node to out.
+void AppendStringValue(const Node& node, XString& out);
+// The string value without copying when the node holds it in one piece (an attribute, a comment,
+// a PI, a lone text node, a namespace node); null otherwise.
+const XMLCh* DirectStringValue(const Node& node);
+
+// Names of the expanded name: the local part and the namespace URI (never null; empty when none).
+const XMLCh* LocalName(const Node& node);
+const XMLCh* NamespaceUri(const Node& node);
+// The qualified name XPath's name() gives (empty for nodes without a name).
+void QualifiedName(const Node& node, XString& out);
+
+// Sorts nodes into document order and removes duplicates.
+void SortDocumentOrder(std::vector<Node>& nodes);
+
+}  // namespace XML::internal::xpath
+
+#endif

@@ -1,0 +1,101 @@
+// kelxml xpath: evaluates an XPath 1.0 expression on a document and prints the result.
+#include "Commands.h"
+#include "Diagnostics.h"
+#include "Documents.h"
+
+#include <XML/CKelXML.h>
+#include <XML/CXPath.h>
+
+#include <iostream>
+#include <map>
+
+namespace kelxml {
+
+namespace {
+
+// Minimal escaping for markup printed by hand: text and attribute values.
+std::string EscapeMarkup(const std::string& text, bool attribute) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += attribute ? "&quot;" : "\""; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// --xml: the node's markup; elements, comments and processing instructions as Save writes them,
+// attributes as name="value", text (a whole run of text and CDATA) escaped.
+bool PrintMarkup(XML::CKelXML& xml, const XML::CXPath& stringValue, const xercesc::DOMNode* node) {
+    std::string text;
+    switch (node->getNodeType()) {
+    case xercesc::DOMNode::ATTRIBUTE_NODE:
+        std::cout << XML::XStr::ToLocal(node->getNodeName()) << "=\""
+                  << EscapeMarkup(XML::XStr::ToLocal(node->getNodeValue()), true) << "\"\n";
+        return true;
+    case xercesc::DOMNode::TEXT_NODE:
+    case xercesc::DOMNode::CDATA_SECTION_NODE:
+        stringValue.EvaluateString(node, text);
+        std::cout << EscapeMarkup(text, false) << '\n';
+        return true;
+    default:
+        std::cout.flush();
+        if (!xml.Save("/dev/stdout", node, XML::E_SAVE_AS_LOADED)) return false;
+        std::cout << '\n';
+        return true;
+    }
+}
+
+}  // namespace
+
+int XPath(const Arguments& args) {
+    args.ExpectPositional(2, "FILE EXPR");
+    const std::string& file = args.Positional()[0];
+    const std::string& expr = args.Positional()[1];
+    std::map<std::string, std::string> namespaces;
+    for (const auto& [option, value] : args.Options())
+        if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
+    // A bad expression is a usage error, found before the document is read.
+    const XML::CXPath xpath(expr, namespaces);
+    if (!xpath.IsCompiled()) {
+        std::cerr << kProgram << " xpath: " << xpath.GetErrors()->GetFirstErrorString() << '\n';
+        return kUsage;
+    }
+    XML::CKelXML xml;
+    if (!Open(xml, file, ReadingOptions(args))) return kProblem;
+    XML::sXPathValue result;
+    std::string reason;
+    if (!xpath.Evaluate(xml.GetDocument(), result, {}, &reason)) {
+        std::cerr << DisplayName(file) << ": " << reason << '\n';
+        return kProblem;
+    }
+    switch (result.eType) {
+    case XML::E_XPATH_NODESET: {
+        const XML::CXPath stringValue("string(.)");
+        for (const xercesc::DOMNode* node : result.vNodes) {
+            if (args.Has("--xml")) {
+                const std::size_t before = RecordCount(xml);
+                if (PrintMarkup(xml, stringValue, node)) continue;
+                PrintRecords(file, xml.GetErrors(), before);
+                return kProblem;
+            }
+            std::string text;
+            stringValue.EvaluateString(node, text);
+            std::cout << Escape(text) << '\n';
+        }
+        if (!result.vNodes.empty()) return kSuccess;
+        std::cerr << DisplayName(file) << ": the expression selects no node\n";
+        return kProblem;
+    }
+    case XML::E_XPATH_NUMBER: std::cout << XML::CXPath::NumberText(result.dValue) << '\n'; break;
+    case XML::E_XPATH_STRING: std::cout << Escape(result.strValue) << '\n'; break;
+    default: std::cout << (result.bValue ? "true" : "false") << '\n';
+    }
+    return kSuccess;
+}
+
+}  // namespace kelxml
