@@ -34,11 +34,13 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -173,17 +175,76 @@ void ParseFile(XercesDOMParser& parser, HandlerError& handler, const sLimits& li
 
 // --- Library start-up ------------------------------------------------------------------
 
+namespace {
+
+// Starts not yet matched by a stop, and the number of the current run of the parser library:
+// what an object made in an earlier run holds belongs to a library that is gone.
+std::mutex g_startLock;
+std::size_t g_starts = 0;
+std::atomic<std::uint64_t> g_run{1};
+
+}  // namespace
+
 bool CKelXML::initXmlAPI() {
+    const std::lock_guard<std::mutex> lock(g_startLock);
     try {
         XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale);
     } catch (const XMLException& e) {
         std::fputs(XStr::ToLocal(e.getMessage()).c_str(), stdout);
         return false;
     }
+    ++g_starts;
     return true;
 }
 
-void CKelXML::TerminateXmlAPI() { XMLPlatformUtils::Terminate(); }
+void CKelXML::TerminateXmlAPI() {
+    const std::lock_guard<std::mutex> lock(g_startLock);
+    if (g_starts == 0) return;  // a stop without a start: nothing to stop
+    XMLPlatformUtils::Terminate();
+    if (--g_starts == 0) ++g_run;
+}
+
+bool CKelXML::IsXmlAPIStarted() {
+    const std::lock_guard<std::mutex> lock(g_startLock);
+    return g_starts > 0;
+}
+
+CXmlLibrary::CXmlLibrary() : m_bStarted(CKelXML::initXmlAPI()) {}
+
+CXmlLibrary::~CXmlLibrary() {
+    if (m_bStarted) CKelXML::TerminateXmlAPI();
+}
+
+bool CKelXML::Alive() const { return IsXmlAPIStarted() && (m_uRun == 0 || m_uRun == g_run.load()); }
+
+bool CKelXML::Ready() {
+    if (!IsXmlAPIStarted()) {
+        Record(E_EXCEPTION, msg::kNotStarted);
+        return false;
+    }
+    if (!Alive()) Abandon();
+    m_uRun = g_run.load();
+    return true;
+}
+
+bool CKelXML::RequireDocument() {
+    if (!Alive()) {
+        Record(E_EXCEPTION, msg::kNotStarted);
+        return false;
+    }
+    return Require(m_pDocument, msg::kNoDocument);
+}
+
+void CKelXML::Abandon() noexcept {
+    // Their memory belonged to a parser library that has stopped: releasing it would crash.
+    m_pDocument = nullptr;
+    static_cast<void>(m_pParser.release());
+    static_cast<void>(m_pCreatedDocument.release());
+    static_cast<void>(m_pSecurityManager.release());
+    static_cast<void>(new std::shared_ptr<const GrammarSet>(std::move(m_pGrammars)));
+    static_cast<void>(new std::shared_ptr<CGrammarCache>(std::move(m_pGrammarCache)));
+    m_uRun = 0;
+}
 
 // --- Object lifecycle ------------------------------------------------------------------
 
@@ -203,7 +264,8 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
       m_pSecurityManager(std::move(other.m_pSecurityManager)),
       m_limits(other.m_limits),
       m_pGrammars(std::move(other.m_pGrammars)),
-      m_pGrammarCache(std::move(other.m_pGrammarCache)) {}
+      m_pGrammarCache(std::move(other.m_pGrammarCache)),
+      m_uRun(std::exchange(other.m_uRun, 0)) {}
 
 CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
     if (this != &other) {
@@ -217,11 +279,13 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         m_limits = other.m_limits;
         m_pGrammars = std::move(other.m_pGrammars);
         m_pGrammarCache = std::move(other.m_pGrammarCache);
+        m_uRun = std::exchange(other.m_uRun, 0);
     }
     return *this;
 }
 
 void CKelXML::Free() noexcept {
+    if (!Alive()) Abandon();
     // The parser goes first: it owns the loaded document and still points at the handler.
     m_pDocument = nullptr;
     m_pParser.reset();
@@ -323,6 +387,7 @@ void CKelXML::PrepareParser(const sLoadOptions& options) {
 
 template <class ParseFn, class ReadFn>
 bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read) {
+    if (!Ready()) return false;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
         Free();
         Record(E_MISSING, msg::kNoGrammar);
@@ -429,7 +494,7 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
 // --- Creating and saving ---------------------------------------------------------------
 
 bool CKelXML::CreateDoc(const char* rootName) {
-    if (!Replaceable()) return false;
+    if (!Replaceable() || !Ready()) return false;
     Free();
     CreateHanderErrorIfNecessary();
     if (!Require(rootName, msg::kNoRootName)) return false;
@@ -458,13 +523,13 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
 
 bool CKelXML::Save(const char* file, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!RequireDocument()) return false;
     return Save(file, m_pDocument, eForm);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     if (!Require(node, msg::kNoNode)) return false;
     const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
@@ -500,7 +565,7 @@ bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t
 
 bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!RequireDocument()) return false;
     if (!Require(node, msg::kNoNode)) return false;
     std::string bytes, error;
     bool written = false;
@@ -515,7 +580,7 @@ bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::strin
 
 bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withComments) {
     CreateHanderErrorIfNecessary();
-    if (!Require(m_pDocument, msg::kNoDocument)) return false;
+    if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     std::string bytes;
     if (!GetCanonicalXML(node, withComments, bytes)) return false;
@@ -543,7 +608,7 @@ bool ReadConverted(Read read, const DOMNode* node, const char* name, T& value, C
 // --- Node lookup -----------------------------------------------------------------------
 
 DOMNode* CKelXML::GetRootNode(std::string name) {
-    if (!Require(m_pDocument, msg::kNoDocument)) return nullptr;
+    if (!RequireDocument()) return nullptr;
     if (!m_pDocument->getFirstChild()) {
         Record(E_MISSING, msg::kEmptyDocument);
         return nullptr;
@@ -839,6 +904,7 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
 
 template <class WalkFn>
 bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
+    if (!Ready()) return false;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
         Free();
         Record(E_MISSING, msg::kNoGrammar);
@@ -1012,7 +1078,7 @@ bool CKelXML::ParseText(const std::string& text, bool& value) { return ParseValu
 
 const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,
                                      const std::map<std::string, std::string>& namespaces, CXPath& xpath) {
-    if (!context && !Require(m_pDocument, msg::kNoDocument)) return nullptr;
+    if (!context && !RequireDocument()) return nullptr;
     if (!Require(expr, msg::kNoExpression)) return nullptr;
     if (xpath.Compile(expr, namespaces)) return context ? context : m_pDocument;
     Guarded([&] {
@@ -1146,9 +1212,7 @@ bool CKelXML::Require(const void* what, const char* missing) {
     return what != nullptr;
 }
 
-bool CKelXML::CanEdit(const void* parent) {
-    return Require(m_pDocument, msg::kNoDocument) && Require(parent, msg::kNoParent);
-}
+bool CKelXML::CanEdit(const void* parent) { return RequireDocument() && Require(parent, msg::kNoParent); }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
     if (!CanEdit(parent)) return nullptr;

@@ -214,11 +214,19 @@ private:
 // time; different objects may be used by different threads at once.
 class KELXML_EXPORT CKelXML {
 public:
-    // Starts the parser library; call once before any other use. Returns false, and writes
-    // the parser library's message to standard output, when it fails to start.
+    // Starts the parser library; call once before any other use (or keep a CXmlLibrary for the
+    // whole program). Returns false, and writes the parser library's message to standard
+    // output, when it fails to start. Starts and stops pair up: the library runs until the
+    // stop that matches the first start.
     static bool initXmlAPI();
     // Stops the parser library; call once after the last document object and node are gone.
+    // A stop without a start does nothing.
     static void TerminateXmlAPI();
+    // True between a start and the stop that matches it. Before, or after it, every member
+    // operation that loads, creates, reads the document or edits is refused with a kind-3
+    // record instead of touching a stopped library; an object that outlives the stop abandons
+    // what it held (never releases it); its nodes, and static reads on them, are then undefined.
+    static bool IsXmlAPIStarted();
 
     // An empty object: no parser, no error list, no document.
     CKelXML();
@@ -714,6 +722,15 @@ private:
     void CreateHanderErrorIfNecessary();
     // True when what is there; otherwise records kind 4 with the message missing.
     bool Require(const void* what, const char* missing);
+    // Require for the current document, once the library is known to run ("not started" first).
+    bool RequireDocument();
+    // Whether what the object holds belongs to the running library.
+    bool Alive() const;
+    // True, with what belongs to an earlier run abandoned, when the library runs; otherwise false
+    // with a record.
+    bool Ready();
+    // Forgets, without releasing, the parser, the documents and the grammars.
+    void Abandon() noexcept;
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
@@ -757,6 +774,24 @@ private:
     std::shared_ptr<CGrammarCache> m_pGrammarCache;
     // Set during a streaming walk: its callbacks may not replace what the walk parses.
     bool m_bStreaming = false;
+    // The run of the parser library the parser and documents belong to (0: none held).
+    std::uint64_t m_uRun = 0;
+};
+
+// Starts the parser library for as long as it lives: one at the top of main, before any
+// document object, replaces the initXmlAPI / TerminateXmlAPI pair. Objects and nodes must go
+// before it does.
+class KELXML_EXPORT CXmlLibrary {
+public:
+    CXmlLibrary();
+    ~CXmlLibrary();
+    CXmlLibrary(const CXmlLibrary&) = delete;
+    CXmlLibrary& operator=(const CXmlLibrary&) = delete;
+    // False when the parser library failed to start (its message went to standard output).
+    bool IsStarted() const { return m_bStarted; }
+
+private:
+    bool m_bStarted;
 };
 
 }  // namespace XML

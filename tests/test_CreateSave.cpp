@@ -268,3 +268,26 @@ TEST(Save, OwnStreamPathsWriteWhereTheStreamStands) {
     EXPECT_NE(text.find("<streamed/>", text.find("<streamed/>") + 1), std::string::npos) << text;
     EXPECT_EQ(dir.List(), std::vector<std::string>{"log.txt"});
 }
+
+// Before the library starts, and for an object that outlives its stop: a record, never a crash.
+TEST(LibraryStart, OperationsOutsideARunAreRefused) {
+    const std::string outcome = RunInChild(
+        [] {
+            XML::CKelXML::TerminateXmlAPI();  // the test program's own start
+            XML::CKelXML before;
+            if (before.LoadFromMemory("<a/>") || before.CreateDoc("a") || XML::CKelXML::IsXmlAPIStarted())
+                return std::string("ran without the library");
+            if (Dump(before).find("not started") == std::string::npos) return "no record: " + Dump(before);
+            XML::CKelXML outlives;
+            {
+                const XML::CXmlLibrary library;
+                if (!library.IsStarted() || !outlives.LoadFromMemory("<a><b/></a>")) return std::string("no load");
+            }
+            if (outlives.GetRootNode("a") || outlives.Save("/dev/null", false)) return std::string("used after stop");
+            const XML::CXmlLibrary again;
+            return outlives.LoadFromMemory("<c/>") && outlives.GetRootNode("c") ? std::string("ok")
+                                                                                : "not usable again: " + Dump(outlives);
+        },
+        30);
+    EXPECT_EQ(outcome, "ok");
+}

@@ -33,6 +33,8 @@ inline constexpr const char* kDtdNotRead =
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";
+inline constexpr const char* kNotStarted =
+    "the parser library is not started: call CKelXML::initXmlAPI first, or keep a CXmlLibrary alive";
 inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
