@@ -132,17 +132,17 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         previous = attribute->getQName();
     }
     DOMNode* element = getCurrentNode();
-    if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
+    if (sorted || !m_keepAttributeOrder || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
     // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
-    // node's handlers are then looked up one by one).
-    internal::AttributeOrder& order = m_notes.attributeOrders[element];
-    order.element = element->getNodeName();
+    // node's handlers are then looked up one by one). The scratch text keeps its capacity.
+    m_order.assign(element->getNodeName());
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
         if (!attribute->getSpecified()) continue;
-        if (!order.names.empty()) order.names.push_back(u' ');
-        order.names += attribute->getQName();
+        m_order.push_back(u' ');
+        m_order += attribute->getQName();
     }
+    m_notes.attributeOrders.Add(element, m_order);
 }
 
 void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {

@@ -28,6 +28,9 @@ public:
     void KeepSource(const ByteReader& read) noexcept;
     // What was kept of the document this parser made last (and owns).
     const internal::SourceNotes& Notes() const { return m_notes; }
+    // Whether the next parses note the written order of attributes (a walk that hands out
+    // records and never saves them has no use for it).
+    void KeepAttributeOrder(bool keep) { m_keepAttributeOrder = keep; }
 
     void startDocument() override;
     void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
@@ -52,6 +55,8 @@ private:
     Span m_declaration, m_subset;
     internal::SourceNotes m_notes;
     bool m_declared = false;
+    bool m_keepAttributeOrder = true;
+    std::u16string m_order;          // scratch for the order of one element
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
 

@@ -109,9 +109,11 @@ void StreamingParser::Walk(const char* file, const InputSource* source, const st
     m_reached.clear();
     m_cursor = nullptr;
     m_over = path.empty();
+    KeepAttributeOrder(false);  // records handed out are never saved with the notes
     struct Done {
         StreamingParser& parser;
         ~Done() {
+            parser.KeepAttributeOrder(true);
             parser.m_visitor = nullptr;
             parser.m_path = nullptr;
             parser.m_reached.clear();
@@ -125,9 +127,11 @@ unsigned long StreamingParser::Count(const char* file, const InputSource* source
     m_counted.emplace(name);
     m_count = 0;
     m_over = true;
+    KeepAttributeOrder(false);
     struct Done {
         StreamingParser& parser;
         ~Done() {
+            parser.KeepAttributeOrder(true);
             parser.m_counted.reset();
             parser.m_open.clear();
         }
