@@ -44,6 +44,10 @@ class AttributeOrders {
 public:
     // Notes order (element name then attribute names, space-separated) for element.
     void Add(const xercesc::DOMNode* element, std::u16string_view order);
+    // The order noted last (empty when none), and the same again for element: most elements
+    // repeat their neighbour's order, which is then neither copied nor looked up.
+    std::u16string_view Last() const { return m_orders.empty() ? std::u16string_view() : m_orders[m_last]; }
+    void AddLast(const xercesc::DOMNode* element) { m_entries.push_back({element, m_last}); }
     // The order noted for element, or empty.
     std::u16string_view Find(const xercesc::DOMNode* element) const;
     bool Empty() const { return m_entries.empty(); }
@@ -57,7 +61,7 @@ private:
     std::vector<Entry> m_entries;         // in the order they were noted
     std::deque<std::u16string> m_orders;  // stable: m_ids views them
     std::unordered_map<std::u16string_view, std::uint32_t> m_ids;
-    std::uint32_t m_last = 0;  // the order noted last: most elements repeat their neighbour's
+    std::uint32_t m_last = 0;
     // m_entries sorted by element, made on the first Find after an Add.
     mutable std::vector<Entry> m_sorted;
 };

@@ -65,6 +65,26 @@ std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const c
     return 0;
 }
 
+// True when order (as AttributeOrders holds it) is element's name then its specified attributes.
+bool SameOrder(std::u16string_view order, const XMLCh* element, const RefVectorOf<XMLAttr>& attrList,
+               XMLSize_t attrCount) {
+    // Takes name off the front of order, with the space that follows unless at the end.
+    const auto take = [&order](std::u16string_view name) {
+        if (order.compare(0, name.size(), name) != 0) return false;
+        order.remove_prefix(name.size());
+        if (order.empty()) return true;
+        if (order.front() != u' ') return false;
+        order.remove_prefix(1);
+        return true;
+    };
+    if (order.empty() || !take(element)) return false;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        if (attribute->getSpecified() && (order.empty() || !take(attribute->getQName()))) return false;
+    }
+    return order.empty();
+}
+
 }  // namespace
 
 SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
@@ -122,6 +142,7 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
                                        const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                        const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
     BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (!m_keepAttributeOrder) return;
     // The DOM keeps attributes sorted by name: note the written order where it differs.
     const XMLCh* previous = nullptr;
     bool sorted = true;
@@ -132,9 +153,13 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         previous = attribute->getQName();
     }
     DOMNode* element = getCurrentNode();
-    if (sorted || !m_keepAttributeOrder || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
+    if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
     // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
     // node's handlers are then looked up one by one). The scratch text keeps its capacity.
+    if (SameOrder(m_notes.attributeOrders.Last(), element->getNodeName(), attrList, attrCount)) {
+        m_notes.attributeOrders.AddLast(element);
+        return;
+    }
     m_order.assign(element->getNodeName());
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
