@@ -560,18 +560,15 @@ bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const S
 
 // --- AttributeOrders -----------------------------------------------------------------------
 
-void AttributeOrders::Add(const DOMNode* element, std::u16string_view order) {
-    if (m_orders.empty() || m_orders[m_last] != order) {
-        const auto found = m_ids.find(order);
-        if (found != m_ids.end()) {
-            m_last = found->second;
-        } else {
-            m_last = static_cast<std::uint32_t>(m_orders.size());
-            m_ids.emplace(m_orders.emplace_back(order), m_last);
-        }
-    }
-    m_entries.push_back({element, m_last});
-    m_sorted.clear();
+std::uint32_t AttributeOrders::Add(const DOMNode* element, std::u16string_view order) {
+    std::uint32_t id = static_cast<std::uint32_t>(m_orders.size());
+    const auto found = m_ids.find(order);
+    if (found != m_ids.end())
+        id = found->second;
+    else
+        m_ids.emplace(m_orders.emplace_back(order), id);
+    Add(element, id);
+    return id;
 }
 
 std::u16string_view AttributeOrders::Find(const DOMNode* element) const {
@@ -593,7 +590,6 @@ void AttributeOrders::Clear() {
     m_sorted.clear();
     m_ids.clear();
     m_orders.clear();
-    m_last = 0;
 }
 
 }  // namespace XML::internal

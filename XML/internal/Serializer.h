@@ -42,12 +42,13 @@ enum class Layout {
 // same address must not take the order of another element.
 class AttributeOrders {
 public:
-    // Notes order (element name then attribute names, space-separated) for element.
-    void Add(const xercesc::DOMNode* element, std::u16string_view order);
-    // The order noted last (empty when none), and the same again for element: most elements
-    // repeat their neighbour's order, which is then neither copied nor looked up.
-    std::u16string_view Last() const { return m_orders.empty() ? std::u16string_view() : m_orders[m_last]; }
-    void AddLast(const xercesc::DOMNode* element) { m_entries.push_back({element, m_last}); }
+    // Notes order (element name then attribute names, space-separated) for element; returns
+    // the order's number, with which the next elements written the same way are noted without
+    // copying or looking up their order again.
+    std::uint32_t Add(const xercesc::DOMNode* element, std::u16string_view order);
+    void Add(const xercesc::DOMNode* element, std::uint32_t order) { m_entries.push_back({element, order}); }
+    // The order of that number (as Add returned it).
+    std::u16string_view Order(std::uint32_t order) const { return m_orders[order]; }
     // The order noted for element, or empty.
     std::u16string_view Find(const xercesc::DOMNode* element) const;
     bool Empty() const { return m_entries.empty(); }
@@ -61,7 +62,6 @@ private:
     std::vector<Entry> m_entries;         // in the order they were noted
     std::deque<std::u16string> m_orders;  // stable: m_ids views them
     std::unordered_map<std::u16string_view, std::uint32_t> m_ids;
-    std::uint32_t m_last = 0;
     // m_entries sorted by element, made on the first Find after an Add.
     mutable std::vector<Entry> m_sorted;
 };

@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -110,6 +111,7 @@ void SourceKeepingParser::startDocument() {
     m_subset = Span{};
     m_declared = false;
     m_notes = internal::SourceNotes{};
+    m_lastOrders.clear();
     BoundedDOMParser::startDocument();
     // The document entity's reader is the current one now, and stays so outside entities.
     const ReaderMgr* readers = getScanner()->getReaderMgr();
@@ -156,8 +158,14 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
     // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
     // node's handlers are then looked up one by one). The scratch text keeps its capacity.
-    if (SameOrder(m_notes.attributeOrders.Last(), element->getNodeName(), attrList, attrCount)) {
-        m_notes.attributeOrders.AddLast(element);
+    // Most elements of a name are written the same way: the order last noted for the name is
+    // tried first.
+    internal::AttributeOrders& orders = m_notes.attributeOrders;
+    const auto last = std::find_if(m_lastOrders.begin(), m_lastOrders.end(),
+                                   [&elemDecl](const auto& entry) { return entry.first == &elemDecl; });
+    if (last != m_lastOrders.end() &&
+        SameOrder(orders.Order(last->second), element->getNodeName(), attrList, attrCount)) {
+        orders.Add(element, last->second);
         return;
     }
     m_order.assign(element->getNodeName());
@@ -167,7 +175,11 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         m_order.push_back(u' ');
         m_order += attribute->getQName();
     }
-    m_notes.attributeOrders.Add(element, m_order);
+    const std::uint32_t order = orders.Add(element, m_order);
+    if (last != m_lastOrders.end())
+        last->second = order;
+    else if (m_lastOrders.size() < kLastOrders)
+        m_lastOrders.emplace_back(&elemDecl, order);
 }
 
 void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace XML {
 
@@ -56,7 +58,11 @@ private:
     internal::SourceNotes m_notes;
     bool m_declared = false;
     bool m_keepAttributeOrder = true;
-    std::u16string m_order;          // scratch for the order of one element
+    std::u16string m_order;  // scratch for the order of one element
+    // The order last noted for the first kLastOrders element names (by their declaration, which
+    // the scanner keeps for the whole parse).
+    static constexpr std::size_t kLastOrders = 16;
+    std::vector<std::pair<const xercesc::XMLElementDecl*, std::uint32_t>> m_lastOrders;
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
 
