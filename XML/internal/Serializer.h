@@ -52,6 +52,7 @@ public:
     // The order noted for element, or empty.
     std::u16string_view Find(const xercesc::DOMNode* element) const;
     bool Empty() const { return m_entries.empty(); }
+    // Forgets every order; the table keeps its capacity.
     void Clear();
 
 private:

@@ -110,7 +110,11 @@ void SourceKeepingParser::startDocument() {
     m_declaration = Span{};
     m_subset = Span{};
     m_declared = false;
-    m_notes = internal::SourceNotes{};
+    // The order table keeps its capacity: a document loaded again does not grow it anew.
+    m_notes.declaration.reset();
+    m_notes.internalSubset.reset();
+    m_notes.byteOrder = nullptr;
+    m_notes.attributeOrders.Clear();
     m_lastOrders.clear();
     BoundedDOMParser::startDocument();
     // The document entity's reader is the current one now, and stays so outside entities.
