@@ -37,6 +37,7 @@ inline constexpr Column kColumns[] = {
     {"raw", "raw Xerces DOM code", false, true},
     {"raw_ascii", "raw Xerces with the library's ASCII shortcut", false, true},
     {"raw_fresh", "raw Xerces, a new parser per load", false, true},
+    {"raw_sax", "raw Xerces SAX2 handler, the load's settings", false, true},
     {"raw_plain", "raw Xerces, serializer straight to the file", false, true},
     {"raw_textcontent", "raw Xerces with getTextContent", false, true},
     {"system", "parser memory from the process-wide manager (before)", false, true},

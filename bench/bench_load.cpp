@@ -5,6 +5,10 @@
 
 #include <XML/CKelXML.h>
 
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+
 namespace bench {
 namespace {
 
@@ -102,9 +106,74 @@ void RegisterLoads(const std::string& prefix, const Document& (*doc)(), bool fro
     }
 }
 
+// Counting the Record elements of a file: GetNbElementsInFile, a raw SAX2 handler set up as the
+// load is, and the raw DOM (load, then count the tree).
+struct SaxCounter : xercesc::DefaultHandler {
+    explicit SaxCounter(const XMLCh* name) : name(name) {}
+    void startElement(const XMLCh*, const XMLCh*, const XMLCh* qname, const xercesc::Attributes&) override {
+        if (depth++ > 0 && xercesc::XMLString::equals(qname, name)) ++count;
+    }
+    void endElement(const XMLCh*, const XMLCh*, const XMLCh*) override { --depth; }
+    const XMLCh* name;
+    unsigned long count = 0;
+    int depth = 0;
+};
+
+void CountKel(benchmark::State& state, const Document& d) {
+    XML::CKelXML doc;
+    for (auto _ : state) {
+        unsigned long count = 0;
+        if (!doc.GetNbElementsInFile(d.path.c_str(), false, "Record", count) || count != d.records)
+            state.SkipWithError("count failed");
+    }
+}
+
+void CountSax(benchmark::State& state, const Document& d) {
+    using xercesc::XMLUni;
+    const XName name("Record");
+    xercesc::SecurityManager security;
+    const std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
+    reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
+    reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
+    reader->setFeature(XMLUni::fgXercesDynamic, true);
+    reader->setFeature(XMLUni::fgXercesSchema, true);
+    reader->setFeature(XMLUni::fgXercesSchemaFullChecking, true);
+    reader->setProperty(XMLUni::fgXercesSecurityManager, &security);
+    for (auto _ : state) {
+        SaxCounter counter(name);
+        reader->setContentHandler(&counter);
+        reader->setErrorHandler(&counter);
+        reader->parse(d.path.c_str());
+        if (counter.count != d.records) state.SkipWithError("count failed");
+    }
+}
+
+void CountDom(benchmark::State& state, const Document& d) {
+    RawParser raw;
+    const XName name("Record");
+    for (auto _ : state) {
+        xercesc::DOMDocument* doc = raw.ParseFile(d.path.c_str());
+        if (!doc || doc->getElementsByTagName(name)->getLength() != d.records) state.SkipWithError("count failed");
+    }
+}
+
+void RegisterCounts(const std::string& prefix, const Document& (*doc)(), int iterations) {
+    using Counter = void (*)(benchmark::State&, const Document&);
+    for (const auto& [column, counter] :
+         std::vector<std::pair<const char*, Counter>>{{"kel", CountKel}, {"raw_sax", CountSax}, {"raw", CountDom}}) {
+        auto* b = Register(prefix + "/" + column, [doc, counter = counter](benchmark::State& state) {
+            const Document& d = doc();
+            counter(state, d);
+        });
+        if (iterations > 0) b->Iterations(iterations);
+    }
+}
+
 }  // namespace
 
 void RegisterLoad() {
+    RegisterCounts("count_file_1MB", Records1MB, 0);
+    RegisterCounts("count_file_50MB", Records50MB, 3);
     RegisterLoads("load_file_1MB", Records1MB, false, false, 0);
     RegisterLoads("load_memory_1MB", Records1MB, true, false, 0);
     RegisterLoads("load_file_50MB", Records50MB, false, false, 3);

@@ -405,3 +405,30 @@ TEST_F(Corpus, StreamingMatchesLoopElements) {
     EXPECT_EQ(mismatches, "");
     std::printf("[ corpus   ] streaming: %zu walks on %zu documents\n", walks, s_expected.size());
 }
+
+// The count builds no tree: over every document it gives what the loaded tree holds, with the
+// load's records and result.
+TEST_F(Corpus, CountMatchesTheLoadedTree) {
+    std::string mismatches;
+    for (const Expected& e : s_expected) {
+        const std::string path = s_root + "/" + e.path;
+        XML::CKelXML loaded, counted;
+        const bool result = loaded.Load(path.c_str(), false);
+        unsigned int want = 0;
+        if (result) XML::CKelXML::GetNbChildInNode(loaded.GetDocument()->getDocumentElement(), "*", want);
+        unsigned long got = 0;
+        const bool counts = counted.GetNbElementsInFile(path.c_str(), false, "*", got);
+        std::string why;
+        if (counts != result) why += " result " + std::to_string(counts);
+        if (result && got != want) why += " count " + std::to_string(got) + " (tree: " + std::to_string(want) + ")";
+        const auto load = Records(loaded), count = Records(counted);
+        if (load.size() != count.size())
+            why += " " + std::to_string(count.size()) + " records (load: " + std::to_string(load.size()) + ")";
+        else
+            for (std::size_t i = 0; i < load.size(); ++i)
+                if (load[i].eType != count[i].eType || load[i].strMessage != count[i].strMessage)
+                    why += " record " + count[i].strMessage + " (load: " + load[i].strMessage + ")";
+        if (!why.empty()) mismatches += e.id + " " + e.path + ":" + why + "\n";
+    }
+    EXPECT_EQ(mismatches, "");
+}

@@ -207,6 +207,11 @@ TEST(SavePretty, IndentsOnceAndKeepsContent) {
         {"<a xml:space=\"preserve\"> <b> <c/> </b> </a>", "<a xml:space=\"preserve\"> <b> <c/> </b> </a>\n"},
         {"<a>  </a>", "<a>  </a>\n"},
         {"<a z=\"1\" a=\"2\" m=\"3\"/>", "<a z=\"1\" a=\"2\" m=\"3\"/>\n"},
+        // Elements of one name written in several orders, and the same order under another name.
+        {"<r><e z=\"\" y=\"\"/><f z=\"\" y=\"\"/><e y=\"\" z=\"\"/><e z=\"\" x=\"\" y=\"\"/><e z=\"\" y=\"\"/></r>",
+         "<r>\n  <e z=\"\" y=\"\"/>\n  <f z=\"\" y=\"\"/>\n  <e y=\"\" z=\"\"/>\n  <e z=\"\" x=\"\" y=\"\"/>\n  <e "
+         "z=\"\" "
+         "y=\"\"/>\n</r>\n"},
         {"<a><b><c/></b><d><![CDATA[ x ]]></d></a>", "<a>\n  <b>\n    <c/>\n  </b>\n  <d><![CDATA[ x ]]></d>\n</a>\n"},
     };
     TempDir dir;

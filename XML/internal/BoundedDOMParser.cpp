@@ -197,12 +197,12 @@ void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
 
 void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
     Deliver(length);
-    XercesDOMParser::docCharacters(chars, length, cdataSection);
+    if (m_buildTree) XercesDOMParser::docCharacters(chars, length, cdataSection);
 }
 
 void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
     Deliver(length);
-    XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    if (m_buildTree) XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
 }
 
 void BoundedDOMParser::startDocument() {
@@ -250,7 +250,10 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
     ++m_depth;
     m_declared.push_back(declared);
     m_inScope += declared;
-    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (m_buildTree)
+        XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    else if (isEmpty)
+        endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 // The scanner numbers element declarations (those of the grammar, and those it makes for
@@ -268,12 +271,12 @@ void BoundedDOMParser::ChargeNames(const XMLElementDecl& elemDecl, unsigned int 
 
 void BoundedDOMParser::startEntityReference(const XMLEntityDecl& entDecl) {
     ++m_inEntity;
-    XercesDOMParser::startEntityReference(entDecl);
+    if (m_buildTree) XercesDOMParser::startEntityReference(entDecl);
 }
 
 void BoundedDOMParser::endEntityReference(const XMLEntityDecl& entDecl) {
     if (m_inEntity > 0) --m_inEntity;
-    XercesDOMParser::endEntityReference(entDecl);
+    if (m_buildTree) XercesDOMParser::endEntityReference(entDecl);
 }
 
 void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
@@ -283,7 +286,7 @@ void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned
         m_inScope -= m_declared.back();
         m_declared.pop_back();
     }
-    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    if (m_buildTree) XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 }  // namespace XML

@@ -60,6 +60,12 @@ public:
     void startEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
     void endEntityReference(const xercesc::XMLEntityDecl& entDecl) override;
 
+protected:
+    // Whether the parse builds the document (on by default). Off, every bound above still holds
+    // and diagnostics are the same, but no element, text or entity reference node is made: a
+    // count needs the parser's events only.
+    void BuildTree(bool build) { m_buildTree = build; }
+
 private:
     void Deliver(std::size_t characters);
     void ChargeAttributes(std::size_t count, const char* what, std::size_t weight);
@@ -67,6 +73,7 @@ private:
                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount);
 
     sLimits m_limits;
+    bool m_buildTree = true;
     std::size_t m_inputBytes = 0;
     std::size_t m_delivered = 0;
     std::size_t m_attributeCost = 0;

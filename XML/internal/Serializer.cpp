@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -389,15 +391,16 @@ private:
         const XMLSize_t count = attributes ? attributes->getLength() : 0;
         m_written.assign(count, false);
         // First in the order the document wrote them, then those the DOM has beyond it.
-        const auto* order = m_notes ? Find(m_notes->attributeOrders, element) : nullptr;
-        if (order && XMLString::equals(order->element.c_str(), element->getNodeName())) {
-            const XString& names = order->names;
-            for (std::size_t start = 0; start < names.size();) {
-                std::size_t end = names.find(u' ', start);
-                if (end == XString::npos) end = names.size();
-                const XString name = names.substr(start, end - start);
+        const std::u16string_view order = m_notes ? m_notes->attributeOrders.Find(element) : std::u16string_view();
+        const XMLCh* const elementName = element->getNodeName();
+        const std::size_t named = order.find(u' ');
+        if (named != std::u16string_view::npos && order.compare(0, named, elementName) == 0) {
+            for (std::size_t start = named + 1; start < order.size();) {
+                std::size_t end = order.find(u' ', start);
+                if (end == std::u16string_view::npos) end = order.size();
+                const std::u16string_view name = order.substr(start, end - start);
                 for (XMLSize_t i = 0; i < count; ++i)
-                    if (!m_written[i] && XMLString::equals(attributes->item(i)->getNodeName(), name.c_str()))
+                    if (!m_written[i] && name == std::u16string_view(attributes->item(i)->getNodeName()))
                         Attribute(attributes, i);
                 start = end + 1;
             }
@@ -588,12 +591,6 @@ private:
     const Layout m_layout;
     const bool m_xml11;
     const std::size_t m_maxDepth;
-    static const AttributeOrder* Find(const std::unordered_map<const DOMNode*, AttributeOrder>& orders,
-                                      const DOMNode* element) {
-        const auto found = orders.find(element);
-        return found == orders.end() ? nullptr : &found->second;
-    }
-
     std::vector<bool> m_written;
     const SourceNotes* m_notes;
     // A part written without its document's declarations and ancestors (see Part).
@@ -620,6 +617,40 @@ bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const S
     }
     bytes.clear();
     return encoding.Encode(writer.out, bytes, error);
+}
+
+// --- AttributeOrders -----------------------------------------------------------------------
+
+std::uint32_t AttributeOrders::Add(const DOMNode* element, std::u16string_view order) {
+    std::uint32_t id = static_cast<std::uint32_t>(m_orders.size());
+    const auto found = m_ids.find(order);
+    if (found != m_ids.end())
+        id = found->second;
+    else
+        m_ids.emplace(m_orders.emplace_back(order), id);
+    Add(element, id);
+    return id;
+}
+
+std::u16string_view AttributeOrders::Find(const DOMNode* element) const {
+    const auto before = [](const Entry& a, const Entry& b) {
+        return std::less<const DOMNode*>()(a.element, b.element);
+    };
+    if (m_sorted.size() != m_entries.size()) {
+        m_sorted = m_entries;
+        std::stable_sort(m_sorted.begin(), m_sorted.end(), before);
+    }
+    // The last noted for an address wins: an element made later at the address of a released one.
+    const auto found = std::upper_bound(m_sorted.begin(), m_sorted.end(), Entry{element, 0}, before);
+    if (found == m_sorted.begin() || std::prev(found)->element != element) return {};
+    return m_orders[std::prev(found)->order];
+}
+
+void AttributeOrders::Clear() {
+    m_entries.clear();
+    m_sorted.clear();
+    m_ids.clear();
+    m_orders.clear();
 }
 
 }  // namespace XML::internal

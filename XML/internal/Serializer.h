@@ -17,9 +17,13 @@
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace XML::internal {
 
@@ -35,11 +39,35 @@ enum class Layout {
 };
 
 // The written order of the attributes of the elements where it differs from the DOM's sorted
-// order: qualified names separated by spaces, with the element's own name (a node released and
-// made again at the same address must not take the order of another element).
-struct AttributeOrder {
-    std::u16string element;
-    std::u16string names;
+// order, kept without a heap block per element: one small entry per element, and each distinct
+// order once (a record file writes thousands of elements the same way). An order is the element's
+// own name, then the qualified names, separated by spaces: a node released and made again at the
+// same address must not take the order of another element.
+class AttributeOrders {
+public:
+    // Notes order (element name then attribute names, space-separated) for element; returns
+    // the order's number, with which the next elements written the same way are noted without
+    // copying or looking up their order again.
+    std::uint32_t Add(const xercesc::DOMNode* element, std::u16string_view order);
+    void Add(const xercesc::DOMNode* element, std::uint32_t order) { m_entries.push_back({element, order}); }
+    // The order of that number (as Add returned it).
+    std::u16string_view Order(std::uint32_t order) const { return m_orders[order]; }
+    // The order noted for element, or empty.
+    std::u16string_view Find(const xercesc::DOMNode* element) const;
+    bool Empty() const { return m_entries.empty(); }
+    // Forgets every order; the table keeps its capacity.
+    void Clear();
+
+private:
+    struct Entry {
+        const xercesc::DOMNode* element;
+        std::uint32_t order;  // into m_orders
+    };
+    std::vector<Entry> m_entries;         // in the order they were noted
+    std::deque<std::u16string> m_orders;  // stable: m_ids views them
+    std::unordered_map<std::u16string_view, std::uint32_t> m_ids;
+    // m_entries sorted by element, made on the first Find after an Add.
+    mutable std::vector<Entry> m_sorted;
 };
 
 // What the loading parser kept of a document that its DOM does not hold.
@@ -50,7 +78,7 @@ struct SourceNotes {
     std::optional<std::u16string> internalSubset;
     // u"BE" or u"LE" when the document opened with a UTF-16 byte order mark.
     const char16_t* byteOrder = nullptr;
-    std::unordered_map<const xercesc::DOMNode*, AttributeOrder> attributeOrders;
+    AttributeOrders attributeOrders;
 };
 
 // Writes node (a document, element or any node that can stand in a document's content) into

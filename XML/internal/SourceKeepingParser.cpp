@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -157,6 +158,26 @@ bool Normalise(std::u16string& value, bool xml11) {
     return true;
 }
 
+// True when order (as AttributeOrders holds it) is element's name then its specified attributes.
+bool SameOrder(std::u16string_view order, const XMLCh* element, const RefVectorOf<XMLAttr>& attrList,
+               XMLSize_t attrCount) {
+    // Takes name off the front of order, with the space that follows unless at the end.
+    const auto take = [&order](std::u16string_view name) {
+        if (order.compare(0, name.size(), name) != 0) return false;
+        order.remove_prefix(name.size());
+        if (order.empty()) return true;
+        if (order.front() != u' ') return false;
+        order.remove_prefix(1);
+        return true;
+    };
+    if (order.empty() || !take(element)) return false;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        if (attribute->getSpecified() && (order.empty() || !take(attribute->getQName()))) return false;
+    }
+    return order.empty();
+}
+
 }  // namespace
 
 SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
@@ -181,7 +202,12 @@ void SourceKeepingParser::startDocument() {
     m_declaration = Span{};
     m_subset = Span{};
     m_declared = false;
-    m_notes = internal::SourceNotes{};
+    // The order table keeps its capacity: a document loaded again does not grow it anew.
+    m_notes.declaration.reset();
+    m_notes.internalSubset.reset();
+    m_notes.byteOrder = nullptr;
+    m_notes.attributeOrders.Clear();
+    m_lastOrders.clear();
     m_read = std::move(m_nextRead);
     m_nextRead = nullptr;
     m_skipped = ~std::uint64_t(0);
@@ -219,6 +245,7 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
     if (DOMNode* current = getCurrentNode(); current && current->getNodeType() == DOMNode::ELEMENT_NODE)
         NormaliseEnumerations(*static_cast<DOMElement*>(current), attrList, attrCount);
+    if (!m_keepAttributeOrder) return;
     // The DOM keeps attributes sorted by name: note the written order where it differs.
     const XMLCh* previous = nullptr;
     bool sorted = true;
@@ -231,15 +258,29 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     DOMNode* element = getCurrentNode();
     if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
     // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
-    // node's handlers are then looked up one by one).
-    internal::AttributeOrder& order = m_notes.attributeOrders[element];
-    order.element = element->getNodeName();
+    // node's handlers are then looked up one by one). The scratch text keeps its capacity.
+    // Most elements of a name are written the same way: the order last noted for the name is
+    // tried first.
+    internal::AttributeOrders& orders = m_notes.attributeOrders;
+    const auto last = std::find_if(m_lastOrders.begin(), m_lastOrders.end(),
+                                   [&elemDecl](const auto& entry) { return entry.first == &elemDecl; });
+    if (last != m_lastOrders.end() &&
+        SameOrder(orders.Order(last->second), element->getNodeName(), attrList, attrCount)) {
+        orders.Add(element, last->second);
+        return;
+    }
+    m_order.assign(element->getNodeName());
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
         if (!attribute->getSpecified()) continue;
-        if (!order.names.empty()) order.names.push_back(u' ');
-        order.names += attribute->getQName();
+        m_order.push_back(u' ');
+        m_order += attribute->getQName();
     }
+    const std::uint32_t order = orders.Add(element, m_order);
+    if (last != m_lastOrders.end())
+        last->second = order;
+    else if (m_lastOrders.size() < kLastOrders)
+        m_lastOrders.emplace_back(&elemDecl, order);
 }
 
 void SourceKeepingParser::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,

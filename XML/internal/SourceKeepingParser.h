@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace XML {
@@ -34,6 +35,9 @@ public:
     void KeepSource(const ByteReader& read) noexcept;
     // What was kept of the document this parser made last (and owns).
     const internal::SourceNotes& Notes() const { return m_notes; }
+    // Whether the next parses note the written order of attributes (a walk that hands out
+    // records and never saves them has no use for it).
+    void KeepAttributeOrder(bool keep) { m_keepAttributeOrder = keep; }
 
     void startDocument() override;
     void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
@@ -68,6 +72,12 @@ private:
     Span m_declaration, m_subset;
     internal::SourceNotes m_notes;
     bool m_declared = false;
+    bool m_keepAttributeOrder = true;
+    std::u16string m_order;  // scratch for the order of one element
+    // The order last noted for the first kLastOrders element names (by their declaration, which
+    // the scanner keeps for the whole parse).
+    static constexpr std::size_t kLastOrders = 16;
+    std::vector<std::pair<const xercesc::XMLElementDecl*, std::uint32_t>> m_lastOrders;
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
 

@@ -109,9 +109,11 @@ void StreamingParser::Walk(const char* file, const InputSource* source, const st
     m_reached.clear();
     m_cursor = nullptr;
     m_over = path.empty();
+    KeepAttributeOrder(false);  // records handed out are never saved with the notes
     struct Done {
         StreamingParser& parser;
         ~Done() {
+            parser.KeepAttributeOrder(true);
             parser.m_visitor = nullptr;
             parser.m_path = nullptr;
             parser.m_reached.clear();
@@ -125,9 +127,13 @@ unsigned long StreamingParser::Count(const char* file, const InputSource* source
     m_counted.emplace(name);
     m_count = 0;
     m_over = true;
+    KeepAttributeOrder(false);
+    BuildTree(false);
     struct Done {
         StreamingParser& parser;
         ~Done() {
+            parser.KeepAttributeOrder(true);
+            parser.BuildTree(true);
             parser.m_counted.reset();
             parser.m_open.clear();
         }
@@ -139,12 +145,16 @@ unsigned long StreamingParser::Count(const char* file, const InputSource* source
 void StreamingParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                                    const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                    const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
+    if (m_counted) {
+        // No tree is built: the bounds are checked and the element counted from its names.
+        LoadParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+        if (!isRoot && (*m_counted)(elemPrefix, elemDecl.getBaseName())) ++m_count;
+        return;
+    }
     DOMNode* const parent = fCurrentParent;
     LoadParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
     Opened(parent);
     m_grown += kElementBytes + kAttributeBytes * attrCount;
-    // An empty element is already ended: the parser's current node rather than its parent.
-    if (m_counted && !isRoot && (*m_counted)(isEmpty ? fCurrentNode : fCurrentParent)) ++m_count;
 }
 
 void StreamingParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
@@ -183,8 +193,8 @@ void StreamingParser::FindOpen() {
     std::reverse(m_open.begin(), m_open.end());
 }
 
-// A count needs the elements only (the bounds are checked as they are built): no text, comment or
-// processing-instruction node is made for it.
+// A count builds no node at all (the bounds are checked all the same): text, comments and
+// processing instructions are passed over.
 void StreamingParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
     if (m_counted) return;
     LoadParser::docCharacters(chars, length, cdataSection);

@@ -94,6 +94,18 @@ public:
         return node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
                (m_all || xercesc::XMLString::equals(node->getNodeName(), m_name.get()));
     }
+    // The same rule for an element the parser reports but does not build: its qualified name is
+    // prefix (null or empty when none), ':', local.
+    bool operator()(const XMLCh* prefix, const XMLCh* local) const {
+        if (m_all) return true;
+        const XMLCh* name = m_name.get();
+        if (prefix && *prefix) {
+            const XMLSize_t length = xercesc::XMLString::stringLen(prefix);
+            if (!xercesc::XMLString::equalsN(name, prefix, length) || name[length] != u':') return false;
+            name += length + 1;
+        }
+        return xercesc::XMLString::equals(name, local);
+    }
 
 private:
     Name16 m_name;
