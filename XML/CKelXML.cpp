@@ -241,8 +241,12 @@ void CKelXML::Abandon() noexcept {
     static_cast<void>(m_pParser.release());
     static_cast<void>(m_pCreatedDocument.release());
     static_cast<void>(m_pSecurityManager.release());
-    static_cast<void>(new std::shared_ptr<const GrammarSet>(std::move(m_pGrammars)));
-    static_cast<void>(new std::shared_ptr<CGrammarCache>(std::move(m_pGrammarCache)));
+    try {
+        static_cast<void>(new std::shared_ptr<const GrammarSet>(std::move(m_pGrammars)));
+        static_cast<void>(new std::shared_ptr<CGrammarCache>(std::move(m_pGrammarCache)));
+    } catch (const std::bad_alloc&) {
+        // Out of memory even for a pointer: what is left is released, as nothing else can be done.
+    }
     m_uRun = 0;
 }
 
@@ -865,6 +869,39 @@ bool CKelXML::HasAttributeSpecificValue(const DOMNode* node, const char* name, c
 bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames,
                            int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse,
                            bool stopOnMissingAttribute) {
+    return Loop(functor, node, std::move(path), attributeNames, attributeCount, userData, stopOnTrue, stopOnFalse,
+                stopOnMissingAttribute, nullptr);
+}
+
+bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, const sWalkOptions& walk) {
+    std::vector<std::string> names = walk.vAttributes;
+    return Loop(functor, node, Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()), nullptr,
+                walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, walk.pFilter);
+}
+
+bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                             bool* verdict) {
+    std::vector<std::string> names = walk.vAttributes;
+    return StreamFrom(file, std::string_view(), options, functor, Backslashed(walk.strPath), names.data(),
+                      static_cast<int>(names.size()), nullptr, walk.bStopOnTrue, walk.bStopOnFalse,
+                      walk.bStopOnMissingAttribute, verdict, walk.pFilter);
+}
+
+bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
+                                  unsigned long& count) {
+    count = 0;
+    sWalkOptions counted = walk;
+    counted.vAttributes.clear();
+    counted.bStopOnTrue = counted.bStopOnFalse = counted.bStopOnMissingAttribute = false;
+    return StreamElements(file, options, counted, [&count](DOMNode*) {
+        ++count;
+        return true;
+    });
+}
+
+bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
+                   void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
+                   const CXPath* filter) {
     if (!functor || !node) return false;
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
@@ -878,7 +915,7 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
         if (!node) return false;
     }
     internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter});
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
@@ -944,7 +981,8 @@ void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits&
 
 bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                          const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
-                         bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
+                         bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
+                         const CXPath* filter) {
     if (verdict) *verdict = false;
     if (!Replaceable()) return false;
     const char* const missing = !file && !memory.data()                 ? msg::kNoFileName
@@ -969,7 +1007,7 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
         start = slash + 1;
     }
     internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute});
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter});
     const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
         parser.SetSourceReader(file ? SourceKeepingParser::ByteReader(FileBytes(file))

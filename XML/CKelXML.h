@@ -137,6 +137,8 @@ enum E_RESOURCE_ACCESS : std::int32_t {
     E_RESOURCES_LOCAL = 2
 };
 
+class CXPath;
+
 // The settings of a walk given a callable (CKelXML::LoopElements, StreamElements).
 struct sWalkOptions {
     // "catalog/records/record" or "catalog\\records\\record", as LoopElements and StreamElements take it.
@@ -146,10 +148,13 @@ struct sWalkOptions {
     bool bStopOnTrue = false;
     bool bStopOnFalse = false;
     bool bStopOnMissingAttribute = false;
+    // When set, a record for which this expression, evaluated with the record as its context
+    // node, is false is skipped: no call, no verdict ("price > 100" streams only those records).
+    // The caller keeps it alive during the walk.
+    const CXPath* pFilter = nullptr;
 };
 
 class CGrammarCache;
-class CXPath;
 
 // Options of one load. Only E_LOAD_NAMED_GRAMMARS reads vSchemas, strDTDFile and pGrammarCache.
 struct sLoadOptions {
@@ -498,19 +503,22 @@ public:
     template <class Fn>
     static bool LoopElements(xercesc::DOMNode* node, const sWalkOptions& walk, Fn&& fn) {
         CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        std::vector<std::string> names = walk.vAttributes;
-        return LoopElements(&functor, node, Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()),
-                            nullptr, walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute);
+        return LoopElements(&functor, node, walk);
     }
     template <class Fn>
     bool StreamElements(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
                         bool* verdict = nullptr) {
         CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        std::vector<std::string> names = walk.vAttributes;
-        return StreamElements(file, options, &functor, Backslashed(walk.strPath), names.data(),
-                              static_cast<int>(names.size()), nullptr, walk.bStopOnTrue, walk.bStopOnFalse,
-                              walk.bStopOnMissingAttribute, verdict);
+        return StreamElements(file, options, &functor, walk, verdict);
     }
+    // The same two with a TFunctor (called with a null userData).
+    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk);
+    bool StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                        bool* verdict = nullptr);
+    // count = the records at walk.strPath that walk.pFilter keeps (all when null), read while the
+    // file is parsed; records and returns as StreamElements.
+    bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
+                             unsigned long& count);
     // The elements LoopElements would visit at the end of path below node, for a range-for.
     static std::vector<xercesc::DOMElement*> GetElements(xercesc::DOMNode* node, const std::string& path);
     // node's attributes (name, value) in document order, namespace declarations included; empty
@@ -758,7 +766,12 @@ private:
     // The checks and the walk shared by the StreamElements forms; file null reads memory.
     bool StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                     const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
-                    bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict);
+                    bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
+                    const CXPath* filter = nullptr);
+    // The body of every LoopElements form; filter as sWalkOptions::pFilter.
+    static bool Loop(TFunctor* functor, xercesc::DOMNode* node, std::string path, std::string* attributeNames,
+                     int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
+                     const CXPath* filter);
 
     std::unique_ptr<xercesc::XercesDOMParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;

@@ -3,6 +3,8 @@
 // error part-way; a functor that throws; a stop that leaves the rest of the file unread.
 #include "StreamCompare.h"
 
+#include <XML/CXPath.h>
+
 #include <climits>
 #include <stdexcept>
 
@@ -277,4 +279,39 @@ TEST(Streaming, MissingArgumentsAreRecorded) {
     EXPECT_FALSE(doc.StreamElements(static_cast<const void*>(nullptr), 0, &log, "catalog", nullptr, 0, nullptr, false,
                                     false, false));
     EXPECT_EQ(log.calls.size(), 0u);
+}
+
+// An XPath filter decides which records reach the callable and the count; skipped records
+// leave the verdict and the stop flags alone.
+TEST(Streaming, XPathFilterSelectsRecords) {
+    TempDir dir;
+    const std::string file = dir.File("p.xml");
+    WriteFile(file,
+              "<shop><item id='1'><price>50</price></item><item id='2'><price>150</price></item>"
+              "<item id='3'><price>120</price></item><item id='4'/></shop>");
+    const XML::CXPath dear("price > 100");
+    XML::sWalkOptions walk{"shop/item", {"id"}, false, true, false, &dear};
+    std::string ids;
+    XML::CKelXML doc;
+    bool verdict = false;
+    EXPECT_TRUE(doc.StreamElements(
+        file.c_str(), {}, walk,
+        [&](xercesc::DOMNode*, const std::string&, const std::vector<std::string>& v) {
+            ids += v[0];
+            return v[0] != "3";  // stopOnFalse: the walk ends at 3
+        },
+        &verdict));
+    EXPECT_EQ(ids, "23");
+    EXPECT_FALSE(verdict);
+    unsigned long count = 0;
+    EXPECT_TRUE(doc.GetNbElementsInFile(file.c_str(), {}, walk, count));
+    EXPECT_EQ(count, 2u);
+    Loaded loaded(ReadFile(file));
+    ids.clear();
+    EXPECT_TRUE(XML::CKelXML::LoopElements(loaded.doc.GetDocument(), {"shop/item", {"id"}, false, false, false, &dear},
+                                           [&](xercesc::DOMNode*, const std::string&, const auto& v) {
+                                               ids += v[0];
+                                               return true;
+                                           }));
+    EXPECT_EQ(ids, "23");
 }

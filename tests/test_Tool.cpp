@@ -826,3 +826,32 @@ TEST_F(ToolTest, XPathPrintsNodesScalarsAndMarkup) {
     const Outcome piped = RunWithInput({"xpath", "-", "name(/*)"}, kLibrary);
     EXPECT_EQ(piped.out, "library\n") << piped;
 }
+
+// get, count, dict and set take an XPath where they take a path; set edits every node it selects.
+TEST_F(ToolTest, PathCommandsTakeAnXPath) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"get", m_library, "//book[@year]/title"}, 0, "\xC3\x89t\xC3\xA9\na < b & c\n"},
+        {{"get", m_library, "//shelf", "--attr", "id"}, 0, "s1\ns2\n"},
+        {{"get", m_library, "library/shelf[2]", "--xpath", "--attr", "id"}, 0, "s2\n"},
+        {{"count", m_library, "//book[@year]"}, 0, "2\n"},
+        {{"get", m_library, "//nothing"}, 1, ""},
+        {{"get", m_library, "//book["}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[2]);
+        const Outcome o = Run(c.args);
+        EXPECT_EQ(o.status, c.status) << o;
+        EXPECT_EQ(o.out, c.out) << o;
+    }
+    const std::string edited = m_dir.File("edited.xml");
+    WriteFile(edited, kLibrary);
+    EXPECT_EQ(Run({"set", edited, "//shelf", "--attr", "seen=1"}).status, 0);
+    EXPECT_EQ(Run({"count", edited, "//shelf[@seen]"}).out, "2\n");
+    EXPECT_EQ(Run({"set", edited, "//book", "--first", "--attr", "seen=1"}).status, 0);
+    EXPECT_EQ(Run({"count", edited, "//book[@seen]"}).out, "1\n");
+}

@@ -40,6 +40,10 @@ Visitor::Visitor(TFunctor* functor, std::string tagName, const std::string* attr
       m_values(m_attributeCount + 1) {}
 
 bool Visitor::Visit(DOMNode* node) {
+    if (m_flags.filter) {
+        bool keep = false;
+        if (!m_flags.filter->EvaluateBoolean(node, keep) || !keep) return true;
+    }
     for (std::size_t i = 0; i < m_attributeCount; ++i) {
         m_values[i].clear();
         if (!AttributeText(node, m_attributeNames[i].c_str(), m_values[i]) && m_flags.stopOnMissingAttribute) {

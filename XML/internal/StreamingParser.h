@@ -9,6 +9,7 @@
 #include "XML/internal/ParserSetup.h"
 #include "XML/internal/TreeWalk.h"
 
+#include <XML/CXPath.h>
 #include <XML/TFunctor.h>
 
 #include <xercesc/dom/DOMElement.hpp>
@@ -35,6 +36,8 @@ public:
         bool stopOnTrue = false;
         bool stopOnFalse = false;
         bool stopOnMissingAttribute = false;
+        // Nodes for which it is false (or cannot be evaluated) are skipped.
+        const CXPath* filter = nullptr;
     };
     // The most attribute names a walk takes: more than any element can hold within the default
     // limits, and few enough that the visitor's value array is small. Callers refuse more.

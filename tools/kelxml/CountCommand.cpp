@@ -14,6 +14,12 @@ int Count(const Arguments& args) {
     const std::string& file = args.Positional()[0];
     const std::string& name = args.Positional()[1];
     if (name.empty()) throw UsageError{"NAME is empty"};
+    if (IsXPath(args, name)) {
+        XML::CKelXML loaded;
+        if (!Open(loaded, file, ReadingOptions(args))) return kProblem;
+        std::cout << SelectXPath(loaded, args, name).size() << '\n';
+        return kSuccess;
+    }
     // Counted as the file is read: no tree is kept.
     if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;

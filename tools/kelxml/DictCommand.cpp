@@ -13,10 +13,17 @@ namespace kelxml {
 int Dict(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
     const std::string& file = args.Positional()[0];
-    const std::string path = NormalisePath(args.Positional()[1]);
+    const bool xpath = IsXPath(args, args.Positional()[1]);
+    const std::string path = xpath ? args.Positional()[1] : NormalisePath(args.Positional()[1]);
     XML::CKelXML xml;
     if (!Open(xml, file, ReadingOptions(args))) return kProblem;
-    const xercesc::DOMNode* node = FindFirst(xml, path);
+    const xercesc::DOMNode* node = nullptr;
+    if (xpath) {
+        const std::vector<xercesc::DOMNode*> nodes = SelectXPath(xml, args, path);
+        node = nodes.empty() ? nullptr : nodes.front();
+    } else {
+        node = FindFirst(xml, path);
+    }
     std::map<std::string, std::string> dictionary;
     if (!node || !XML::CKelXML::o_GetDictionaryFromNode(node, dictionary)) {
         ReportNothingAt(file, path);

@@ -3,6 +3,8 @@
 #include "Diagnostics.h"
 #include "Limits.h"
 
+#include <XML/CXPath.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <map>
 
 namespace kelxml {
 
@@ -219,6 +222,23 @@ xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
 
 void ReportNothingAt(const std::string& file, const std::string& path) {
     std::cerr << DisplayName(file) << ": nothing at path '" << path << "'\n";
+}
+
+bool IsXPath(const Arguments& args, const std::string& path) {
+    return args.Has("--xpath") || (!path.empty() && path[0] == '/');
+}
+
+std::vector<xercesc::DOMNode*> SelectXPath(const XML::CKelXML& xml, const Arguments& args, const std::string& expr) {
+    std::map<std::string, std::string> namespaces;
+    for (const auto& [option, value] : args.Options())
+        if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
+    const XML::CXPath xpath(expr, namespaces);
+    if (!xpath.IsCompiled()) {
+        const XML::CError* errors = xpath.GetErrors();
+        throw UsageError{errors && errors->HasError() ? errors->GetAllErrors().front().strMessage
+                                                      : "the XPath expression does not compile"};
+    }
+    return xpath.SelectNodes(xml.GetDocument());
 }
 
 }  // namespace kelxml

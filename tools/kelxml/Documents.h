@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kelxml {
 
@@ -50,6 +51,11 @@ xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string
 // The first node at the end of path, going down one first child at a time.
 xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path);
 void ReportNothingAt(const std::string& file, const std::string& path);
+// True when path is an XPath expression: it starts with '/', or --xpath is given.
+bool IsXPath(const Arguments& args, const std::string& path);
+// The nodes the XPath expression selects in the loaded document, prefixes bound by --ns P=URI.
+// Throws UsageError naming the column for an expression that does not compile.
+std::vector<xercesc::DOMNode*> SelectXPath(const XML::CKelXML& xml, const Arguments& args, const std::string& expr);
 
 }  // namespace kelxml
 

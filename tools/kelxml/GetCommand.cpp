@@ -41,18 +41,34 @@ private:
 int Get(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
     const std::string& file = args.Positional()[0];
-    const std::string path = NormalisePath(args.Positional()[1]);
+    const std::string path = IsXPath(args, args.Positional()[1]) ? args.Positional()[1]
+                                                                 : NormalisePath(args.Positional()[1]);
     std::vector<std::string> names;
     for (const auto& [option, value] : args.Options()) {
         if (option != "--attr") continue;
         if (value.empty()) throw UsageError{"--attr needs a NAME"};
         names.push_back(value);
     }
-    // Streamed: each node is printed as it ends, memory does not grow with the file.
     if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;
     xml.SetLimits(LoadLimits());
     PrintVisited printer(names.size());
+    if (IsXPath(args, args.Positional()[1])) {
+        // An XPath needs the whole tree: the document is loaded, then each selected node printed.
+        if (!Open(xml, file, ReadingOptions(args))) return kProblem;
+        std::vector<std::string> values(names.size());
+        for (xercesc::DOMNode* node : SelectXPath(xml, args, args.Positional()[1])) {
+            std::string text;
+            XML::CKelXML::GetValue(node, text);
+            for (std::size_t i = 0; i < names.size(); ++i)
+                XML::CKelXML::GetAttributeValue(node, names[i].c_str(), values[i]);
+            printer(node, std::string(), text, values.data(), nullptr);
+        }
+        if (printer.Visited() > 0) return kSuccess;
+        ReportNothingAt(file, args.Positional()[1]);
+        return kProblem;
+    }
+    // Streamed: each node is printed as it ends, memory does not grow with the file.
     xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path, names.empty() ? nullptr : names.data(),
                        static_cast<int>(names.size()), nullptr, false, false, false);
     if (!Usable(xml, file, true)) return kProblem;

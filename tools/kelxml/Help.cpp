@@ -26,6 +26,9 @@ PATH names nodes from the root element down, separated by backslashes (quote the
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
 Its first name is the root element's own. Every further name but the last goes down to the
 FIRST child of that name; the last name selects the nodes at the end.
+A PATH (or count's NAME) that starts with '/', or any with --xpath, is an XPath 1.0 expression
+instead ('//user[role="dev"]', '/users/user[2]'); --ns PREFIX=URI binds its prefixes. get,
+count and dict then read every node it selects, and set edits every one (--first: the first).
 
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,

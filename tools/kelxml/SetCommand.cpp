@@ -45,10 +45,12 @@ int Set(const Arguments& args) {
     args.ExpectPositional(2, "FILE PATH");
     const std::string& file = args.Positional()[0];
     if (file == "-") throw UsageError{"set edits a file in place and cannot save to standard input: use a file name"};
-    const std::string path = NormalisePath(args.Positional()[1]);
+    const bool xpath = IsXPath(args, args.Positional()[1]);
+    const std::string path = xpath ? args.Positional()[1] : NormalisePath(args.Positional()[1]);
     std::vector<std::pair<std::string, std::string>> actions;
     for (const auto& option : args.Options())
-        if (option.first != "--validate" && option.first != "--resources") actions.push_back(option);
+        if (option.first == "--attr" || option.first == "--add" || option.first == "--remove")
+            actions.push_back(option);
     if (actions.empty()) throw UsageError{"expected an action: --attr NAME=VALUE, --add NAME=TEXT or --remove"};
     const bool remove = args.Has("--remove");
     if (remove && actions.size() > 1) throw UsageError{"--remove cannot be combined with other actions"};
@@ -58,8 +60,14 @@ int Set(const Arguments& args) {
 
     XML::CKelXML xml;
     if (!Open(xml, file, ReadingOptions(args))) return kProblem;
-    xercesc::DOMNode* node = FindFirst(xml, path);
-    if (!node) {
+    // An XPath edits every node it selects (--first: the first only); a path its first node.
+    std::vector<xercesc::DOMNode*> nodes;
+    if (xpath)
+        nodes = SelectXPath(xml, args, path);
+    else if (xercesc::DOMNode* first = FindFirst(xml, path))
+        nodes.push_back(first);
+    if (!nodes.empty() && args.Has("--first")) nodes.resize(1);
+    if (nodes.empty()) {
         ReportNothingAt(file, path);
         return kProblem;
     }
@@ -70,25 +78,27 @@ int Set(const Arguments& args) {
         std::cerr << file << ": not saved\n";
         return kProblem;
     };
-    if (remove) {
-        if (node == xml.GetDocument()->getDocumentElement()) return fail("the root element cannot be removed");
-        DOMNode* before = node->getPreviousSibling();
-        DOMNode* removed = xml.RemoveChildNode(node->getParentNode(), node);
-        if (!removed) return fail("unable to remove the node at '" + path + "'");
-        RemoveWithIndentation(removed, before);
-    }
-    for (const auto& [option, assignment] : edits) {
-        const auto& [name, value] = assignment;
-        if (option == "--attr") {
-            if (node->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
-                return fail("the node at '" + path + "' is not an element: it has no attributes");
-            if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(node)))
-                return fail("unable to set attribute '" + name + "'");
-        } else {
-            xercesc::DOMElement* added = value.empty() ? xml.AddNewElementNode(name, node)
-                                                       : xml.AddNewElementNode(name, value, node);
-            if (!added) return fail("unable to add element '" + name + "'");
-            IndentAsSiblings(xml.GetDocument(), added);
+    for (xercesc::DOMNode* node : nodes) {
+        if (remove) {
+            if (node == xml.GetDocument()->getDocumentElement()) return fail("the root element cannot be removed");
+            DOMNode* before = node->getPreviousSibling();
+            DOMNode* removed = xml.RemoveChildNode(node->getParentNode(), node);
+            if (!removed) return fail("unable to remove the node at '" + path + "'");
+            RemoveWithIndentation(removed, before);
+        }
+        for (const auto& [option, assignment] : edits) {
+            const auto& [name, value] = assignment;
+            if (option == "--attr") {
+                if (node->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
+                    return fail("the node at '" + path + "' is not an element: it has no attributes");
+                if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(node)))
+                    return fail("unable to set attribute '" + name + "'");
+            } else {
+                xercesc::DOMElement* added = value.empty() ? xml.AddNewElementNode(name, node)
+                                                           : xml.AddNewElementNode(name, value, node);
+                if (!added) return fail("unable to add element '" + name + "'");
+                IndentAsSiblings(xml.GetDocument(), added);
+            }
         }
     }
     if (!xml.Save(file.c_str(), XML::E_SAVE_AS_LOADED)) return fail("unable to save");

@@ -37,10 +37,14 @@ struct Command {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources"}, Check},
-        {"get", kGetHelp, {"--validate"}, {"--attr", "--resources"}, Get},
-        {"count", kCountHelp, {"--validate"}, {"--resources"}, Count},
-        {"dict", kDictHelp, {"--all", "--validate"}, {"--resources"}, Dict},
-        {"set", kSetHelp, {"--remove", "--validate"}, {"--attr", "--add", "--resources"}, Set},
+        {"get", kGetHelp, {"--validate", "--xpath"}, {"--attr", "--resources", "--ns"}, Get},
+        {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns"}, Count},
+        {"dict", kDictHelp, {"--all", "--validate", "--xpath"}, {"--resources", "--ns"}, Dict},
+        {"set",
+         kSetHelp,
+         {"--remove", "--validate", "--xpath", "--first"},
+         {"--attr", "--add", "--resources", "--ns"},
+         Set},
         {"format",
          kFormatHelp,
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
