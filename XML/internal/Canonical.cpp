@@ -3,6 +3,8 @@
 // the DOM's UTF-16 to UTF-8 as they are written, escaped for where they stand.
 #include "XML/internal/Canonical.h"
 
+#include "XML/internal/Transcode.h"
+
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
@@ -51,21 +53,7 @@ bool AppendUtf8(std::string& out, const XMLCh* s, Context context) {
                 continue;
             }
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        XML::internal::AppendUtf8(out, c);
     }
     return true;
 }

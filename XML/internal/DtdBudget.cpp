@@ -2,6 +2,7 @@
 
 #include "XML/XStr.h"
 #include "XML/internal/ResourceGate.h"
+#include "XML/internal/Transcode.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -68,24 +69,6 @@ std::size_t ContentStart(const std::string& t) {
     if (At(t, i, "<?xml") && i + 5 < t.size() && IsSpace(t[i + 5])) SkipPast(t, i, "?>");
     return i;
 }
-void AppendUtf8(std::string& out, unsigned long code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | ((code >> 18) & 0x07));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 struct Entity {
     std::string text;         // replacement text, once known
     std::u16string base;      // where the declaration was read: external ids are found from there

@@ -36,6 +36,8 @@ char* NewLocal(const XMLCh* text);
 // text = source in the local code page; null gives the empty text. False, text untouched, when
 // it cannot be converted or memory runs out. Never throws.
 bool ToLocal(const XMLCh* source, std::string& text) noexcept;
+// Appends the UTF-8 bytes of one Unicode scalar value (at most U+10FFFF) to out.
+void AppendUtf8(std::string& out, char32_t code);
 
 // Thrown by To16 when a text cannot be converted; what() is the message the operation records.
 class ConversionError : public std::runtime_error {
