@@ -1,5 +1,6 @@
 #include "XML/internal/NameText.h"
 
+#include "XML/internal/NumberText.h"
 #include "XML/internal/TreeWalk.h"
 
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
@@ -91,12 +92,12 @@ bool AttributeText(const DOMNode* node, const char* name, std::string& text) {
 bool ElementTextIsTrue(const std::string& text) {
     if (text == "true") return true;
     if (text == "false") return false;
-    return std::atoi(text.c_str()) > 0;
+    return LeadingInt(text) > 0;
 }
 bool AttributeTextIsTrue(const std::string& text) {
     if (text == "true") return true;
     if (text == "false") return false;
-    return std::atoi(text.c_str()) != 0;
+    return LeadingInt(text) != 0;
 }
 
 std::wstring Widen(const XMLCh* text) {

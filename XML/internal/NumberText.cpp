@@ -2,8 +2,11 @@
 // errno, the whole text checked.
 #include "XML/internal/NumberText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <system_error>
 
 namespace XML::internal {
@@ -78,6 +81,21 @@ bool ParseValue(std::string_view text, bool& value) {
         return false;
     }
     return true;
+}
+
+int LeadingInt(const std::string& text) {
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);  // strtoll itself clamps
+    return static_cast<int>(
+        std::clamp<long long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+long LeadingLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+
+float LeadingFloat(const std::string& text) {
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
+        return value > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
 }
 
 }  // namespace XML::internal

@@ -33,6 +33,14 @@ bool ParseValue(std::string_view text, float& value);
 bool ParseValue(std::string_view text, double& value);
 bool ParseValue(std::string_view text, bool& value);
 
+// The C library's lenient reads, without their undefined cases: leading white space, a sign,
+// then the digits (or, for float, the number) up to the first other character; 0 when none.
+// The value is atoi's, atol's or atof's wherever those are defined; a value out of the type's
+// range gives the nearest limit (infinity for float) instead of undefined behaviour.
+int LeadingInt(const std::string& text);
+long LeadingLong(const std::string& text);
+float LeadingFloat(const std::string& text);
+
 }  // namespace XML::internal
 
 #endif
