@@ -8,11 +8,12 @@
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Canonical.h"
 #include "XML/internal/DtdBudget.h"
+#include "XML/internal/ExceptionText.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/LoadParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
-#include "XML/internal/ParserSetup.h"
 #include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
 #include "XML/internal/Serializer.h"
@@ -25,7 +26,6 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXException.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -97,10 +97,10 @@ E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
 // documents as the parser asks for them; every external resource is read through gate. Throws a
 // SAXException naming a refusal.
 template <class Parse>
-void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, ResourceGate& gate,
+void ParseWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, ResourceGate& gate,
                  const internal::DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
     if (!dtd.refusal.empty()) throw SAXException(dtd.refusal.c_str());
-    static_cast<BoundedDOMParser&>(parser).SetLimits(limits, documentBytes + dtd.bytesRead);
+    parser.SetLimits(limits, documentBytes + dtd.bytesRead);
     internal::SchemaBudget schemas(limits, &gate);
     handler.SetResourceReader([&schemas, &gate](const XMLResourceIdentifier& resource) {
         InputSource* const schema = schemas.Read(resource);
@@ -116,7 +116,7 @@ void ParseWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& 
 // Parses bytes as the memory document; its relative references resolve against the options'
 // base, or are refused.
 template <class Parse>
-void ParseMemory(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
                  std::string_view bytes, Parse&& parse) {
     const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), msg::kMemoryBufferId,
                                    false, XMLPlatformUtils::fgMemoryManager);
@@ -154,7 +154,7 @@ internal::DtdVerdict JudgeFileDtd(const std::string& path, const XMLCh* id, cons
 // read once, by the parser: its DTD is bounded while it is read only). Its relative references
 // resolve against its own name; those of a pipe or device against nothing.
 template <class Parse>
-void ParseFile(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
                const char* file, Parse&& parse) {
     const XStr name(file);
     HandlerError::RefuseNetwork(nullptr, name.unicodeForm());
@@ -316,20 +316,8 @@ bool CKelXML::Guarded(Fn&& fn) {
     try {
         fn();
         return true;
-    } catch (const SAXException& e) {
-        Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
-    } catch (const XMLException& e) {
-        Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
-    } catch (const DOMException& e) {
-        Record(E_EXCEPTION, XStr::ToLocal(e.getMessage()).c_str());
-    } catch (const ConversionError& e) {
-        Record(E_EXCEPTION, e.what());
-    } catch (const OutOfMemoryException&) {
-        Record(E_EXCEPTION, msg::kOutOfMemory);
-    } catch (const std::bad_alloc&) {
-        Record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (...) {
-        Record(E_EXCEPTION, msg::kUnknownError);
+        Record(E_EXCEPTION, CurrentExceptionText().c_str());
     }
     return false;
 }
@@ -357,8 +345,7 @@ void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<cons
                                                                 m_pSecurityManager.get());
     // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
     // opens local files and refuses any network resource.
-    static_cast<LoadParser&>(*m_pParser)
-        .Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, m_pGrammars.get());
+    m_pParser->Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, m_pGrammars.get());
     m_pErrors = std::move(handler);
 }
 
@@ -399,11 +386,10 @@ bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& re
     }
     const bool parsed = Guarded([&] {
         PrepareParser(options);
-        static_cast<SourceKeepingParser&>(*m_pParser).SetSourceReader(read);
+        m_pParser->SetSourceReader(read);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
-        // InitializeParser makes every parser of this object a SourceKeepingParser.
-        static_cast<SourceKeepingParser&>(*m_pParser).KeepSource(read);
+        m_pParser->KeepSource(read);
     });
     if (!parsed) {
         // A parse cut short by an exception may leave the parser half reset: the next load
@@ -437,7 +423,7 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     }
     return LoadWith(
         options,
-        [this, file, &options](XercesDOMParser& parser) {
+        [this, file, &options](BoundedDOMParser& parser) {
             ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file,
                       [&parser, file] { parser.parse(file); });
         },
@@ -453,7 +439,7 @@ bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& op
     }
     return LoadWith(
         options,
-        [this, buffer, size, &options](XercesDOMParser& parser) {
+        [this, buffer, size, &options](BoundedDOMParser& parser) {
             ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options,
                         std::string_view(static_cast<const char*>(buffer), size),
                         [&parser](const InputSource& source) { parser.parse(source); });
@@ -465,7 +451,7 @@ bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& op
 
 sLimits sLimits::Huge() {
     sLimits huge;
-    huge.maxDepth = 10000;  // the schema reader and the serializer recurse per level
+    huge.maxDepth = 10000;  // the parser's schema reader recurses once per level
     huge.maxNamespacesInScope = 100000;
     huge.maxAttributeCost = 1000000000000;
     huge.maxEntityExpansions = 10000000;
@@ -488,7 +474,7 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
     const sLoadOptions options = OptionsFor(bValidate);
     return LoadWith(
         options,
-        [this, bytes, &options](XercesDOMParser& parser) {
+        [this, bytes, &options](BoundedDOMParser& parser) {
             ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, bytes,
                         [&parser](const InputSource& source) { parser.parse(source); });
         },
@@ -543,7 +529,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                              : node->getOwnerDocument();
     const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
-                                   ? &static_cast<const SourceKeepingParser&>(*m_pParser).Notes()
+                                   ? &m_pParser->Notes()
                                    : nullptr;
     // Serialise into memory first: the file is only touched once the whole text exists. Nesting
     // deeper than Load accepts is refused, so that what Save writes loads again.
@@ -688,12 +674,11 @@ bool ChildText(const DOMNode* node, const char* name, std::string& text) {
 }  // namespace
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, int& value) {
-    return ReadConverted(ChildText, node, name, value, [](const std::string& t) { return std::atoi(t.c_str()); });
+    return ReadConverted(ChildText, node, name, value, LeadingInt);
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, float& value) {
-    return ReadConverted(ChildText, node, name, value,
-                         [](const std::string& t) { return static_cast<float>(std::atof(t.c_str())); });
+    return ReadConverted(ChildText, node, name, value, LeadingFloat);
 }
 
 bool CKelXML::GetChildValue(const DOMNode* node, const char* name, bool& value) {
@@ -792,11 +777,11 @@ bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, bool& val
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, int& value) {
-    return ReadConverted(AttributeText, node, name, value, [](const std::string& t) { return std::atoi(t.c_str()); });
+    return ReadConverted(AttributeText, node, name, value, LeadingInt);
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, long& value) {
-    return ReadConverted(AttributeText, node, name, value, [](const std::string& t) { return std::atol(t.c_str()); });
+    return ReadConverted(AttributeText, node, name, value, LeadingLong);
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned long& value) {
@@ -820,8 +805,7 @@ bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, unsigned 
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, float& value) {
-    return ReadConverted(AttributeText, node, name, value,
-                         [](const std::string& t) { return static_cast<float>(std::atof(t.c_str())); });
+    return ReadConverted(AttributeText, node, name, value, LeadingFloat);
 }
 
 bool CKelXML::GetAttributeValue(const DOMNode* node, const char* name, std::string& value) {
@@ -955,7 +939,7 @@ bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
             bool& streaming;
             ~Done() { streaming = false; }
         } done{m_bStreaming};
-        walk(static_cast<internal::StreamingParser&>(*m_pParser), thrown);
+        walk(*m_pParser, thrown);
     });
     // The parser holds what is left of the walk's document; the next load starts afresh.
     m_pDocument = nullptr;
@@ -969,7 +953,7 @@ namespace {
 // Runs parse within every bound of limits for file (or, when file is null, the memory
 // document), judging its DTD first as Load does.
 template <class Parse>
-void StreamWithin(XercesDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
+void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
                   const char* file, std::string_view memory, Parse&& parse) {
     if (file)
         ParseFile(parser, handler, limits, options, file, [&] { parse(nullptr); });

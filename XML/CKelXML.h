@@ -86,6 +86,7 @@ enum E_SAVE_FORM {
 
 namespace internal {
 class GrammarSet;
+class StreamingParser;
 }  // namespace internal
 
 // --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
@@ -367,7 +368,8 @@ public:
     // it was when none matches. Returns whether *text is non-empty afterwards; false for null.
     static bool GetValue(const xercesc::DOMNode* parent, const std::string& name, std::string* text);
     // The text of the first element with that tag name below node (as GetFirstNode finds it):
-    // as it stands, by atoi, by atof, or as a boolean ("true", "false", else atoi > 0).
+    // as it stands, by atoi, by atof, or as a boolean ("true", "false", else atoi > 0); a
+    // number beyond the type's range gives its nearest limit.
     // False, value untouched, when node is not an element or no such element exists.
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, std::string& value);
     static bool GetChildValue(const xercesc::DOMNode* node, const char* name, int& value);
@@ -411,7 +413,8 @@ public:
     // output untouched, except as noted.
     // Numbers use the C library: atoi, atol, atof; strtoul with base 0 for the unsigned forms
     // (so "0x1F" is 31 there and 0 in the int form); unsigned short takes atol's low 16 bits.
-    // bool: "true", "false", else atoi != 0 (so "-1" is true).
+    // bool: "true", "false", else atoi != 0 (so "-1" is true). A number beyond the type's range
+    // gives its nearest limit (infinity for float), where the C library's result is undefined.
     static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, bool& value);
     static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, int& value);
     static bool GetAttributeValue(const xercesc::DOMNode* node, const char* name, long& value);
@@ -773,7 +776,7 @@ private:
                      int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
                      const CXPath* filter);
 
-    std::unique_ptr<xercesc::XercesDOMParser> m_pParser;
+    std::unique_ptr<internal::StreamingParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;
     xercesc::DOMDocument* m_pDocument = nullptr;
     // Set when the current document was made by CreateDoc, which this object then owns.

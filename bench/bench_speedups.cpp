@@ -24,7 +24,7 @@
 namespace bench {
 namespace {
 
-using XML::BoundedDOMParser;
+using XML::internal::BoundedDOMParser;
 using namespace XML::internal;
 using xercesc::DOMNode;
 

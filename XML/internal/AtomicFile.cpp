@@ -499,7 +499,7 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
         if (named) ::unlinkat(directory, temp.c_str(), 0);
         return false;
     }
-    // Make the rename itself durable; a failure here, or of the close, no longer puts the data
+    // Make the rename itself durable; a failure here, or of the close, cannot put the data
     // (flushed above) at risk.
     ::fsync(directory);
     return true;

@@ -19,7 +19,7 @@
 
 using namespace xercesc;
 
-namespace XML {
+namespace XML::internal {
 
 namespace {
 
@@ -289,4 +289,4 @@ void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned
     if (m_buildTree) XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
-}  // namespace XML
+}  // namespace XML::internal

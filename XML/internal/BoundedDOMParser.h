@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace XML {
+namespace XML::internal {
 
 // Bounds where the parser's cost grows with the square of
 // what a document piles up, so that no small document can hold a load for minutes:
@@ -37,7 +37,7 @@ namespace XML {
 // The bounds come from the sLimits given; past one the parse ends with a SAXException naming it.
 class BoundedDOMParser : public xercesc::XercesDOMParser {
 public:
-    // The depth Save accepts (the serializer recurses once per level).
+    // The deepest tree Save writes: the default load bound, so that whatever loads saves.
     static constexpr std::size_t kMaxDepth = 1000;
 
     using xercesc::XercesDOMParser::XercesDOMParser;
@@ -87,6 +87,6 @@ private:
     std::size_t m_expandedNodes = 0;
 };
 
-}  // namespace XML
+}  // namespace XML::internal
 
 #endif

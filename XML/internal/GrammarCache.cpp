@@ -4,13 +4,12 @@
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/ExceptionText.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/PatternGuard.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
-#include <xercesc/sax/SAXException.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
@@ -155,16 +154,8 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         // A schema named here is not read through the schema judge: its patterns are judged once built.
         const std::string refusal = PoolPatternRefusal(*set->m_pPool);
         if (!refusal.empty()) record(E_EXCEPTION, refusal);
-    } catch (const SAXException& e) {
-        record(E_EXCEPTION, XStr::ToLocal(e.getMessage()));
-    } catch (const XMLException& e) {
-        record(E_EXCEPTION, XStr::ToLocal(e.getMessage()));
-    } catch (const OutOfMemoryException&) {
-        record(E_EXCEPTION, msg::kOutOfMemory);
-    } catch (const std::bad_alloc&) {
-        record(E_EXCEPTION, msg::kOutOfMemory);
     } catch (...) {
-        record(E_EXCEPTION, msg::kUnknownError);
+        record(E_EXCEPTION, CurrentExceptionText());
     }
     set->m_diagnostics = errors.GetAllErrors();
     for (std::size_t i = 0; i < starts.size(); ++i) {

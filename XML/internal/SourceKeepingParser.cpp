@@ -19,7 +19,7 @@
 
 using namespace xercesc;
 
-namespace XML {
+namespace XML::internal {
 
 namespace {
 
@@ -354,4 +354,4 @@ void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
     }
 }
 
-}  // namespace XML
+}  // namespace XML::internal

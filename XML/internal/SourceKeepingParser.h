@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace XML {
+namespace XML::internal {
 
 class SourceKeepingParser : public BoundedDOMParser {
 public:
@@ -81,6 +81,6 @@ private:
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
 };
 
-}  // namespace XML
+}  // namespace XML::internal
 
 #endif

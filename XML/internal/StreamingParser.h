@@ -5,8 +5,8 @@
 #ifndef KELXML_INTERNAL_STREAMINGPARSER_H
 #define KELXML_INTERNAL_STREAMINGPARSER_H
 
+#include "XML/internal/LoadParser.h"
 #include "XML/internal/NameText.h"
-#include "XML/internal/ParserSetup.h"
 #include "XML/internal/TreeWalk.h"
 
 #include <XML/CXPath.h>

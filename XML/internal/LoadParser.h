@@ -1,9 +1,9 @@
-// ParserSetup: how the parser of a load is made and set up for each load mode, in one place for
+// LoadParser: how the parser of a load is made and set up for each load mode, in one place for
 // every reader of documents (Load, and any walk that must parse exactly as Load does): the
 // settings of each mode, and the DOM parser that adds what the modes need to the bounds of
 // SourceKeepingParser (bounded, and keeping what Save needs of the source). Internal to the library.
-#ifndef KELXML_INTERNAL_PARSERSETUP_H
-#define KELXML_INTERNAL_PARSERSETUP_H
+#ifndef KELXML_INTERNAL_LOADPARSER_H
+#define KELXML_INTERNAL_LOADPARSER_H
 
 #include "XML/CKelXML.h"
 #include "XML/internal/BlockPool.h"

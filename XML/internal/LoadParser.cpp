@@ -1,4 +1,4 @@
-#include "XML/internal/ParserSetup.h"
+#include "XML/internal/LoadParser.h"
 
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
@@ -273,7 +273,7 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
         return;
     }
     SourceKeepingParser::error(errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum);
-    // Any other fatal error ends the parse as it always does: the scanner takes this as its own
+    // Any other fatal error ends the parse: the scanner takes this as its own
     // first-fatal-error exit.
     if (m_unreadSubset && fatal) throw static_cast<XMLErrs::Codes>(errCode);
 }
