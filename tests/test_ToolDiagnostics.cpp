@@ -1,17 +1,11 @@
-// How kelxml shows records: the message without its place, the excerpt with its caret, the
-// source lines read again.
+// How kelxml shows records: the message without its place, the excerpt with its caret.
 #include "Diagnostics.h"
 
-#include "TestSupport.h"
+#include <gtest/gtest.h>
 
-#include <memory>
-#include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 using namespace kelxml;
-using namespace kelxml_test;
 
 TEST(ToolDiagnostics, MessageLosesOnlyThePlaceItsFieldsDescribe) {
     struct Case {
@@ -59,64 +53,4 @@ TEST(ToolDiagnostics, ExcerptPutsTheCaretUnderTheColumn) {
         const std::string name = c.name;
         EXPECT_EQ(Excerpt(c.line, c.column, name == "cut line", name == "cut start"), c.expected);
     }
-}
-
-TEST(ToolDiagnostics, SourceLinesCountEveryLineEnd) {
-    const std::string text = "one\ntwo\r\nthree\rfour";
-    TempDir dir;
-    WriteFile(dir.File("f.xml"), text);
-    std::vector<std::unique_ptr<SourceText>> sources;
-    sources.push_back(SourceText::FromBytes(text));
-    sources.push_back(SourceText::FromFile(dir.File("f.xml")));
-    for (const auto& source : sources) {
-        std::string line;
-        bool cut = true;
-        for (const auto& [number, expected] :
-             std::vector<std::pair<int, std::string>>{{2, "two"}, {4, "four"}, {1, "one"}, {3, "three"}}) {
-            ASSERT_TRUE(source->Line(number, line, cut)) << number;
-            EXPECT_EQ(line, expected);
-            EXPECT_FALSE(cut);
-        }
-        EXPECT_FALSE(source->Line(5, line, cut));
-        EXPECT_FALSE(source->Line(0, line, cut));
-    }
-    const std::string ending = "a\n";  // the line after the last end does not exist
-    std::string line;
-    bool cut = false;
-    EXPECT_FALSE(SourceText::FromBytes(ending)->Line(2, line, cut));
-    const std::string huge(SourceText::kMaxLineBytes + 10, 'x');
-    ASSERT_TRUE(SourceText::FromBytes(huge)->Line(1, line, cut));
-    EXPECT_EQ(line.size(), SourceText::kMaxLineBytes);
-    EXPECT_TRUE(cut);
-    // From a column on: the characters before it are skipped, a four-byte one counting two.
-    const std::string wide =
-        "a\xF0\x9F\x98\x80"
-        "bc\xC3\xA9"
-        "d";
-    ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 4));
-    EXPECT_EQ(line,
-              "bc\xC3\xA9"
-              "d");
-    ASSERT_TRUE(SourceText::FromBytes(wide)->Line(1, line, cut, 7));
-    EXPECT_EQ(line, "d");
-    ASSERT_TRUE(SourceText::FromBytes(huge)->Line(1, line, cut, SourceText::kMaxLineBytes + 5));
-    EXPECT_EQ(line, "xxxxxx");
-    EXPECT_FALSE(cut);
-    EXPECT_FALSE(SourceText::FromFile(dir.File("absent.xml"))->Line(1, line, cut));
-    EXPECT_FALSE(SourceText::FromFile(dir.path())->Line(1, line, cut));  // a folder is no text
-}
-
-TEST(ToolDiagnostics, PrinterNamesTheFileOncePerRecord) {
-    TempDir dir;
-    const std::string file = dir.File("d.xml");
-    WriteFile(file, "<a>\n <b>\n</a>\n");
-    XML::CKelXML doc;
-    EXPECT_FALSE(doc.Load(file.c_str(), false));
-    std::ostringstream out;
-    DiagnosticPrinter printer(out, file);
-    for (const XML::sError& record : Records(doc)) printer.Print(record);
-    printer.Print(XML::sError(XML::E_EXCEPTION, "unable to save"));
-    printer.Print(XML::sError(XML::E_ERROR, "byte '\xFF'\nsecond line\x1B[2J"));
-    EXPECT_EQ(out.str(), file + ":3:3: fatal: expected end of tag 'b'\n  </a>\n    ^\n" + file +
-                             ": exception: unable to save\n" + file + ": error: byte '?'?second line?[2J\n");
 }
