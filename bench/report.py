@@ -180,6 +180,7 @@ def plot(results, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
     fig, (speed, memory) = plt.subplots(1, 2, figsize=(13, 5))
     for prefix, column, label in SERIES:
@@ -204,7 +205,9 @@ def plot(results, path):
         ax.set_title(title)
         ax.grid(True, alpha=0.3)
     memory.set_yscale("log")
-    speed.legend(fontsize=8)
+    memory.set_yticks([16, 32, 64, 128, 256, 512])
+    memory.yaxis.set_major_formatter(matplotlib.ticker.ScalarFormatter())
+    speed.legend(fontsize=8, loc="center right")
     fig.tight_layout()
     fig.savefig(path, dpi=80)
 
