@@ -11,14 +11,12 @@
 
 namespace bench {
 
-std::uint64_t Random::Next() {
+std::uint32_t Random::Below(std::uint32_t bound) {
     std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
+    return static_cast<std::uint32_t>((z ^ (z >> 31)) % bound);
 }
-
-std::uint32_t Random::Below(std::uint32_t bound) { return static_cast<std::uint32_t>(Next() % bound); }
 
 namespace {
 
@@ -39,46 +37,11 @@ std::string Decimal(std::uint32_t hundredths) {
     return buf;
 }
 
-}  // namespace
-
-std::string MakeConfig(std::uint64_t seed) {
-    Random rnd(seed);
-    std::string s;
-    s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<!-- gateway service configuration -->\n";
-    s += "<Config version=\"3\">\n";
-    s += "  <Service name=\"gateway\" host=\"10.0.0." + std::to_string(1 + rnd.Below(250)) + "\" port=\"" +
-         std::to_string(1024 + rnd.Below(60000)) + "\" timeout=\"" + Decimal(rnd.Below(1000)) +
-         "\" secure=\"true\"/>\n";
-    s += "  <Name>Gateway Nord – Köln</Name>\n";
-    s += "  <Port>" + std::to_string(1024 + rnd.Below(60000)) + "</Port>\n";
-    s += "  <Ratio>" + Decimal(rnd.Below(100)) + "</Ratio>\n";
-    s += "  <Enabled>true</Enabled>\n";
-    s += "  <Limits connections=\"" + std::to_string(rnd.Below(4096)) + "\" mask=\"" + Hex(rnd.Below(65536)) +
-         "\" burst=\"" + Decimal(rnd.Below(1000)) + "\" strict=\"false\"/>\n";
-    s += "  <Banner><![CDATA[Welcome <user> & \"friends\"]]></Banner>\n";
-    s += "  <Paths>\n";
-    for (int i = 1; s.size() < 980; ++i)
-        s += "    <Path id=\"" + std::to_string(i) + "\">/var/lib/gateway/" + std::to_string(rnd.Below(100000)) +
-             "</Path>\n";
-    s += "  </Paths>\n</Config>\n";
-    return s;
+std::string MakeDir() {
+    const std::string dir = DataDir();
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + dir);
+    return dir;
 }
-
-namespace {
-
-std::string RecordsHead(std::uint64_t seed) {
-    std::string s;
-    s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<!-- benchmark records, seed " + std::to_string(seed) + " -->\n";
-    s += "<Catalog seed=\"" + std::to_string(seed) + "\">\n";
-    s += "  <Header>\n    <Title>Records – Übersicht</Title>\n";
-    s += "    <Notes><![CDATA[Raw <markup> & \"quotes\" stay as they are]]></Notes>\n  </Header>\n";
-    s += "  <Records>\n";
-    return s;
-}
-
-const std::string kRecordsTail = "  </Records>\n</Catalog>\n";
 
 void AppendRecord(std::string& s, std::size_t id, Random& rnd) {
     s += "    <Record id=\"" + std::to_string(id) + "\" mask=\"" + Hex(rnd.Below(1u << 24)) + "\" weight=\"" +
@@ -99,55 +62,51 @@ void AppendRecord(std::string& s, std::size_t id, Random& rnd) {
 
 }  // namespace
 
-std::string MakeRecords(std::size_t targetBytes, std::size_t& records, std::uint64_t seed) {
+std::string MakeConfig(std::uint64_t seed) {
     Random rnd(seed);
-    std::string s = RecordsHead(seed);
-    s.reserve(targetBytes + 4096);
-    records = 0;
-    while (s.size() + kRecordsTail.size() < targetBytes) AppendRecord(s, ++records, rnd);
-    return s + kRecordsTail;
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- gateway service configuration -->\n";
+    s += "<Config version=\"3\">\n";
+    s += "  <Service name=\"gateway\" host=\"10.0.0." + std::to_string(1 + rnd.Below(250)) + "\" port=\"" +
+         std::to_string(1024 + rnd.Below(60000)) + "\" timeout=\"" + Decimal(rnd.Below(1000)) +
+         "\" secure=\"true\"/>\n";
+    s += "  <Name>Gateway Nord – Köln</Name>\n";
+    s += "  <Port>" + std::to_string(1024 + rnd.Below(60000)) + "</Port>\n";
+    s += "  <Enabled>true</Enabled>\n";
+    s += "  <Limits connections=\"" + std::to_string(rnd.Below(4096)) + "\" mask=\"" + Hex(rnd.Below(65536)) +
+         "\" strict=\"false\"/>\n";
+    s += "  <Banner><![CDATA[Welcome <user> & \"friends\"]]></Banner>\n  <Paths>\n";
+    for (int i = 1; s.size() < 980; ++i)
+        s += "    <Path id=\"" + std::to_string(i) + "\">/var/lib/gateway/" + std::to_string(rnd.Below(100000)) +
+             "</Path>\n";
+    return s + "  </Paths>\n</Config>\n";
 }
 
-std::string EnsureRecordsFile(const std::string& name, std::size_t targetBytes, std::size_t& records,
-                              std::uint64_t seed) {
-    const std::string dir = DataDir();
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + dir);
-    const std::string path = dir + "/" + name;
-    const std::string temp = path + ".part";
-    Random rnd(seed);
-    std::string chunk = RecordsHead(seed);
-    std::size_t written = 0;
+std::string EnsureRecords(const std::string& name, std::uint64_t targetBytes, std::size_t& records) {
+    const std::string path = MakeDir() + "/" + name;
+    // The record count beside the file, written after it: both present means the file is whole.
+    std::ifstream counted(path + ".records");
+    if (counted >> records && ::access(path.c_str(), R_OK) == 0) return path;
+    const std::string tail = "  </Records>\n</Catalog>\n";
+    std::string chunk = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- benchmark records -->\n<Catalog>\n";
+    chunk += "  <Header>\n    <Title>Records – Übersicht</Title>\n";
+    chunk += "    <Notes><![CDATA[Raw <markup> & \"quotes\" stay as they are]]></Notes>\n  </Header>\n  <Records>\n";
+    Random rnd(kSeed);
+    std::uint64_t written = 0;
     records = 0;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        while (written + chunk.size() + kRecordsTail.size() < targetBytes) {
-            AppendRecord(chunk, ++records, rnd);
-            if (chunk.size() >= (1u << 20)) {
-                out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-                written += chunk.size();
-                chunk.clear();
-            }
-        }
-        chunk += kRecordsTail;
+    std::remove((path + ".records").c_str());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    while (written + chunk.size() + tail.size() < targetBytes) {
+        AppendRecord(chunk, ++records, rnd);
+        if (chunk.size() < (1u << 20)) continue;
         out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        if (!out) throw std::runtime_error("cannot write " + temp);
+        written += chunk.size();
+        chunk.clear();
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + temp);
+    chunk += tail;
+    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    out.close();
+    if (!out || !(std::ofstream(path + ".records") << records)) throw std::runtime_error("cannot write " + path);
     return path;
-}
-
-std::string MakeWide(std::size_t children, std::uint64_t seed) {
-    Random rnd(seed ^ children);
-    std::string s;
-    s.reserve(children * 80 + 256);
-    s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Wide count=\"" + std::to_string(children) + "\">\n";
-    for (std::size_t i = 0; i < children; ++i) {
-        s += "  <Item id=\"" + std::to_string(i) + "\" mask=\"" + Hex(rnd.Below(65536)) + "\" weight=\"" +
-             Decimal(rnd.Below(10000)) + "\" active=\"" + (rnd.Below(2) ? "true" : "false") + "\">v" +
-             std::to_string(rnd.Below(1000)) + "</Item>\n";
-    }
-    s += "  <Last>end</Last>\n</Wide>\n";
-    return s;
 }
 
 std::string DataDir() {
@@ -156,19 +115,12 @@ std::string DataDir() {
 }
 
 std::string EnsureFile(const std::string& name, const std::string& text) {
-    const std::string dir = DataDir();
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + dir);
-    const std::string path = dir + "/" + name;
+    const std::string path = MakeDir() + "/" + name;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) == text.size()) return path;
-    // Written beside and renamed, so an interrupted run never leaves a short file behind.
-    const std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!out) throw std::runtime_error("cannot write " + temp);
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + temp);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.write(text.data(), static_cast<std::streamsize>(text.size())))
+        throw std::runtime_error("cannot write " + path);
     return path;
 }
 

@@ -1,30 +1,30 @@
-// Validated loads of the 1 KB configuration: against a schema and against a DTD that the caller
-// names (grammars parsed once, kept by the object), against the same grammars named by the
-// document (read again at every load), next to unvalidated and well-formed-only loads.
+// Validating 1,000 small documents (1 KB configurations, each a little different) against one
+// XML Schema that is parsed once and kept: the library without a tree (GetNbElementsInFile) and
+// with one (Load), in the named-grammar mode, next to a raw SAX2 handler validating against the
+// same grammar loaded once into a grammar pool.
 #include "BenchSupport.h"
 #include "Generator.h"
-#include "Others.h"
 
-#include <XML/CKelXML.h>
+#include "XML/CKelXML.h"
 
-#include <string>
+#include <xercesc/framework/XMLGrammarPoolImpl.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/validators/common/Grammar.hpp>
+
+#include <vector>
+
+using namespace xercesc;
 
 namespace bench {
 namespace {
 
-// The configuration's grammar, as a schema (57 lines) and as a DTD.
 const char kConfigSchema[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
-  <xs:simpleType name="decimal2">
-    <xs:restriction base="xs:decimal">
-      <xs:fractionDigits value="2"/>
-    </xs:restriction>
-  </xs:simpleType>
   <xs:simpleType name="port">
-    <xs:restriction base="xs:int">
-      <xs:minInclusive value="1"/>
-      <xs:maxInclusive value="65535"/>
-    </xs:restriction>
+    <xs:restriction base="xs:int"><xs:minInclusive value="1"/><xs:maxInclusive value="65535"/></xs:restriction>
   </xs:simpleType>
   <xs:element name="Config">
     <xs:complexType>
@@ -34,19 +34,17 @@ const char kConfigSchema[] = R"(<?xml version="1.0" encoding="UTF-8"?>
             <xs:attribute name="name" type="xs:NCName" use="required"/>
             <xs:attribute name="host" type="xs:string" use="required"/>
             <xs:attribute name="port" type="port" use="required"/>
-            <xs:attribute name="timeout" type="decimal2"/>
+            <xs:attribute name="timeout" type="xs:decimal"/>
             <xs:attribute name="secure" type="xs:boolean" default="false"/>
           </xs:complexType>
         </xs:element>
         <xs:element name="Name" type="xs:string"/>
         <xs:element name="Port" type="port"/>
-        <xs:element name="Ratio" type="decimal2"/>
         <xs:element name="Enabled" type="xs:boolean"/>
         <xs:element name="Limits">
           <xs:complexType>
             <xs:attribute name="connections" type="xs:nonNegativeInteger"/>
             <xs:attribute name="mask" type="xs:string"/>
-            <xs:attribute name="burst" type="decimal2"/>
             <xs:attribute name="strict" type="xs:boolean"/>
           </xs:complexType>
         </xs:element>
@@ -73,95 +71,91 @@ const char kConfigSchema[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </xs:schema>
 )";
 
-const char kConfigDtd[] = R"(<!ELEMENT Config (Service, Name, Port, Ratio, Enabled, Limits, Banner, Paths)>
-<!ATTLIST Config version CDATA #IMPLIED>
-<!ELEMENT Service EMPTY>
-<!ATTLIST Service name NMTOKEN #REQUIRED host CDATA #REQUIRED port CDATA #REQUIRED
-                  timeout CDATA #IMPLIED secure (true|false) "false">
-<!ELEMENT Name (#PCDATA)>
-<!ELEMENT Port (#PCDATA)>
-<!ELEMENT Ratio (#PCDATA)>
-<!ELEMENT Enabled (#PCDATA)>
-<!ELEMENT Limits EMPTY>
-<!ATTLIST Limits connections CDATA #IMPLIED mask CDATA #IMPLIED burst CDATA #IMPLIED
-                 strict (true|false) #IMPLIED>
-<!ELEMENT Banner (#PCDATA)>
-<!ELEMENT Paths (Path+)>
-<!ELEMENT Path (#PCDATA)>
-<!ATTLIST Path id CDATA #REQUIRED>
-)";
+constexpr int kDocuments = 1000;
 
-// The configuration with something inserted before its root element.
-std::string WithProlog(const std::string& prolog) {
-    std::string text = Config().text;
-    text.insert(text.find("<Config"), prolog);
-    return text;
-}
-
-// The configuration naming its own grammar, which a plain load reads again every time.
-std::string WithRoot(const std::string& attributes) {
-    std::string text = Config().text;
-    text.insert(text.find("<Config") + 7, attributes);
-    return text;
-}
-
-struct Grammars {
+struct Small : Input {
     std::string schema = EnsureFile("config.xsd", kConfigSchema);
-    std::string dtd = EnsureFile("config.dtd", kConfigDtd);
-    std::string doctyped = WithProlog("<!DOCTYPE Config SYSTEM \"" + dtd + "\">\n");
-    std::string schemaNamed = WithRoot(
-        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-        " xsi:noNamespaceSchemaLocation=\"" +
-        schema + "\"");
+    std::vector<std::string> files;
 };
-const Grammars& Files() {
-    static const Grammars grammars;
-    return grammars;
-}
 
-void Loads(benchmark::State& state, const std::string& text, const XML::sLoadOptions* options) {
-    XML::CKelXML doc;
-    for (auto _ : state) {
-        const void* const bytes = text.data();
-        const auto size = static_cast<unsigned int>(text.size());
-        const bool ok = options ? doc.Load(bytes, size, *options) : doc.Load(bytes, size);
-        if (!ok) {
-            state.SkipWithError("the load reported something");
-            break;
+const Small& Documents() {
+    static const Small small = [] {
+        Small s;
+        s.records = kDocuments;
+        for (int i = 0; i < kDocuments; ++i) {
+            const std::string text = MakeConfig(kSeed + static_cast<std::uint64_t>(i));
+            s.files.push_back(EnsureFile("config-" + std::to_string(i) + ".xml", text));
+            s.bytes += text.size();
         }
-        benchmark::DoNotOptimize(doc.GetDocument());
-    }
+        return s;
+    }();
+    return small;
 }
 
-XML::sLoadOptions Mode(XML::E_LOAD_MODE mode) {
+XML::sLoadOptions Named() {
     XML::sLoadOptions options;
-    options.eMode = mode;
+    options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
+    options.vSchemas.push_back({"", Documents().schema});
     return options;
+}
+
+struct SaxValidator {
+    SaxValidator() {
+        reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
+        reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
+        reader->setFeature(XMLUni::fgXercesDynamic, false);
+        reader->setFeature(XMLUni::fgXercesSchema, true);
+        reader->setFeature(XMLUni::fgXercesSchemaFullChecking, true);
+        reader->setFeature(XMLUni::fgXercesLoadSchema, false);
+        reader->setFeature(XMLUni::fgXercesUseCachedGrammarInParse, true);
+        reader->setProperty(XMLUni::fgXercesSecurityManager, &security);
+        reader->setErrorHandler(&errors);
+        reader->loadGrammar(Documents().schema.c_str(), Grammar::SchemaGrammarType, true);
+    }
+    struct Errors : DefaultHandler {
+        void warning(const SAXParseException&) override { ++count; }
+        void error(const SAXParseException&) override { ++count; }
+        void fatalError(const SAXParseException&) override { ++count; }
+        int count = 0;
+    } errors;
+    SecurityManager security;
+    XMLGrammarPoolImpl pool{XMLPlatformUtils::fgMemoryManager};
+    std::unique_ptr<SAX2XMLReader> reader{XMLReaderFactory::createXMLReader(XMLPlatformUtils::fgMemoryManager, &pool)};
+};
+
+// The same operation on each of the documents; false at the first that fails.
+template <class One>
+Op EachDocument(One one) {
+    return [one]() mutable {
+        for (const std::string& file : Documents().files)
+            if (!one(file.c_str())) return false;
+        return true;
+    };
 }
 
 }  // namespace
 
 void RegisterValidate() {
-    const auto add = [](const std::string& column, std::function<void(benchmark::State&)> fn) {
-        Register("validated_load_memory_1KB/" + column, std::move(fn))->Iterations(10000);
-    };
-    add("unvalidated", [](benchmark::State& state) { Loads(state, Config().text, nullptr); });
-    add("well_formed", [](benchmark::State& state) {
-        const XML::sLoadOptions options = Mode(XML::E_LOAD_WELL_FORMED);
-        Loads(state, Config().text, &options);
+    const InputOf input = []() -> const Input& { return Documents(); };
+    Add("validate_1000_small", "kel", input, [](const Input&) -> Op {
+        auto doc = std::make_shared<XML::CKelXML>();
+        return EachDocument([doc, options = Named()](const char* file) {
+            unsigned long count = 0;
+            return doc->GetNbElementsInFile(file, options, "*", count) && count > 0;
+        });
     });
-    add("xsd_named_cached", [](benchmark::State& state) {
-        XML::sLoadOptions options = Mode(XML::E_LOAD_NAMED_GRAMMARS);
-        options.vSchemas.push_back({"", Files().schema});
-        Loads(state, Config().text, &options);
+    Add("validate_1000_small", "kel_load", input, [](const Input&) -> Op {
+        auto doc = std::make_shared<XML::CKelXML>();
+        return EachDocument([doc, options = Named()](const char* file) { return doc->Load(file, options); });
     });
-    add("xsd_by_document", [](benchmark::State& state) { Loads(state, Files().schemaNamed, nullptr); });
-    add("dtd_named_cached", [](benchmark::State& state) {
-        XML::sLoadOptions options = Mode(XML::E_LOAD_NAMED_GRAMMARS);
-        options.strDTDFile = Files().dtd;
-        Loads(state, Files().doctyped, &options);
+    Add("validate_1000_small", "raw_sax", input, [](const Input&) -> Op {
+        auto sax = std::make_shared<SaxValidator>();
+        return EachDocument([sax](const char* file) {
+            sax->errors.count = 0;
+            sax->reader->parse(file);
+            return sax->errors.count == 0;
+        });
     });
-    add("dtd_by_document", [](benchmark::State& state) { Loads(state, Files().doctyped, nullptr); });
 }
 
 }  // namespace bench

@@ -4,47 +4,37 @@
 usage: report.py RESULT.json TRIMMED.json BENCHMARKS.md PLOT.png
 
 TRIMMED.json receives the context and the medians of RESULT.json (the file that is committed).
-
-Only the part of BENCHMARKS.md between the "results" markers is rewritten; the text around it
-is kept. Every number in that part comes from RESULT.json.
+Only the part of BENCHMARKS.md between the "results" markers is rewritten; every number in it
+comes from RESULT.json.
 """
 import json
 import sys
 
 BEGIN = "<!-- results:begin (written by bench/report.py from bench/run; do not edit) -->"
 END = "<!-- results:end -->"
-
-# The other libraries' columns, as bench/Columns.h lists them (read from the results' context).
-OTHERS = []
-LABELS = {}
-
-
-def read_columns(context):
-    """Fills OTHERS and LABELS from the "columns" entry that kelxml_bench writes."""
-    for entry in context.get("columns", "").split(";"):
-        if "=" not in entry:
-            continue
-        name, label = entry.split("=", 1)
-        if name.startswith("other:"):
-            name = name[len("other:"):]
-            OTHERS.append(name)
-        LABELS[name] = label
+LABELS, OTHERS = {}, []  # from the "columns" entry of the results' context (bench/Columns.h)
 
 
 def load(path):
     with open(path) as f:
         data = json.load(f)
+    for entry in data["context"].get("columns", "").split(";"):
+        if "=" in entry:
+            name, label = entry.split("=", 1)
+            if name.startswith("other:"):
+                name = name[len("other:"):]
+                OTHERS.append(name)
+            LABELS[name] = label
     results, spread = {}, {}
     for b in data["benchmarks"]:
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") not in ("median", "cv"):
             continue
-        parts = [p for p in b["run_name"].split("/")
-                 if ":" not in p and p not in ("manual_time", "real_time")]
-        case, column = "/".join(parts[:-1]), parts[-1]
+        parts = [p for p in b["run_name"].split("/") if ":" not in p and p != "manual_time"]
+        key = ("/".join(parts[:-1]), parts[-1])
         if b.get("aggregate_name") == "cv":
-            spread[(case, column)] = b["cpu_time"]
-        else:
-            results.setdefault(case, {})[column] = b
+            spread[key] = b["cpu_time"]
+        elif not b.get("error_occurred"):
+            results[key] = b
     return data, results, spread
 
 
@@ -57,266 +47,167 @@ def trim(data, path):
         f.write("\n")
 
 
-def section_noise(spread):
-    noisy = sorted(((cv, case, column) for (case, column), cv in spread.items()
-                    if cv > 0.10 and column in ("kel", "raw", "raw_ascii", "raw_fresh")
-                    and not case.startswith("memory_")), reverse=True)
-    if not noisy:
-        return "Every case varied by less than 10 % (CPU time) between repetitions."
-    cells = ", ".join(f"{case}/{column} {cv * 100:.0f} %" for cv, case, column in noisy)
-    return ("Cases whose CPU time varied by more than 10 % between repetitions (coefficient of "
-            f"variation), to be read with care: {cells}.")
-
-
-def to_ms(b, key):
-    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-    return b[key] * scale
-
-
 def fmt(v, digits=3):
     if v is None:
         return "–"
-    if v >= 100:
-        return f"{v:,.0f}"
-    return f"{v:.{digits}g}"
+    return f"{v:,.0f}" if abs(v) >= 100 else f"{v:.{digits}g}"
 
 
 def ratio(a, b):
-    if a is None or b is None or b == 0:
+    return None if a is None or b is None or b == 0 else a / b
+
+
+def ms(results, case, column):
+    """Median CPU time in ms (manual time for the memory cases, which is the child's CPU)."""
+    b = results.get((case, column))
+    if b is None:
         return None
-    return a / b
+    key = "real_time" if case.startswith("memory_") else "cpu_time"
+    return b[key] * {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
 
 
-def verdict(r, limit):
-    if r is None:
-        return "–"
-    return f"{r:.2f} {'✓' if r <= limit else '✗'}"
-
-
-def value(results, case, column, key="cpu_time"):
-    b = results.get(case, {}).get(column)
-    if b is None or b.get("error_occurred"):
+def mbs(results, case, column):
+    """MB (10^6 bytes) per CPU second."""
+    b = results.get((case, column))
+    if b is None:
         return None
-    if key in ("cpu_time", "real_time"):
-        return to_ms(b, key)
-    return b.get(key)
+    return b.get("mb_per_cpu_s") if case.startswith("memory_") else b.get("bytes_per_second", 0) / 1e6
+
+
+def peak(results, case, column):
+    b = results.get(("memory_" + case, column))
+    return None if b is None else b["peak_kb"] / 1024
 
 
 def table(header, rows):
     out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
-    out += ["| " + " | ".join(r) + " |" for r in rows]
-    return "\n".join(out)
+    return "\n".join(out + ["| " + " | ".join(r) + " |" for r in rows])
+
+
+def timed(results, case, column):
+    t = ms(results, case, column)
+    return "–" if t is None else f"{fmt(t)} ({fmt(mbs(results, case, column))})"
+
+
+def columns_of(results, case, wanted):
+    return [c for c in wanted if (case, c) in results]
 
 
 def section_load(results):
-    cases = [("load_file_1MB", "1 MB record file, from disk"),
-             ("load_memory_1MB", "1 MB record file, from memory"),
-             ("load_file_50MB", "50 MB record file, from disk")]
-    cols = ["kel", "raw"] + OTHERS
-    rows = []
-    for case, label in cases:
-        row = [label]
-        for c in cols:
-            ms = value(results, case, c)
-            mbs = value(results, case, c, "bytes_per_second")
-            row.append("–" if ms is None else f"{fmt(ms)} ms ({fmt(mbs / 1e6 if mbs else None)} MB/s)")
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw")), 1.05))
-        rows.append(row)
-    return table(["load (CPU time per load, throughput)", "Kel_XML", "raw Xerces"] + OTHERS +
-                 ["Kel_XML / raw (target ≤ 1.05)"], rows)
+    cases = [(f"load_{src}_{size}", f"{size}, from {'disk' if src == 'file' else 'memory'}")
+             for size in ("1MB", "20MB") for src in ("file", "memory")]
+    cols = ["kel", "raw", "kel_fresh", "raw_fresh"] + OTHERS
+    rows = [[label] + [timed(results, case, c) for c in cols] +
+            [fmt(ratio(ms(results, case, "kel"), ms(results, case, "raw"))),
+             fmt(ratio(ms(results, case, "kel_fresh"), ms(results, case, "raw_fresh")))] for case, label in cases]
+    return table(["load: ms CPU (MB/s)"] + [LABELS.get(c, c) for c in cols] +
+                 ["Kel_XML / raw, kept", "Kel_XML / raw, new"], rows)
 
 
-def section_count(results):
-    cases = [("count_file_1MB", "1 MB record file"), ("count_file_50MB", "50 MB record file")]
-    rows = []
-    for case, label in cases:
-        row = [label] + [("–" if value(results, case, c) is None else f"{fmt(value(results, case, c))} ms")
-                         for c in ("kel", "raw_sax", "raw")]
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw_sax")), 1.2))
-        rows.append(row)
-    return table(["count the Record elements (CPU time)", "GetNbElementsInFile", "raw SAX2 handler",
-                  "raw DOM, load and count", "Kel_XML / raw SAX2 (target ≤ 1.2)"], rows)
+LADDER = ["raw_nosec", "raw", "bounded", "pooled", "srcofs", "source", "notes", "kel"]
 
 
-def section_small(results):
-    cases = [("small_load_memory_1KB", "1 KB configuration, from memory"),
-             ("small_load_file_1KB", "1 KB configuration, from disk")]
-    cols = ["kel", "raw", "raw_fresh"] + OTHERS
-    rows = []
-    for case, label in cases:
-        row = [label] + [fmt(None if value(results, case, c) is None else value(results, case, c) * 1e3)
-                         for c in cols]
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw")), 1.2))
-        row.append(fmt(ratio(value(results, case, "kel"), value(results, case, "raw_fresh"))))
-        rows.append(row)
-    return table(["10,000 loads (µs CPU per load)", "Kel_XML", "raw, parser reused", "raw, new parser per load"] +
-                 OTHERS + ["Kel_XML / raw reused (target ≤ 1.2)", "Kel_XML / raw new parser"], rows)
+def section_ladder(results):
+    case = "load_memory_20MB"
+    base = ms(results, case, "raw_nosec")
+    rows, previous = [], None
+    for c in LADDER:
+        t = ms(results, case, c)
+        label = "+ the security manager (the raw baseline)" if c == "raw" else \
+            "+ the rest of Load (the library's Load)" if c == "kel" else LABELS.get(c, c)
+        rows.append([label, fmt(t), fmt(ratio(t, base)),
+                     "–" if None in (previous, t, base) else f"{(t - previous) / base:+.3f}"])
+        previous = t
+    return table(["20 MB from memory, one parser kept", "ms CPU", "/ raw without security manager",
+                  "step"], rows)
 
 
-def section_validated(results):
-    case = "validated_load_memory_1KB"
-    cols = [("unvalidated", "unvalidated (plain Load)"), ("well_formed", "well-formed only"),
-            ("xsd_named_cached", "XSD named by the caller, parsed once"),
-            ("xsd_by_document", "XSD named by the document, read every load"),
-            ("dtd_named_cached", "DTD named by the caller, parsed once"),
-            ("dtd_by_document", "DTD named by the document, read every load")]
-    if value(results, case, "unvalidated") is None:
-        return "(not measured in this run)"
-    base = value(results, case, "unvalidated")
-    rows = []
-    for c, label in cols:
-        v = value(results, case, c)
-        r = ratio(v, base)
-        target = c.endswith("_cached")
-        rows.append([label, fmt(None if v is None else v * 1e3), verdict(r, 1.3) if target else fmt(r)])
-    return table(["10,000 loads of the 1 KB configuration, from memory", "µs CPU per load",
-                  "/ unvalidated (target ≤ 1.3 for the cached ones)"], rows)
-
-
-def section_reads(results):
-    cases = [("attributes_typed", "typed attributes of every record (int, hex, float, bool, text)"),
-             ("child_values", "GetChildValue: Name, Count, Amount, Enabled of every record"),
-             ("loop_elements", "LoopElements Records\\Record, 3 attributes projected"),
-             ("dictionary", "o_GetDictionaryFromNode of every record"),
-             ("count_recursive", "GetNbChildInNode(root, \"Record\")"),
-             ("element_text", "GetValue (whole text) of every record")]
-    cols = ["kel", "raw", "raw_ascii"] + OTHERS
-    rows = []
-    for case, label in cases:
-        row = [label] + [fmt(value(results, case, c)) for c in cols]
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw")), 1.3))
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw_ascii")), 1.3))
-        rows.append(row)
-    return table(["read over the 1 MB file (ms CPU per pass)", "Kel_XML", "raw Xerces", "raw + ASCII shortcut"] +
-                 OTHERS + ["Kel_XML / raw (target ≤ 1.3)", "Kel_XML / raw + ASCII"], rows)
-
-
-SPEEDUPS = [("pool_load_memory_1KB", "load the 1 KB configuration again (µs)", "system", "pool", 1e3),
-            ("pool_load_memory_1MB", "load the 1 MB record file again (ms)", "system", "pool", 1),
-            ("pool_load_memory_2400KB", "load a 2.4 MB record file again (ms)", "system", "pool", 1),
-            ("pool_single_load_file_50MB", "one load of the 50 MB file, new parser (ms)", "system", "pool", 1),
-            ("walk_tag_search_1MB", "tag search below the root of the 1 MB tree (ms)", "parent", "stack", 1),
-            ("walk_text_1MB", "text of the whole 1 MB tree, mixed content (ms)", "parent", "stack", 1),
-            ("walk_depth_check_1MB", "depth check of the 1 MB tree, as before Save (ms)", "parent", "stack", 1)]
-
-
-def section_speedups(results):
-    rows = []
-    for case, label, before, after, scale in SPEEDUPS:
-        b, a = value(results, case, before), value(results, case, after)
-        rows.append([label, f"{before}: {fmt(None if b is None else b * scale)}",
-                     f"{after}: {fmt(None if a is None else a * scale)}", fmt(ratio(a, b))])
-    return table(["case (CPU per operation)", "before", "after", "after / before"], rows)
-
-
-WALKS = ["count_recursive", "count_direct", "first_sub_node", "first_node", "loop_elements", "dictionary",
-         "array_of_values", "element_text"]
-SIZES = ["10k", "40k", "160k"]
-
-
-def per_child(results, walk, size, column):
-    return value(results, f"scale_{walk}/{size}", column, "ns_per_child")
-
-
-def section_scale(results):
-    rows = []
-    for walk in WALKS:
-        kel = [per_child(results, walk, s, "kel") for s in SIZES]
-        raw = [per_child(results, walk, s, "raw") for s in SIZES]
-        ascii_ = [per_child(results, walk, s, "raw_ascii") for s in SIZES]
-        worst = max((r for r in (ratio(k, a) for k, a in zip(kel, raw)) if r is not None), default=None)
-        worst_ascii = max((r for r in (ratio(k, a) for k, a in zip(kel, ascii_)) if r is not None), default=None)
-        kel_growth, raw_growth = ratio(kel[-1], kel[0]), ratio(raw[-1], raw[0])
-        rows.append([walk] + [fmt(v) for v in kel] + [fmt(v) for v in raw] +
-                    [verdict(worst, 1.3), verdict(worst_ascii, 1.3), fmt(kel_growth), fmt(raw_growth),
-                     verdict(ratio(kel[-1], kel[1]), 1.3)])
-    header = (["walk (ns CPU per child)"] + [f"Kel_XML {s}" for s in SIZES] + [f"raw {s}" for s in SIZES] +
-              ["worst Kel_XML / raw (≤ 1.3)", "worst Kel_XML / raw + ASCII", "Kel_XML 160k / 10k",
-               "raw 160k / 10k", "Kel_XML 160k / 40k (linear ≤ 1.3; a walk by index: ≈ 4)"])
-    return table(header, rows)
-
-
-def section_edit(results):
-    cases = [("build_1MB", "build the 1 MB document (AddNewElementNode, AddNewAttribute, AddChildNodeValue, ModifyAttribute)"),
-             ("save_pretty_1MB", "Save pretty-printed"),
-             ("save_canonical_1MB", "Save canonical")]
-    cols = ["kel", "raw", "raw_plain"] + OTHERS
-    rows = []
-    for case, label in cases:
-        row = [label]
-        for c in cols:
-            cpu, wall = value(results, case, c), value(results, case, c, "real_time")
-            row.append("–" if cpu is None else f"{fmt(cpu)} / {fmt(wall)}")
-        row.append(verdict(ratio(value(results, case, "kel"), value(results, case, "raw")), 1.3))
-        rows.append(row)
-    return table(["edit and save (ms CPU / ms wall)", "Kel_XML", "raw Xerces (same atomic write)",
-                  "raw, serializer straight to file"] + OTHERS + ["Kel_XML / raw (CPU)"], rows)
-
-
-def mb(kb):
-    return None if kb is None else kb / 1024
+def section_stream(results):
+    cases = [(f"stream_{what}_{size}", f"{label}, {size}") for what, label in
+             (("count", "count the Records (GetNbElementsInFile)"),
+              ("attributes", "3 attributes and the text of every Record (StreamElements)")) for size in ("1MB", "50MB")]
+    cols = ["kel", "raw_sax", "libxml2_reader"]
+    rows = [[label] + [timed(results, case, c) for c in cols] +
+            [fmt(ratio(ms(results, case, "kel"), ms(results, case, "raw_sax")))] for case, label in cases]
+    return table(["streaming: ms CPU (MB/s)"] + [LABELS[c] for c in cols] + ["Kel_XML / raw SAX2"], rows)
 
 
 def section_memory(results):
-    rows = []
-    case = "memory_peak_load_50MB"
-    for c in ["kel", "raw"] + OTHERS:
-        peak, base = value(results, case, c, "peak_kb"), value(results, case, c, "baseline_kb")
-        if peak is None:
-            continue
-        rows.append([c, fmt(mb(peak)), fmt(mb(peak - base)), fmt(value(results, case, c, "real_time"))])
-    peak = table(["library", "peak resident MB", "growth over start MB", "load time ms (wall)"], rows)
+    cases = sorted({case[len("memory_"):] for case, _ in results if case.startswith("memory_")},
+                   key=lambda c: (c.rsplit("_", 1)[0], dict(SIZES)[c.rsplit("_", 1)[1]]))
+    cols = [c for c in ["kel", "raw", "raw_sax"] + OTHERS if any(("memory_" + k, c) in results for k in cases)]
+    rows = [[case] + ["–" if peak(results, case, c) is None else
+                      f"{fmt(peak(results, case, c))} ({fmt(mbs(results, 'memory_' + case, c))})" for c in cols]
+            for case in cases]
+    return table(["peak resident MB (MB per CPU s), one process each"] + [LABELS.get(c, c) for c in cols], rows)
 
-    rows = []
-    case = "memory_million_reads"
-    for c, label in [("kel", "Kel_XML: GetValue, GetAttributeValue, GetChildValue"),
-                     ("raw", "raw Xerces, own text walk"),
-                     ("raw_textcontent", "raw Xerces with getTextContent (for contrast)")]:
-        before, after = value(results, case, c, "rss_before_kb"), value(results, case, c, "rss_after_kb")
-        if before is None:
-            continue
-        rows.append([label, fmt(mb(before)), fmt(mb(after)), fmt(after - before)])
-    reads = table(["1,000,000 rounds of three reads", "resident before MB", "after MB", "growth KiB"], rows)
 
-    rows = []
-    case = "memory_10000_load_edit_save"
-    for c, label in [("kel", "one object for every cycle"), ("kel_fresh", "a new object per cycle")]:
-        at100 = value(results, case, c, "rss_at_100_kb")
-        if at100 is None:
-            continue
-        rows.append([label, fmt(mb(at100)), fmt(mb(value(results, case, c, "rss_at_1000_kb"))),
-                     fmt(mb(value(results, case, c, "rss_end_kb"))), fmt(value(results, case, c, "growth_kb")),
-                     fmt(value(results, case, c, "real_time") / 1e3)])
-    cycles = table(["10,000 × Load, edit, Save", "resident after 100 MB", "after 1,000 MB", "after 10,000 MB",
-                    "growth 100 → 10,000 KiB", "total s"], rows)
-    return peak, reads, cycles
+def section_validate(results):
+    case = "validate_1000_small"
+    base = ms(results, case, "raw_sax")
+    rows = [[LABELS[c], fmt(None if ms(results, case, c) is None else ms(results, case, c)),
+             fmt(ratio(ms(results, case, c), base))] for c in ("kel", "kel_load", "raw_sax")]
+    rows[0][0] = "Kel_XML GetNbElementsInFile, no tree"
+    return table(["1,000 documents of 1 KB, one cached schema", "µs CPU per document", "/ raw SAX2"], rows)
+
+
+def section_other(results):
+    cases = [("save_pretty_1MB", "Save pretty-printed (atomic, flushed)"),
+             ("xpath_by_id_1MB", "XPath //Record[@id='123']"),
+             ("xpath_count_over_1MB", "XPath count(//Record[Count > 100])")]
+    rows = [[label] + [fmt(ms(results, case, c)) for c in ("kel", "raw", "libxml2")] +
+            [fmt(ratio(ms(results, case, "kel"), ms(results, case, "raw")))] for case, label in cases]
+    return table(["on the loaded 1 MB tree (ms CPU)", "Kel_XML", "raw Xerces", "libxml2", "Kel_XML / raw"], rows)
+
+
+def section_noise(spread):
+    noisy = sorted(((cv, f"{case}/{col}") for (case, col), cv in spread.items() if cv > 0.10), reverse=True)
+    if not noisy:
+        return "Every case varied by less than 10 % (CPU time) between repetitions."
+    return ("Cases whose CPU time varied by more than 10 % between repetitions (coefficient of variation): " +
+            ", ".join(f"{name} {cv * 100:.0f} %" for cv, name in noisy) + ".")
+
+
+SIZES = [("1MB", 1), ("20MB", 20), ("50MB", 50), ("2GB", 2000)]
+SERIES = [("load_file", "kel", "Load, Kel_XML"), ("load_file", "raw", "Load, raw DOM"),
+          ("load_file", "libxml2", "Load, libxml2"),
+          ("stream_count", "kel", "count, Kel_XML"), ("stream_count", "raw_sax", "count, raw SAX2"),
+          ("stream_attributes", "kel", "attributes, Kel_XML"), ("stream_attributes", "raw_sax", "attributes, raw SAX2"),
+          ("stream_attributes", "libxml2_reader", "attributes, xmlTextReader")]
 
 
 def plot(results, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
-    xs = [10000, 40000, 160000]
-    fig, axes = plt.subplots(2, 4, figsize=(16, 7.5), sharex=True)
-    for ax, walk in zip(axes.flat, WALKS):
-        for column, style, label in [("kel", "o-", "Kel_XML"), ("raw", "s--", "raw Xerces"),
-                                     ("raw_ascii", "^:", "raw + ASCII shortcut")]:
-            ys = [per_child(results, walk, s, column) for s in SIZES]
-            if all(y is not None for y in ys):
-                ax.plot(xs, ys, style, label=label)
-        ax.set_title(walk)
+    fig, (speed, memory) = plt.subplots(1, 2, figsize=(13, 5))
+    for prefix, column, label in SERIES:
+        xs, ys, ps = [], [], []
+        for size, mb in SIZES:
+            case = f"{prefix}_{size}"
+            rate = mbs(results, case, column) or mbs(results, "memory_" + case, column)
+            if rate is not None:
+                xs.append(mb)
+                ys.append(rate)
+                ps.append(peak(results, case, column))
+        style = "o-" if column == "kel" else "s--"
+        if xs:
+            speed.plot(xs, ys, style, label=label)
+            memory.plot([x for x, p in zip(xs, ps) if p], [p for p in ps if p], style, label=label)
+    for ax, title, unit in ((speed, "Throughput", "MB per CPU second"), (memory, "Peak resident size", "MB")):
         ax.set_xscale("log")
-        ax.set_xticks(xs)
-        ax.set_xticklabels(["10k", "40k", "160k"])
-        ax.set_ylim(bottom=0)
+        ax.set_xticks([mb for _, mb in SIZES])
+        ax.set_xticklabels([s for s, _ in SIZES])
+        ax.set_xlabel("record file")
+        ax.set_ylabel(unit)
+        ax.set_title(title)
         ax.grid(True, alpha=0.3)
-    for ax in axes[:, 0]:
-        ax.set_ylabel("ns CPU per child")
-    for ax in axes[-1, :]:
-        ax.set_xlabel("children of the element")
-    axes.flat[0].legend(fontsize=8)
-    fig.suptitle("Walks over one element: time per child (flat = linear)")
+    memory.set_yscale("log")
+    memory.set_yticks([16, 32, 64, 128, 256, 512])
+    memory.yaxis.set_major_formatter(matplotlib.ticker.ScalarFormatter())
+    speed.legend(fontsize=8, loc="center right")
     fig.tight_layout()
     fig.savefig(path, dpi=80)
 
@@ -325,19 +216,14 @@ def main():
     result_path, trimmed_path, doc_path, plot_path = sys.argv[1:5]
     data, results, spread = load(result_path)
     context = data["context"]
-    read_columns(context)
     trim(data, trimmed_path)
     plot(results, plot_path)
-    peak, reads, cycles = section_memory(results)
-    caches = ", ".join(f"L{c['level']} {c['type'].lower()} {c['size'] // 1024} KiB" for c in context.get("caches", []))
     text = f"""{BEGIN}
 
 Run of {context.get('started', context.get('date'))} UTC, library at commit `{context.get('commit', '?')}`,
-on `{context.get('host_name')}`:
-{context.get('cpu_model', '?')}, `nproc` = {context.get('nproc', context.get('num_cpus'))},
-{context.get('mhz_per_cpu')} MHz, {caches}. Load average before the run: {context.get('load_before', '?')}.
-Median of {context.get('repetitions', '?')} repetitions (cases marked "single run" below ran once).
-Compiler flags: Release (`-O3 -DNDEBUG`); library under test built the same way.
+{context.get('cpu_model', '?')}, `nproc` = {context.get('nproc', context.get('num_cpus'))}; load average
+before the run {context.get('load_before', '?')}. Median of {context.get('repetitions', '?')} repetitions
+(the memory cases: one run each). Release build (`-O3 -DNDEBUG`).
 
 {section_noise(spread)}
 
@@ -345,66 +231,34 @@ Compiler flags: Release (`-O3 -DNDEBUG`); library under test built the same way.
 
 {section_load(results)}
 
-### Counting without a tree
+### The load's ladder
 
-{section_count(results)}
+{section_ladder(results)}
 
-### Speed-ups: the parser's block pool, the walks' own stack
+### Streaming
 
-Measured against the code they replaced, in the same run. Loads: the library's parser set-up,
-parsing from memory (the 50 MB file from disk), with memory from the process-wide manager
-(`system`) or from the object's `BlockPool` (`pool`). Walks: climbing with `getParentNode`
-(`parent`) or keeping a stack of ancestors (`stack`), over the loaded 1 MB record file.
+{section_stream(results)}
 
-{section_speedups(results)}
+### Memory and throughput per file size
 
-### Per-load set-up: 10,000 loads of the 1 KB configuration
+{section_memory(results)}
 
-{section_small(results)}
+![throughput and peak memory per file size](bench-scaling.png)
 
-### Validated loads: 10,000 loads of the 1 KB configuration
+### Validating many small documents
 
-{section_validated(results)}
+{section_validate(results)}
 
-### Reading the 1 MB record file
+### Saving and XPath
 
-{section_reads(results)}
-
-### Scaling: one element with 10k, 40k and 160k children
-
-{section_scale(results)}
-
-![time per child of every walk](bench-scaling.png)
-
-### Building and saving a 1 MB document
-
-{section_edit(results)}
-
-### Memory
-
-Peak resident size while loading the 50 MB record file (one process per library):
-
-{peak}
-
-Growth of the resident size over a million rounds of reads on a loaded document:
-
-{reads}
-
-Load, edit (add an element and an attribute, change it, remove a child) and save, 10,000 times
-(single run; saves go to memory-backed storage so that disk flushes do not dominate):
-
-{cycles}
+{section_other(results)}
 
 {END}"""
-    try:
-        with open(doc_path) as f:
-            current = f.read()
-    except FileNotFoundError:
-        current = f"# Benchmarks\n\n{BEGIN}\n{END}\n"
+    with open(doc_path) as f:
+        current = f.read()
     if BEGIN in current and END in current:
         head, rest = current.split(BEGIN, 1)
-        tail = rest.split(END, 1)[1]
-        current = head + text + tail
+        current = head + text + rest.split(END, 1)[1]
     else:
         current = current.rstrip("\n") + "\n\n" + text + "\n"
     with open(doc_path, "w") as f:
