@@ -1,6 +1,6 @@
-// CorpusSupport: the shared conformance suite for the tests that run over it: unpacked once per
-// test program into a temporary folder, the parser's expected outcome for each document, and
-// running a program as a process.
+// CorpusSupport: the shared conformance suite for the tests that run over it (unpacked once per
+// test program into a temporary folder, with the parser's expected outcome for each document),
+// tab-separated data files, and running a program as a process.
 #ifndef KELXML_CORPUS_SUPPORT_H
 #define KELXML_CORPUS_SUPPORT_H
 
@@ -14,24 +14,22 @@ namespace kelxml_test {
 
 // Worst event of a load, in the order the parser's expectations are written.
 enum class Outcome { ok, warn, error, fatal, exception, other };
-
 const char* Name(Outcome o);
-Outcome ParseOutcome(const std::string& text);
 
 // One line of xerces-expected.tsv.
 struct Expected {
-    std::string path, type, id;
+    std::string path, id;
     Outcome outcome = Outcome::other;
     unsigned warnings = 0, errors = 0, fatals = 0;
     std::string first;  // "W|E|F line:col message", or empty
 };
 
-std::vector<Expected> ReadExpected(const std::string& file);
+// The fields of each line of a tab-separated file, blank lines and # comments left out. With
+// unescape, \n \r \t \\ and \xHH in a field stand for the character.
+std::vector<std::vector<std::string>> ReadRows(const std::string& file, bool unescape = false);
 
-// Runs argv[0] with the other arguments in folder; returns its exit status (-1 when it could not
-// run or did not exit). With output, its standard output goes to that file and its standard
-// error is dropped.
-int RunIn(const std::string& folder, const std::vector<std::string>& argv, const std::string& output = {});
+// Runs a shell command in folder (names quoted with '); its exit status, -1 when it did not exit.
+int RunIn(const std::string& folder, const std::string& command);
 
 // The suite, unpacked with CMake's archive tool on first use and removed at exit.
 struct ConformanceSuite {

@@ -17,28 +17,24 @@
 
 namespace kelxml_test {
 
-// The whole subtree of node, one line per node: kind, name, value and attributes.
+// The whole subtree of node, one line per node: depth, kind, name, value and every attribute.
 inline std::string Describe(const xercesc::DOMNode* top) {
     std::ostringstream out;
-    const xercesc::DOMNode* node = top;
     int depth = 0;
-    for (;;) {
+    for (const xercesc::DOMNode* node = top;;) {
         out << depth << ' ' << node->getNodeType() << ' ' << XML::XStr::ToLocal(node->getNodeName());
         if (node->getNodeValue()) out << " = " << XML::XStr::ToLocal(node->getNodeValue());
-        if (const xercesc::DOMNamedNodeMap* attributes = node->getAttributes())
-            for (XMLSize_t i = 0; i < attributes->getLength(); ++i)
-                out << " @" << XML::XStr::ToLocal(attributes->item(i)->getNodeName()) << '='
-                    << XML::XStr::ToLocal(attributes->item(i)->getNodeValue());
+        const xercesc::DOMNamedNodeMap* attributes = node->getAttributes();
+        for (XMLSize_t i = 0; attributes && i < attributes->getLength(); ++i)
+            out << " @" << XML::XStr::ToLocal(attributes->item(i)->getNodeName()) << '='
+                << XML::XStr::ToLocal(attributes->item(i)->getNodeValue());
         out << '\n';
         if (node->getFirstChild()) {
             node = node->getFirstChild();
             ++depth;
             continue;
         }
-        while (node != top && !node->getNextSibling()) {
-            node = node->getParentNode();
-            --depth;
-        }
+        for (; node != top && !node->getNextSibling(); --depth) node = node->getParentNode();
         if (node == top) return out.str();
         node = node->getNextSibling();
     }
@@ -47,7 +43,7 @@ inline std::string Describe(const xercesc::DOMNode* top) {
 // The user data every walk passes: the functor must see it unchanged.
 inline int g_userData = 0;
 
-// Writes down every call and answers with verdict(index of the call).
+// Writes down every call and answers with verdict(index of the call), or true.
 class CallLog : public XML::TFunctor {
 public:
     explicit CallLog(std::size_t attributeCount, std::function<bool(std::size_t)> verdict = nullptr)
@@ -57,8 +53,7 @@ public:
         std::ostringstream call;
         call << tagName << " | " << text << " | ud=" << userData << " |";
         for (std::size_t i = 0; i < m_attributeCount; ++i) call << " [" << values[i] << ']';
-        call << '\n' << Describe(node);
-        calls.push_back(call.str());
+        calls.push_back(call.str() + '\n' + Describe(node));
         return m_verdict ? m_verdict(calls.size() - 1) : true;
     }
     std::vector<std::string> calls;
@@ -82,32 +77,26 @@ inline std::vector<std::string> LoopOnLoaded(const XML::CKelXML& doc, const Walk
     verdict = false;
     xercesc::DOMElement* root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
     const std::size_t slash = c.path.find('\\');
-    if (root && XML::XStr::ToLocal(root->getNodeName()) == c.path.substr(0, slash)) {
-        if (slash == std::string::npos) {
-            // The root element alone, as LoopElements would visit it among its siblings.
-            std::vector<std::string> values(names.size());
-            bool complete = true;
-            for (std::size_t i = 0; i < names.size(); ++i)
-                if (!XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i])) complete = false;
-            std::string text;
-            XML::CKelXML::GetValue(root, text);
-            if (complete || !c.stopOnMissingAttribute) {
-                values.emplace_back();
-                verdict = log(root, c.path, text, values.data(), &g_userData);
-            }
-        } else {
-            verdict = XML::CKelXML::LoopElements(&log, root, c.path.substr(slash + 1), names.data(),
-                                                 static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
-                                                 c.stopOnFalse, c.stopOnMissingAttribute);
-        }
+    if (!root || XML::XStr::ToLocal(root->getNodeName()) != c.path.substr(0, slash)) return log.calls;
+    if (slash != std::string::npos)
+        verdict = XML::CKelXML::LoopElements(&log, root, c.path.substr(slash + 1), names.data(),
+                                             static_cast<int>(names.size()), &g_userData, c.stopOnTrue, c.stopOnFalse,
+                                             c.stopOnMissingAttribute);
+    else {  // the root element alone, as LoopElements would visit it among its siblings
+        std::vector<std::string> values(names.size() + 1);
+        bool complete = true;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            complete = XML::CKelXML::GetAttributeValue(root, names[i].c_str(), &values[i]) && complete;
+        std::string text;
+        XML::CKelXML::GetValue(root, text);
+        if (complete || !c.stopOnMissingAttribute) verdict = log(root, c.path, text, values.data(), &g_userData);
     }
     return log.calls;
 }
 
 // Streams the file (or, when file is empty, the bytes) and compares with the loaded document;
 // returns what differs, or empty.
-inline std::string CompareStream(const std::string& file, const std::string& bytes, const WalkCase& c,
-                                 bool compareRecords = true) {
+inline std::string CompareStream(const std::string& file, const std::string& bytes, const WalkCase& c) {
     XML::CKelXML loaded;
     if (file.empty())
         LoadText(loaded, bytes);
@@ -119,41 +108,38 @@ inline std::string CompareStream(const std::string& file, const std::string& byt
     XML::CKelXML streamed;
     CallLog log(c.attributes.size(), c.verdict);
     std::vector<std::string> names = c.attributes;
+    const int count = static_cast<int>(names.size());
     bool got = !want;
-    const bool clean = file.empty()
-                           ? streamed.StreamElements(static_cast<const void*>(bytes.data()),
-                                                     static_cast<unsigned int>(bytes.size()), &log, c.path,
-                                                     names.data(), static_cast<int>(names.size()), &g_userData,
-                                                     c.stopOnTrue, c.stopOnFalse, c.stopOnMissingAttribute, &got)
-                           : streamed.StreamElements(file.c_str(), false, &log, c.path, names.data(),
-                                                     static_cast<int>(names.size()), &g_userData, c.stopOnTrue,
-                                                     c.stopOnFalse, c.stopOnMissingAttribute, &got);
+    const bool clean = file.empty() ? streamed.StreamElements(static_cast<const void*>(bytes.data()),
+                                                              static_cast<unsigned int>(bytes.size()), &log, c.path,
+                                                              names.data(), count, &g_userData, c.stopOnTrue,
+                                                              c.stopOnFalse, c.stopOnMissingAttribute, &got)
+                                    : streamed.StreamElements(file.c_str(), false, &log, c.path, names.data(), count,
+                                                              &g_userData, c.stopOnTrue, c.stopOnFalse,
+                                                              c.stopOnMissingAttribute, &got);
+    std::string seen, wanted;
+    for (const XML::sError& r : Records(streamed)) seen += std::to_string(r.eType) + " " + r.strMessage + "\n";
+    for (const XML::sError& r : Records(loaded)) wanted += std::to_string(r.eType) + " " + r.strMessage + "\n";
+    std::ostringstream why;
+    const std::string where = "path '" + c.path + "' flags " + std::to_string(c.stopOnTrue) +
+                              std::to_string(c.stopOnFalse) + std::to_string(c.stopOnMissingAttribute) + ": ";
     // Load's partial tree after a fatal error is no reference: the walk visits only the records
     // finished before the error (checked where such documents are made).
     bool fatal = false;
     for (const XML::sError& r : Records(loaded)) fatal = fatal || r.eType >= XML::E_FATAL_ERROR;
-    std::ostringstream why;
-    const std::string where = "path '" + c.path + "' flags " + std::to_string(c.stopOnTrue) +
-                              std::to_string(c.stopOnFalse) + std::to_string(c.stopOnMissingAttribute) + ": ";
-    if (fatal) {
-    } else if (log.calls.size() != expected.size())
-        why << where << log.calls.size() << " calls, LoopElements made " << expected.size() << '\n';
-    for (std::size_t i = 0; !fatal && i < log.calls.size() && i < expected.size(); ++i)
-        if (log.calls[i] != expected[i]) {
-            why << where << "call " << i << ":\n" << log.calls[i] << "LoopElements:\n" << expected[i];
-            break;
-        }
-    if (!fatal && got != want) why << where << "verdict " << got << ", LoopElements " << want << '\n';
-    if (compareRecords) {
-        std::string seen, wanted;
-        for (const XML::sError& r : Records(streamed)) seen += std::to_string(r.eType) + " " + r.strMessage + "\n";
-        for (const XML::sError& r : Records(loaded)) wanted += std::to_string(r.eType) + " " + r.strMessage + "\n";
-        // A stop leaves the rest of the document unread, and its diagnostics unmade.
-        const bool mayStop = c.stopOnTrue || c.stopOnFalse || c.stopOnMissingAttribute;
-        if (mayStop ? wanted.compare(0, seen.size(), seen) != 0 : seen != wanted)
-            why << where << "records:\n" << seen << "Load recorded:\n" << wanted;
-        if (clean != seen.empty()) why << where << "result " << clean << '\n';
+    if (!fatal && log.calls != expected) {
+        std::size_t i = 0;
+        while (i < log.calls.size() && i < expected.size() && log.calls[i] == expected[i]) ++i;
+        why << where << log.calls.size() << " calls, LoopElements made " << expected.size() << "; call " << i << ":\n"
+            << (i < log.calls.size() ? log.calls[i] : "") << "LoopElements:\n"
+            << (i < expected.size() ? expected[i] : "");
     }
+    if (!fatal && got != want) why << where << "verdict " << got << ", LoopElements " << want << '\n';
+    // A stop leaves the rest of the document unread, and its diagnostics unmade.
+    const bool mayStop = c.stopOnTrue || c.stopOnFalse || c.stopOnMissingAttribute;
+    if (mayStop ? wanted.compare(0, seen.size(), seen) != 0 : seen != wanted)
+        why << where << "records:\n" << seen << "Load recorded:\n" << wanted;
+    if (clean != seen.empty()) why << where << "result " << clean << '\n';
     return why.str();
 }
 
