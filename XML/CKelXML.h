@@ -602,10 +602,30 @@ public:
     // document, a second root element), or "text that cannot be converted between the local
     // code page and UTF-16" (names, texts and values of any length are converted).
 
-    // Appends a new empty element name as parent's last child; returns it, or null.
+    // A document keeps the whitespace it was loaded with: where a parent's children stand on lines
+    // of their own, a new element gets a copy of the whitespace its neighbour has before it, and
+    // the parent's closing whitespace stays last, so a Save in E_SAVE_AS_LOADED form adds the
+    // new line and changes nothing else. Elements without such whitespace get none.
+
+    // Adds a new empty element name after parent's other children (before its closing
+    // whitespace, indented as its last child); returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
     // The same, with text as the element's content.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text, xercesc::DOMNode* parent);
+    // A new element name (holding text, when not null) just before or just after sibling, indented
+    // as sibling is; returns it, or null. Recorded besides the above: kind 4 "sibling node
+    // undefined", "ParentNode undefined" (sibling has no parent), "element name undefined";
+    // kind 3 "node is not an element of this document" (sibling), or the DOM's refusal (a second
+    // root element beside the root).
+    xercesc::DOMElement* InsertNewElementNodeBefore(xercesc::DOMNode* sibling, const char* name,
+                                                    const char* text = nullptr);
+    xercesc::DOMElement* InsertNewElementNodeAfter(xercesc::DOMNode* sibling, const char* name,
+                                                   const char* text = nullptr);
+    // The same at element position position (from 0) among parent's child elements: before the
+    // element now there, or after them all when there are not that many. Refused as above, for
+    // a parent that is null ("ParentNode undefined") or not an element of this document.
+    xercesc::DOMElement* InsertNewElementNodeAt(xercesc::DOMNode* parent, std::size_t position, const char* name,
+                                                const char* text = nullptr);
     // Appends <name>text</name> to parent; true once it is made. A null name or text is
     // recorded (kind 4) and gives false.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
@@ -742,6 +762,14 @@ private:
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
+    // CanEdit for the node a new element goes beside or below (missing names it when null), which
+    // must be an element of the current document.
+    bool CanEditBeside(const xercesc::DOMNode* node, const char* missing);
+    // The body of every operation that adds an element: a new element name holding text (when
+    // not null), placed where where() says (an internal::Placement); null, with a record and
+    // nothing changed, on failure.
+    template <class Where>
+    xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where);
     // False, with a record, while LoopElements walks the current document on this thread, or
     // while this object streams a document.
     bool Replaceable();
