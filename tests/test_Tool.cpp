@@ -164,15 +164,19 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndExplain) {
         {{"frobnicate"}, "unknown command 'frobnicate'"},
         {{"check"}, "expected at least one FILE"},
         {{"check", "--strict", lib}, "unknown option --strict"},
-        {{"get", lib}, "expected FILE PATH"},
+        {{"get", lib}, "expected FILE... PATH"},
         {{"get", lib, "library", "--attr"}, "--attr needs a value"},
         {{"get", lib, "library\\\\shelf"}, "empty component"},
         {{"get", lib, "library\\"}, "empty component"},
-        {{"count", lib}, "expected FILE NAME"},
+        {{"count", lib}, "expected FILE... NAME"},
         {{"dict", lib, ""}, "PATH is empty"},
         {{"set", lib, "library"}, "expected an action"},
         {{"set", lib, "library", "--attr", "novalue"}, "expects NAME=VALUE"},
         {{"set", lib, "library", "--remove", "--attr", "a=b"}, "cannot be combined"},
+        {{"set", lib, "library", "--add-attr", "a=b", "--add", "x="}, "--add-attr sets an attribute of the element"},
+        {{"set", lib, "library", "--add", "x=", "--before", "--position", "1"}, "cannot be combined"},
+        {{"set", lib, "library", "--add", "x=", "--position", "0"}, "--position takes a number from 1"},
+        {{"set", lib, "library", "--attr", "a=b", "--after"}, "place what --add adds"},
         {{"format", lib, "-o"}, "-o needs a value"},
         {{"format", "--canonical=yes", lib}, "takes no value"},
         {{"format", "--c14n", "--c14n-comments", lib}, "cannot be combined"},
@@ -317,6 +321,8 @@ TEST_F(ToolTest, GetPrintsOneLinePerVisitedNode) {
         // Slashes work as separators; only the first shelf is searched.
         {{"library/shelf/book", "--attr", "isbn", "--attr", "year"}, {"1\t1999", "2\t", "3\t2001"}},
         {{"library\\shelf", "--attr=id"}, {"s1", "s2"}},
+        {{"library/shelf/book", "--text", "--attr", "year"},
+         {"Été\t1999", "Tab\\tand \\\\ backslash\t", "a < b & ctwo\\nlines\t2001"}},
         // Text is escaped to keep one node per line; CDATA counts as text.
         {{"library\\shelf\\book"}, {"Été", "Tab\\tand \\\\ backslash", "a < b & ctwo\\nlines"}},
         {{"library"},
@@ -378,6 +384,7 @@ TEST_F(ToolTest, CountAndDict) {
         {{"count", m_library, "title"}, "3\n"},
         {{"count", m_library, "library"}, "0\n"},  // the root element itself is not counted
         {{"count", m_library, "*"}, "11\n"},
+        {{"count", m_library, m_library, "title"}, m_library + ":3\n" + m_library + ":3\n"},
         {{"dict", m_library, "library"}, "name\tMédiathèque\nshelf\t\n"},
         {{"dict", m_library, "library/shelf/book"}, "title\tÉté\n"},
         {{"dict", m_library, "library", "--all"}, "#text\t\\n\nname\tMédiathèque\nshelf\t\n"},
@@ -432,6 +439,14 @@ TEST_F(ToolTest, SetChangesOnlyWhatWasEdited) {
     EXPECT_EQ(ReadFile(m_library), expected);
     ASSERT_EQ(Run({"set", m_library, "library/shelf", "--add", "book="}).status, 0);
     expected.insert(expected.find("\n  </shelf>"), "\n    <book/>");
+    EXPECT_EQ(ReadFile(m_library), expected);
+    // Placed new elements take their neighbour's indentation, or none where it has none.
+    ASSERT_EQ(
+        Run({"set", m_library, "library/shelf", "--add", "book=", "--add-attr", "isbn=0", "--position", "1"}).status,
+        0);
+    expected.insert(expected.find("\n    <book isbn=\"1\""), "\n    <book isbn=\"0\"/>");
+    ASSERT_EQ(Run({"set", m_library, "/library/shelf[2]/book", "--add", "cd=", "--add", "dvd=", "--after"}).status, 0);
+    expected.insert(expected.find("</shelf>\n</library>"), "<cd/><dvd/>");
     EXPECT_EQ(ReadFile(m_library), expected);
     ASSERT_EQ(Run({"set", m_library, "library/name", "--remove"}).status, 0);
     const std::size_t name = expected.find("\n  <name>");
@@ -841,6 +856,9 @@ TEST_F(ToolTest, PathCommandsTakeAnXPath) {
         {{"count", m_library, "//book[@year]"}, 0, "2\n"},
         {{"get", m_library, "//nothing"}, 1, ""},
         {{"get", m_library, "//book["}, 2, ""},
+        // Several files: each line after its file's name; one that fails does not stop the others.
+        {{"get", m_broken, m_library, "//shelf", "--attr", "id"}, 1, m_library + ":s1\n" + m_library + ":s2\n"},
+        {{"xpath", m_library, m_library, "count(//shelf)"}, 0, m_library + ":2\n" + m_library + ":2\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[2]);
