@@ -142,9 +142,10 @@ class CXPath;
 // The settings of a walk given a callable (CKelXML::LoopElements, StreamElements).
 struct sWalkOptions {
     // "catalog/records/record" or "catalog\\records\\record", as LoopElements and StreamElements take it.
-    std::string strPath;
+    // (Each member has an initialiser, so {"a/b"} sets the path alone without a -Wextra warning.)
+    std::string strPath{};
     // Attributes whose values the callable is given, in this order (empty when absent).
-    std::vector<std::string> vAttributes;
+    std::vector<std::string> vAttributes{};
     bool bStopOnTrue = false;
     bool bStopOnFalse = false;
     bool bStopOnMissingAttribute = false;
@@ -496,7 +497,8 @@ public:
     // The same walks as LoopElements and StreamElements, with any callable instead of a TFunctor
     // and the walk's settings by name. fn is called as fn(node) or as fn(node, text, attributes)
     // (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) and
-    // returns its verdict, which the stop flags weigh as LoopElements does. The path may use '/'.
+    // returns its verdict, which the stop flags weigh as LoopElements does (a callable returning
+    // nothing gives true each time). The path may use '/'.
     // Example: doc.StreamElements("big.xml", {}, {"catalog/records/record", {"id"}},
     //                             [&](DOMNode*, const std::string&, const auto& a) { ids.push_back(a[0]); return true;
     //                             });
@@ -544,6 +546,15 @@ public:
     static std::string GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                            bool* read = nullptr) {
         return ValueOr(node, name, std::string(fallback ? fallback : ""), read, false);
+    }
+    // The same read of node's own text (as GetValue gives it: all the text of an element, the
+    // value of an attribute): for (DOMElement* tag : GetElements(record, "tags/tag")) GetValueOr(tag, "").
+    template <class T>
+    static T GetValueOr(const xercesc::DOMNode* node, T fallback, bool* read = nullptr) {
+        return ValueOr(node, nullptr, std::move(fallback), read, true);
+    }
+    static std::string GetValueOr(const xercesc::DOMNode* node, const char* fallback, bool* read = nullptr) {
+        return ValueOr(node, nullptr, std::string(fallback ? fallback : ""), read, true);
     }
     // The same read of node's first direct child element of that name (GetChildValueOr looks at
     // any depth, in document order).
@@ -677,15 +688,28 @@ private:
         CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
         bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
             if constexpr (std::is_invocable_v<Fn&, xercesc::DOMNode*>) {
-                return static_cast<bool>(m_fn(node));
+                return Verdict([&] { return m_fn(node); });
             } else {
                 m_values.assign(values, values + m_count);
-                return static_cast<bool>(m_fn(node, static_cast<const std::string&>(text),
-                                              static_cast<const std::vector<std::string>&>(m_values)));
+                return Verdict([&] {
+                    return m_fn(node, static_cast<const std::string&>(text),
+                                static_cast<const std::vector<std::string>&>(m_values));
+                });
             }
         }
 
     private:
+        // The callable's verdict; true for a callable that returns nothing.
+        template <class Call>
+        static bool Verdict(Call&& call) {
+            if constexpr (std::is_void_v<decltype(call())>) {
+                call();
+                return true;
+            } else {
+                return static_cast<bool>(call());
+            }
+        }
+
         Fn& m_fn;
         std::size_t m_count;
         std::vector<std::string> m_values;
