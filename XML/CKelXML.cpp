@@ -10,6 +10,7 @@
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/ExceptionText.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/Indentation.h"
 #include "XML/internal/LoadParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
@@ -1236,37 +1237,56 @@ bool CKelXML::Require(const void* what, const char* missing) {
 
 bool CKelXML::CanEdit(const void* parent) { return RequireDocument() && Require(parent, msg::kNoParent); }
 
-DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
-    if (!CanEdit(parent)) return nullptr;
+bool CKelXML::CanEditBeside(const DOMNode* node, const char* missing) {
+    if (!RequireDocument() || !Require(node, missing)) return false;
+    if (node->getNodeType() == DOMNode::ELEMENT_NODE && node->getOwnerDocument() == m_pDocument) return true;
+    Record(E_EXCEPTION, msg::kNotOwnElement);
+    return false;
+}
+
+template <class Where>
+DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& where) {
+    if (!Require(name, msg::kNoElementName)) return nullptr;
     DOMElement* element = nullptr;
-    DOMElement* appended = nullptr;
     const bool ok = Guarded([&] {
         {
-            const XStr name16 = To16(name.c_str());
+            const XStr name16 = To16(name);
             element = m_pDocument->createElement(name16.unicodeForm());
         }
-        appended = static_cast<DOMElement*>(parent->appendChild(element));
+        if (text) {
+            const XStr text16 = To16(text);
+            element->setTextContent(text16.unicodeForm());
+        }
+        internal::Place(where(), element);
     });
-    // An element the parent refused is referenced by no one: give its memory back.
+    // An element that was not placed is referenced by no one: give its memory back.
     if (!ok && element && !element->getParentNode()) element->release();
-    return ok ? appended : nullptr;
+    return ok ? element : nullptr;
+}
+
+DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
+    if (!CanEdit(parent)) return nullptr;
+    return NewElement(name.c_str(), nullptr, [&] { return internal::AtEnd(parent); });
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::string& text, DOMNode* parent) {
-    DOMElement* element = AddNewElementNode(name, parent);
-    if (!element) return nullptr;
-    const bool ok = Guarded([&] {
-        const XStr text16 = To16(text.c_str());
-        element->setTextContent(text16.unicodeForm());
-    });
-    if (ok) return element;
-    // Half an edit is worse than none: take the element out again.
-    try {
-        parent->removeChild(element);
-        element->release();
-    } catch (...) {
-    }
-    return nullptr;
+    if (!CanEdit(parent)) return nullptr;
+    return NewElement(name.c_str(), text.c_str(), [&] { return internal::AtEnd(parent); });
+}
+
+DOMElement* CKelXML::InsertNewElementNodeBefore(DOMNode* sibling, const char* name, const char* text) {
+    if (!CanEditBeside(sibling, msg::kNoSibling) || !Require(sibling->getParentNode(), msg::kNoParent)) return nullptr;
+    return NewElement(name, text, [&] { return internal::BeforeSibling(sibling); });
+}
+
+DOMElement* CKelXML::InsertNewElementNodeAfter(DOMNode* sibling, const char* name, const char* text) {
+    if (!CanEditBeside(sibling, msg::kNoSibling) || !Require(sibling->getParentNode(), msg::kNoParent)) return nullptr;
+    return NewElement(name, text, [&] { return internal::AfterSibling(sibling); });
+}
+
+DOMElement* CKelXML::InsertNewElementNodeAt(DOMNode* parent, std::size_t position, const char* name, const char* text) {
+    if (!CanEditBeside(parent, msg::kNoParent)) return nullptr;
+    return NewElement(name, text, [&] { return internal::AtPosition(parent, position); });
 }
 
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {

@@ -143,9 +143,10 @@ class CXPath;
 // The settings of a walk given a callable (CKelXML::LoopElements, StreamElements).
 struct sWalkOptions {
     // "catalog/records/record" or "catalog\\records\\record", as LoopElements and StreamElements take it.
-    std::string strPath;
+    // (Each member has an initialiser, so {"a/b"} sets the path alone without a -Wextra warning.)
+    std::string strPath{};
     // Attributes whose values the callable is given, in this order (empty when absent).
-    std::vector<std::string> vAttributes;
+    std::vector<std::string> vAttributes{};
     bool bStopOnTrue = false;
     bool bStopOnFalse = false;
     bool bStopOnMissingAttribute = false;
@@ -499,7 +500,8 @@ public:
     // The same walks as LoopElements and StreamElements, with any callable instead of a TFunctor
     // and the walk's settings by name. fn is called as fn(node) or as fn(node, text, attributes)
     // (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) and
-    // returns its verdict, which the stop flags weigh as LoopElements does. The path may use '/'.
+    // returns its verdict, which the stop flags weigh as LoopElements does (a callable returning
+    // nothing gives true each time). The path may use '/'.
     // Example: doc.StreamElements("big.xml", {}, {"catalog/records/record", {"id"}},
     //                             [&](DOMNode*, const std::string&, const auto& a) { ids.push_back(a[0]); return true;
     //                             });
@@ -547,6 +549,15 @@ public:
     static std::string GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                            bool* read = nullptr) {
         return ValueOr(node, name, std::string(fallback ? fallback : ""), read, false);
+    }
+    // The same read of node's own text (as GetValue gives it: all the text of an element, the
+    // value of an attribute): for (DOMElement* tag : GetElements(record, "tags/tag")) GetValueOr(tag, "").
+    template <class T>
+    static T GetValueOr(const xercesc::DOMNode* node, T fallback, bool* read = nullptr) {
+        return ValueOr(node, nullptr, std::move(fallback), read, true);
+    }
+    static std::string GetValueOr(const xercesc::DOMNode* node, const char* fallback, bool* read = nullptr) {
+        return ValueOr(node, nullptr, std::string(fallback ? fallback : ""), read, true);
     }
     // The same read of node's first direct child element of that name (GetChildValueOr looks at
     // any depth, in document order).
@@ -605,10 +616,30 @@ public:
     // document, a second root element), or "text that cannot be converted between the local
     // code page and UTF-16" (names, texts and values of any length are converted).
 
-    // Appends a new empty element name as parent's last child; returns it, or null.
+    // A document keeps the whitespace it was loaded with: where a parent's children stand on lines
+    // of their own, a new element gets a copy of the whitespace its neighbour has before it, and
+    // the parent's closing whitespace stays last, so a Save in E_SAVE_AS_LOADED form adds the
+    // new line and changes nothing else. Elements without such whitespace get none.
+
+    // Adds a new empty element name after parent's other children (before its closing
+    // whitespace, indented as its last child); returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
     // The same, with text as the element's content.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text, xercesc::DOMNode* parent);
+    // A new element name (holding text, when not null) just before or just after sibling, indented
+    // as sibling is; returns it, or null. Recorded besides the above: kind 4 "sibling node
+    // undefined", "ParentNode undefined" (sibling has no parent), "element name undefined";
+    // kind 3 "node is not an element of this document" (sibling), or the DOM's refusal (a second
+    // root element beside the root).
+    xercesc::DOMElement* InsertNewElementNodeBefore(xercesc::DOMNode* sibling, const char* name,
+                                                    const char* text = nullptr);
+    xercesc::DOMElement* InsertNewElementNodeAfter(xercesc::DOMNode* sibling, const char* name,
+                                                   const char* text = nullptr);
+    // The same at element position position (from 0) among parent's child elements: before the
+    // element now there, or after them all when there are not that many. Refused as above, for
+    // a parent that is null ("ParentNode undefined") or not an element of this document.
+    xercesc::DOMElement* InsertNewElementNodeAt(xercesc::DOMNode* parent, std::size_t position, const char* name,
+                                                const char* text = nullptr);
     // Appends <name>text</name> to parent; true once it is made. A null name or text is
     // recorded (kind 4) and gives false.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
@@ -660,15 +691,28 @@ private:
         CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
         bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
             if constexpr (std::is_invocable_v<Fn&, xercesc::DOMNode*>) {
-                return static_cast<bool>(m_fn(node));
+                return Verdict([&] { return m_fn(node); });
             } else {
                 m_values.assign(values, values + m_count);
-                return static_cast<bool>(m_fn(node, static_cast<const std::string&>(text),
-                                              static_cast<const std::vector<std::string>&>(m_values)));
+                return Verdict([&] {
+                    return m_fn(node, static_cast<const std::string&>(text),
+                                static_cast<const std::vector<std::string>&>(m_values));
+                });
             }
         }
 
     private:
+        // The callable's verdict; true for a callable that returns nothing.
+        template <class Call>
+        static bool Verdict(Call&& call) {
+            if constexpr (std::is_void_v<decltype(call())>) {
+                call();
+                return true;
+            } else {
+                return static_cast<bool>(call());
+            }
+        }
+
         Fn& m_fn;
         std::size_t m_count;
         std::vector<std::string> m_values;
@@ -745,6 +789,14 @@ private:
     // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
     // true when both the document and the parent are there.
     bool CanEdit(const void* parent);
+    // CanEdit for the node a new element goes beside or below (missing names it when null), which
+    // must be an element of the current document.
+    bool CanEditBeside(const xercesc::DOMNode* node, const char* missing);
+    // The body of every operation that adds an element: a new element name holding text (when
+    // not null), placed where where() says (an internal::Placement); null, with a record and
+    // nothing changed, on failure.
+    template <class Where>
+    xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where);
     // False, with a record, while LoopElements walks the current document on this thread, or
     // while this object streams a document.
     bool Replaceable();

@@ -32,6 +32,7 @@ bool KelLoad(XML::CKelXML& doc, const Input& in) {
 struct Layer {
     Layer(const std::string& column, const Input& in) {
         using namespace XML;
+        using namespace XML::internal;
         if (column == "raw_nosec") {
             parser = std::make_unique<xercesc::XercesDOMParser>();
         } else if (column == "bounded") {

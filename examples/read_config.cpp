@@ -1,43 +1,25 @@
-// Reads a configuration: the root element, typed values of its children, an attribute.
+// Reads a configuration: typed values with defaults, and an attribute.
 // Try: read_config examples/sample.xml
 #include <XML/CKelXML.h>
 
 #include <iostream>
-#include <string>
+
+using XML::CKelXML;
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: read_config FILE\n";
-        return 2;
-    }
-    if (!XML::CKelXML::initXmlAPI()) return 1;
-    int status = 0;
-    {  // Documents and their nodes must be gone before TerminateXmlAPI.
-        XML::CKelXML doc;
-        if (!doc.Load(argv[1], false)) {
-            // Warnings alone also make Load false; the document is then loaded all the same.
-            for (const XML::sError& e : doc.GetErrors()->GetAllErrors()) std::cerr << e.strMessage << '\n';
-        }
-        xercesc::DOMNode* root = doc.GetRootNode("catalog");
-        xercesc::DOMNode* settings = XML::CKelXML::GetNode(root, "settings");
-        if (!settings) {
-            std::cerr << argv[1] << ": no <catalog><settings> found\n";
-            status = 1;
-        } else {
-            // Defaults stay in place when a value is absent.
-            std::string name = "(unnamed)", version = "?";
-            int port = 80;
-            float ratio = 1.0f;
-            bool verbose = false;
-            XML::CKelXML::GetChildValue(settings, "name", name);
-            XML::CKelXML::GetChildValue(settings, "port", port);
-            XML::CKelXML::GetChildValue(settings, "ratio", ratio);
-            XML::CKelXML::GetChildValue(settings, "verbose", verbose);
-            XML::CKelXML::GetAttributeValue(root, "version", version);
-            std::cout << "catalogue version " << version << ": " << name << "\n  port " << port << ", ratio " << ratio
-                      << ", verbose " << std::boolalpha << verbose << '\n';
-        }
-    }
-    XML::CKelXML::TerminateXmlAPI();
-    return status;
+    XML::CXmlLibrary library;  // the parser library runs while it lives: declare it first
+    CKelXML doc;
+    // False also for warnings alone; a fatal error means there is no document to read.
+    if (!doc.Load(argc > 1 ? argv[1] : "examples/sample.xml", false) && doc.GetErrors()->HasFatalError())
+        return std::cerr << doc.GetErrors()->GetFirstErrorString() << '\n', 1;
+    xercesc::DOMNode* catalog = doc.GetRootNode("catalog");
+    xercesc::DOMNode* settings = CKelXML::GetNode(catalog, "settings");
+    // Each value, or its default when it is missing or not wholly a value of its type.
+    const std::string name = CKelXML::GetChildValueOr(settings, "name", "(unnamed)");
+    const int port = CKelXML::GetChildValueOr(settings, "port", 80);
+    const double ratio = CKelXML::GetChildValueOr(settings, "ratio", 1.0);
+    const bool verbose = CKelXML::GetChildValueOr(settings, "verbose", false);
+    const std::string version = CKelXML::GetAttributeValueOr(catalog, "version", "1.0");
+    std::cout << "catalogue version " << version << ": " << name << "\n  port " << port << ", ratio " << ratio
+              << ", verbose " << std::boolalpha << verbose << '\n';
 }

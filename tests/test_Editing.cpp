@@ -351,3 +351,84 @@ TEST(EditingRoundTrip, SavedAndLoadedBackExactly) {
         EXPECT_EQ(order, "name;list;spaced;caf\xC3\xA9;");
     }
 }
+
+// --- Inserting into a layout made by hand -------------------------------------------------------
+
+// Each insertion saved as loaded gives the file with one new line, indented as its neighbour.
+TEST(InsertElements, SavedAsLoadedTheFileGainsOneIndentedLine) {
+    using Op = std::function<DOMElement*(CKelXML&, DOMElement * users, DOMElement * bob)>;
+    const auto role = [](DOMElement* bob) { return CKelXML::GetNode(bob, "role"); };
+    const struct {
+        const char* label;
+        Op op;
+        const char* anchor;  // the new line goes before this text of the file
+        const char* line;
+    } cases[] = {
+        {"before", [](CKelXML& d, DOMElement*, DOMElement* bob) { return d.InsertNewElementNodeBefore(bob, "new"); },
+         "\n   <user name=\"bob\">", "\n   <new/>"},
+        {"after",
+         [&](CKelXML& d, DOMElement*, DOMElement* bob) { return d.InsertNewElementNodeAfter(role(bob), "t", "a&b"); },
+         "\n   </user>", "\n\t<t>a&amp;b</t>"},
+        {"first", [](CKelXML& d, DOMElement* users, DOMElement*) { return d.InsertNewElementNodeAt(users, 0, "new"); },
+         "\n   <user name=\"ann\"/>", "\n   <new/>"},
+        {"past the last",
+         [](CKelXML& d, DOMElement* users, DOMElement*) { return d.InsertNewElementNodeAt(users, 9, "new"); },
+         "\n</users>", "\n   <new/>"},
+        {"appended", [](CKelXML& d, DOMElement*, DOMElement* bob) { return d.AddNewElementNode("new", bob); },
+         "\n   </user>", "\n\t<new/>"},
+    };
+    const std::string original = ReadFile(std::string(KELXML_TEST_DATA) + "/hand-indented.xml");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const std::string file = dir.File("users.xml");
+        CKelXML doc;
+        ASSERT_TRUE(LoadText(doc, original));
+        DOMElement* users = doc.GetDocument()->getDocumentElement();
+        ASSERT_NE(c.op(doc, users, static_cast<DOMElement*>(CKelXML::SelectNode(users, "user[2]"))), nullptr);
+        ASSERT_TRUE(doc.Save(file.c_str(), XML::E_SAVE_AS_LOADED)) << Dump(doc);
+        std::string expected = original;
+        expected.insert(expected.find(c.anchor), c.line);
+        EXPECT_EQ(ReadFile(file), expected);
+    }
+}
+
+TEST(InsertElements, RefusedNodesAreRecordedAndChangeNothing) {
+    Loaded other("<o><p/></o>");
+    const struct {
+        const char* label;
+        std::function<DOMElement*(CKelXML&, DOMElement*)> op;
+        XML::E_TYPE_ERROR kind;
+        const char* message;  // null: the DOM's own
+    } cases[] = {
+        {"null sibling", [](CKelXML& d, DOMElement*) { return d.InsertNewElementNodeBefore(nullptr, "n"); },
+         XML::E_MISSING, "sibling node undefined"},
+        {"null parent", [](CKelXML& d, DOMElement*) { return d.InsertNewElementNodeAt(nullptr, 0, "n"); },
+         XML::E_MISSING, "ParentNode undefined"},
+        {"null name", [](CKelXML& d, DOMElement* a) { return d.InsertNewElementNodeAfter(a, nullptr); }, XML::E_MISSING,
+         "element name undefined"},
+        {"text sibling", [](CKelXML& d, DOMElement* a) { return d.InsertNewElementNodeAfter(a->getFirstChild(), "n"); },
+         XML::E_EXCEPTION, "node is not an element of this document"},
+        {"foreign sibling", [&](CKelXML& d, DOMElement*) { return d.InsertNewElementNodeBefore(other.root, "n"); },
+         XML::E_EXCEPTION, "node is not an element of this document"},
+        {"document as parent",
+         [](CKelXML& d, DOMElement*) { return d.InsertNewElementNodeAt(d.GetDocument(), 0, "n"); }, XML::E_EXCEPTION,
+         "node is not an element of this document"},
+        {"beside the root",
+         [](CKelXML& d, DOMElement*) {
+             return d.InsertNewElementNodeAfter(d.GetDocument()->getDocumentElement(), "n");
+         },
+         XML::E_EXCEPTION, nullptr},
+        {"bad name", [](CKelXML& d, DOMElement* a) { return d.InsertNewElementNodeBefore(a, "1bad", "t"); },
+         XML::E_EXCEPTION, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Loaded l("<r>\n  <a>t</a>\n</r>");
+        DOMElement* a = static_cast<DOMElement*>(CKelXML::GetNode(l.root, "a"));
+        const std::string before = Shape(l.doc.GetDocument());
+        EXPECT_EQ(c.op(l.doc, a), nullptr);
+        ExpectOneRecord(l.doc, c.kind, c.message);
+        EXPECT_EQ(Shape(l.doc.GetDocument()), before);
+    }
+}

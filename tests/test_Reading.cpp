@@ -706,6 +706,10 @@ TEST(ValueOr, DefaultsForMissingAndJunk) {
     EXPECT_FALSE(read);
     EXPECT_EQ(XML::CKelXML::GetAttributeValueOr(l.root, "user", std::string("nobody")), "nobody");
     EXPECT_EQ(XML::CKelXML::GetDirectChildValueOr(nullptr, "port", 7), 7);
+    EXPECT_EQ(XML::CKelXML::GetValueOr(l.root->getAttributeNode(XML::XStr("port").unicodeForm()), 0), 8080);
+    EXPECT_EQ(XML::CKelXML::GetValueOr(XML::CKelXML::GetNode(l.root, "name"), "none"), "srv");
+    EXPECT_EQ(XML::CKelXML::GetValueOr(nullptr, "none", &read), "none");
+    EXPECT_FALSE(read);
 }
 
 // Walks with a callable and named settings, and the range forms, agree with the TFunctor walk.
@@ -722,6 +726,9 @@ TEST(CallableWalks, LambdasAndRanges) {
     XML::sWalkOptions stopAtSecond{"recs\\rec", {}, false, true, false};
     EXPECT_FALSE(XML::CKelXML::LoopElements(l.root, stopAtSecond, [&](xercesc::DOMNode*) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2);
+    // A callable that returns nothing counts as true: stopOnTrue ends the walk at the first.
+    EXPECT_TRUE(XML::CKelXML::LoopElements(l.root, {"recs/rec", {}, true}, [&](xercesc::DOMNode*) { ++calls; }));
+    EXPECT_EQ(calls, 3);
     EXPECT_EQ(XML::CKelXML::GetElements(l.root, "recs/rec").size(), 3u);
     const auto attributes = XML::CKelXML::GetAttributes(XML::CKelXML::GetElements(l.root, "recs/rec")[0]);
     EXPECT_EQ(attributes, (std::vector<std::pair<std::string, std::string>>{{"id", "1"}, {"y", "2001"}}));

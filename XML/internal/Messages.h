@@ -25,6 +25,7 @@ inline constexpr const char* kNoGrammar = "no grammar named";
 inline constexpr const char* kNoFunctor = "functor undefined";
 inline constexpr const char* kNoAttributeNames = "attribute names undefined";
 inline constexpr const char* kNoExpression = "expression undefined";
+inline constexpr const char* kNoSibling = "sibling node undefined";
 
 // Kind 0, followed by the DTD part's name and why it is not read (E_LOAD_DTD_DEFAULTS).
 inline constexpr const char* kDtdNotRead =
@@ -38,6 +39,8 @@ inline constexpr const char* kNotStarted =
 inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
+// A new element goes beside or below an element of the document that makes it.
+inline constexpr const char* kNotOwnElement = "node is not an element of this document";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 // Followed by the column (in characters, from 1), ": " and what is wrong there.

@@ -1,4 +1,4 @@
-// kelxml count: counts the elements NAME below the root element.
+// kelxml count: counts the elements NAME below the root element, in one file or several.
 #include "Commands.h"
 #include "Documents.h"
 #include "Limits.h"
@@ -9,15 +9,13 @@
 
 namespace kelxml {
 
-int Count(const Arguments& args) {
-    args.ExpectPositional(2, "FILE NAME");
-    const std::string& file = args.Positional()[0];
-    const std::string& name = args.Positional()[1];
-    if (name.empty()) throw UsageError{"NAME is empty"};
+namespace {
+
+int CountIn(const Arguments& args, const std::string& file, const std::string& name, const std::string& prefix) {
     if (IsXPath(args, name)) {
         XML::CKelXML loaded;
         if (!Open(loaded, file, ReadingOptions(args))) return kProblem;
-        std::cout << SelectXPath(loaded, args, name).size() << '\n';
+        std::cout << prefix << SelectXPath(loaded, args, name).size() << '\n';
         return kSuccess;
     }
     // Counted as the file is read: no tree is kept.
@@ -27,8 +25,20 @@ int Count(const Arguments& args) {
     unsigned long count = 0;
     xml.GetNbElementsInFile(StreamedName(file), ReadingOptions(args), name.c_str(), count);
     if (!Usable(xml, file, true)) return kProblem;
-    std::cout << count << '\n';
+    std::cout << prefix << count << '\n';
     return kSuccess;
+}
+
+}  // namespace
+
+int Count(const Arguments& args) {
+    const std::vector<std::string> files = FilesBeforeLast(args, "FILE... NAME");
+    const std::string& name = args.Positional().back();
+    if (name.empty()) throw UsageError{"NAME is empty"};
+    int status = kSuccess;
+    for (const std::string& file : files)
+        if (CountIn(args, file, name, LinePrefix(files, file)) != kSuccess) status = kProblem;
+    return status;
 }
 
 }  // namespace kelxml

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -222,6 +223,18 @@ xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
 
 void ReportNothingAt(const std::string& file, const std::string& path) {
     std::cerr << DisplayName(file) << ": nothing at path '" << path << "'\n";
+}
+
+std::vector<std::string> FilesBeforeLast(const Arguments& args, const char* what) {
+    const std::vector<std::string>& positional = args.Positional();
+    if (positional.size() < 2) throw UsageError{std::string("expected ") + what};
+    std::vector<std::string> files(positional.begin(), positional.end() - 1);
+    if (std::count(files.begin(), files.end(), "-") > 1) throw UsageError{"standard input ('-') is given twice"};
+    return files;
+}
+
+std::string LinePrefix(const std::vector<std::string>& files, const std::string& file) {
+    return files.size() > 1 ? DisplayName(file) + ":" : std::string();
 }
 
 bool IsXPath(const Arguments& args, const std::string& path) {

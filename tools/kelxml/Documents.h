@@ -51,6 +51,12 @@ xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string
 // The first node at the end of path, going down one first child at a time.
 xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path);
 void ReportNothingAt(const std::string& file, const std::string& path);
+// The FILE... of a command taking FILE... then one last argument (what names them all, for the
+// usage error when there are fewer than two).
+std::vector<std::string> FilesBeforeLast(const Arguments& args, const char* what);
+// What each output line about file starts with: "FILE:" when several files are given, as grep
+// does, else nothing.
+std::string LinePrefix(const std::vector<std::string>& files, const std::string& file);
 // True when path is an XPath expression: it starts with '/', or --xpath is given.
 bool IsXPath(const Arguments& args, const std::string& path);
 // The nodes the XPath expression selects in the loaded document, prefixes bound by --ns P=URI.

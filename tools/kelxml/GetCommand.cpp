@@ -1,4 +1,4 @@
-// kelxml get: prints the text or attribute values of each node at PATH.
+// kelxml get: prints the text or attribute values of each node at PATH, in one file or several.
 #include "Commands.h"
 #include "Documents.h"
 #include "Limits.h"
@@ -12,71 +12,84 @@ namespace kelxml {
 
 namespace {
 
-// Prints one line per visited node: its text or the requested attribute values.
+// Prints one line per visited node: its text, the requested attribute values, or both (text
+// first), separated by tabs, after the file's prefix.
 class PrintVisited : public XML::TFunctor {
 public:
-    explicit PrintVisited(std::size_t attributeCount) : m_attributeCount(attributeCount) {}
+    PrintVisited(std::size_t attributeCount, bool text) : m_attributeCount(attributeCount), m_text(text) {}
 
     bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues, void*) override {
         ++m_visited;
-        if (m_attributeCount == 0) {
-            std::cout << Escape(text) << '\n';
-        } else {
-            for (std::size_t i = 0; i < m_attributeCount; ++i)
-                std::cout << (i ? "\t" : "") << Escape(attributeValues[i]);
-            std::cout << '\n';
-        }
+        std::cout << m_prefix;
+        if (m_text) std::cout << Escape(text);
+        for (std::size_t i = 0; i < m_attributeCount; ++i)
+            std::cout << (i || m_text ? "\t" : "") << Escape(attributeValues[i]);
+        std::cout << '\n';
         return true;
     }
 
+    // Starts a file: the prefix of its lines, no node visited yet.
+    void Start(std::string prefix) {
+        m_prefix = std::move(prefix);
+        m_visited = 0;
+    }
     std::size_t Visited() const { return m_visited; }
 
 private:
     std::size_t m_attributeCount;
+    bool m_text;
+    std::string m_prefix;
     std::size_t m_visited = 0;
 };
 
-}  // namespace
-
-int Get(const Arguments& args) {
-    args.ExpectPositional(2, "FILE PATH");
-    const std::string& file = args.Positional()[0];
-    const std::string path = IsXPath(args, args.Positional()[1]) ? args.Positional()[1]
-                                                                 : NormalisePath(args.Positional()[1]);
-    std::vector<std::string> names;
-    for (const auto& [option, value] : args.Options()) {
-        if (option != "--attr") continue;
-        if (value.empty()) throw UsageError{"--attr needs a NAME"};
-        names.push_back(value);
-    }
+int GetFrom(const Arguments& args, const std::string& file, const std::string& pathArgument,
+            std::vector<std::string>& names, PrintVisited& printer) {
+    const bool xpath = IsXPath(args, pathArgument);
+    const std::string path = xpath ? pathArgument : NormalisePath(pathArgument);
     if (ReportUnreadable(file)) return kProblem;
     XML::CKelXML xml;
     xml.SetLimits(LoadLimits());
-    PrintVisited printer(names.size());
-    if (IsXPath(args, args.Positional()[1])) {
+    if (xpath) {
         // An XPath needs the whole tree: the document is loaded, then each selected node printed.
         if (!Open(xml, file, ReadingOptions(args))) return kProblem;
         std::vector<std::string> values(names.size());
-        for (xercesc::DOMNode* node : SelectXPath(xml, args, args.Positional()[1])) {
+        for (xercesc::DOMNode* node : SelectXPath(xml, args, path)) {
             std::string text;
             XML::CKelXML::GetValue(node, text);
             for (std::size_t i = 0; i < names.size(); ++i)
                 XML::CKelXML::GetAttributeValue(node, names[i].c_str(), values[i]);
             printer(node, std::string(), text, values.data(), nullptr);
         }
-        if (printer.Visited() > 0) return kSuccess;
-        ReportNothingAt(file, args.Positional()[1]);
-        return kProblem;
+    } else {
+        // Streamed: each node is printed as it ends, memory does not grow with the file.
+        xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path,
+                           names.empty() ? nullptr : names.data(), static_cast<int>(names.size()), nullptr, false,
+                           false, false);
+        if (!Usable(xml, file, true)) return kProblem;
     }
-    // Streamed: each node is printed as it ends, memory does not grow with the file.
-    xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path, names.empty() ? nullptr : names.data(),
-                       static_cast<int>(names.size()), nullptr, false, false, false);
-    if (!Usable(xml, file, true)) return kProblem;
-    if (printer.Visited() == 0) {
-        ReportNothingAt(file, path);
-        return kProblem;
+    if (printer.Visited() > 0) return kSuccess;
+    ReportNothingAt(file, path);
+    return kProblem;
+}
+
+}  // namespace
+
+int Get(const Arguments& args) {
+    const std::vector<std::string> files = FilesBeforeLast(args, "FILE... PATH");
+    const std::string& path = args.Positional().back();
+    std::vector<std::string> names;
+    for (const auto& [option, value] : args.Options()) {
+        if (option != "--attr") continue;
+        if (value.empty()) throw UsageError{"--attr needs a NAME"};
+        names.push_back(value);
     }
-    return kSuccess;
+    PrintVisited printer(names.size(), names.empty() || args.Has("--text"));
+    int status = kSuccess;
+    for (const std::string& file : files) {
+        printer.Start(LinePrefix(files, file));
+        if (GetFrom(args, file, path, names, printer) != kSuccess) status = kProblem;
+    }
+    return status;
 }
 
 }  // namespace kelxml

@@ -12,15 +12,18 @@ Checks, queries, edits and reformats XML documents with the Kel_XML library.
 commands:
   check [--validate | --well-formed | --schema [NS=]XSD... --dtd DTD] FILE...
                                              load each file and list every diagnostic
-  get FILE PATH [--attr NAME]...             print the text or attributes of the nodes at PATH
-  count FILE NAME                            count the elements NAME below the root element
+  get FILE... PATH [--attr NAME]... [--text] print the text or attributes of the nodes at PATH
+  count FILE... NAME                         count the elements NAME below the root element
   dict FILE PATH                             print the child dictionary of the node at PATH
-  set FILE PATH --attr NAME=VALUE | --add NAME=TEXT | --remove
-                                             edit the first node at PATH and save the file
+  set FILE PATH --attr NAME=VALUE | --add NAME=TEXT [--add-attr NAME=VALUE]... | --remove
+      [--before | --after | --position N]    edit the first node at PATH and save the file
   format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
                                              pretty-print, unindent or canonicalise a document
-  xpath FILE EXPR [--ns PREFIX=URI]... [--xml]
+  xpath FILE... EXPR [--ns PREFIX=URI]... [--xml]
                                              evaluate an XPath 1.0 expression
+
+get, count, check and xpath take several files: with more than one, each output line starts
+with its file's name and a colon, as grep writes them.
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
@@ -83,13 +86,16 @@ Exit status: 0 when every file loaded without a single record (warnings count), 
 )";
 
 const char* const kGetHelp =
-    R"(usage: kelxml get FILE PATH [--attr NAME]...
+    R"(usage: kelxml get FILE... PATH [--attr NAME]... [--text]
 
 Walks PATH: its first name must be the root element's; every further name but the last goes
 down to the first child of that name, and each child of the last name is visited in document
 order (a PATH of one name visits the root element itself). For each visited
 node one line is printed: its whole text (all text and CDATA below it), or, with --attr, the
-values of the named attributes separated by tabs (empty when absent).
+values of the named attributes separated by tabs (empty when absent). With both --text and
+--attr, the text comes first, then the values, all separated by tabs.
+Given several files, each is walked in turn and each line starts with its file's name and a
+colon; the exit status is 1 when any of them fails.
 
 PATH components are separated by backslashes or slashes; the first is the root element:
   kelxml get examples/sample.xml 'catalog\records\record' --attr id --attr year
@@ -109,13 +115,13 @@ reaches nothing, 2 on a usage error.
 )";
 
 const char* const kCountHelp =
-    R"(usage: kelxml count FILE NAME
+    R"(usage: kelxml count FILE... NAME
 
 Prints how many elements called NAME stand below the root element, at any depth (the root
 element itself is not counted). NAME "*" counts every element below the root. The document
 is read as well-formed XML only; --validate validates it against the grammar it declares.
-element itself is not counted). NAME "*" counts every element below the root. FILE is read
-as it is counted, so its size does not matter.
+FILE is read as it is counted, so its size does not matter. Given several files, one line
+each: the file's name, a colon and its count.
 
 Exit status: 0 when counted (also when the count is 0), 1 when the document has problems,
 2 on a usage error.
@@ -142,8 +148,16 @@ replaces the old file atomically, keeping its permissions, so a failure leaves i
 Only the edit changes the file: the rest is written as it was loaded (layout, attribute
 order, XML declaration, document type, encoding). Actions, applied in order:
   --attr NAME=VALUE   set attribute NAME of the node (added, or replaced)
-  --add NAME=TEXT     append a child element NAME holding TEXT (NAME= adds an empty one)
+  --add NAME=TEXT     append a child element NAME holding TEXT (NAME= adds an empty one), on a
+                      line of its own indented as the children before it
+  --add-attr NAME=VALUE
+                      set attribute NAME of the element the --add before it adds
   --remove            remove the node (alone; the root element cannot be removed)
+Where --add puts its elements (one of, for every --add; each further one goes after the one
+before it):
+  --before            just before the node at PATH, as its sibling
+  --after             just after the node at PATH, as its sibling
+  --position N        at element position N (from 1) among the children of the node at PATH
 
 Nothing is saved when any action fails. The document is read as well-formed XML only;
 --validate validates it against the grammar it declares.
@@ -178,7 +192,7 @@ canonical form: also when a namespace URI is relative), 2 on a usage error.
 )";
 
 const char* const kXPathHelp =
-    R"(usage: kelxml xpath FILE EXPR [--ns PREFIX=URI]... [--xml]
+    R"(usage: kelxml xpath FILE... EXPR [--ns PREFIX=URI]... [--xml]
 
 Evaluates the XPath 1.0 expression EXPR with the document node of FILE ('-': standard input)
 as the context node, and prints the result:
@@ -197,12 +211,16 @@ are on the namespace axis, not the attribute axis (a namespace node prints as th
   kelxml xpath examples/sample.xml 'count(//record)'
   kelxml xpath examples/sample.xml '//record[@year > 2000]/@id'
   kelxml xpath feed.xml '//a:entry/a:title' --ns a=http://www.w3.org/2005/Atom
+  kelxml xpath *.xml 'count(//record)'      # one FILE:COUNT line per file
 
 The document is read as well-formed XML only; --validate validates it against the grammar it
 declares and reports what that finds.
 
-Exit status: 0 on a result (a string, number or boolean, or at least one node), 1 on an empty
-node-set or when the document has problems, 2 on a usage error or an expression that does not
+Given several files, the expression is evaluated on each in turn and every line printed
+starts with the file's name and a colon.
+
+Exit status: 0 on a result (a string, number or boolean, or at least one node) in every
+file, 1 on an empty node-set or when a document has problems, 2 on a usage error or an expression that does not
 compile (the message names its column).
 )";
 

@@ -29,14 +29,35 @@ void RemoveWithIndentation(DOMNode* removed, DOMNode* before) {
     removed->release();
 }
 
-void IndentAsSiblings(xercesc::DOMDocument* doc, DOMNode* added) {
-    DOMNode* parent = added->getParentNode();
-    DOMNode* closing = added->getPreviousSibling();  // the text before the end tag
-    DOMNode* last = closing ? closing->getPreviousSibling() : nullptr;
-    DOMNode* indentation = last ? last->getPreviousSibling() : nullptr;
-    if (!IsBlankText(closing) || !last || IsBlankText(last) || !IsBlankText(indentation)) return;
-    parent->insertBefore(added, closing);
-    parent->insertBefore(doc->createTextNode(indentation->getNodeValue()), added);
+// Where --add puts new elements: as the node's last children, before or after it, or at an
+// element position among its children (each further --add after the one before it).
+struct Placement {
+    enum { kLast, kBefore, kAfter, kPosition } where = kLast;
+    std::size_t position = 0;  // from 0
+};
+
+Placement PlacementOf(const Arguments& args) {
+    Placement placement;
+    int given = 0;
+    for (const auto& [option, value] : args.Options()) {
+        if (option == "--before") {
+            placement.where = Placement::kBefore;
+        } else if (option == "--after") {
+            placement.where = Placement::kAfter;
+        } else if (option == "--position") {
+            placement.where = Placement::kPosition;
+            const bool digits = !value.empty() && value.size() < 10 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoul(value) == 0)
+                throw UsageError{"--position takes a number from 1, not '" + value + "'"};
+            placement.position = std::stoul(value) - 1;
+        } else {
+            continue;
+        }
+        if (++given > 1) throw UsageError{"--before, --after and --position cannot be combined"};
+    }
+    if (given > 0 && !args.Has("--add")) throw UsageError{"--before, --after and --position place what --add adds"};
+    return placement;
 }
 
 }  // namespace
@@ -49,14 +70,21 @@ int Set(const Arguments& args) {
     const std::string path = xpath ? args.Positional()[1] : NormalisePath(args.Positional()[1]);
     std::vector<std::pair<std::string, std::string>> actions;
     for (const auto& option : args.Options())
-        if (option.first == "--attr" || option.first == "--add" || option.first == "--remove")
+        if (option.first == "--attr" || option.first == "--add" || option.first == "--add-attr" ||
+            option.first == "--remove")
             actions.push_back(option);
     if (actions.empty()) throw UsageError{"expected an action: --attr NAME=VALUE, --add NAME=TEXT or --remove"};
     const bool remove = args.Has("--remove");
     if (remove && actions.size() > 1) throw UsageError{"--remove cannot be combined with other actions"};
+    const Placement placement = PlacementOf(args);
     std::vector<std::pair<std::string, std::pair<std::string, std::string>>> edits;
-    for (const auto& [option, value] : actions)
+    bool adds = false;
+    for (const auto& [option, value] : actions) {
+        adds = adds || option == "--add";
+        if (option == "--add-attr" && !adds)
+            throw UsageError{"--add-attr sets an attribute of the element the --add before it adds"};
         if (option != "--remove") edits.push_back({option, SplitAssignment(option, value)});
+    }
 
     XML::CKelXML xml;
     if (!Open(xml, file, ReadingOptions(args))) return kProblem;
@@ -86,19 +114,31 @@ int Set(const Arguments& args) {
             if (!removed) return fail("unable to remove the node at '" + path + "'");
             RemoveWithIndentation(removed, before);
         }
+        xercesc::DOMElement* added = nullptr;  // by the last --add on this node
         for (const auto& [option, assignment] : edits) {
             const auto& [name, value] = assignment;
-            if (option == "--attr") {
-                if (node->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
+            if (option == "--attr" || option == "--add-attr") {
+                DOMNode* target = option == "--attr" ? node : added;
+                if (target->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
                     return fail("the node at '" + path + "' is not an element: it has no attributes");
-                if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(node)))
+                if (!xml.AddNewAttribute(name, value, static_cast<xercesc::DOMElement*>(target)))
                     return fail("unable to set attribute '" + name + "'");
-            } else {
-                xercesc::DOMElement* added = value.empty() ? xml.AddNewElementNode(name, node)
-                                                           : xml.AddNewElementNode(name, value, node);
-                if (!added) return fail("unable to add element '" + name + "'");
-                IndentAsSiblings(xml.GetDocument(), added);
+                continue;
             }
+            const char* text = value.empty() ? nullptr : value.c_str();
+            const bool first = added == nullptr;
+            switch (placement.where) {
+            case Placement::kBefore: added = xml.InsertNewElementNodeBefore(node, name.c_str(), text); break;
+            case Placement::kAfter:
+                added = xml.InsertNewElementNodeAfter(first ? node : added, name.c_str(), text);
+                break;
+            case Placement::kPosition:
+                added = first ? xml.InsertNewElementNodeAt(node, placement.position, name.c_str(), text)
+                              : xml.InsertNewElementNodeAfter(added, name.c_str(), text);
+                break;
+            default: added = text ? xml.AddNewElementNode(name, value, node) : xml.AddNewElementNode(name, node);
+            }
+            if (!added) return fail("unable to add element '" + name + "'");
         }
     }
     if (!xml.Save(file.c_str(), XML::E_SAVE_AS_LOADED)) return fail("unable to save");

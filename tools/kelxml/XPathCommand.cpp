@@ -50,21 +50,8 @@ bool PrintMarkup(XML::CKelXML& xml, const XML::CXPath& stringValue, const xerces
     }
 }
 
-}  // namespace
-
-int XPath(const Arguments& args) {
-    args.ExpectPositional(2, "FILE EXPR");
-    const std::string& file = args.Positional()[0];
-    const std::string& expr = args.Positional()[1];
-    std::map<std::string, std::string> namespaces;
-    for (const auto& [option, value] : args.Options())
-        if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
-    // A bad expression is a usage error, found before the document is read.
-    const XML::CXPath xpath(expr, namespaces);
-    if (!xpath.IsCompiled()) {
-        std::cerr << kProgram << " xpath: " << xpath.GetErrors()->GetFirstErrorString() << '\n';
-        return kUsage;
-    }
+// Prints the value of xpath on file, each line after prefix.
+int EvaluateIn(const Arguments& args, const XML::CXPath& xpath, const std::string& file, const std::string& prefix) {
     XML::CKelXML xml;
     if (!Open(xml, file, ReadingOptions(args))) return kProblem;
     XML::sXPathValue result;
@@ -77,6 +64,7 @@ int XPath(const Arguments& args) {
     case XML::E_XPATH_NODESET: {
         const XML::CXPath stringValue("string(.)");
         for (const xercesc::DOMNode* node : result.vNodes) {
+            std::cout << prefix;
             if (args.Has("--xml")) {
                 const std::size_t before = RecordCount(xml);
                 if (PrintMarkup(xml, stringValue, node)) continue;
@@ -91,11 +79,31 @@ int XPath(const Arguments& args) {
         std::cerr << DisplayName(file) << ": the expression selects no node\n";
         return kProblem;
     }
-    case XML::E_XPATH_NUMBER: std::cout << XML::CXPath::NumberText(result.dValue) << '\n'; break;
-    case XML::E_XPATH_STRING: std::cout << Escape(result.strValue) << '\n'; break;
-    default: std::cout << (result.bValue ? "true" : "false") << '\n';
+    case XML::E_XPATH_NUMBER: std::cout << prefix << XML::CXPath::NumberText(result.dValue) << '\n'; break;
+    case XML::E_XPATH_STRING: std::cout << prefix << Escape(result.strValue) << '\n'; break;
+    default: std::cout << prefix << (result.bValue ? "true" : "false") << '\n';
     }
     return kSuccess;
+}
+
+}  // namespace
+
+int XPath(const Arguments& args) {
+    const std::vector<std::string> files = FilesBeforeLast(args, "FILE... EXPR");
+    const std::string& expr = args.Positional().back();
+    std::map<std::string, std::string> namespaces;
+    for (const auto& [option, value] : args.Options())
+        if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
+    // A bad expression is a usage error, found before any document is read.
+    const XML::CXPath xpath(expr, namespaces);
+    if (!xpath.IsCompiled()) {
+        std::cerr << kProgram << " xpath: " << xpath.GetErrors()->GetFirstErrorString() << '\n';
+        return kUsage;
+    }
+    int status = kSuccess;
+    for (const std::string& file : files)
+        if (EvaluateIn(args, xpath, file, LinePrefix(files, file)) != kSuccess) status = kProblem;
+    return status;
 }
 
 }  // namespace kelxml

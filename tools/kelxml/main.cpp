@@ -37,13 +37,13 @@ struct Command {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources"}, Check},
-        {"get", kGetHelp, {"--validate", "--xpath"}, {"--attr", "--resources", "--ns"}, Get},
+        {"get", kGetHelp, {"--validate", "--xpath", "--text"}, {"--attr", "--resources", "--ns"}, Get},
         {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns"}, Count},
         {"dict", kDictHelp, {"--all", "--validate", "--xpath"}, {"--resources", "--ns"}, Dict},
         {"set",
          kSetHelp,
-         {"--remove", "--validate", "--xpath", "--first"},
-         {"--attr", "--add", "--resources", "--ns"},
+         {"--remove", "--validate", "--xpath", "--first", "--before", "--after"},
+         {"--attr", "--add", "--add-attr", "--position", "--resources", "--ns"},
          Set},
         {"format",
          kFormatHelp,
