@@ -3,6 +3,7 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -76,15 +77,14 @@ bool UnderAddressSanitizer() {
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
     return true;
-#else
-    return false;
 #endif
-#else
-    return false;
 #endif
+    return false;
 }
 
-std::string RunInChild(const std::function<std::string()>& body, int seconds) {
+std::string RunInChild(const std::function<std::string()>& body, int seconds, std::size_t extraBytes) {
+    // No address-space limit under the sanitizer, and a fork copies its shadow mappings: slow.
+    if (extraBytes && UnderAddressSanitizer()) return body();
     int channel[2];
     if (::pipe(channel) != 0) return "no pipe";
     const pid_t child = ::fork();
@@ -93,7 +93,14 @@ std::string RunInChild(const std::function<std::string()>& body, int seconds) {
         ::close(channel[0]);
         std::string outcome;
         try {
-            outcome = body();
+            long pages = 0;
+            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+                std::fclose(statm);
+            }
+            const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + extraBytes;
+            const rlimit rl{limit, limit};
+            outcome = extraBytes && (pages <= 0 || ::setrlimit(RLIMIT_AS, &rl) != 0) ? "setrlimit failed" : body();
         } catch (...) {
             outcome = "exception escaped";
         }
@@ -123,22 +130,70 @@ std::string RunInChild(const std::function<std::string()>& body, int seconds) {
     return outcome;
 }
 
-std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds) {
-    // No address-space limit under the sanitizer, and a fork copies its shadow mappings: slow.
-    if (UnderAddressSanitizer()) return body();
-    return RunInChild(
-        [&body, extraBytes]() -> std::string {
-            long pages = 0;
-            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-                std::fclose(statm);
-            }
-            const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + extraBytes;
-            const rlimit rl{limit, limit};
-            if (pages <= 0 || ::setrlimit(RLIMIT_AS, &rl) != 0) return "setrlimit failed";
-            return body();
-        },
-        seconds);
+std::string Replace(std::string text, const std::string& mark, const std::string& value) {
+    for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
+        text.replace(at, mark.size(), value);
+    return text;
+}
+
+std::string Expand(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::size_t colon = i + 1;
+        while (colon < text.size() && std::isdigit(static_cast<unsigned char>(text[colon]))) ++colon;
+        if (text[i] != '{' || colon == i + 1 || colon >= text.size() || text[colon] != ':') {
+            const bool lineBreak = text.compare(i, 2, "\\n") == 0;
+            out += lineBreak ? '\n' : text[i];
+            i += lineBreak;
+            continue;
+        }
+        std::size_t end = colon + 1;
+        for (int depth = 1; end < text.size() && (depth += (text[end] == '{') - (text[end] == '}')) > 0;) ++end;
+        const std::string part = text.substr(colon + 1, end - colon - 1);
+        const long copies = std::stol(text.substr(i + 1, colon - i - 1));
+        const bool numbered = part.find('$') != std::string::npos;
+        const std::string fixed = numbered ? std::string() : Expand(part);
+        for (long n = 1; n <= copies; ++n)
+            out += numbered ? Expand(Replace(Replace(part, "$i", std::to_string(n)), "$j", std::to_string(n - 1)))
+                            : fixed;
+        i = end;
+    }
+    return out;
+}
+
+std::vector<std::vector<std::string>> Table(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(ReadFile(path));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        rows.emplace_back();
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(Expand(field));
+    }
+    EXPECT_FALSE(rows.empty()) << "no rows in " << path;
+    return rows;
+}
+
+std::string Verdict(const XML::CKelXML& doc, bool loaded, const std::string& result, const std::string& holds) {
+    const std::size_t colon = result.find(':');
+    bool met = result == "ok" && loaded && Records(doc).empty();
+    for (const XML::sError& record : Records(doc))
+        met = met ||
+              (!loaded && colon != std::string::npos &&
+               (result.compare(0, colon, "*") == 0 || result.compare(0, colon, std::to_string(record.eType)) == 0) &&
+               record.strMessage.find(result.substr(colon + 1)) != std::string::npos);
+    const xercesc::DOMDocument* dom = doc.GetDocument();
+    std::string information;
+    if (dom && dom->getDocumentElement()) {
+        information = InformationOf(dom, false) + XML::XStr::ToLocal(dom->getDocumentElement()->getTextContent());
+        const xercesc::DOMNodeList* elements = dom->getElementsByTagName(XML::XStr("*").unicodeForm());
+        for (XMLSize_t i = 0, count = elements->getLength(); i < count; ++i)
+            for (const auto& [name, value] : XML::CKelXML::GetAttributes(elements->item(i)))
+                information += " " + name + "=" + value;
+    }
+    if (met && information.find(holds) != std::string::npos) return "ok";
+    return std::string(loaded ? "loaded" : "not loaded") + "\n" + Dump(doc).substr(0, 1000) +
+           information.substr(0, 300);
 }
 
 std::string SharedDir() {

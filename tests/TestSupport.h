@@ -56,13 +56,26 @@ struct Loaded {
 // True in a build with AddressSanitizer, whose shadow memory cannot live under RLIMIT_AS.
 bool UnderAddressSanitizer();
 
-// Runs body in a forked child for at most seconds. Returns what body returned, or how the child
-// ended otherwise: "signal N", "exit N", "timeout", "exception escaped".
-std::string RunInChild(const std::function<std::string()>& body, int seconds);
-// Runs body in a forked child allowed its current address space plus extraBytes and seconds
-// of time. Returns what body returned, or how the child ended otherwise: "signal N", "exit N",
-// "timeout". Under AddressSanitizer body runs in this process, unlimited.
-std::string RunInLimitedChild(const std::function<std::string()>& body, std::size_t extraBytes, int seconds);
+// Runs body in a forked child for at most seconds, allowed its current address space plus
+// extraBytes when they are given (under AddressSanitizer body then runs in this process,
+// unlimited). Returns what body returned, or how the child ended otherwise: "signal N",
+// "exit N", "timeout", "exception escaped".
+std::string RunInChild(const std::function<std::string()>& body, int seconds, std::size_t extraBytes = 0);
+
+// The rows of a tab-separated table file, its fields expanded (Expand); "#" lines and blank
+// lines are skipped.
+std::vector<std::vector<std::string>> Table(const std::string& path);
+// text with "\n" as a line break and each "{N:part}" as part written N times, "$i" in a copy
+// standing for its number (1 to N) and "$j" for that number less one.
+std::string Expand(const std::string& text);
+// text with every mark replaced by value.
+std::string Replace(std::string text, const std::string& mark, const std::string& value);
+// Checks a load against the expectation of a table row: result "ok" (loaded without a record)
+// or "K:text" (not loaded, a record of kind K, or of any kind for "*", holds text); holds: text
+// that the document's information (InformationOf), its root's text content or one of its
+// attributes as name=value holds ("" none).
+// Returns "ok" or what was found instead.
+std::string Verdict(const XML::CKelXML& doc, bool loaded, const std::string& result, const std::string& holds);
 
 // What a document holds, one node per line in document order: elements, specified attributes
 // (sorted), text, CDATA, comments, processing instructions, entity references with their
