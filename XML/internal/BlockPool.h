@@ -50,17 +50,11 @@ private:
     std::size_t m_keptBytes = 0;
 };
 
-// The bounded parser with a pool of its own. The pool is a base listed before the parser, so it
-// is built first and destroyed last: the parser's documents, grammars and buffers all go back
-// to it before it goes.
+// A pool as a base class, listed before the parser it serves: built first and destroyed last, so
+// the parser's documents, grammars and buffers all go back to it before it goes.
 class PooledBase {
 protected:
     BlockPool m_pool;
-};
-class PooledDOMParser : private PooledBase, public BoundedDOMParser {
-public:
-    PooledDOMParser() : BoundedDOMParser(nullptr, &m_pool, nullptr) {}
-    const BlockPool& Pool() const { return m_pool; }
 };
 
 }  // namespace XML::internal
