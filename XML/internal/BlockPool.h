@@ -5,8 +5,6 @@
 #ifndef KELXML_INTERNAL_BLOCKPOOL_H
 #define KELXML_INTERNAL_BLOCKPOOL_H
 
-#include "XML/internal/BoundedDOMParser.h"
-
 #include <xercesc/framework/MemoryManager.hpp>
 
 #include <cstddef>
