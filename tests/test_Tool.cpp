@@ -7,6 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,10 +45,9 @@ std::ostream& operator<<(std::ostream& os, const Outcome& o) {
     return os << "status " << o.status << "\n--- stdout\n" << o.out << "--- stderr\n" << o.err;
 }
 
-// Runs the tool with args, stdout and stderr captured in files of dir, stdin read from input.
-Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "/dev/null") {
-    std::vector<std::string> argv{kTool};
-    argv.insert(argv.end(), args.begin(), args.end());
+// Runs argv (argv[0]: the program's path), stdout and stderr captured in files of dir, stdin read
+// from input.
+Outcome RunProgram(const TempDir& dir, std::vector<std::string> argv, const std::string& input = "/dev/null") {
     std::vector<char*> raw;
     for (std::string& arg : argv) raw.push_back(arg.data());
     raw.push_back(nullptr);
@@ -57,11 +60,11 @@ Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const 
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, kTool, &actions, nullptr, raw.data(), environ);
+    const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     Outcome outcome;
     if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << kTool << ": " << std::strerror(spawned);
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
         return outcome;
     }
     int status = 0;
@@ -73,6 +76,13 @@ Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const 
     ::unlink(out.c_str());
     ::unlink(err.c_str());
     return outcome;
+}
+
+// Runs the tool with args, as RunProgram does.
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "/dev/null") {
+    std::vector<std::string> argv{kTool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(dir, std::move(argv), input);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -142,6 +152,116 @@ TEST_F(ToolTest, EveryCommandHasHelp) {
     EXPECT_EQ(top.status, 0);
     for (const char* command : {"check", "get", "count", "dict", "set", "format", "xpath"})
         EXPECT_TRUE(Contains(top.out, command));
+}
+
+// The options a text names: one or two dashes and a lowercase letter after a space, quote, '[',
+// '(' or '|' ("-o", "--c14n-comments"; not "well-formed" or "-Infinity").
+std::set<std::string> OptionsIn(const std::string& text) {
+    static const std::regex option(R"((?:^|[\s"\[(|])(--?[a-z][a-z0-9-]*))");
+    std::set<std::string> options;
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) options.insert((*it)[1]);
+    return options;
+}
+
+// The main help's commands, each with the lines of its entry; general: the text around them.
+std::map<std::string, std::string> HelpCommands(const std::string& help, std::string& general) {
+    std::map<std::string, std::string> commands;
+    bool inList = false;
+    std::string* entry = nullptr;
+    for (const std::string& line : Lines(help)) {
+        if (inList && line.empty()) inList = false;
+        if (!inList) {
+            inList = line == "commands:";
+            general += line + '\n';
+        } else if (line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ') {
+            entry = &commands[line.substr(2, line.find(' ', 2) - 2)];
+            *entry = line;
+        } else if (entry) {
+            *entry += '\n' + line;
+        }
+    }
+    return commands;
+}
+
+// What the bash completion offers for the words typed so far (the last one being completed).
+std::set<std::string> Completions(const TempDir& dir, const std::vector<std::string>& words) {
+    std::vector<std::string> argv{"/bin/bash",
+                                  "-c",
+                                  R"(source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kelxml;
+                                     printf '%s\n' "${COMPREPLY[@]}")",
+                                  "bash",
+                                  KELXML_TEST_DATA "/../../tools/kelxml.bash-completion",
+                                  "kelxml"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const Outcome o = RunProgram(dir, argv);
+    EXPECT_EQ(o.status, 0) << o;
+    const std::vector<std::string> lines = Lines(o.out);
+    return {lines.begin(), lines.end()};
+}
+
+// The man page and the bash completion name every command and option the help lists (the main
+// help, each command's entry in it and the command's own help), and none the help does not
+// list. A word offered in place of a command that is no command must run alone (help, --version).
+TEST_F(ToolTest, ManPageAndCompletionFollowTheHelp) {
+    std::string general;
+    const std::map<std::string, std::string> commands = HelpCommands(Run({"--help"}).out, general);
+    ASSERT_GE(commands.size(), 7u) << general;
+    std::map<std::string, std::set<std::string>> own;  // per command: its entry and its help
+    std::set<std::string> all = OptionsIn(general);
+    for (const auto& [command, entry] : commands) {
+        own[command] = OptionsIn(entry + '\n' + Run({command, "--help"}).out);
+        all.insert(own[command].begin(), own[command].end());
+    }
+    // The man page without its examples, its escapes undone: "\-" is "-", fonts are spaces.
+    std::string man = ReadFile(KELXML_TEST_DATA "/../../docs/kelxml.1");
+    man = std::regex_replace(man.substr(0, man.find("\n.SH EXAMPLES")), std::regex(R"(\\f[BIRP])"), " ");
+    man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
+    std::set<std::string> manCommands;
+    const std::string manList = man.substr(man.find(".SH COMMANDS"),
+                                           man.find(".SH LOAD LIMITS") - man.find(".SH COMMANDS"));
+    static const std::regex entry(R"(\.TP\n\.B[IR]? "?([a-z]+))");
+    for (std::sregex_iterator it(manList.begin(), manList.end(), entry), end; it != end; ++it)
+        manCommands.insert((*it)[1]);
+
+    // Per document, what it offers each command; the man page lists them all together.
+    struct Document {
+        const char* name;
+        std::set<std::string> commands;
+        std::map<std::string, std::set<std::string>> options;
+        bool perCommand;
+    };
+    const auto offers = [&](const std::function<std::set<std::string>(const std::string&)>& options) {
+        std::map<std::string, std::set<std::string>> offered;
+        for (const auto& command : commands) offered[command.first] = options(command.first);
+        return offered;
+    };
+    const std::vector<Document> documents = {
+        {"man page", manCommands, offers([&](const std::string&) { return OptionsIn(man); }), false},
+        {"bash completion", Completions(m_dir, {""}), offers([&](const std::string& command) {
+             return Completions(m_dir, {command, "-"});
+         }),
+         true},
+    };
+    const std::set<std::string> generalOptions = OptionsIn(general);
+    for (const Document& document : documents) {
+        SCOPED_TRACE(document.name);
+        for (const std::string& word : document.commands) {
+            if (commands.count(word)) continue;
+            EXPECT_EQ(Run({word}).status, 0) << word << " is no command";
+        }
+        std::set<std::string> anywhere = document.commands;
+        for (const auto& [command, offered] : document.options) {
+            EXPECT_TRUE(document.commands.count(command)) << "missing command " << command;
+            for (const std::string& option : own[command])
+                EXPECT_TRUE(offered.count(option)) << command << ": missing " << option;
+            for (const std::string& option : offered)
+                EXPECT_TRUE(document.perCommand ? own[command].count(option) || generalOptions.count(option)
+                                                : all.count(option))
+                    << command << ": " << option << " is in no help";
+            anywhere.insert(offered.begin(), offered.end());
+        }
+        for (const std::string& option : generalOptions) EXPECT_TRUE(anywhere.count(option)) << "missing " << option;
+    }
 }
 
 TEST_F(ToolTest, VersionComesFromTheInstalledVersionHeader) {
