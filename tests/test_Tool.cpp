@@ -223,23 +223,18 @@ TEST_F(ToolTest, ManPageAndCompletionFollowTheHelp) {
     for (std::sregex_iterator it(manList.begin(), manList.end(), entry), end; it != end; ++it)
         manCommands.insert((*it)[1]);
 
-    // Per document, what it offers each command; the man page lists them all together.
     struct Document {
         const char* name;
         std::set<std::string> commands;
-        std::map<std::string, std::set<std::string>> options;
-        bool perCommand;
-    };
-    const auto offers = [&](const std::function<std::set<std::string>(const std::string&)>& options) {
-        std::map<std::string, std::set<std::string>> offered;
-        for (const auto& command : commands) offered[command.first] = options(command.first);
-        return offered;
+        std::function<std::set<std::string>(const std::string& command)> options;  // offered to the command
+        bool perCommand;  // else options() gives the whole document's, whatever the command
     };
     const std::vector<Document> documents = {
-        {"man page", manCommands, offers([&](const std::string&) { return OptionsIn(man); }), false},
-        {"bash completion", Completions(m_dir, {""}), offers([&](const std::string& command) {
+        {"man page", manCommands, [&](const std::string&) { return OptionsIn(man); }, false},
+        {"bash completion", Completions(m_dir, {""}),
+         [&](const std::string& command) {
              return Completions(m_dir, {command, "-"});
-         }),
+         },
          true},
     };
     const std::set<std::string> generalOptions = OptionsIn(general);
@@ -250,7 +245,8 @@ TEST_F(ToolTest, ManPageAndCompletionFollowTheHelp) {
             EXPECT_EQ(Run({word}).status, 0) << word << " is no command";
         }
         std::set<std::string> anywhere = document.commands;
-        for (const auto& [command, offered] : document.options) {
+        for (const auto& [command, entry] : commands) {
+            const std::set<std::string> offered = document.options(command);
             EXPECT_TRUE(document.commands.count(command)) << "missing command " << command;
             for (const std::string& option : own[command])
                 EXPECT_TRUE(offered.count(option)) << command << ": missing " << option;
