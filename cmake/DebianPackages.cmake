@@ -45,10 +45,12 @@ install(FILES ${KELXML_DEB_DIR}/copyright ${KELXML_DEB_DIR}/changelog.Debian.gz
 install(FILES ${KELXML_DEB_DIR}/copyright ${KELXML_DEB_DIR}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelxml-dev COMPONENT Development EXCLUDE_FROM_ALL)
 # What lintian reports by design (each file says why).
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/kelxml.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME kelxml COMPONENT Runtime EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/kelxml.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME kelxml
+        COMPONENT Runtime EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/kelxml-dev.lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME kelxml-dev COMPONENT Development EXCLUDE_FROM_ALL)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME kelxml-dev
+        COMPONENT Development EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME ${KELXML_DEB_SOURCE})
 # CPack's default summary: with it, each package's synopsis is the first line of its own

@@ -7,7 +7,9 @@
 # (CMake package and pkg-config), runs the installed tool, and purges both, checking that
 # nothing is left behind. Without root or sudo, the install part is skipped with a message and
 # the tool runs from an unpacked copy instead.
+# Usage: run.sh [DIR]   (DIR: where to keep the two packages; by default they are thrown away)
 set -euo pipefail
+keep=${1:-}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 as_root=()
@@ -22,8 +24,10 @@ fail() { echo "package: $*" >&2; exit 1; }
 # The distribution's compiler and linker flags (fortify, stack protector, relro, bind now), as a
 # Debian package build uses them.
 if command -v dpkg-buildflags >/dev/null; then
-  eval "$(cd "$top" && DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-  export CXXFLAGS="$CXXFLAGS $CPPFLAGS" LDFLAGS
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  CXXFLAGS="$(cd "$top" && dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+  LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+  export CXXFLAGS LDFLAGS
 fi
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
@@ -33,6 +37,7 @@ cmake --build "$work/build" -j"${KELXML_JOBS:-2}" >/dev/null
 (cd "$work/build" && cpack -G DEB >/dev/null 2>&1) || (cd "$work/build" && cpack -G DEB)
 run=$(ls "$work"/build/kelxml_*.deb)
 dev=$(ls "$work"/build/kelxml-dev_*.deb)
+if [ -n "$keep" ]; then mkdir -p "$keep" && cp "$run" "$dev" "$keep"/; fi
 version=$(dpkg-deb -f "$run" Version)
 multiarch=$(grep -oP '^CMAKE_INSTALL_LIBDIR:PATH=lib/\K.*' "$work/build/CMakeCache.txt" || true)
 libdir=/usr/lib${multiarch:+/$multiarch}
@@ -66,7 +71,9 @@ contains "$dev" ./usr/include/XML/CKelXML.h ./usr/include/XML/KelXMLVersion.h ".
 if dpkg-deb -c "$run" | awk '{ print $6 }' | grep -E '/include/|\.so$|pkgconfig|/cmake/'; then
   fail "kelxml holds development files"
 fi
-if dpkg-deb -c "$dev" | awk '{ print $6 }' | grep -E '/bin/|\.so\.[0-9]'; then fail "kelxml-dev holds run-time files"; fi
+if dpkg-deb -c "$dev" | awk '{ print $6 }' | grep -E '/bin/|\.so\.[0-9]'; then
+  fail "kelxml-dev holds run-time files"
+fi
 grep -q 'libxerces-c3\.2' <<<"$(dpkg-deb -f "$run" Depends)" || fail "kelxml does not depend on libxerces-c3.2"
 [ "$(dpkg-deb -f "$dev" Depends)" = "kelxml (= $version), libxerces-c-dev" ] || fail "kelxml-dev's dependencies"
 [ "$(dpkg-deb -I "$run" shlibs)" = "libKel_XML 1 kelxml (>= $version)" ] || fail "kelxml's shlibs file"
@@ -121,7 +128,8 @@ else
 fi
 
 tool=$root/usr/bin/kelxml
-header_version=$(sed -n 's/^#define KELXML_VERSION_STRING "\(.*\)"$/\1/p' "$work/unpacked/usr/include/XML/KelXMLVersion.h")
+header_version=$(sed -n 's/^#define KELXML_VERSION_STRING "\(.*\)"$/\1/p' \
+                 "$work/unpacked/usr/include/XML/KelXMLVersion.h")
 [ "$("$tool" --version | head -n 1)" = "kelxml (Kel_XML) $header_version" ] || fail "kelxml --version disagrees"
 [ "${version%-*}" = "$header_version" ] || fail "package version $version, library $header_version"
 (cd "$work" && "$tool" check "$top/examples/sample.xml")
