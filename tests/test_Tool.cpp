@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,14 +34,17 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the tool with args in folder dir, standard input read from input.
-Outcome RunTool(const std::string& dir, const std::vector<std::string>& args, const std::string& input) {
-    std::vector<std::string> argv{KELXML_TOOL};
-    argv.insert(argv.end(), args.begin(), args.end());
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+    return os << "status " << o.status << "\n--- stdout\n" << o.out << "--- stderr\n" << o.err;
+}
+
+// Runs argv (argv[0]: the program's path) in folder dir, standard input read from input; the
+// captured output goes beside dir.
+Outcome RunProgram(const std::string& dir, std::vector<std::string> argv, const std::string& input = "/dev/null") {
     std::vector<char*> raw;
     for (std::string& arg : argv) raw.push_back(arg.data());
     raw.push_back(nullptr);
-    const std::string out = dir + "/../stdout", err = dir + "/../stderr";
+    const std::string out = dir + ".stdout", err = dir + ".stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
@@ -45,7 +52,7 @@ Outcome RunTool(const std::string& dir, const std::vector<std::string>& args, co
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, KELXML_TOOL, &actions, nullptr, raw.data(), environ);
+    const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     Outcome outcome;
     if (spawned != 0) return outcome;
@@ -56,6 +63,12 @@ Outcome RunTool(const std::string& dir, const std::vector<std::string>& args, co
     outcome.out = ReadFile(out);
     outcome.err = ReadFile(err);
     return outcome;
+}
+
+Outcome RunTool(const std::string& dir, const std::vector<std::string>& args, const std::string& input = "/dev/null") {
+    std::vector<std::string> argv{KELXML_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(dir, std::move(argv), input);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -132,6 +145,120 @@ std::string Act(const std::string& dir, const std::vector<std::string>& w, const
     return {};
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    return Split(text.substr(0, text.size() - (!text.empty() && text.back() == '\n')), '\n');
+}
+
+// The options a text names: one or two dashes and a lowercase letter after a space, quote, '[',
+// '(' or '|' ("-o", "--c14n-comments"; not "well-formed" or "-Infinity").
+std::set<std::string> OptionsIn(const std::string& text) {
+    static const std::regex option(R"((?:^|[\s"\[(|])(--?[a-z][a-z0-9-]*))");
+    std::set<std::string> options;
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) options.insert((*it)[1]);
+    return options;
+}
+
+// The main help's commands, each with the lines of its entry; general: the text around them.
+std::map<std::string, std::string> HelpCommands(const std::string& help, std::string& general) {
+    std::map<std::string, std::string> commands;
+    bool inList = false;
+    std::string* entry = nullptr;
+    for (const std::string& line : Lines(help)) {
+        if (inList && line.empty()) inList = false;
+        if (!inList) {
+            inList = line == "commands:";
+            general += line + '\n';
+        } else if (line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ') {
+            entry = &commands[line.substr(2, line.find(' ', 2) - 2)];
+            *entry = line;
+        } else if (entry) {
+            *entry += '\n' + line;
+        }
+    }
+    return commands;
+}
+
+// What the bash completion offers for the words typed so far (the last one being completed).
+std::set<std::string> Completions(const std::string& dir, const std::vector<std::string>& words) {
+    std::vector<std::string> argv{"/bin/bash",
+                                  "-c",
+                                  R"(source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kelxml;
+                                     printf '%s\n' "${COMPREPLY[@]}")",
+                                  "bash",
+                                  KELXML_TEST_DATA "/../../tools/kelxml.bash-completion",
+                                  "kelxml"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const Outcome o = RunProgram(dir, argv);
+    EXPECT_EQ(o.status, 0) << o;
+    const std::vector<std::string> lines = Lines(o.out);
+    return {lines.begin(), lines.end()};
+}
+
+// The man page and the bash completion name every command and option the help lists (the main
+// help, each command's entry in it and the command's own help), and none the help does not
+// list. A word offered in place of a command that is no command must run alone (help, --version).
+TEST(Tool, ManPageAndCompletionFollowTheHelp) {
+    TempDir root;
+    const std::string dir = root.File("work");
+    fs::create_directory(dir);
+    const auto Run = [&dir](const std::vector<std::string>& args) { return RunTool(dir, args); };
+    std::string general;
+    const std::map<std::string, std::string> commands = HelpCommands(Run({"--help"}).out, general);
+    ASSERT_GE(commands.size(), 7u) << general;
+    std::map<std::string, std::set<std::string>> own;  // per command: its entry and its help
+    std::set<std::string> all = OptionsIn(general);
+    for (const auto& [command, entry] : commands) {
+        own[command] = OptionsIn(entry + '\n' + Run({command, "--help"}).out);
+        all.insert(own[command].begin(), own[command].end());
+    }
+    // The man page without its examples, its escapes undone: "\-" is "-", fonts are spaces.
+    std::string man = ReadFile(KELXML_TEST_DATA "/../../docs/kelxml.1");
+    man = std::regex_replace(man.substr(0, man.find("\n.SH EXAMPLES")), std::regex(R"(\\f[BIRP])"), " ");
+    man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
+    std::set<std::string> manCommands;
+    const std::string manList = man.substr(man.find(".SH COMMANDS"),
+                                           man.find(".SH LOAD LIMITS") - man.find(".SH COMMANDS"));
+    static const std::regex entry(R"(\.TP\n\.B[IR]? "?([a-z]+))");
+    for (std::sregex_iterator it(manList.begin(), manList.end(), entry), end; it != end; ++it)
+        manCommands.insert((*it)[1]);
+
+    struct Document {
+        const char* name;
+        std::set<std::string> commands;
+        std::function<std::set<std::string>(const std::string& command)> options;  // offered to the command
+        bool perCommand;  // else options() gives the whole document's, whatever the command
+    };
+    const std::vector<Document> documents = {
+        {"man page", manCommands, [&](const std::string&) { return OptionsIn(man); }, false},
+        {"bash completion", Completions(dir, {""}),
+         [&](const std::string& command) {
+             return Completions(dir, {command, "-"});
+         },
+         true},
+    };
+    const std::set<std::string> generalOptions = OptionsIn(general);
+    for (const Document& document : documents) {
+        SCOPED_TRACE(document.name);
+        for (const std::string& word : document.commands) {
+            if (commands.count(word)) continue;
+            EXPECT_EQ(Run({word}).status, 0) << word << " is no command";
+        }
+        std::set<std::string> anywhere = document.commands;
+        for (const auto& [command, entry] : commands) {
+            const std::set<std::string> offered = document.options(command);
+            EXPECT_TRUE(document.commands.count(command)) << "missing command " << command;
+            for (const std::string& option : own[command])
+                EXPECT_TRUE(offered.count(option)) << command << ": missing " << option;
+            for (const std::string& option : offered)
+                EXPECT_TRUE(document.perCommand ? own[command].count(option) || generalOptions.count(option)
+                                                : all.count(option))
+                    << command << ": " << option << " is in no help";
+            anywhere.insert(offered.begin(), offered.end());
+        }
+        for (const std::string& option : generalOptions) EXPECT_TRUE(anywhere.count(option)) << "missing " << option;
+    }
+}
+
 TEST(Tool, EveryCommandLineOfTheTable) {
     TempDir root;
     const std::string dir = root.File("work");
@@ -156,13 +283,15 @@ TEST(Tool, EveryCommandLineOfTheTable) {
             args.pop_back();
         }
         const Outcome o = RunTool(dir, args, input);
-        const std::string shown = "\n--- stdout\n" + o.out + "--- stderr\n" + o.err;
-        EXPECT_EQ(std::to_string(o.status), columns[1]) << shown;
-        EXPECT_TRUE(Matches(columns[2], o.out)) << shown;
-        EXPECT_TRUE(Matches(columns[3], o.err)) << shown;
+        std::ostringstream shown;
+        shown << '\n' << o;
+        EXPECT_EQ(std::to_string(o.status), columns[1]) << shown.str();
+        EXPECT_TRUE(Matches(columns[2], o.out)) << shown.str();
+        EXPECT_TRUE(Matches(columns[3], o.err)) << shown.str();
         if (o.status == 2) {
-            EXPECT_TRUE(o.out.empty()) << shown;
-            EXPECT_TRUE(o.err.find("--help") != std::string::npos || o.err.find("XPath") != std::string::npos) << shown;
+            EXPECT_TRUE(o.out.empty()) << shown.str();
+            EXPECT_TRUE(o.err.find("--help") != std::string::npos || o.err.find("XPath") != std::string::npos)
+                << shown.str();
         }
     }
 }
