@@ -406,8 +406,8 @@ TEST_F(Corpus, StreamingMatchesLoopElements) {
     std::printf("[ corpus   ] streaming: %zu walks on %zu documents\n", walks, s_expected.size());
 }
 
-// The count builds no tree: over every document it gives what the loaded tree holds, with the
-// load's records and result.
+// The count and Validate build no tree: over every document they give what the loaded tree holds,
+// with the load's records and result.
 TEST_F(Corpus, CountMatchesTheLoadedTree) {
     std::string mismatches;
     for (const Expected& e : s_expected) {
@@ -428,6 +428,9 @@ TEST_F(Corpus, CountMatchesTheLoadedTree) {
             for (std::size_t i = 0; i < load.size(); ++i)
                 if (load[i].eType != count[i].eType || load[i].strMessage != count[i].strMessage)
                     why += " record " + count[i].strMessage + " (load: " + load[i].strMessage + ")";
+        XML::CKelXML checked;  // Validate: the load's result and records, no tree
+        if (checked.Validate(path.c_str(), {}) != result || Dump(checked) != Dump(loaded))
+            why += " Validate:\n" + Dump(checked);
         if (!why.empty()) mismatches += e.id + " " + e.path + ":" + why + "\n";
     }
     EXPECT_EQ(mismatches, "");

@@ -80,6 +80,15 @@ bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOp
     return xml.Load(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
 }
 
+bool ValidateDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
+    xml.SetLimits(LoadLimits());
+    if (file != "-") return xml.Validate(file.c_str(), options);
+    const std::string& bytes = StandardInput();
+    // The memory form counts its bytes in an unsigned int; larger input is loaded.
+    if (bytes.size() > std::numeric_limits<unsigned int>::max()) return LoadDocument(xml, file, options);
+    return xml.Validate(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
+}
+
 bool ReportUnreadable(const std::string& file) {
     if (file == "-") return false;
     struct stat info {};

@@ -68,9 +68,11 @@ int Get(const Arguments& args) {
         ReportNothingAt(file, args.Positional()[1]);
         return kProblem;
     }
-    // Streamed: each node is printed as it ends, memory does not grow with the file.
-    xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path, names.empty() ? nullptr : names.data(),
-                       static_cast<int>(names.size()), nullptr, false, false, false);
+    // Streamed from the parser's events: each record is printed as it ends, no node is built.
+    XML::sWalkOptions walk;
+    walk.strPath = path;
+    walk.vAttributes = names;
+    xml.StreamRecords(StreamedName(file), ReadingOptions(args), &printer, walk, names.empty());
     if (!Usable(xml, file, true)) return kProblem;
     if (printer.Visited() == 0) {
         ReportNothingAt(file, path);
