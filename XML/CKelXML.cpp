@@ -131,10 +131,12 @@ std::size_t FileSize(const char* name, bool& regular) {
     struct stat info {};
     std::string path = name;
     XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    if (::stat(path.c_str(), &info) != 0 && XMLURL::parse(XStr(name).unicodeForm(), url) &&
-        url.getProtocol() == XMLURL::File)
+    bool found = ::stat(path.c_str(), &info) == 0;
+    if (!found && XMLURL::parse(XStr(name).unicodeForm(), url) && url.getProtocol() == XMLURL::File) {
         path = XStr::ToLocal(url.getPath());
-    regular = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        found = ::stat(path.c_str(), &info) == 0;
+    }
+    regular = found && S_ISREG(info.st_mode);
     return regular ? static_cast<std::size_t>(info.st_size) : 0;
 }
 
@@ -932,7 +934,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     sWalkOptions counted = walk;
     counted.vAttributes.clear();
     counted.bStopOnTrue = counted.bStopOnFalse = counted.bStopOnMissingAttribute = false;
-    return StreamElements(file, options, counted, [&count](DOMNode*) {
+    return StreamRecords(file, options, counted, [&count](const std::vector<std::string>&) {
         ++count;
         return true;
     });

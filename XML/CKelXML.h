@@ -517,18 +517,19 @@ public:
     bool StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
                         bool* verdict = nullptr);
     // count = the records at walk.strPath that walk.pFilter keeps (all when null), read while the
-    // file is parsed; records and returns as StreamElements.
+    // file is parsed (without building a node when there is no filter, as StreamRecords does);
+    // records and returns as StreamElements.
     bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
                              unsigned long& count);
     // --- Records without a node -------------------------------------------------------------
     // The streaming walk of StreamElements for a caller that needs no node: each record at
     // walk.strPath is read from the parser's events and no node of the document is ever built, so
-    // the walk runs at the parser's own pace and its memory is the parser's fixed part, whatever
-    // the size of the file or of a record. fn is called as fn(text, attributes) or fn(attributes)
-    // (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) with the
-    // values StreamElements gives for the same record, and returns its verdict; the text (all
-    // character data below the record) is only built when fn takes it. Stop flags, verdict, limits,
-    // modes, resources and records are those of StreamElements. A path naming a node kind
+    // the walk runs at the parser's own pace and its memory is the parser's fixed part (plus the
+    // text of one record, when fn takes it), whatever the size of the file. fn is called as fn(text, attributes) or
+    // fn(attributes) (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) with the values
+    // StreamElements gives for the same record, and returns its verdict; the text (all character data below the record)
+    // is only built when fn takes it. Stop flags, verdict, limits, modes, resources and records are those of
+    // StreamElements. A path naming a node kind
     // ("#text", "#comment"...) or a walk.pFilter needs the record's node: the walk then builds it.
     // Example: doc.StreamRecords("big.xml", {}, {"catalog/records/record", {"id"}},
     //                            [&](const std::vector<std::string>& a) { ids.push_back(a[0]); return true; });

@@ -142,7 +142,7 @@ namespace {
 // The parser's stream over an OpenedFile: the bytes read before, then the rest of the file.
 class HeadThenFile : public BinInputStream {
 public:
-    HeadThenFile(int fd, std::string head) : m_fd(fd), m_head(std::move(head)) {}
+    HeadThenFile(int fd, std::string head, bool whole) : m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
     HeadThenFile(const HeadThenFile&) = delete;
     HeadThenFile& operator=(const HeadThenFile&) = delete;
     ~HeadThenFile() override { ::close(m_fd); }
@@ -153,7 +153,7 @@ public:
             n = std::min<XMLSize_t>(maxToRead, m_head.size() - m_served);
             std::memcpy(toFill, m_head.data() + m_served, n);
             m_served += n;
-        } else {
+        } else if (!m_whole) {
             ssize_t got = 0;
             while ((got = ::read(m_fd, toFill, maxToRead)) < 0 && errno == EINTR) {
             }
@@ -169,14 +169,15 @@ public:
 private:
     int m_fd;
     std::string m_head;
+    bool m_whole;  // the head is the whole file: nothing more to read
     std::size_t m_served = 0;
     XMLFilePos m_position = 0;
 };
 
 class OpenedFileSource : public InputSource {
 public:
-    OpenedFileSource(const XMLCh* systemId, int fd, std::string head)
-        : InputSource(systemId, XMLPlatformUtils::fgMemoryManager), m_fd(fd), m_head(std::move(head)) {}
+    OpenedFileSource(const XMLCh* systemId, int fd, std::string head, bool whole)
+        : InputSource(systemId, XMLPlatformUtils::fgMemoryManager), m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
     OpenedFileSource(const OpenedFileSource&) = delete;
     OpenedFileSource& operator=(const OpenedFileSource&) = delete;
     ~OpenedFileSource() override {
@@ -185,19 +186,20 @@ public:
     // The parser owns the stream; the file is read once, so a second stream cannot be had.
     BinInputStream* makeStream() const override {
         if (m_fd < 0) return nullptr;
-        return new HeadThenFile(std::exchange(m_fd, -1), std::move(m_head));
+        return new HeadThenFile(std::exchange(m_fd, -1), std::move(m_head), m_whole);
     }
 
 private:
     mutable int m_fd;
     mutable std::string m_head;
+    bool m_whole;
 };
 
 }  // namespace
 
 std::unique_ptr<InputSource> OpenedFile::Source(const XMLCh* systemId) {
     if (m_fd < 0) return nullptr;
-    auto source = std::make_unique<OpenedFileSource>(systemId, m_fd, std::move(m_head));
+    auto source = std::make_unique<OpenedFileSource>(systemId, m_fd, std::move(m_head), m_atEnd);
     m_fd = -1;
     return source;
 }

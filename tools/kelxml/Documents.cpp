@@ -20,15 +20,16 @@ namespace kelxml {
 std::string Escape(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
+    // Runs without a character to escape are copied whole: most values have none.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\' && c != '\t' && c != '\n' && c != '\r') continue;
+        out.append(text, run, i - run);
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        run = i + 1;
     }
+    out.append(text, run, std::string::npos);
     return out;
 }
 
