@@ -171,13 +171,7 @@ char* NewLocal(const XMLCh* text) {
 bool ToLocal(const XMLCh* source, std::string& text) noexcept {
     try {
         std::string local;
-        // ASCII is the same in every local code page: a leading run of it is copied as it is,
-        // which spares the transcoder the many texts that are ASCII only.
-        std::size_t ascii = 0;
-        while (source && source[ascii] != 0 && source[ascii] < 0x80) ++ascii;
-        local.assign(source, source + ascii);
-        if (source && source[ascii] != 0 && !AppendLocal(source + ascii, XMLString::stringLen(source + ascii), local))
-            return false;
+        if (source && !AppendLocal(source, XMLString::stringLen(source), local)) return false;
         text = std::move(local);
         return true;
     } catch (...) {

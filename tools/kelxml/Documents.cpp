@@ -19,7 +19,12 @@ namespace kelxml {
 
 std::string Escape(const std::string& text) {
     std::string out;
-    out.reserve(text.size());
+    AppendEscaped(out, text);
+    return out;
+}
+
+void AppendEscaped(std::string& out, const std::string& text) {
+    out.reserve(out.size() + text.size());
     // Runs without a character to escape are copied whole: most values have none.
     std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -30,7 +35,6 @@ std::string Escape(const std::string& text) {
         run = i + 1;
     }
     out.append(text, run, std::string::npos);
-    return out;
 }
 
 const char* KindName(XML::E_TYPE_ERROR kind) {

@@ -15,6 +15,8 @@ namespace kelxml {
 
 // Keeps each printed value on one line: backslash, tab, newline, carriage return escaped.
 std::string Escape(const std::string& text);
+// The same, appended to out.
+void AppendEscaped(std::string& out, const std::string& text);
 // "warning", "error", "fatal", "exception" or "missing".
 const char* KindName(XML::E_TYPE_ERROR kind);
 // Prints the records of the list from index first on to standard error, parser diagnostics as

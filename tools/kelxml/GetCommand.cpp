@@ -19,13 +19,15 @@ public:
 
     bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues, void*) override {
         ++m_visited;
-        if (m_attributeCount == 0) {
-            std::cout << Escape(text) << '\n';
-        } else {
-            for (std::size_t i = 0; i < m_attributeCount; ++i)
-                std::cout << (i ? "\t" : "") << Escape(attributeValues[i]);
-            std::cout << '\n';
+        // One line built in a buffer kept from record to record, written at once.
+        m_line.clear();
+        if (m_attributeCount == 0) AppendEscaped(m_line, text);
+        for (std::size_t i = 0; i < m_attributeCount; ++i) {
+            if (i) m_line += '\t';
+            AppendEscaped(m_line, attributeValues[i]);
         }
+        m_line += '\n';
+        std::cout.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
         return true;
     }
 
@@ -34,6 +36,7 @@ public:
 private:
     std::size_t m_attributeCount;
     std::size_t m_visited = 0;
+    std::string m_line;
 };
 
 }  // namespace
