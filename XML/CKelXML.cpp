@@ -132,28 +132,30 @@ std::size_t FileSize(const char* name, bool& regular) {
     struct stat info {};
     std::string path = name;
     XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    if (::stat(path.c_str(), &info) != 0 && XMLURL::parse(XStr(name).unicodeForm(), url) &&
-        url.getProtocol() == XMLURL::File)
+    bool found = ::stat(path.c_str(), &info) == 0;
+    if (!found && XMLURL::parse(XStr(name).unicodeForm(), url) && url.getProtocol() == XMLURL::File) {
         path = XStr::ToLocal(url.getPath());
-    regular = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        found = ::stat(path.c_str(), &info) == 0;
+    }
+    regular = found && S_ISREG(info.st_mode);
     return regular ? static_cast<std::size_t>(info.st_size) : 0;
 }
 
-// Judges the DTD of the file at path, reading only as much of it as its DOCTYPE needs.
-internal::DtdVerdict JudgeFileDtd(const std::string& path, const XMLCh* id, const sLimits& limits, ResourceGate& gate) {
+// Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
+internal::DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate) {
     internal::DtdVerdict verdict;
     for (std::size_t want = std::size_t{64} << 10;; want *= 8) {
-        std::string head, why;
-        if (!internal::ReadRegularFile(path, want, head, why)) return {};  // the parser reports it
-        const bool whole = head.size() <= want;
-        verdict = internal::JudgeDtd(head, whole, id, limits, &gate);
-        if (!verdict.needMore || whole) return verdict;
+        std::string why;
+        if (!file.ReadHead(want, why)) return {};  // the parser reports it
+        verdict = internal::JudgeDtd(file.Head(), file.AtEnd(), id, limits, &gate);
+        if (!verdict.needMore || file.AtEnd()) return verdict;
     }
 }
 
 // Parses the file named file: judged first when it is a regular file (a pipe or device is
 // read once, by the parser: its DTD is bounded while it is read only). Its relative references
-// resolve against its own name; those of a pipe or device against nothing.
+// resolve against its own name; those of a pipe or device against nothing. A regular file is
+// opened and read once: parse gets a source over it (null: the parser opens file by its name).
 template <class Parse>
 void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
                const char* file, Parse&& parse) {
@@ -168,8 +170,13 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     bool regular = false;
     const std::size_t size = FileSize(file, regular);
     ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, regular ? path : std::string());
-    const internal::DtdVerdict dtd = regular ? JudgeFileDtd(path, id, limits, gate) : internal::DtdVerdict{};
-    ParseWithin(parser, handler, limits, gate, dtd, size, parse);
+    OpenedFile opened;
+    std::string why;
+    const bool open = regular && opened.Open(path, why);
+    const internal::DtdVerdict dtd = open ? JudgeFileDtd(opened, id, limits, gate) : internal::DtdVerdict{};
+    // A URL keeps the parser's own source, which names the document as the parser writes the URL.
+    const std::unique_ptr<InputSource> source = open && !isUrl ? opened.Source(id) : nullptr;
+    ParseWithin(parser, handler, limits, gate, dtd, size, [&] { parse(source.get()); });
 }
 
 }  // namespace
@@ -426,7 +433,12 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
         options,
         [this, file, &options](BoundedDOMParser& parser) {
             ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file,
-                      [&parser, file] { parser.parse(file); });
+                      [&parser, file](const InputSource* source) {
+                          if (source)
+                              parser.parse(*source);
+                          else
+                              parser.parse(file);
+                      });
         },
         FileBytes(file));
 }
@@ -859,17 +871,46 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
 }
 
 bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, const sWalkOptions& walk) {
+    return LoopWalk(functor, node, walk, true);
+}
+
+bool CKelXML::LoopWalk(TFunctor* functor, DOMNode* node, const sWalkOptions& walk, bool wantText) {
     std::vector<std::string> names = walk.vAttributes;
     return Loop(functor, node, Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()), nullptr,
-                walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, walk.pFilter);
+                walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, walk.pFilter, wantText);
 }
 
 bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
                              bool* verdict) {
+    return StreamWalk(file, options, functor, walk, true, false, verdict);
+}
+
+bool CKelXML::StreamRecords(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                            bool wantText, bool* verdict) {
+    return StreamWalk(file, options, functor, walk, wantText, true, verdict);
+}
+
+bool CKelXML::StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
+                            const sWalkOptions& walk, bool wantText, bool* verdict) {
+    if (!buffer) {
+        Free();
+        Record(E_MISSING, msg::kNoBuffer);
+        if (verdict) *verdict = false;
+        return false;
+    }
+    std::vector<std::string> names = walk.vAttributes;
+    return StreamFrom(nullptr, std::string_view(static_cast<const char*>(buffer), size), options, functor,
+                      Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()), nullptr,
+                      walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, verdict, walk.pFilter,
+                      wantText, true);
+}
+
+bool CKelXML::StreamWalk(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                         bool wantText, bool records, bool* verdict) {
     std::vector<std::string> names = walk.vAttributes;
     return StreamFrom(file, std::string_view(), options, functor, Backslashed(walk.strPath), names.data(),
                       static_cast<int>(names.size()), nullptr, walk.bStopOnTrue, walk.bStopOnFalse,
-                      walk.bStopOnMissingAttribute, verdict, walk.pFilter);
+                      walk.bStopOnMissingAttribute, verdict, walk.pFilter, wantText, records);
 }
 
 bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
@@ -878,15 +919,15 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     sWalkOptions counted = walk;
     counted.vAttributes.clear();
     counted.bStopOnTrue = counted.bStopOnFalse = counted.bStopOnMissingAttribute = false;
-    return StreamElements(file, options, counted, [&count](DOMNode*) {
+    return StreamRecords(file, options, counted, [&count](const std::vector<std::string>&) {
         ++count;
         return true;
     });
 }
 
 bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
-                   void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
-                   const CXPath* filter) {
+                   void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
+                   bool wantText) {
     if (!functor || !node) return false;
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
@@ -900,7 +941,7 @@ bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::stri
         if (!node) return false;
     }
     internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter});
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText});
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
     for (DOMNode* child = node->getFirstChild(); child;) {
@@ -957,7 +998,7 @@ template <class Parse>
 void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
                   const char* file, std::string_view memory, Parse&& parse) {
     if (file)
-        ParseFile(parser, handler, limits, options, file, [&] { parse(nullptr); });
+        ParseFile(parser, handler, limits, options, file, parse);
     else
         ParseMemory(parser, handler, limits, options, memory, [&](const InputSource& source) { parse(&source); });
 }
@@ -967,7 +1008,7 @@ void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits
 bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                          const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
                          bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                         const CXPath* filter) {
+                         const CXPath* filter, bool wantText, bool records) {
     if (verdict) *verdict = false;
     if (!Replaceable()) return false;
     const char* const missing = !file && !memory.data()                 ? msg::kNoFileName
@@ -991,14 +1032,24 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
+    // Without a node, the records are read from the parser's events, unless the path names a node
+    // kind or a filter needs the node.
+    const bool fromEvents = records && !filter && std::none_of(components.begin(), components.end(), [](const auto& c) {
+                                return !c.empty() && c[0] == '#';
+                            });
     internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter});
+                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records});
     const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
         parser.SetSourceReader(file ? SourceKeepingParser::ByteReader(FileBytes(file))
                                     : SourceKeepingParser::ByteReader(BytesOf(memory.data(), memory.size())));
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory,
-                     [&](const InputSource* source) { parser.Walk(file, source, components, visitor); });
+                     [&](const InputSource* source) {
+                         if (fromEvents)
+                             parser.WalkRecords(file, source, components, visitor);
+                         else
+                             parser.Walk(file, source, components, visitor);
+                     });
     });
     if (verdict) *verdict = visitor.Verdict();
     return clean;
@@ -1047,7 +1098,34 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     }
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
-                     [&](const InputSource*) { count = parser.Count(file, nullptr, name); });
+                     [&](const InputSource* source) { count = parser.Count(file, source, name); });
+    });
+}
+
+bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
+    if (!Replaceable()) return false;
+    if (!file) {
+        Free();
+        Record(E_MISSING, msg::kNoFileName);
+        return false;
+    }
+    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
+                     [&](const InputSource* source) { parser.Check(file, source); });
+    });
+}
+
+bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
+    if (!Replaceable()) return false;
+    if (!buffer) {
+        Free();
+        Record(E_MISSING, msg::kNoBuffer);
+        return false;
+    }
+    const std::string_view bytes(static_cast<const char*>(buffer), size);
+    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes,
+                     [&](const InputSource* source) { parser.Check(nullptr, source); });
     });
 }
 

@@ -505,25 +505,61 @@ public:
     // Example: doc.StreamElements("big.xml", {}, {"catalog/records/record", {"id"}},
     //                             [&](DOMNode*, const std::string&, const auto& a) { ids.push_back(a[0]); return true;
     //                             });
+    // A callable that takes only the node is not given the record's text: it is never built.
     template <class Fn>
     static bool LoopElements(xercesc::DOMNode* node, const sWalkOptions& walk, Fn&& fn) {
         CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return LoopElements(&functor, node, walk);
+        return LoopWalk(&functor, node, walk, CallableFunctor<Fn>::kWantsText);
     }
     template <class Fn>
     bool StreamElements(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
                         bool* verdict = nullptr) {
         CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return StreamElements(file, options, &functor, walk, verdict);
+        return StreamWalk(file, options, &functor, walk, CallableFunctor<Fn>::kWantsText, false, verdict);
     }
     // The same two with a TFunctor (called with a null userData).
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk);
     bool StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
                         bool* verdict = nullptr);
     // count = the records at walk.strPath that walk.pFilter keeps (all when null), read while the
-    // file is parsed; records and returns as StreamElements.
+    // file is parsed (without building a node when there is no filter, as StreamRecords does);
+    // records and returns as StreamElements.
     bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
                              unsigned long& count);
+    // --- Records without a node -------------------------------------------------------------
+    // The streaming walk of StreamElements for a caller that needs no node: each record at
+    // walk.strPath is read from the parser's events and no node of the document is ever built, so
+    // the walk runs at the parser's own pace and its memory is the parser's fixed part (plus the
+    // text of one record, when fn takes it), whatever the size of the file. fn is called as fn(text, attributes) or
+    // fn(attributes) (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) with the values
+    // StreamElements gives for the same record, and returns its verdict; the text (all character data below the record)
+    // is only built when fn takes it. Stop flags, verdict, limits, modes, resources and records are those of
+    // StreamElements. A path naming a node kind
+    // ("#text", "#comment"...) or a walk.pFilter needs the record's node: the walk then builds it.
+    // Example: doc.StreamRecords("big.xml", {}, {"catalog/records/record", {"id"}},
+    //                            [&](const std::vector<std::string>& a) { ids.push_back(a[0]); return true; });
+    template <class Fn>
+    bool StreamRecords(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
+                       bool* verdict = nullptr) {
+        RecordFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return StreamRecords(file, options, &functor, walk, RecordFunctor<Fn>::kWantsText, verdict);
+    }
+    // The same with a TFunctor, called with a null node and userData, and with an empty text
+    // unless wantText; and on size bytes of memory (diagnostics name it "toto").
+    bool StreamRecords(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                       bool wantText, bool* verdict = nullptr);
+    bool StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
+                       const sWalkOptions& walk, bool wantText, bool* verdict = nullptr);
+
+    // --- Checking without a tree ---------------------------------------------------------------
+    // Parses the file (or size bytes of memory, named "toto") exactly as Load with these options
+    // does, with the same limits, and records the same diagnostics (lines and columns included),
+    // but builds no document: a validity or well-formedness check at the parser's pace, in memory
+    // that does not grow with the document. The current document is released (none is left).
+    // Returns true only when nothing was recorded.
+    bool Validate(const char* file, const sLoadOptions& options);
+    bool Validate(const void* buffer, unsigned int size, const sLoadOptions& options);
+
     // The elements LoopElements would visit at the end of path below node, for a range-for.
     static std::vector<xercesc::DOMElement*> GetElements(xercesc::DOMNode* node, const std::string& path);
     // node's attributes (name, value) in document order, namespace declarations included; empty
@@ -688,6 +724,7 @@ private:
     template <class Fn>
     class CallableFunctor : public TFunctor {
     public:
+        static constexpr bool kWantsText = !std::is_invocable_v<Fn&, xercesc::DOMNode*>;
         CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
         bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
             if constexpr (std::is_invocable_v<Fn&, xercesc::DOMNode*>) {
@@ -717,6 +754,32 @@ private:
         std::size_t m_count;
         std::vector<std::string> m_values;
     };
+    // Adapts a callable of a record walk (no node) to the TFunctor the walks call.
+    template <class Fn>
+    class RecordFunctor : public TFunctor {
+    public:
+        static constexpr bool kWantsText =
+            std::is_invocable_v<Fn&, const std::string&, const std::vector<std::string>&>;
+        RecordFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
+        bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* values, void*) override {
+            m_values.assign(values, values + m_count);
+            const auto& attributes = static_cast<const std::vector<std::string>&>(m_values);
+            if constexpr (kWantsText)
+                return static_cast<bool>(m_fn(static_cast<const std::string&>(text), attributes));
+            else
+                return static_cast<bool>(m_fn(attributes));
+        }
+
+    private:
+        Fn& m_fn;
+        std::size_t m_count;
+        std::vector<std::string> m_values;
+    };
+    // The walks with a TFunctor and sWalkOptions: wantText false gives the functor an empty text
+    // (never built); records builds no node where the path allows it (StreamRecords).
+    static bool LoopWalk(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk, bool wantText);
+    bool StreamWalk(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+                    bool wantText, bool records, bool* verdict);
     static std::string Backslashed(std::string path);
     // node's first direct child element called name (null for none): node itself when name is null.
     static const xercesc::DOMNode* DirectChild(const xercesc::DOMNode* node, const char* name);
@@ -819,14 +882,15 @@ private:
     template <class WalkFn>
     bool StreamWith(const sLoadOptions& options, WalkFn&& walk);
     // The checks and the walk shared by the StreamElements forms; file null reads memory.
+    // wantText and records as StreamWalk's.
     bool StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                     const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
                     bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                    const CXPath* filter = nullptr);
+                    const CXPath* filter = nullptr, bool wantText = true, bool records = false);
     // The body of every LoopElements form; filter as sWalkOptions::pFilter.
     static bool Loop(TFunctor* functor, xercesc::DOMNode* node, std::string path, std::string* attributeNames,
                      int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
-                     const CXPath* filter);
+                     const CXPath* filter, bool wantText = true);
 
     std::unique_ptr<internal::StreamingParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;

@@ -1,6 +1,7 @@
 // Compares the streaming walk (StreamElements) with LoopElements on the loaded document: the
 // same calls, in the same order, with the same arguments and subtrees, the same verdict and the
-// same recorded diagnostics. Shared by the streaming and the conformance corpus tests.
+// same recorded diagnostics; and the walk without nodes (StreamRecords) with both. Shared by the streaming and the
+// conformance corpus tests.
 #ifndef KELXML_TEST_STREAMCOMPARE_H
 #define KELXML_TEST_STREAMCOMPARE_H
 
@@ -10,6 +11,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -50,13 +52,20 @@ public:
         : m_attributeCount(attributeCount), m_verdict(std::move(verdict)) {}
     bool operator()(xercesc::DOMNode* node, std::string tagName, std::string text, std::string* values,
                     void* userData) override {
+        std::ostringstream head;
+        head << tagName << " |";
+        for (std::size_t i = 0; i < m_attributeCount; ++i) head << " [" << values[i] << ']';
+        heads.push_back(head.str());
+        texts.push_back(text);
         std::ostringstream call;
         call << tagName << " | " << text << " | ud=" << userData << " |";
         for (std::size_t i = 0; i < m_attributeCount; ++i) call << " [" << values[i] << ']';
-        calls.push_back(call.str() + '\n' + Describe(node));
+        if (node) call << '\n' << Describe(node);
+        calls.push_back(call.str());
         return m_verdict ? m_verdict(calls.size() - 1) : true;
     }
     std::vector<std::string> calls;
+    std::vector<std::string> heads, texts;  // tag name and attribute values; text
 
 private:
     std::size_t m_attributeCount;
@@ -135,6 +144,31 @@ inline std::string CompareStream(const std::string& file, const std::string& byt
             << (i < expected.size() ? expected[i] : "");
     }
     if (!fatal && got != want) why << where << "verdict " << got << ", LoopElements " << want << '\n';
+    // Without nodes (StreamRecords): the same calls, verdict, result and records, the text only
+    // when asked for (here, without stopOnMissingAttribute).
+    CallLog plain(c.attributes.size(), c.verdict);
+    const XML::sWalkOptions walk{c.path, c.attributes, c.stopOnTrue, c.stopOnFalse, c.stopOnMissingAttribute};
+    const bool wantText = !c.stopOnMissingAttribute;
+    bool plainVerdict = !got;
+    XML::CKelXML events;
+    const bool plainClean = file.empty()
+                                ? events.StreamRecords(static_cast<const void*>(bytes.data()),
+                                                       static_cast<unsigned int>(bytes.size()), {}, &plain, walk,
+                                                       wantText, &plainVerdict)
+                                : events.StreamRecords(file.c_str(), {}, &plain, walk, wantText, &plainVerdict);
+    std::vector<std::string> texts = log.texts;
+    if (!wantText) texts.assign(texts.size(), std::string());
+    std::size_t first = 0;  // the first call that differs
+    while (first < plain.heads.size() && first < log.heads.size() && plain.heads[first] == log.heads[first] &&
+           plain.texts[first] == texts[first])
+        ++first;
+    if (first < std::max(plain.heads.size(), log.heads.size()) || plainVerdict != got || plainClean != clean)
+        why << where << "StreamRecords: " << plain.heads.size() << " calls, verdict " << plainVerdict << ", call "
+            << first << ": " << (first < plain.heads.size() ? plain.heads[first] + " " + plain.texts[first] : "")
+            << "\nStreamElements: " << log.heads.size() << ", " << got << ": "
+            << (first < log.heads.size() ? log.heads[first] + " " + texts[first] : "") << '\n';
+    if (Dump(events) != Dump(streamed))
+        why << where << "StreamRecords recorded:\n" << Dump(events) << "StreamElements:\n" << Dump(streamed);
     // A stop leaves the rest of the document unread, and its diagnostics unmade.
     const bool mayStop = c.stopOnTrue || c.stopOnFalse || c.stopOnMissingAttribute;
     if (mayStop ? wanted.compare(0, seen.size(), seen) != 0 : seen != wanted)

@@ -165,7 +165,7 @@ TEST_F(Corpus, EverySaveLoadsBackTheSame) {
 // The walks that build no tree, on every document: the streaming walk (for the root element and
 // for the children named like its first element child) makes the calls, verdicts and records of
 // LoopElements on the loaded document; the count gives what the loaded tree holds, with the load's
-// records and result.
+// records and result; Validate gives the load's result and records without a tree.
 TEST_F(Corpus, WalksWithoutATreeMatchTheLoadedTree) {
     std::string mismatches;
     for (const Expected& e : suite.expected) {
@@ -191,6 +191,9 @@ TEST_F(Corpus, WalksWithoutATreeMatchTheLoadedTree) {
         if (counts != result || (result && got != want) || Dump(counted) != Dump(loaded))
             mismatches += e.id + " count " + std::to_string(counts) + " " + std::to_string(got) + " (load " +
                           std::to_string(result) + " " + std::to_string(want) + ") " + Dump(counted) + "\n";
+        XML::CKelXML checked;
+        if (checked.Validate(file.c_str(), {}) != result || Dump(checked) != Dump(loaded))
+            mismatches += e.id + " Validate:\n" + Dump(checked);
     }
     EXPECT_EQ(mismatches, "");
 }

@@ -13,13 +13,14 @@ using namespace kelxml_test;
 namespace {
 
 // Every node kind the path rule meets: elements, a PI and a comment named like the records,
-// text, CDATA, entity references, namespaces, defaulted attributes, a second "box" that is never
-// searched, records nested in records.
+// text, CDATA, entity references, namespaces, defaulted attributes, token types whose values the
+// document keeps otherwise than the parser gives them, a second "box" that is never searched,
+// records nested in records.
 const std::string kMixed = R"(<?xml version="1.0"?>
 <!DOCTYPE root [
   <!ENTITY who "Zoë &amp; co">
   <!ENTITY block "<rec id='e1'>in entity</rec>">
-  <!ATTLIST rec kind CDATA "plain">
+  <!ATTLIST rec kind CDATA "plain" e (x|y) #IMPLIED t NMTOKENS #IMPLIED>
 ]>
 <root xmlns:p="urn:p" a="1">
   <?rec not an element?>
@@ -33,7 +34,7 @@ const std::string kMixed = R"(<?xml version="1.0"?>
     <p:rec id="4">prefixed</p:rec>
     <?rec a processing instruction?>
     <rec id="" year="">empty values</rec>
-    <rec id="7"/>
+    <rec id="7" e=" x " t="a&#9;b"/>
   </box>
   <box><rec id="never">second box</rec></box>
   <other><deep><rec id="x"/></deep></other>
@@ -83,7 +84,7 @@ void CompareAll(const std::string& bytes, const std::vector<std::vector<std::str
 
 }  // namespace
 
-TEST(Streaming, MatchesLoopElementsOnEveryKindOfNode) { CompareAll(kMixed, {{}, {"year", "id", "kind"}}); }
+TEST(Streaming, MatchesLoopElementsOnEveryKindOfNode) { CompareAll(kMixed, {{}, {"year", "id", "kind", "e", "t"}}); }
 
 // Large enough that the document is renewed many times while records stream through it, with
 // entity references and defaulted attributes on both sides of each renewal.

@@ -12,6 +12,8 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/util/XMLExceptMsgs.hpp>
+#include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLUniDefs.hpp>
 
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,48 +91,123 @@ std::string AsUtf8(std::string_view bytes) {
     return text;
 }
 
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why) {
+OpenedFile::~OpenedFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool OpenedFile::Open(const std::string& path, std::string& why) {
     // O_NONBLOCK: opening a FIFO for reading never waits for a writer; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (m_fd < 0) {
         why = std::strerror(errno);
         return false;
     }
-    const struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat info {};
     struct statfs fs {};
-    if (::fstat(fd, &info) != 0 || ::fstatfs(fd, &fs) != 0) {
+    if (::fstat(m_fd, &info) != 0 || ::fstatfs(m_fd, &fs) != 0) {
         why = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
+    } else if (!S_ISREG(info.st_mode)) {
         why = S_ISDIR(info.st_mode)    ? "a directory"
               : S_ISFIFO(info.st_mode) ? "a FIFO"
               : S_ISSOCK(info.st_mode) ? "a socket"
                                        : "a device";
         why = "not a regular file (" + why + ")";
-        return false;
-    }
-    // Files of /proc and /sys say they are empty and never end, or show the process's secrets.
-    if (fs.f_type == kProcMagic || fs.f_type == kSysfsMagic) {
+    } else if (fs.f_type == kProcMagic || fs.f_type == kSysfsMagic) {
+        // Files of /proc and /sys say they are empty and never end, or show the process's secrets.
         why = "a file of /proc or /sys";
-        return false;
+    } else {
+        return true;
     }
-    bytes.clear();
+    ::close(std::exchange(m_fd, -1));
+    return false;
+}
+
+bool OpenedFile::ReadHead(std::size_t maxBytes, std::string& why) {
     char chunk[65536];
-    while (bytes.size() <= maxBytes) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (m_fd >= 0 && !m_atEnd && m_head.size() <= maxBytes) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             why = std::strerror(errno);
             return false;
         }
-        if (n == 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
+        m_atEnd = n == 0;
+        m_head.append(chunk, static_cast<std::size_t>(n));
     }
+    return m_fd >= 0;
+}
+
+namespace {
+
+// The parser's stream over an OpenedFile: the bytes read before, then the rest of the file.
+class HeadThenFile : public BinInputStream {
+public:
+    HeadThenFile(int fd, std::string head, bool whole) : m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
+    HeadThenFile(const HeadThenFile&) = delete;
+    HeadThenFile& operator=(const HeadThenFile&) = delete;
+    ~HeadThenFile() override { ::close(m_fd); }
+    XMLFilePos curPos() const override { return m_position; }
+    XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+        XMLSize_t n = 0;
+        if (m_served < m_head.size()) {
+            n = std::min<XMLSize_t>(maxToRead, m_head.size() - m_served);
+            std::memcpy(toFill, m_head.data() + m_served, n);
+            m_served += n;
+        } else if (!m_whole) {
+            ssize_t got = 0;
+            while ((got = ::read(m_fd, toFill, maxToRead)) < 0 && errno == EINTR) {
+            }
+            // As the parser's own file stream does on a failed read.
+            if (got < 0) ThrowXML(XMLPlatformUtilsException, XMLExcepts::File_CouldNotReadFromFile);
+            n = static_cast<XMLSize_t>(got);
+        }
+        m_position += n;
+        return n;
+    }
+    const XMLCh* getContentType() const override { return nullptr; }
+
+private:
+    int m_fd;
+    std::string m_head;
+    bool m_whole;  // the head is the whole file: nothing more to read
+    std::size_t m_served = 0;
+    XMLFilePos m_position = 0;
+};
+
+class OpenedFileSource : public InputSource {
+public:
+    OpenedFileSource(const XMLCh* systemId, int fd, std::string head, bool whole)
+        : InputSource(systemId, XMLPlatformUtils::fgMemoryManager), m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
+    OpenedFileSource(const OpenedFileSource&) = delete;
+    OpenedFileSource& operator=(const OpenedFileSource&) = delete;
+    ~OpenedFileSource() override {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    // The parser owns the stream; the file is read once, so a second stream cannot be had.
+    BinInputStream* makeStream() const override {
+        if (m_fd < 0) return nullptr;
+        return new HeadThenFile(std::exchange(m_fd, -1), std::move(m_head), m_whole);
+    }
+
+private:
+    mutable int m_fd;
+    mutable std::string m_head;
+    bool m_whole;
+};
+
+}  // namespace
+
+std::unique_ptr<InputSource> OpenedFile::Source(const XMLCh* systemId) {
+    if (m_fd < 0) return nullptr;
+    auto source = std::make_unique<OpenedFileSource>(systemId, m_fd, std::move(m_head), m_atEnd);
+    m_fd = -1;
+    return source;
+}
+
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why) {
+    OpenedFile file;
+    if (!file.Open(path, why) || !file.ReadHead(maxBytes, why)) return false;
+    bytes = file.Head();
     if (bytes.size() > maxBytes) bytes.resize(maxBytes + 1);
     return true;
 }
@@ -175,16 +253,17 @@ ResourceGate::ResourceGate(E_RESOURCE_ACCESS access, std::size_t budget, const X
     : m_access(access),
       m_budget(budget),
       m_documentId(documentId ? reinterpret_cast<const char16_t*>(documentId) : u""),
-      m_base(base) {
-    if (base.empty()) return;
-    const std::size_t slash = base.find_last_of('/');
-    const std::string tree = RealPath(slash == std::string::npos ? "." : base.substr(0, slash + 1));
-    if (!tree.empty()) m_tree = tree.back() == '/' ? tree : tree + "/";
-}
+      m_base(base) {}
 
 ResourceGate::~ResourceGate() = default;
 
 bool ResourceGate::InsideDocumentTree(const std::string& realPath) const {
+    if (!m_treeFound && !m_base.empty()) {
+        const std::size_t slash = m_base.find_last_of('/');
+        const std::string tree = RealPath(slash == std::string::npos ? "." : m_base.substr(0, slash + 1));
+        if (!tree.empty()) m_tree = tree.back() == '/' ? tree : tree + "/";
+    }
+    m_treeFound = true;
     return !m_tree.empty() && realPath.compare(0, m_tree.size(), m_tree) == 0;
 }
 

@@ -39,6 +39,33 @@ std::string AsUtf8(std::string_view bytes);
 // blocking. False with the reason in why otherwise.
 bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why);
 
+// A document file opened once for the whole load: checked as ReadRegularFile checks it, its head
+// read for the DTD pre-check, then handed to the parser as a source that gives the bytes already
+// read and reads on from the same descriptor, so that the document is opened and read once.
+class OpenedFile {
+public:
+    OpenedFile() = default;
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    ~OpenedFile();
+
+    // Opens path when it is a regular file (as ReadRegularFile); false with the reason in why.
+    bool Open(const std::string& path, std::string& why);
+    // Reads on until more than maxBytes bytes were read or the file ends; false with why on error.
+    bool ReadHead(std::size_t maxBytes, std::string& why);
+    // The bytes read so far, and whether they are the whole file.
+    const std::string& Head() const { return m_head; }
+    bool AtEnd() const { return m_atEnd; }
+    // A source over the whole file for the parser, named systemId; the descriptor and the bytes
+    // read move to it (null when the file is not open).
+    std::unique_ptr<xercesc::InputSource> Source(const XMLCh* systemId);
+
+private:
+    int m_fd = -1;
+    std::string m_head;
+    bool m_atEnd = false;
+};
+
 // The refusal of a resource the caller's access rule leaves out (as opposed to one that cannot
 // be read safely, a plain SAXException): the well-formed mode turns it into a warning.
 class ResourceDenied : public xercesc::SAXException {
@@ -85,7 +112,9 @@ private:
     std::size_t m_bytesRead = 0;
     std::u16string m_documentId;
     std::string m_base;
-    std::string m_tree;  // the real path of the folder the folder rule allows, with a final '/'
+    // The real path of the folder the folder rule allows, with a final '/'; found at its first use.
+    mutable std::string m_tree;
+    mutable bool m_treeFound = false;
     std::map<std::string, std::unique_ptr<LocalResource>> m_read;  // by real path
 };
 

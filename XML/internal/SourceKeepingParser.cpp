@@ -283,28 +283,55 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         m_lastOrders.emplace_back(&elemDecl, order);
 }
 
-void SourceKeepingParser::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,
-                                                XMLSize_t attrCount) {
-    std::vector<std::u16string> lists;
+template <class Correct>
+void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct) {
+    bool lists = false;
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
         const XMLAttDef::AttTypes type = attribute->getType();
         if (attribute->getSpecified() &&
             (type == XMLAttDef::IDRefs || type == XMLAttDef::Entities || type == XMLAttDef::NmTokens))
-            lists.emplace_back(attribute->getQName());
+            lists = true;
         if (type != XMLAttDef::Enumeration && type != XMLAttDef::Notation) continue;
         const std::u16string value = attribute->getValue();
         const std::u16string collapsed = CollapseSpaces(value);
-        if (collapsed == value) continue;
-        if (DOMAttr* node = element.getAttributeNode(attribute->getQName())) node->setValue(collapsed.c_str());
+        if (collapsed != value) correct(*attribute, collapsed);
     }
-    if (!lists.empty() && m_read) RestoreTokenLists(element, lists);
+    std::u16string tag;
+    if (!lists || !m_read || !StartTag(tag)) return;
+    const bool xml11 = getDocument() && XMLString::equals(getDocument()->getXmlVersion(), u"1.1");
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attribute = attrList.elementAt(i);
+        const XMLAttDef::AttTypes type = attribute->getType();
+        if (!attribute->getSpecified() ||
+            (type != XMLAttDef::IDRefs && type != XMLAttDef::Entities && type != XMLAttDef::NmTokens))
+            continue;
+        std::u16string value;
+        if (RawAttribute(tag, attribute->getQName(), value) && Normalise(value, xml11))
+            correct(*attribute, CollapseSpaces(value));
+    }
 }
 
-void SourceKeepingParser::RestoreTokenLists(DOMElement& element, const std::vector<std::u16string>& names) {
+void SourceKeepingParser::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,
+                                                XMLSize_t attrCount) {
+    CorrectValues(attrList, attrCount, [&element](const XMLAttr& attribute, const std::u16string& value) {
+        if (DOMAttr* node = element.getAttributeNode(attribute.getQName())) node->setValue(value.c_str());
+    });
+}
+
+void SourceKeepingParser::KeptValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount,
+                                     std::vector<std::pair<XMLSize_t, std::u16string>>& corrected) {
+    corrected.clear();
+    CorrectValues(attrList, attrCount, [&](const XMLAttr& attribute, const std::u16string& value) {
+        for (XMLSize_t i = 0; i < attrCount; ++i)
+            if (attrList.elementAt(i) == &attribute) corrected.emplace_back(i, value);
+    });
+}
+
+bool SourceKeepingParser::StartTag(std::u16string& text) {
     std::uint64_t end = 0;
     std::u16string encoding;
-    if (!Here(end, encoding)) return;  // a start tag inside an entity: its source is elsewhere
+    if (!Here(end, encoding)) return false;  // a start tag inside an entity: its source is elsewhere
     if (m_skipped == ~std::uint64_t(0)) {
         const char16_t* order = nullptr;
         m_skipped = ByteOrderMark(m_read, order);  // the reader counts its offsets after it
@@ -315,19 +342,11 @@ void SourceKeepingParser::RestoreTokenLists(DOMElement& element, const std::vect
     for (std::uint64_t window = 4096; open == std::string::npos; window *= 4) {
         const std::uint64_t begin = end > window ? end - window : 0;
         bytes.clear();
-        if (!m_read(begin + m_skipped, end - begin, bytes)) return;
+        if (!m_read(begin + m_skipped, end - begin, bytes)) return false;
         open = bytes.rfind('<');
         if (begin == 0 || window > (std::uint64_t{1} << 26)) break;
     }
-    std::u16string text;
-    if (open == std::string::npos || !Decode(bytes.substr(open), encoding, text)) return;
-    const bool xml11 = getDocument() && XMLString::equals(getDocument()->getXmlVersion(), u"1.1");
-    for (const std::u16string& name : names) {
-        std::u16string value;
-        DOMAttr* node = element.getAttributeNode(name.c_str());
-        if (node && RawAttribute(text, name, value) && Normalise(value, xml11))
-            node->setValue(CollapseSpaces(value).c_str());
-    }
+    return open != std::string::npos && Decode(bytes.substr(open), encoding, text);
 }
 
 void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {

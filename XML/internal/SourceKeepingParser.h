@@ -39,6 +39,12 @@ public:
     // records and never saves them has no use for it).
     void KeepAttributeOrder(bool keep) { m_keepAttributeOrder = keep; }
 
+    // The attributes of a start tag whose value the document keeps otherwise than the parser gives
+    // it (see NormaliseEnumerations): (index in attrList, kept value). Called from startElement,
+    // while the tag's source can still be found.
+    void KeptValues(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount,
+                    std::vector<std::pair<XMLSize_t, std::u16string>>& corrected);
+
     void startDocument() override;
     void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
                  const XMLCh* actualEncStr) override;
@@ -65,7 +71,11 @@ private:
     // (fixed from the start tag's source once the document is parsed).
     void NormaliseEnumerations(xercesc::DOMElement& element, const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList,
                                XMLSize_t attrCount);
-    void RestoreTokenLists(xercesc::DOMElement& element, const std::vector<std::u16string>& names);
+    // Calls correct(attribute, value) for each attribute of the start tag whose kept value differs.
+    template <class Correct>
+    void CorrectValues(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct);
+    // The source of the start tag the parser has just read; false when it cannot be read back.
+    bool StartTag(std::u16string& text);
     ByteReader m_nextRead, m_read;                // set for the next parse; of this parse
     std::uint64_t m_skipped = ~std::uint64_t(0);  // this parse's byte order mark, once known
 

@@ -51,17 +51,32 @@ bool Visitor::Visit(DOMNode* node) {
             return false;
         }
     }
+    return Call(node, m_flags.wantText ? Text16(node, m_scratch) : nullptr, m_values.data());
+}
+
+bool Visitor::VisitRecord(const XMLCh* text, std::string* values, const char* found) {
+    if (m_flags.stopOnMissingAttribute)
+        for (std::size_t i = 0; i < m_attributeCount; ++i)
+            if (!found[i]) {
+                m_verdict = false;
+                return false;
+            }
+    return Call(nullptr, text, values);
+}
+
+bool Visitor::Call(DOMNode* node, const XMLCh* text16, std::string* values) {
     // Text the local code page cannot hold ends the walk, as a failed read does.
     std::string text;
-    if (!ToLocal(Text16(node, m_scratch), text)) {
+    if (text16 && !ToLocal(text16, text)) {
         m_verdict = false;
         return false;
     }
+    if (!m_flags.giveNode) node = nullptr;
     if (!m_thrown) {
-        m_verdict = (*m_functor)(node, m_tagName, std::move(text), m_values.data(), m_userData);
+        m_verdict = (*m_functor)(node, m_tagName, std::move(text), values, m_userData);
     } else {
         try {
-            m_verdict = (*m_functor)(node, m_tagName, std::move(text), m_values.data(), m_userData);
+            m_verdict = (*m_functor)(node, m_tagName, std::move(text), values, m_userData);
         } catch (...) {
             *m_thrown = std::current_exception();
             return false;
@@ -127,32 +142,142 @@ void StreamingParser::Walk(const char* file, const InputSource* source, const st
     Parse(file, source, [this](bool finished) { return Advance(finished); });
 }
 
-unsigned long StreamingParser::Count(const char* file, const InputSource* source, const char* name) {
-    m_counted.emplace(name);
-    m_count = 0;
-    m_over = true;
+template <class Run>
+void StreamingParser::WithoutTree(Run&& run) {
+    m_eventsOnly = true;
     KeepAttributeOrder(false);
     BuildTree(false);
     struct Done {
         StreamingParser& parser;
         ~Done() {
+            parser.m_eventsOnly = false;
             parser.KeepAttributeOrder(true);
             parser.BuildTree(true);
             parser.m_counted.reset();
+            parser.m_records = false;
+            parser.m_recordDepth = 0;
+            parser.m_pendingCount = 0;
+            parser.m_visitor = nullptr;
             parser.m_open.clear();
         }
     } done{*this};
-    Parse(file, source, [this](bool finished) { return Advance(finished); });
+    run();
+}
+
+unsigned long StreamingParser::Count(const char* file, const InputSource* source, const char* name) {
+    m_counted.emplace(name);
+    m_count = 0;
+    m_over = true;
+    WithoutTree([&] { Parse(file, source, [this](bool finished) { return Advance(finished); }); });
     return m_count;
+}
+
+void StreamingParser::WalkRecords(const char* file, const InputSource* source, const std::vector<std::string>& path,
+                                  Visitor& visitor) {
+    m_path16.clear();
+    for (const std::string& name : path) m_path16.emplace_back(Name16(name.c_str()).get());
+    m_attributes16.clear();
+    for (std::size_t i = 0; i < visitor.AttributeCount(); ++i)
+        m_attributes16.emplace_back(Name16(visitor.AttributeName(i).c_str()).get());
+    m_records = true;
+    m_visitor = &visitor;
+    m_over = path.empty();
+    m_depth = m_onPath = m_recordDepth = m_pendingCount = 0;
+    WithoutTree([&] { Parse(file, source, [this](bool finished) { return Advance(finished); }); });
+}
+
+void StreamingParser::Check(const char* file, const InputSource* source) {
+    WithoutTree([&] {
+        if (source)
+            parse(*source);
+        else
+            parse(file);
+    });
+}
+
+// A node begins below the current one: on the path, it is the next node of the path (the first
+// of its name, as the walk goes down the first child of each name) or a record.
+void StreamingParser::RecordOpened(const XMLCh* prefix, const XMLCh* local, const RefVectorOf<XMLAttr>* attrList,
+                                   XMLSize_t attrCount, bool isLeaf, const XMLCh* leafText) {
+    const std::size_t depth = m_depth + 1;
+    if (!isLeaf) m_depth = depth;
+    if (m_over || m_recordDepth != 0 || depth != m_onPath + 1 || (isLeaf && depth == 1)) return;
+    const XString& want = m_path16[m_onPath];
+    bool named = false;
+    if (prefix && *prefix) {
+        const XMLSize_t length = XMLString::stringLen(prefix);
+        named = want.size() > length && want.compare(0, length, prefix) == 0 && want[length] == u':' &&
+                XMLString::equals(want.c_str() + length + 1, local);
+    } else {
+        named = XMLString::equals(want.c_str(), local);
+    }
+    if (!named) {
+        if (depth == 1) m_over = true;  // the root element has another name
+        return;
+    }
+    if (m_onPath + 1 < m_path16.size()) {
+        // Down the path; a processing instruction has nothing below it.
+        if (isLeaf)
+            m_over = true;
+        else
+            m_onPath = depth;
+        return;
+    }
+    if (m_pendingCount == m_pending.size()) m_pending.emplace_back();
+    Record& record = m_pending[m_pendingCount];
+    const std::size_t count = m_visitor->AttributeCount();
+    record.text.clear();
+    record.values.assign(count + 1, std::string());
+    record.found.assign(count + 1, 0);
+    if (attrList && count > 0) {
+        // Token types whose value the document keeps otherwise than the parser reports it.
+        KeptValues(*attrList, attrCount, m_corrected);
+        for (std::size_t i = 0; i < count; ++i)
+            for (XMLSize_t a = 0; a < attrCount; ++a) {
+                const XMLAttr* const attribute = attrList->elementAt(a);
+                if (!XMLString::equals(attribute->getQName(), m_attributes16[i].c_str())) continue;
+                const XMLCh* value = attribute->getValue();
+                for (const auto& [index, kept] : m_corrected)
+                    if (index == a) value = kept.c_str();
+                record.found[i] = ToLocal(value, record.values[i]);
+                break;
+            }
+    }
+    if (isLeaf) {
+        if (m_visitor->WantsText() && leafText) record.text = leafText;
+        ++m_pendingCount;
+        return;
+    }
+    m_recordDepth = depth;
+}
+
+void StreamingParser::RecordClosed() {
+    if (m_recordDepth != 0 && m_recordDepth == m_depth) {
+        m_recordDepth = 0;
+        ++m_pendingCount;
+    } else if (!m_over && m_depth != 0 && m_depth == m_onPath) {
+        m_over = true;  // the node whose children are records, or one above it, has ended
+    }
+    if (m_depth > 0) --m_depth;
 }
 
 void StreamingParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                                    const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                    const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
+    if (m_records) {
+        // Opened first: the base class ends an empty element at once, through endElement.
+        RecordOpened(elemPrefix, elemDecl.getBaseName(), &attrList, attrCount, false, nullptr);
+        LoadParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+        return;
+    }
     if (m_counted) {
         // No tree is built: the bounds are checked and the element counted from its names.
         LoadParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
         if (!isRoot && (*m_counted)(elemPrefix, elemDecl.getBaseName())) ++m_count;
+        return;
+    }
+    if (m_eventsOnly) {
+        LoadParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
         return;
     }
     DOMNode* const parent = fCurrentParent;
@@ -164,10 +289,18 @@ void StreamingParser::startElement(const XMLElementDecl& elemDecl, const unsigne
 void StreamingParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                                  const XMLCh* const elemPrefix) {
     LoadParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
-    Closed();
+    if (m_records)
+        RecordClosed();
+    else if (!m_eventsOnly)
+        Closed();
 }
 
 void StreamingParser::startEntityReference(const XMLEntityDecl& entDecl) {
+    if (m_eventsOnly) {
+        if (m_records) RecordOpened(nullptr, entDecl.getName(), nullptr, 0, false, nullptr);
+        LoadParser::startEntityReference(entDecl);
+        return;
+    }
     DOMNode* const parent = fCurrentParent;
     LoadParser::startEntityReference(entDecl);
     Opened(parent);
@@ -175,7 +308,10 @@ void StreamingParser::startEntityReference(const XMLEntityDecl& entDecl) {
 
 void StreamingParser::endEntityReference(const XMLEntityDecl& entDecl) {
     LoadParser::endEntityReference(entDecl);
-    Closed();
+    if (m_records)
+        RecordClosed();
+    else if (!m_eventsOnly)
+        Closed();
 }
 
 // The open nodes follow the parser's current parent without asking the DOM for parents (a
@@ -197,28 +333,39 @@ void StreamingParser::FindOpen() {
     std::reverse(m_open.begin(), m_open.end());
 }
 
-// A count builds no node at all (the bounds are checked all the same): text, comments and
-// processing instructions are passed over.
+// Without a tree no node is built (the bounds are checked all the same): text, comments and
+// processing instructions are passed over, but for the text and the records of a record walk.
 void StreamingParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
-    if (m_counted) return;
+    if (m_eventsOnly) {
+        BoundedDOMParser::docCharacters(chars, length, cdataSection);
+        if (m_recordDepth != 0 && m_visitor->WantsText()) m_pending[m_pendingCount].text.append(chars, length);
+        return;
+    }
     LoadParser::docCharacters(chars, length, cdataSection);
     m_grown += kTextBytes + length * sizeof(XMLCh);
 }
 
 void StreamingParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
-    if (m_counted) return;
+    if (m_eventsOnly) {
+        BoundedDOMParser::ignorableWhitespace(chars, length, cdataSection);
+        if (m_recordDepth != 0 && m_visitor->WantsText()) m_pending[m_pendingCount].text.append(chars, length);
+        return;
+    }
     LoadParser::ignorableWhitespace(chars, length, cdataSection);
     m_grown += kTextBytes + length * sizeof(XMLCh);
 }
 
 void StreamingParser::docComment(const XMLCh* const comment) {
-    if (m_counted) return;
+    if (m_eventsOnly) return;
     LoadParser::docComment(comment);
     m_grown += kTextBytes + XMLString::stringLen(comment) * sizeof(XMLCh);
 }
 
 void StreamingParser::docPI(const XMLCh* const target, const XMLCh* const data) {
-    if (m_counted) return;
+    if (m_eventsOnly) {
+        if (m_records) RecordOpened(nullptr, target, nullptr, 0, true, data);
+        return;
+    }
     LoadParser::docPI(target, data);
     m_grown += kTextBytes + XMLString::stringLen(data) * sizeof(XMLCh);
 }
@@ -234,6 +381,23 @@ bool StreamingParser::Finished(const DOMNode* lastChild, bool parseOver) const {
 }
 
 bool StreamingParser::Advance(bool finished) {
+    if (m_records) {
+        // The records finished during the last step, in order; the one being read waits.
+        const std::size_t ready = m_pendingCount;
+        std::size_t i = 0;
+        bool more = true;
+        for (; i < ready && more; ++i) {
+            Record& record = m_pending[i];
+            more = m_visitor->VisitRecord(m_visitor->WantsText() ? record.text.c_str() : nullptr, record.values.data(),
+                                          record.found.data());
+        }
+        if (!more) m_over = true;
+        // The record still being read (its buffers at m_pendingCount) moves to the front.
+        if (m_recordDepth != 0 && ready > 0) std::swap(m_pending[0], m_pending[ready]);
+        m_pendingCount = 0;
+        return more;
+    }
+    if (m_eventsOnly) return true;
     FindOpen();
     DOMElement* const root = fDocument ? fDocument->getDocumentElement() : nullptr;
     if (m_visitor && root && !m_over && !AdvanceWalk(root, finished)) return false;

@@ -1,7 +1,8 @@
 // StreamingParser: the bounded DOM parser, able to walk the records of a document while it is
 // parsed, so that a document far larger than memory can be read: the visitor that LoopElements
 // and the streaming walk share, and the parser that hands each finished record to it and then
-// releases it. Internal to the library.
+// releases it; and the walks that need no node (records read from the parser's events, a count,
+// a check), which build none. Internal to the library.
 #ifndef KELXML_INTERNAL_STREAMINGPARSER_H
 #define KELXML_INTERNAL_STREAMINGPARSER_H
 
@@ -20,6 +21,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -38,6 +40,10 @@ public:
         bool stopOnMissingAttribute = false;
         // Nodes for which it is false (or cannot be evaluated) are skipped.
         const CXPath* filter = nullptr;
+        // Whether the functor is given the record's text (else an empty one, never built).
+        bool wantText = true;
+        // Whether the functor is given the node (else null).
+        bool giveNode = true;
     };
     // The most attribute names a walk takes: more than any element can hold within the default
     // limits, and few enough that the visitor's value array is small. Callers refuse more.
@@ -48,6 +54,13 @@ public:
     // Visits node; false when the walk ends at it. The functor's exceptions pass through, unless
     // CatchInto was called: then the walk ends at the exception, which is stored there.
     bool Visit(xercesc::DOMNode* node);
+    // Visits a record read from the parser's events: text its text in 16-bit form (null when not
+    // wanted), values[i] the value of attribute i (AttributeCount() + 1 of them), found[i] whether it was
+    // there and could be converted. Same verdict and stop rules as Visit.
+    bool VisitRecord(const XMLCh* text, std::string* values, const char* found);
+    std::size_t AttributeCount() const { return m_attributeCount; }
+    const std::string& AttributeName(std::size_t i) const { return m_attributeNames[i]; }
+    bool WantsText() const { return m_flags.wantText; }
     void CatchInto(std::exception_ptr* thrown) { m_thrown = thrown; }
     // The walk's result so far: the last verdict, or false when none or the walk ended for a
     // missing attribute.
@@ -55,6 +68,9 @@ public:
     const std::string& TagName() const { return m_tagName; }
 
 private:
+    // Calls the functor with node (or null), the text converted, and values.
+    bool Call(xercesc::DOMNode* node, const XMLCh* text, std::string* values);
+
     TFunctor* m_functor;
     std::string m_tagName;
     const std::string* m_attributeNames;
@@ -91,6 +107,15 @@ public:
     // element, from the parser's events: no node is built (the bounds, checks and diagnostics of
     // a load all hold), so memory stays flat whatever the file's size.
     unsigned long Count(const char* file, const xercesc::InputSource* source, const char* name);
+    // The walk of Walk from the parser's events, building no node: each element (or entity
+    // reference, or processing instruction) at the end of path is handed to the visitor's
+    // VisitRecord with its text (all character data below it) and attributes, between two parse
+    // steps, in the order and at the moment Walk would visit it. No component may name a node
+    // kind ("#text"...): elements, entity references and processing instructions only.
+    void WalkRecords(const char* file, const xercesc::InputSource* source, const std::vector<std::string>& path,
+                     Visitor& visitor);
+    // Parses the whole document with every bound, check and diagnostic of a load, building no node.
+    void Check(const char* file, const xercesc::InputSource* source);
 
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
@@ -122,6 +147,15 @@ private:
     // Keep m_open in step with the parser: after a node was opened below parent, after one closed.
     void Opened(xercesc::DOMNode* parent);
     void Closed();
+    // Runs run (a parse) with no node built, as Count, WalkRecords and Check do.
+    template <class Run>
+    void WithoutTree(Run&& run);
+    // Record walk: a node named prefix:local begins below the current one (an element with its
+    // attributes, an entity reference, or a processing instruction, isLeaf, with its data);
+    // the current node ends. A finished record waits in m_pending for the next step.
+    void RecordOpened(const XMLCh* prefix, const XMLCh* local, const xercesc::RefVectorOf<xercesc::XMLAttr>* attrList,
+                      XMLSize_t attrCount, bool isLeaf, const XMLCh* leafText);
+    void RecordClosed();
     // Makes m_open right, from the DOM, when it lost track.
     void FindOpen();
     // True when node is still open: the parser is adding to it or below it.
@@ -145,9 +179,30 @@ private:
     bool m_over = false;
     // The open nodes from the document down to the parser's current parent.
     std::vector<xercesc::DOMNode*> m_open;
+    // Set while no node is built (count, record walk, check).
+    bool m_eventsOnly = false;
     // Count mode: the elements counted, and their count.
     std::optional<TagMatcher> m_counted;
     unsigned long m_count = 0;
+    // Record walk: the path and the attribute names in 16-bit form; the kept values of the tag
+    // being read; the nodes open below the document (elements and entity references); the depth
+    // of the last node reached on the path; the depth of the record being read (0: none); the
+    // records finished since the last step (m_pendingCount), then the one being read, their
+    // buffers kept for reuse.
+    struct Record {
+        XString text;
+        std::vector<std::string> values;
+        std::vector<char> found;
+    };
+    std::vector<XString> m_path16;
+    std::vector<XString> m_attributes16;
+    std::vector<std::pair<XMLSize_t, std::u16string>> m_corrected;
+    bool m_records = false;
+    std::size_t m_depth = 0;
+    std::size_t m_onPath = 0;
+    std::size_t m_recordDepth = 0;
+    std::vector<Record> m_pending;
+    std::size_t m_pendingCount = 0;
     // What the document has grown by since it was made or renewed (estimated).
     std::size_t m_grown = 0;
 };

@@ -1,4 +1,4 @@
-// kelxml check: loads each file and lists every record, then a summary.
+// kelxml check: parses each file (no tree is built) and lists every record, then a summary.
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Documents.h"
@@ -17,11 +17,11 @@ int Check(const Arguments& args) {
     // One object for every file: its parser, and the grammars the options name, are made once.
     XML::CKelXML xml;
     for (const std::string& file : args.Positional()) {
-        if (LoadDocument(xml, file, options)) {
+        if (ValidateDocument(xml, file, options)) {
             ++clean;
             continue;
         }
-        if (!xml.GetDocument() && ReportUnreadable(file)) {
+        if (ReportUnreadable(file)) {
             ++records;
             continue;
         }

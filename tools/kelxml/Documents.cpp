@@ -20,17 +20,22 @@ namespace kelxml {
 
 std::string Escape(const std::string& text) {
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
+    AppendEscaped(out, text);
     return out;
+}
+
+void AppendEscaped(std::string& out, const std::string& text) {
+    out.reserve(out.size() + text.size());
+    // Runs without a character to escape are copied whole: most values have none.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\' && c != '\t' && c != '\n' && c != '\r') continue;
+        out.append(text, run, i - run);
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        run = i + 1;
+    }
+    out.append(text, run, std::string::npos);
 }
 
 const char* KindName(XML::E_TYPE_ERROR kind) {
@@ -79,6 +84,15 @@ bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOp
     if (bytes.size() > std::numeric_limits<unsigned int>::max())
         return xml.LoadFromMemory(bytes, options.eMode == XML::E_LOAD_VALIDATE);
     return xml.Load(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
+}
+
+bool ValidateDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
+    xml.SetLimits(LoadLimits());
+    if (file != "-") return xml.Validate(file.c_str(), options);
+    const std::string& bytes = StandardInput();
+    // The memory form counts its bytes in an unsigned int; larger input is loaded.
+    if (bytes.size() > std::numeric_limits<unsigned int>::max()) return LoadDocument(xml, file, options);
+    return xml.Validate(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
 }
 
 bool ReportUnreadable(const std::string& file) {

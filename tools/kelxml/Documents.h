@@ -15,6 +15,8 @@ namespace kelxml {
 
 // Keeps each printed value on one line: backslash, tab, newline, carriage return escaped.
 std::string Escape(const std::string& text);
+// The same, appended to out.
+void AppendEscaped(std::string& out, const std::string& text);
 // "warning", "error", "fatal", "exception" or "missing".
 const char* KindName(XML::E_TYPE_ERROR kind);
 // Prints the records of the list from index first on to standard error, parser diagnostics as
@@ -28,6 +30,8 @@ std::size_t RecordCount(const XML::CKelXML& xml);
 const std::string& StandardInput();
 // Loads file into xml with options; "-" reads standard input.
 bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
+// Checks file as LoadDocument would load it, recording the same, but builds no document.
+bool ValidateDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
 // After a load that made no document: when the file cannot be read at all, prints one clear
 // line ("FILE: fatal: cannot read: No such file or directory") and returns true.
 bool ReportUnreadable(const std::string& file);

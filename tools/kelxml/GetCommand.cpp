@@ -20,11 +20,15 @@ public:
 
     bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* attributeValues, void*) override {
         ++m_visited;
-        std::cout << m_prefix;
-        if (m_text) std::cout << Escape(text);
-        for (std::size_t i = 0; i < m_attributeCount; ++i)
-            std::cout << (i || m_text ? "\t" : "") << Escape(attributeValues[i]);
-        std::cout << '\n';
+        // One line built in a buffer kept from record to record, written at once.
+        m_line = m_prefix;
+        if (m_text) AppendEscaped(m_line, text);
+        for (std::size_t i = 0; i < m_attributeCount; ++i) {
+            if (i || m_text) m_line += '\t';
+            AppendEscaped(m_line, attributeValues[i]);
+        }
+        m_line += '\n';
+        std::cout.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
         return true;
     }
 
@@ -34,12 +38,14 @@ public:
         m_visited = 0;
     }
     std::size_t Visited() const { return m_visited; }
+    bool WantsText() const { return m_text; }
 
 private:
     std::size_t m_attributeCount;
     bool m_text;
     std::string m_prefix;
     std::size_t m_visited = 0;
+    std::string m_line;
 };
 
 int GetFrom(const Arguments& args, const std::string& file, const std::string& pathArgument,
@@ -61,10 +67,11 @@ int GetFrom(const Arguments& args, const std::string& file, const std::string& p
             printer(node, std::string(), text, values.data(), nullptr);
         }
     } else {
-        // Streamed: each node is printed as it ends, memory does not grow with the file.
-        xml.StreamElements(StreamedName(file), ReadingOptions(args), &printer, path,
-                           names.empty() ? nullptr : names.data(), static_cast<int>(names.size()), nullptr, false,
-                           false, false);
+        // Streamed from the parser's events: each record is printed as it ends, no node is built.
+        XML::sWalkOptions walk;
+        walk.strPath = path;
+        walk.vAttributes = names;
+        xml.StreamRecords(StreamedName(file), ReadingOptions(args), &printer, walk, printer.WantsText());
         if (!Usable(xml, file, true)) return kProblem;
     }
     if (printer.Visited() > 0) return kSuccess;

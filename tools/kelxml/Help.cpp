@@ -60,8 +60,8 @@ const char* const kCheckHelp =
     R"(usage: kelxml check [--validate | --well-formed] FILE...
        kelxml check --schema [NS=]XSD... [--dtd DTD] FILE...
 
-Loads each FILE ('-': standard input) and prints every record of its error list on standard
-error. A diagnostic of the parser reads
+Reads each FILE ('-': standard input) as a load would, without building it, and prints every
+record of its error list on standard error. A diagnostic of the parser reads
   FILE:LINE:COLUMN: KIND: MESSAGE
 followed by the source line and a caret under the column (FILE is the DTD or entity the
 diagnostic is in, when it is not the document itself); any other record reads
