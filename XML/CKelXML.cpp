@@ -7,6 +7,7 @@
 #include "XML/internal/BlockPool.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/Canonical.h"
+#include "XML/internal/DocumentParse.h"
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/ExceptionText.h"
 #include "XML/internal/GrammarCache.h"
@@ -40,7 +41,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <string>
@@ -48,33 +48,12 @@
 #include <utility>
 #include <vector>
 
-#include <sys/stat.h>
-
 using namespace xercesc;
 using namespace XML::internal;
 
 namespace XML {
 
 namespace {
-
-// Reads back bytes of a document parsed from memory (see SourceKeepingParser::ByteReader).
-auto BytesOf(const char* data, std::size_t size) {
-    return [data, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
-        if (offset > size || length > size - offset) return false;
-        bytes.assign(data + offset, length);
-        return true;
-    };
-}
-
-// Reads the bytes of a file, opened at each call.
-auto FileBytes(const char* file) {
-    return [name = std::string(file)](std::uint64_t offset, std::size_t length, std::string& bytes) {
-        std::ifstream in(name, std::ios::binary);
-        bytes.resize(length);
-        return in.seekg(static_cast<std::streamoff>(offset)) &&
-               in.read(bytes.data(), static_cast<std::streamsize>(length));
-    };
-}
 
 // Documents whose children LoopElements walks on this thread, innermost last: replacing one
 // of them (Load, CreateDoc) would free the nodes under the walk.
@@ -87,97 +66,6 @@ public:
     WalkMark(const WalkMark&) = delete;
     WalkMark& operator=(const WalkMark&) = delete;
 };
-
-// What a load may read besides the document: the options' own rule, or the mode's.
-E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
-    if (options.eResources != E_RESOURCES_BY_MODE) return options.eResources;
-    return options.eMode == E_LOAD_WELL_FORMED ? E_RESOURCES_NONE : E_RESOURCES_LOCAL;
-}
-
-// Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
-// documents as the parser asks for them; every external resource is read through gate. Throws a
-// SAXException naming a refusal.
-template <class Parse>
-void ParseWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, ResourceGate& gate,
-                 const internal::DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
-    if (!dtd.refusal.empty()) throw SAXException(dtd.refusal.c_str());
-    parser.SetLimits(limits, documentBytes + dtd.bytesRead);
-    internal::SchemaBudget schemas(limits, &gate);
-    handler.SetResourceReader([&schemas, &gate](const XMLResourceIdentifier& resource) {
-        InputSource* const schema = schemas.Read(resource);
-        return schema ? schema : gate.Open(resource);
-    });
-    struct Unhook {
-        HandlerError& handler;
-        ~Unhook() { handler.SetResourceReader(nullptr); }
-    } unhook{handler};
-    parse();
-}
-
-// Parses bytes as the memory document; its relative references resolve against the options'
-// base, or are refused.
-template <class Parse>
-void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-                 std::string_view bytes, Parse&& parse) {
-    const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), msg::kMemoryBufferId,
-                                   false, XMLPlatformUtils::fgMemoryManager);
-    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, source.getSystemId(), options.strBaseURI);
-    const internal::DtdVerdict dtd = internal::JudgeDtd(bytes, true, source.getSystemId(), limits, &gate);
-    ParseWithin(parser, handler, limits, gate, dtd, bytes.size(), [&] { parse(source); });
-}
-
-// The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
-// regular tells whether it can be read twice (a pipe cannot).
-std::size_t FileSize(const char* name, bool& regular) {
-    struct stat info {};
-    std::string path = name;
-    XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    bool found = ::stat(path.c_str(), &info) == 0;
-    if (!found && XMLURL::parse(XStr(name).unicodeForm(), url) && url.getProtocol() == XMLURL::File) {
-        path = XStr::ToLocal(url.getPath());
-        found = ::stat(path.c_str(), &info) == 0;
-    }
-    regular = found && S_ISREG(info.st_mode);
-    return regular ? static_cast<std::size_t>(info.st_size) : 0;
-}
-
-// Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
-internal::DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate) {
-    internal::DtdVerdict verdict;
-    for (std::size_t want = std::size_t{64} << 10;; want *= 8) {
-        std::string why;
-        if (!file.ReadHead(want, why)) return {};  // the parser reports it
-        verdict = internal::JudgeDtd(file.Head(), file.AtEnd(), id, limits, &gate);
-        if (!verdict.needMore || file.AtEnd()) return verdict;
-    }
-}
-
-// Parses the file named file: judged first when it is a regular file (a pipe or device is
-// read once, by the parser: its DTD is bounded while it is read only). Its relative references
-// resolve against its own name; those of a pipe or device against nothing. A regular file is
-// opened and read once: parse gets a source over it (null: the parser opens file by its name).
-template <class Parse>
-void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-               const char* file, Parse&& parse) {
-    const XStr name(file);
-    HandlerError::RefuseNetwork(nullptr, name.unicodeForm());
-    // The system id the parser gives the document: its references name it as their base.
-    const LocalFileInputSource asParsed(name.unicodeForm(), XMLPlatformUtils::fgMemoryManager);
-    XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    const bool isUrl = XMLURL::parse(name.unicodeForm(), url) && !url.isRelative();
-    const XMLCh* const id = isUrl ? name.unicodeForm() : asParsed.getSystemId();
-    const std::string path = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
-    bool regular = false;
-    const std::size_t size = FileSize(file, regular);
-    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, regular ? path : std::string());
-    OpenedFile opened;
-    std::string why;
-    const bool open = regular && opened.Open(path, why);
-    const internal::DtdVerdict dtd = open ? JudgeFileDtd(opened, id, limits, gate) : internal::DtdVerdict{};
-    // A URL keeps the parser's own source, which names the document as the parser writes the URL.
-    const std::unique_ptr<InputSource> source = open && !isUrl ? opened.Source(id) : nullptr;
-    ParseWithin(parser, handler, limits, gate, dtd, size, [&] { parse(source.get()); });
-}
 
 }  // namespace
 
@@ -989,21 +877,6 @@ bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
     if (thrown) std::rethrow_exception(thrown);
     return parsed && m_pErrors && !m_pErrors->HasError();
 }
-
-namespace {
-
-// Runs parse within every bound of limits for file (or, when file is null, the memory
-// document), judging its DTD first as Load does.
-template <class Parse>
-void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-                  const char* file, std::string_view memory, Parse&& parse) {
-    if (file)
-        ParseFile(parser, handler, limits, options, file, parse);
-    else
-        ParseMemory(parser, handler, limits, options, memory, [&](const InputSource& source) { parse(&source); });
-}
-
-}  // namespace
 
 bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
                          const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
