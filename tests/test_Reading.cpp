@@ -65,15 +65,6 @@ bool ReadOr(const DOMNode* node, const char* name, T& value) {
     value = ValueOr(node, name, value, &read);
     return read;
 }
-// The value scanf reads from the text, written back as text.
-template <class T>
-Op Formatter(const char* format) {
-    return [=](CKelXML&, const DOMNode*, const char* text) {
-        T value{};
-        std::sscanf(text, format, &value);
-        return CKelXML::ValueText(value);
-    };
-}
 // Records each call as its text and [attribute values], answering from a script of T and F.
 struct Recorder : XML::TFunctor {
     std::string verdicts, calls;
@@ -188,11 +179,6 @@ std::map<std::string, Op> Operations() {
          [](CKelXML&, const DOMNode* node, const char*) {
              return Join(CKelXML::GetAttributes(node), " ", [](const auto& a) { return a.first + "=" + a.second; });
          }},
-        {"format:bool", [](CKelXML&, const DOMNode*, const char* text) { return CKelXML::ValueText(*text == '1'); }},
-        {"format:llong", Formatter<long long>("%lld")},
-        {"format:ullong", Formatter<unsigned long long>("%llu")},
-        {"format:float", Formatter<float>("%f")},
-        {"format:double", Formatter<double>("%lf")},
         {"or-child", Reader<int>(ReadOr<int, CKelXML::GetChildValueOr<int>>, 80)},
         {"or-direct", Reader<int>(ReadOr<int, CKelXML::GetDirectChildValueOr<int>>, 80)},
         {"or-child-real", Reader<double>(ReadOr<double, CKelXML::GetChildValueOr<double>>, 2.5)},
@@ -251,13 +237,9 @@ TEST(Reading, TheTable) {
 
 TEST(Reading, RootNodeFailuresAreRecordedOnDemand) {
     CKelXML none, empty;
-    EXPECT_EQ(none.GetErrors(), nullptr);
-    EXPECT_EQ(none.GetRootNode("a"), nullptr);
+    EXPECT_TRUE(none.GetErrors() == nullptr && none.GetRootNode("a") == nullptr);
     EXPECT_EQ(Dump(none), "4: DOMDOCUMENT undefined\n");
-    EXPECT_FALSE(LoadText(empty, ""));
-    const std::size_t before = Records(empty).size();
-    EXPECT_EQ(empty.GetRootNode("a"), nullptr);
-    ASSERT_EQ(Records(empty).size(), before + 1);
+    EXPECT_FALSE(LoadText(empty, "") || empty.GetRootNode("a"));
     EXPECT_EQ(Records(empty).back().strMessage, "none child node in DOMDocument");
 }
 
@@ -342,8 +324,6 @@ TEST(Reading, DeepDocumentsWithoutRecursion) {
     EXPECT_EQ(count, kDepth + 1);
     std::wstring wide;
     EXPECT_TRUE(CKelXML::GetValue(root, wide) && wide == L"x");
-    std::vector<std::string> values;
-    EXPECT_TRUE(CKelXML::GetArrayOfTagValues(root, "leaf", values));
     std::map<std::string, std::string> dictionary;
     EXPECT_TRUE(CKelXML::o_GetDictionaryFromNode(root, dictionary) && dictionary["d"] == "x");
 }
