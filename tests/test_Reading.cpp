@@ -181,10 +181,7 @@ std::map<std::string, Op> Operations() {
          }},
         {"or-child", Reader<int>(ReadOr<int, CKelXML::GetChildValueOr<int>>, 80)},
         {"or-direct", Reader<int>(ReadOr<int, CKelXML::GetDirectChildValueOr<int>>, 80)},
-        {"or-child-real", Reader<double>(ReadOr<double, CKelXML::GetChildValueOr<double>>, 2.5)},
         {"or-child-text", Reader<Text>(ReadOr<Text, CKelXML::GetChildValueOr<Text>>, "none")},
-        {"or-attr", Reader<unsigned>(ReadOr<unsigned, CKelXML::GetAttributeValueOr<unsigned>>, 0)},
-        {"or-attr-bool", Reader<bool>(ReadOr<bool, CKelXML::GetAttributeValueOr<bool>>, false)},
         {"or-attr-text", Reader<Text>(ReadOr<Text, CKelXML::GetAttributeValueOr<Text>>, "nobody")},
     };
     Typed<int>(ops, "int", -7);
@@ -326,6 +323,12 @@ TEST(Reading, DeepDocumentsWithoutRecursion) {
     EXPECT_TRUE(CKelXML::GetValue(root, wide) && wide == L"x");
     std::map<std::string, std::string> dictionary;
     EXPECT_TRUE(CKelXML::o_GetDictionaryFromNode(root, dictionary) && dictionary["d"] == "x");
+    // Every XPath axis walks it without recursion too.
+    double number = 0;
+    EXPECT_TRUE(doc.GetXPathNumber("count(//leaf/ancestor::*)", number) && number == kDepth + 1);
+    EXPECT_TRUE(doc.GetXPathNumber("count((//d)[1]/following::node() | //leaf/preceding::node())", number));
+    EXPECT_EQ(number, 0);
+    EXPECT_TRUE(doc.GetXPathNumber("count(//d) + string-length(/)", number) && number == kDepth + 1);
 }
 
 // The callable walks agree with the functor walk, in memory and streamed from a file.
