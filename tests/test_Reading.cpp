@@ -1,5 +1,5 @@
 // Reading: the lookups, counts, texts, typed reads and walks of tests/data/reads.txt, then what a
-// table cannot say: records, null arguments, callbacks that edit the tree, depth, callables.
+// table cannot say: records, null arguments, callbacks that edit the tree, depth.
 #include "TestSupport.h"
 
 #include "XML/internal/NumberText.h"
@@ -329,25 +329,4 @@ TEST(Reading, DeepDocumentsWithoutRecursion) {
     EXPECT_TRUE(doc.GetXPathNumber("count((//d)[1]/following::node() | //leaf/preceding::node())", number));
     EXPECT_EQ(number, 0);
     EXPECT_TRUE(doc.GetXPathNumber("count(//d) + string-length(/)", number) && number == kDepth + 1);
-}
-
-// The callable walks agree with the functor walk, in memory and streamed from a file.
-TEST(Reading, CallableWalks) {
-    Loaded l("<cat><recs><rec id='1' y='2001'>a</rec><rec id='2'>b</rec><other/><rec id='3'>c</rec></recs></cat>");
-    std::string seen;
-    EXPECT_TRUE(CKelXML::LoopElements(
-        l.root, {"recs/rec", {"id", "y"}},
-        [&](DOMNode*, const std::string& text, const auto& v) { return seen += text + v[0] + v[1] + ";", true; }));
-    EXPECT_EQ(seen, "a12001;b2;c3;");
-    int calls = 0;
-    EXPECT_FALSE(
-        CKelXML::LoopElements(l.root, {"recs\\rec", {}, false, true, false}, [&](DOMNode*) { return ++calls < 2; }));
-    EXPECT_EQ(calls, 2);
-    TempDir dir;
-    WriteFile(dir.File("c.xml"), "<cat><recs><rec id='1'/><rec id='2'/></recs></cat>");
-    std::string ids;
-    EXPECT_TRUE(
-        CKelXML().StreamElements(dir.File("c.xml").c_str(), {}, {"cat/recs/rec", {"id"}},
-                                 [&](DOMNode*, const std::string&, const auto& v) { return ids += v[0], true; }));
-    EXPECT_EQ(ids, "12");
 }
