@@ -1,5 +1,5 @@
-// TreeWalk: iterative walks over a DOM subtree (document order, tag search, child lookup,
-// depth check), so that no walk's depth ever reaches the stack. Internal to the library.
+// TreeWalk: iterative walks over a DOM subtree (document order, tag search, child lookup),
+// so that no walk's depth ever reaches the stack. Internal to the library.
 #ifndef KELXML_INTERNAL_TREEWALK_H
 #define KELXML_INTERNAL_TREEWALK_H
 
@@ -18,11 +18,6 @@ namespace XML::internal {
 inline bool IsElement(const xercesc::DOMNode* node) {
     return node && node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE;
 }
-
-// The node after current in a pre-order walk of root's subtree (root excluded), or null;
-// descend = false skips current's children. Climbs with getParentNode: walks that visit many
-// nodes use PreOrderWalk.
-const xercesc::DOMNode* NextBelow(const xercesc::DOMNode* current, const xercesc::DOMNode* root, bool descend = true);
 
 // The nodes a walk went down through, innermost last; the first kInline without allocating.
 class AncestorStack {
@@ -52,7 +47,7 @@ private:
     std::size_t m_size = 0;
 };
 
-// NextBelow's walk of root's subtree (root excluded), keeping the ancestors on a stack of its
+// A pre-order walk of root's subtree (root excluded), keeping the ancestors on a stack of its
 // own: the DOM's getParentNode pays a dynamic_cast on every step up.
 class PreOrderWalk {
 public:
@@ -125,8 +120,6 @@ void ForEachTagBelow(const xercesc::DOMNode* root, const char* name, Visit&& vis
 // The first direct child of parent whose name is name, of any kind; null when none or an
 // argument is null.
 xercesc::DOMNode* FindChild(const xercesc::DOMNode* parent, const char* name);
-// True when top, or an element below it, lies more than limit elements deep counting from top.
-bool DeeperThan(const xercesc::DOMNode* top, std::size_t limit);
 
 }  // namespace XML::internal
 
