@@ -187,19 +187,6 @@ TEST(AddElements, AppendInCallOrderWithTheirText) {
     EXPECT_TRUE(Records(l.doc).empty());
 }
 
-TEST(AddElements, NumbersAreWrittenInPlainDecimal) {
-    const std::pair<unsigned int, const char*> cases[] = {
-        {0u, "0"}, {7u, "7"}, {1000000u, "1000000"}, {UINT_MAX, "4294967295"}};
-    CKelXML doc;
-    ASSERT_TRUE(doc.CreateDoc("r"));
-    DOMElement* root = doc.GetDocument()->getDocumentElement();
-    for (const auto& [value, text] : cases) EXPECT_TRUE(doc.AddChildNodeValue(root, "n", value));
-    std::vector<std::string> texts;
-    ASSERT_TRUE(CKelXML::GetArrayOfTagValues(root, "n", texts));
-    ASSERT_EQ(texts.size(), 4u);
-    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i], cases[i].second);
-}
-
 // --- Attributes -----------------------------------------------------------------------------------
 
 TEST(Attributes, AddReplacesModifyChangesOnly) {
