@@ -86,110 +86,115 @@ std::string Join(const Items& items, const char* separator, Fn write) {
 
 std::map<std::string, Op> Operations() {
     using Text = std::string;
-    std::map<std::string, Op> ops = {
-        {"attr:bool", Reader<bool>(CKelXML::GetAttributeValue, true)},
-        {"attr:int", Reader<int>(CKelXML::GetAttributeValue, -7)},
-        {"attr:long", Reader<long>(CKelXML::GetAttributeValue, -7L)},
-        {"attr:ulong", Reader<unsigned long>(CKelXML::GetAttributeValue, 7UL)},
-        {"attr:uint", Reader<unsigned>(CKelXML::GetAttributeValue, 7U)},
-        {"attr:ushort", Reader<unsigned short>(CKelXML::GetAttributeValue, 7)},
-        {"attr:float", Reader<float>(CKelXML::GetAttributeValue, -7.0f)},
-        {"attr:string", Reader<Text>(CKelXML::GetAttributeValue, "keep")},
-        {"attr*",
-         Reader<Text>([](const DOMNode* n, const char* a, Text& t) { return CKelXML::GetAttributeValue(n, a, &t); },
-                      "keep")},
-        {"child:string", Reader<Text>(CKelXML::GetChildValue, "keep")},
-        {"child:int", Reader<int>(CKelXML::GetChildValue, -7)},
-        {"child:float", Reader<float>(CKelXML::GetChildValue, -7.0f)},
-        {"child:bool", Reader<bool>(CKelXML::GetChildValue, true)},
-        {"count", Reader<unsigned>(CKelXML::GetNbChildInNode, 99)},
-        {"count1", Reader<unsigned>(CKelXML::GetNbChildInNodeWithoutRecursive, 99)},
-        {"text", Reader<Text>([](const DOMNode* n, const char*, Text& t) { return CKelXML::GetValue(n, t); }, "stale")},
-        {"wtext", Reader<Text>(
-                      [](const DOMNode* n, const char*, Text& t) {
-                          std::wstring wide = L"stale";
-                          const bool ok = CKelXML::GetValue(n, wide);
-                          t.clear();
-                          for (const wchar_t c : wide) XML::internal::AppendUtf8(t, static_cast<char32_t>(c));
-                          return ok;
-                      },
-                      "")},
-        {"named",
-         [](CKelXML&, const DOMNode* node, const char* arg) {  // name [start, - for a null output]
-             const auto w = Words(arg);
-             Text text = w.size() > 1 && w[1] != "-" ? w[1] : "";
-             return Show(CKelXML::GetValue(node, w[0], w.size() > 1 && w[1] == "-" ? nullptr : &text), text);
-         }},
-        {"node",
-         [](CKelXML&, const DOMNode* node, const char* name) {
-             DOMNode* found = CKelXML::GetNode(const_cast<DOMNode*>(node), name);
-             return found == CKelXML::GetFirstSubNode(node, name) ? Label(found) : "GetFirstSubNode differs";
-         }},
-        {"first",
-         [](CKelXML&, const DOMNode* node, const char* name) { return Label(CKelXML::GetFirstNode(node, name)); }},
-        {"root",
-         [](CKelXML& doc, const DOMNode*, const char* name) {
-             return Label(doc.GetRootNode(name)) + (Records(doc).empty() ? "" : " recorded");
-         }},
-        {"array",
-         [](CKelXML&, const DOMNode* node, const char* name) {
-             std::vector<Text> values{"pre"};
-             const bool ok = CKelXML::GetArrayOfTagValues(node, name, values);
-             return Show(ok, Join(values, "|", [](const Text& v) { return v; }));
-         }},
-        {"dict",
-         [](CKelXML&, const DOMNode* node, const char*) {
-             std::map<Text, Text> entries{{"keep", "k"}, {"a", "old"}};
-             const bool ok = CKelXML::o_GetDictionaryFromNode(node, entries);
-             return Show(ok, Join(entries, ";", [](const auto& e) { return e.first + "=" + e.second; }));
-         }},
-        {"has",
-         [](CKelXML&, const DOMNode* node, const char* arg) {  // name value
-             auto w = Words(arg);
-             w.resize(2);
-             return std::to_string(CKelXML::HasAttributeSpecificValue(node, NullIfDash(w[0]), NullIfDash(w[1])));
-         }},
-        {"buf",
-         [](CKelXML&, const DOMNode* node, const char* arg) {  // name size
-             const auto w = Words(arg);
-             Text buffer(16, 'X');
-             const bool ok = CKelXML::GetAttributeValue(node, w[0].c_str(), buffer.data(), std::stoi(w[1]));
-             std::replace(buffer.begin(), buffer.end(), '\0', '.');
-             return Show(ok, buffer);
-         }},
-        {"loop",
-         [](CKelXML&, const DOMNode* node, const char* arg) {  // path verdicts stop-flags [names]
-             const auto w = Words(arg);
-             Recorder recorder;
-             recorder.verdicts = w[1];
-             std::vector<Text> names;
-             std::istringstream list(w.size() > 3 ? w[3] : "");
-             for (Text name; std::getline(list, name, ',');) names.push_back(name);
-             recorder.attributes = static_cast<int>(names.size());
-             const bool ok = CKelXML::LoopElements(&recorder, const_cast<DOMNode*>(node), w[0] == "~" ? "" : w[0],
-                                                   names.data(), recorder.attributes, &recorder, w[2][0] == '1',
-                                                   w[2][1] == '1', w[2][2] == '1');
-             return Show(ok, recorder.calls);
-         }},
-        {"elements",
-         [](CKelXML&, const DOMNode* node, const char* path) {
-             return Join(CKelXML::GetElements(const_cast<DOMNode*>(node), path), " ", Label);
-         }},
-        {"attributes",
-         [](CKelXML&, const DOMNode* node, const char*) {
-             return Join(CKelXML::GetAttributes(node), " ", [](const auto& a) { return a.first + "=" + a.second; });
-         }},
-        {"or-child", Reader<int>(ReadOr<int, CKelXML::GetChildValueOr<int>>, 80)},
-        {"or-direct", Reader<int>(ReadOr<int, CKelXML::GetDirectChildValueOr<int>>, 80)},
-        {"or-child-text", Reader<Text>(ReadOr<Text, CKelXML::GetChildValueOr<Text>>, "none")},
-        {"or-attr-text", Reader<Text>(ReadOr<Text, CKelXML::GetAttributeValueOr<Text>>, "nobody")},
-        {"or-value",
-         [](CKelXML&, const DOMNode* node, const char*) {  // the node's own text as an int, default 0
-             bool read = false;
-             const int value = CKelXML::GetValueOr(node, 0, &read);
-             return Show(read, value);
-         }},
-    };
+    std::map<std::string, Op>
+        ops =
+            {
+                {"attr:bool", Reader<bool>(CKelXML::GetAttributeValue, true)},
+                {"attr:int", Reader<int>(CKelXML::GetAttributeValue, -7)},
+                {"attr:long", Reader<long>(CKelXML::GetAttributeValue, -7L)},
+                {"attr:ulong", Reader<unsigned long>(CKelXML::GetAttributeValue, 7UL)},
+                {"attr:uint", Reader<unsigned>(CKelXML::GetAttributeValue, 7U)},
+                {"attr:ushort", Reader<unsigned short>(CKelXML::GetAttributeValue, 7)},
+                {"attr:float", Reader<float>(CKelXML::GetAttributeValue, -7.0f)},
+                {"attr:string", Reader<Text>(CKelXML::GetAttributeValue, "keep")},
+                {"attr*", Reader<Text>([](const DOMNode* n, const char* a,
+                                          Text& t) { return CKelXML::GetAttributeValue(n, a, &t); },
+                                       "keep")},
+                {"child:string", Reader<Text>(CKelXML::GetChildValue, "keep")},
+                {"child:int", Reader<int>(CKelXML::GetChildValue, -7)},
+                {"child:float", Reader<float>(CKelXML::GetChildValue, -7.0f)},
+                {"child:bool", Reader<bool>(CKelXML::GetChildValue, true)},
+                {"count", Reader<unsigned>(CKelXML::GetNbChildInNode, 99)},
+                {"count1", Reader<unsigned>(CKelXML::GetNbChildInNodeWithoutRecursive, 99)},
+                {"text",
+                 Reader<Text>([](const DOMNode* n, const char*, Text& t) { return CKelXML::GetValue(n, t); }, "stale")},
+                {"wtext", Reader<Text>(
+                              [](const DOMNode* n, const char*, Text& t) {
+                                  std::wstring wide = L"stale";
+                                  const bool ok = CKelXML::GetValue(n, wide);
+                                  t.clear();
+                                  for (const wchar_t c : wide) XML::internal::AppendUtf8(t, static_cast<char32_t>(c));
+                                  return ok;
+                              },
+                              "")},
+                {"named",
+                 [](CKelXML&, const DOMNode* node, const char* arg) {  // name [start, - for a null output]
+                     const auto w = Words(arg);
+                     Text text = w.size() > 1 && w[1] != "-" ? w[1] : "";
+                     return Show(CKelXML::GetValue(node, w[0], w.size() > 1 && w[1] == "-" ? nullptr : &text), text);
+                 }},
+                {"node",
+                 [](CKelXML&, const DOMNode* node, const char* name) {
+                     DOMNode* found = CKelXML::GetNode(const_cast<DOMNode*>(node), name);
+                     return found == CKelXML::GetFirstSubNode(node, name) ? Label(found) : "GetFirstSubNode differs";
+                 }},
+                {"first", [](CKelXML&, const DOMNode* node,
+                             const char* name) { return Label(CKelXML::GetFirstNode(node, name)); }},
+                {"root",
+                 [](CKelXML& doc, const DOMNode*, const char* name) {
+                     return Label(doc.GetRootNode(name)) + (Records(doc).empty() ? "" : " recorded");
+                 }},
+                {"array",
+                 [](CKelXML&, const DOMNode* node, const char* name) {
+                     std::vector<Text> values{"pre"};
+                     const bool ok = CKelXML::GetArrayOfTagValues(node, name, values);
+                     return Show(ok, Join(values, "|", [](const Text& v) { return v; }));
+                 }},
+                {"dict",
+                 [](CKelXML&, const DOMNode* node, const char*) {
+                     std::map<Text, Text> entries{{"keep", "k"}, {"a", "old"}};
+                     const bool ok = CKelXML::o_GetDictionaryFromNode(node, entries);
+                     return Show(ok, Join(entries, ";", [](const auto& e) { return e.first + "=" + e.second; }));
+                 }},
+                {"has",
+                 [](CKelXML&, const DOMNode* node, const char* arg) {  // name value
+                     auto w = Words(arg);
+                     w.resize(2);
+                     return std::to_string(
+                         CKelXML::HasAttributeSpecificValue(node, NullIfDash(w[0]), NullIfDash(w[1])));
+                 }},
+                {"buf",
+                 [](CKelXML&, const DOMNode* node, const char* arg) {  // name size
+                     const auto w = Words(arg);
+                     Text buffer(16, 'X');
+                     const bool ok = CKelXML::GetAttributeValue(node, w[0].c_str(), buffer.data(), std::stoi(w[1]));
+                     std::replace(buffer.begin(), buffer.end(), '\0', '.');
+                     return Show(ok, buffer);
+                 }},
+                {"loop",
+                 [](CKelXML&, const DOMNode* node, const char* arg) {  // path verdicts stop-flags [names]
+                     const auto w = Words(arg);
+                     Recorder recorder;
+                     recorder.verdicts = w[1];
+                     std::vector<Text> names;
+                     std::istringstream list(w.size() > 3 ? w[3] : "");
+                     for (Text name; std::getline(list, name, ',');) names.push_back(name);
+                     recorder.attributes = static_cast<int>(names.size());
+                     const bool ok = CKelXML::LoopElements(&recorder, const_cast<DOMNode*>(node),
+                                                           w[0] == "~" ? "" : w[0], names.data(), recorder.attributes,
+                                                           &recorder, w[2][0] == '1', w[2][1] == '1', w[2][2] == '1');
+                     return Show(ok, recorder.calls);
+                 }},
+                {"elements",
+                 [](CKelXML&, const DOMNode* node, const char* path) {
+                     return Join(CKelXML::GetElements(const_cast<DOMNode*>(node), path), " ", Label);
+                 }},
+                {"attributes",
+                 [](CKelXML&, const DOMNode* node, const char*) {
+                     return Join(CKelXML::GetAttributes(node), " ",
+                                 [](const auto& a) { return a.first + "=" + a.second; });
+                 }},
+                {"or-child", Reader<int>(ReadOr<int, CKelXML::GetChildValueOr<int>>, 80)},
+                {"or-direct", Reader<int>(ReadOr<int, CKelXML::GetDirectChildValueOr<int>>, 80)},
+                {"or-child-text", Reader<Text>(ReadOr<Text, CKelXML::GetChildValueOr<Text>>, "none")},
+                {"or-attr-text", Reader<Text>(ReadOr<Text, CKelXML::GetAttributeValueOr<Text>>, "nobody")},
+                {"or-value",
+                 [](CKelXML&, const DOMNode* node, const char*) {  // the node's own text as an int, default 0
+                     bool read = false;
+                     const int value = CKelXML::GetValueOr(node, 0, &read);
+                     return Show(read, value);
+                 }},
+            };
     Typed<int>(ops, "int", -7);
     Typed<long>(ops, "long", -7);
     Typed<long long>(ops, "llong", -7);
