@@ -239,7 +239,7 @@ void StreamingParser::RecordOpened(const XMLCh* prefix, const XMLCh* local, cons
                 const XMLCh* value = attribute->getValue();
                 for (const auto& [index, kept] : m_corrected)
                     if (index == a) value = kept.c_str();
-                record.found[i] = ToLocal(value, record.values[i]);
+                record.found[i] = ToLocal(value, record.values[i]) ? 1 : 0;
                 break;
             }
     }
