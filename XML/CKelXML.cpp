@@ -306,17 +306,20 @@ bool CKelXML::Replaceable() {
     return false;
 }
 
+bool CKelXML::AcceptSource(const void* source, const char* missing) {
+    if (!Replaceable()) return false;
+    if (source) return true;
+    Free();
+    Record(E_MISSING, missing);
+    return false;
+}
+
 bool CKelXML::Load(const char* file, bool bValidate) { return Load(file, OptionsFor(bValidate)); }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) { return Load(buffer, size, OptionsFor(false)); }
 
 bool CKelXML::Load(const char* file, const sLoadOptions& options) {
-    if (!Replaceable()) return false;
-    if (!file) {
-        Free();
-        Record(E_MISSING, msg::kNoFileName);
-        return false;
-    }
+    if (!AcceptSource(file, msg::kNoFileName)) return false;
     return LoadWith(
         options,
         [this, file, &options](BoundedDOMParser& parser) {
@@ -332,12 +335,7 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
-    if (!Replaceable()) return false;
-    if (!buffer) {
-        Free();
-        Record(E_MISSING, msg::kNoBuffer);
-        return false;
-    }
+    if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
     return LoadWith(
         options,
         [this, buffer, size, &options](BoundedDOMParser& parser) {
@@ -780,9 +778,7 @@ bool CKelXML::StreamRecords(const char* file, const sLoadOptions& options, TFunc
 
 bool CKelXML::StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
                             const sWalkOptions& walk, bool wantText, bool* verdict) {
-    if (!buffer) {
-        Free();
-        Record(E_MISSING, msg::kNoBuffer);
+    if (!AcceptSource(buffer, msg::kNoBuffer)) {
         if (verdict) *verdict = false;
         return false;
     }
@@ -945,9 +941,7 @@ bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFun
 bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* functor, const std::string& path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
-    if (!buffer) {
-        Free();
-        Record(E_MISSING, msg::kNoBuffer);
+    if (!AcceptSource(buffer, msg::kNoBuffer)) {
         if (verdict) *verdict = false;
         return false;
     }
@@ -963,12 +957,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* 
 bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name,
                                   unsigned long& count) {
     count = 0;
-    if (!Replaceable()) return false;
-    if (!file || !name) {
-        Free();
-        Record(E_MISSING, file ? msg::kNoElementName : msg::kNoFileName);
-        return false;
-    }
+    if (!AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      [&](const InputSource* source) { count = parser.Count(file, source, name); });
@@ -976,12 +965,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
 }
 
 bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
-    if (!Replaceable()) return false;
-    if (!file) {
-        Free();
-        Record(E_MISSING, msg::kNoFileName);
-        return false;
-    }
+    if (!AcceptSource(file, msg::kNoFileName)) return false;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      [&](const InputSource* source) { parser.Check(file, source); });
@@ -989,12 +973,7 @@ bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
 }
 
 bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
-    if (!Replaceable()) return false;
-    if (!buffer) {
-        Free();
-        Record(E_MISSING, msg::kNoBuffer);
-        return false;
-    }
+    if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
     const std::string_view bytes(static_cast<const char*>(buffer), size);
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes,

@@ -863,6 +863,9 @@ private:
     // False, with a record, while LoopElements walks the current document on this thread, or
     // while this object streams a document.
     bool Replaceable();
+    // Whether a load or a walk may start from source: Replaceable, and a null source empties the
+    // object and records missing.
+    bool AcceptSource(const void* source, const char* missing);
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
     // Writes size bytes to file atomically; false, with a record naming the file, on failure.

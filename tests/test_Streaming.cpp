@@ -201,7 +201,9 @@ struct ReEnter : XML::TFunctor {
         unsigned long count = 0;
         refused += !doc.CreateDoc("x") + !doc.LoadFromMemory("<y/>") +
                    !doc.GetNbElementsInFile(name.c_str(), false, "i", count) +
-                   !doc.StreamElements(name.c_str(), false, this, "l\\i", nullptr, 0, nullptr, false, false, false);
+                   !doc.StreamElements(name.c_str(), false, this, "l\\i", nullptr, 0, nullptr, false, false, false) +
+                   !doc.StreamElements(static_cast<const void*>(nullptr), 0, this, "l\\i", nullptr, 0, nullptr, false,
+                                       false, false);
         return true;
     }
     XML::CKelXML& doc;
@@ -218,7 +220,7 @@ TEST(Streaming, CallbacksCannotReplaceWhatIsWalked) {
     XML::CKelXML doc;
     ReEnter reEnter(doc, file);
     EXPECT_FALSE(doc.StreamElements(file.c_str(), false, &reEnter, "l\\i", nullptr, 0, nullptr, false, false, false));
-    EXPECT_EQ(reEnter.refused, 8);
+    EXPECT_EQ(reEnter.refused, 10);
     EXPECT_NE(Dump(doc).find("cannot load, create or walk another during the walk"), std::string::npos) << Dump(doc);
     EXPECT_TRUE(doc.LoadFromMemory("<after/>"));
 }
