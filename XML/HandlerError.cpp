@@ -1,13 +1,14 @@
 #include "XML/HandlerError.h"
 
 #include "XML/XStr.h"
-#include "XML/internal/ResourceGate.h"
 
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLURL.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include <cstdint>
 #include <sstream>
@@ -20,7 +21,19 @@ namespace XML {
 
 HandlerError::~HandlerError() = default;
 
-void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) { internal::RefuseNetwork(base, systemId); }
+// The parser opens a relative result, or one it cannot read as a URL, as a local path, and a
+// file: URL on this host from disk; every other absolute URL goes to its network accessor.
+void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
+    if (!systemId) return;
+    XMLURL url(XMLPlatformUtils::fgMemoryManager);
+    if (!url.setURL(base, systemId, url) || url.isRelative()) return;
+    const XMLCh* const host = url.getHost();
+    if (url.getProtocol() == XMLURL::File &&
+        (!host || !*host || XMLString::compareIStringASCII(host, XMLUni::fgLocalHostString) == 0))
+        return;
+    const std::string target = XStr::ToLocal(url.getURLText());
+    throw SAXException(("network access refused: '" + target + "' (this library opens local files only)").c_str());
+}
 
 void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }
 

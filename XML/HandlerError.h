@@ -38,8 +38,9 @@ public:
     using xercesc::HandlerBase::resolveEntity;
 
     // Throws a SAXException naming the URL when systemId, taken relative to base (may be null)
-    // as the parser takes it, is not a local file. Load applies it to the file name too, which
-    // the parser would otherwise fetch from any URL it is given.
+    // as the parser takes it, is not a local file (a path, or a file: URL on this host). Every
+    // reader of the library applies it, and Load to the file name too, which the parser would
+    // otherwise fetch from any URL it is given.
     static void RefuseNetwork(const XMLCh* base, const XMLCh* systemId);
 
 private:

@@ -187,7 +187,7 @@ void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
 InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
     std::string why = "cannot be opened";
     try {
-        RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+        HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
     } catch (const SAXException& e) {
         why = XStr::ToLocal(e.getMessage());
     }

@@ -1,5 +1,6 @@
 // NameText: names and text between the DOM's 16-bit strings and the caller's local code page:
-// name comparison, a node's text, attribute values, the boolean reading rules, wide text.
+// name comparison, a caller's text checked in UTF-16, attribute values, the boolean reading
+// rules, wide text.
 // Internal to the library.
 #ifndef KELXML_INTERNAL_NAMETEXT_H
 #define KELXML_INTERNAL_NAMETEXT_H
@@ -47,13 +48,9 @@ private:
     const XMLCh* m_text = nullptr;
 };
 
-// The node's text in 16-bit form, never null: the value of a text, CDATA, comment, PI or
-// attribute node; for an element (or entity reference, fragment) all text and CDATA of its
-// subtree in document order, gathered into scratch when it has more than one piece.
-const XMLCh* Text16(const xercesc::DOMNode* node, XString& scratch);
-// text = the node's text (see Text16) in the local code page; false, text untouched, when it
+// A caller's non-null text in UTF-16, for a member operation: throws ConversionError when it
 // cannot be converted.
-bool TextOf(const xercesc::DOMNode* node, std::string& text);
+XStr To16(const char* text);
 // The value of node's attribute name in 16-bit form, or null when node is not an element,
 // has no such attribute, or an argument is null.
 const XMLCh* Attribute16(const xercesc::DOMNode* node, const char* name);

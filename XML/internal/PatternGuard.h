@@ -1,11 +1,11 @@
 // PatternGuard: keeps the validator's pattern matcher from running off the end of the thread's
 // stack. The matcher recurses once per repetition of a group holding alternatives ("(a|b)+":
 // about 440 bytes per character), so a long enough value overflows any stack. For a value of
-// more than kShortValue characters each level of that recursion takes memory from the parser's
-// memory manager: the managers of every validating parser call GuardStack, which stops the
-// matcher with a datatype error for the value once less than kStackReserve of the thread's stack
-// is left. A shorter value recurses without allocating: the schema judge bounds what a pattern
-// may cost it (PatternRefusal). Internal to the library.
+// more than kShortValue characters (SchemaBudget.h) each level of that recursion takes memory
+// from the parser's memory manager: the managers of every validating parser call GuardStack,
+// which stops the matcher with a datatype error for the value once less than kStackReserve of
+// the thread's stack is left. A shorter value recurses without allocating: the schema judge
+// bounds what a pattern may cost it (PatternRefusal). Internal to the library.
 #ifndef KELXML_INTERNAL_PATTERNGUARD_H
 #define KELXML_INTERNAL_PATTERNGUARD_H
 
@@ -20,8 +20,6 @@ XERCES_CPP_NAMESPACE_END
 
 namespace XML::internal {
 
-// The longest value the matcher checks without allocating at each level of its recursion.
-inline constexpr std::size_t kShortValue = 256;
 // What is left of a thread's stack when the matcher is stopped: enough to unwind and report
 // (12 KiB was, 5 KiB was not), and little enough that a load still runs on a thread of 48 KiB.
 inline constexpr std::size_t kStackReserve = std::size_t{32} << 10;

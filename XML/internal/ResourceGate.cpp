@@ -1,5 +1,6 @@
 #include "XML/internal/ResourceGate.h"
 
+#include "XML/HandlerError.h"
 #include "XML/XStr.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
@@ -39,20 +40,6 @@ namespace {
 constexpr auto kProcMagic = 0x9fa0;
 constexpr auto kSysfsMagic = 0x62656572;
 }  // namespace
-
-// The parser opens a relative result, or one it cannot read as a URL, as a local path, and a
-// file: URL on this host from disk; every other absolute URL goes to its network accessor.
-void RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
-    if (!systemId) return;
-    XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    if (!url.setURL(base, systemId, url) || url.isRelative()) return;
-    const XMLCh* const host = url.getHost();
-    if (url.getProtocol() == XMLURL::File &&
-        (!host || !*host || XMLString::compareIStringASCII(host, XMLUni::fgLocalHostString) == 0))
-        return;
-    const std::string target = XStr::ToLocal(url.getURLText());
-    throw SAXException(("network access refused: '" + target + "' (this library opens local files only)").c_str());
-}
 
 std::string AsUtf8(std::string_view bytes) {
     const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
@@ -269,7 +256,7 @@ bool ResourceGate::InsideDocumentTree(const std::string& realPath) const {
 
 const LocalResource* ResourceGate::Read(const XMLCh* base, const XMLCh* systemId) {
     if (!systemId) return nullptr;
-    RefuseNetwork(base, systemId);
+    HandlerError::RefuseNetwork(base, systemId);
     if (m_access == E_RESOURCES_NONE)
         throw ResourceDenied(("external resource " + Quoted(systemId) + " not read: this load reads none").c_str());
     // The document's own relative references start from the base the caller gave, or nowhere.

@@ -3,7 +3,7 @@
 // (nothing, the document's own folder tree, or any local file), only regular files, opened so
 // that nothing can block, all of them within one byte budget, each read once. The DTD and schema
 // pre-checks and the parser read through the same gate, so a resource is never read twice.
-// Also: the network refusal every reader applies, and bytes as UTF-8 for the pre-checks.
+// Also: bytes as UTF-8 for the pre-checks.
 // Internal to the library.
 #ifndef KELXML_INTERNAL_RESOURCEGATE_H
 #define KELXML_INTERNAL_RESOURCEGATE_H
@@ -25,10 +25,6 @@ class XMLResourceIdentifier;
 XERCES_CPP_NAMESPACE_END
 
 namespace XML::internal {
-
-// Throws a SAXException naming the URL when systemId, taken relative to base (may be null) as
-// the parser takes it, is not a local file (a path, or a file: URL on this host).
-void RefuseNetwork(const XMLCh* base, const XMLCh* systemId);
 
 // bytes as UTF-8 when they are UTF-16 (a byte-order mark, or "<?" / "<!" in either byte
 // order); otherwise unchanged, which suits every encoding that keeps ASCII as it is.

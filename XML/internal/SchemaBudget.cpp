@@ -3,7 +3,6 @@
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/DtdBudget.h"
-#include "XML/internal/PatternGuard.h"
 #include "XML/internal/ResourceGate.h"
 
 #include <xercesc/dom/DOM.hpp>

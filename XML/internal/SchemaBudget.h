@@ -12,6 +12,7 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,6 +22,10 @@
 namespace XML::internal {
 
 class ResourceGate;
+
+// The longest value the pattern matcher checks without allocating at each level of its
+// recursion (longer ones are stopped by PatternGuard).
+inline constexpr std::size_t kShortValue = 256;
 
 // Why the validator must not compile pattern (a schema regular expression), or empty: it
 // repeats a group that can match nothing, nests more than 256 groups, or its matcher could take

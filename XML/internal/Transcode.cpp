@@ -181,12 +181,6 @@ bool ToLocal(const XMLCh* source, std::string& text) noexcept {
 
 ConversionError::ConversionError() : std::runtime_error(msg::kUnconvertibleText) {}
 
-XStr To16(const char* text) {
-    XStr converted(text);
-    if (!converted.unicodeForm()) throw ConversionError();
-    return converted;
-}
-
 void AppendUtf8(std::string& out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);

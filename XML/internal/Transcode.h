@@ -6,8 +6,6 @@
 #ifndef KELXML_INTERNAL_TRANSCODE_H
 #define KELXML_INTERNAL_TRANSCODE_H
 
-#include <XML/XStr.h>
-
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <cstddef>
@@ -39,14 +37,12 @@ bool ToLocal(const XMLCh* source, std::string& text) noexcept;
 // Appends the UTF-8 bytes of one Unicode scalar value (at most U+10FFFF) to out.
 void AppendUtf8(std::string& out, char32_t code);
 
-// Thrown by To16 when a text cannot be converted; what() is the message the operation records.
+// Thrown when a caller's text cannot be converted (To16); what() is the message the operation
+// records.
 class ConversionError : public std::runtime_error {
 public:
     ConversionError();
 };
-// A caller's non-null text in UTF-16, for a member operation: throws ConversionError when it
-// cannot be converted.
-XStr To16(const char* text);
 
 }  // namespace XML::internal
 

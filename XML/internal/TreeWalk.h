@@ -1,5 +1,5 @@
-// TreeWalk: iterative walks over a DOM subtree (document order, tag search, child lookup),
-// so that no walk's depth ever reaches the stack. Internal to the library.
+// TreeWalk: iterative walks over a DOM subtree (document order, tag search, child lookup, a
+// node's text), so that no walk's depth ever reaches the stack. Internal to the library.
 #ifndef KELXML_INTERNAL_TREEWALK_H
 #define KELXML_INTERNAL_TREEWALK_H
 
@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace XML::internal {
@@ -116,6 +117,14 @@ void ForEachTagBelow(const xercesc::DOMNode* root, const char* name, Visit&& vis
         if (matches(walk.Current()) && !visit(walk.Current())) return;
     }
 }
+
+// The node's text in 16-bit form, never null: the value of a text, CDATA, comment, PI or
+// attribute node; for an element (or entity reference, fragment) all text and CDATA of its
+// subtree in document order, gathered into scratch when it has more than one piece.
+const XMLCh* Text16(const xercesc::DOMNode* node, XString& scratch);
+// text = the node's text (see Text16) in the local code page; false, text untouched, when it
+// cannot be converted.
+bool TextOf(const xercesc::DOMNode* node, std::string& text);
 
 // The first direct child of parent whose name is name, of any kind; null when none or an
 // argument is null.
