@@ -73,11 +73,18 @@ public:
 
 namespace {
 
-// Starts not yet matched by a stop, and the number of the current run of the parser library:
-// what an object made in an earlier run holds belongs to a library that is gone.
+// Starts and stops take the lock; every operation reads the state alone, without it: the
+// number of the current run of the parser library (what an object made in an earlier run holds
+// belongs to a library that is gone) times two, plus one while the library runs.
 std::mutex g_startLock;
-std::size_t g_starts = 0;
-std::atomic<std::uint64_t> g_run{1};
+std::size_t g_starts = 0;  // starts not yet matched by a stop, under g_startLock
+std::atomic<std::uint64_t> g_state{2};
+
+constexpr std::uint64_t kRunning = 1;
+bool Running(std::uint64_t state) { return (state & kRunning) != 0; }
+std::uint64_t RunOf(std::uint64_t state) { return state >> 1; }
+// An object's run, m_uRun: 0 when it holds nothing of the parser library.
+bool HeldBy(std::uint64_t run, std::uint64_t state) { return Running(state) && (run == 0 || run == RunOf(state)); }
 
 }  // namespace
 
@@ -89,21 +96,22 @@ bool CKelXML::initXmlAPI() {
         std::fputs(XStr::ToLocal(e.getMessage()).c_str(), stdout);
         return false;
     }
-    ++g_starts;
+    // Published after the start: a thread that reads it running finds the library started.
+    if (g_starts++ == 0) g_state.store(g_state.load(std::memory_order_relaxed) | kRunning, std::memory_order_release);
     return true;
 }
 
 void CKelXML::TerminateXmlAPI() {
     const std::lock_guard<std::mutex> lock(g_startLock);
     if (g_starts == 0) return;  // a stop without a start: nothing to stop
+    // The next run is published before the library stops: from then on, objects of this run
+    // abandon what they hold instead of releasing it into a library being torn down.
+    if (--g_starts == 0)
+        g_state.store((RunOf(g_state.load(std::memory_order_relaxed)) + 1) << 1, std::memory_order_release);
     XMLPlatformUtils::Terminate();
-    if (--g_starts == 0) ++g_run;
 }
 
-bool CKelXML::IsXmlAPIStarted() {
-    const std::lock_guard<std::mutex> lock(g_startLock);
-    return g_starts > 0;
-}
+bool CKelXML::IsXmlAPIStarted() { return Running(g_state.load(std::memory_order_acquire)); }
 
 CXmlLibrary::CXmlLibrary() : m_bStarted(CKelXML::initXmlAPI()) {}
 
@@ -111,15 +119,16 @@ CXmlLibrary::~CXmlLibrary() {
     if (m_bStarted) CKelXML::TerminateXmlAPI();
 }
 
-bool CKelXML::Alive() const { return IsXmlAPIStarted() && (m_uRun == 0 || m_uRun == g_run.load()); }
+bool CKelXML::Alive() const { return HeldBy(m_uRun, g_state.load(std::memory_order_acquire)); }
 
 bool CKelXML::Ready() {
-    if (!IsXmlAPIStarted()) {
+    const std::uint64_t state = g_state.load(std::memory_order_acquire);
+    if (!Running(state)) {
         Record(E_EXCEPTION, msg::kNotStarted);
         return false;
     }
-    if (!Alive()) Abandon();
-    m_uRun = g_run.load();
+    if (!HeldBy(m_uRun, state)) Abandon();
+    m_uRun = RunOf(state);
     return true;
 }
 
