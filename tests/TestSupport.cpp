@@ -64,6 +64,32 @@ bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& bas
     return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
 }
 
+bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& options) {
+    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
+}
+
+Grammars::Grammars() {
+    for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv"))
+        if (row[0] == "file") WriteFile(File(row[1]), row[2]);
+}
+
+XML::sLoadOptions Named(const TempDir& dir, const std::string& grammars, std::shared_ptr<XML::CGrammarCache> cache,
+                        int mode) {
+    XML::sLoadOptions options;
+    options.eMode = static_cast<XML::E_LOAD_MODE>(mode);
+    options.pGrammarCache = std::move(cache);
+    options.strBaseURI = dir.File("doc.xml");
+    std::istringstream words(grammars == "-" ? "" : grammars);
+    for (std::string word; words >> word;) {
+        const std::string ns = word.substr(0, word.find('=')), file = dir.File(word.substr(word.find('=') + 1));
+        if (ns == "dtd")
+            options.strDTDFile = file;
+        else
+            options.vSchemas.push_back({ns, file});
+    }
+    return options;
+}
+
 std::string Dump(const XML::CKelXML& doc) {
     std::string text;
     for (const XML::sError& record : Records(doc))

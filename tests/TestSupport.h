@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,16 @@ std::vector<XML::sError> Records(const XML::CKelXML& doc);
 std::string Dump(const XML::CKelXML& doc);
 // Loads text from memory; returns Load's result.
 bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& base = {});
+
+// Loads text from memory with options; returns Load's result.
+bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& options);
+// The grammars of data/load_options.tsv (its "file" rows), in a folder of their own.
+struct Grammars : TempDir {
+    Grammars();
+};
+// Options of mode naming grammars ("ns=file ...", "dtd=file", "-" none) of dir, for a document of dir.
+XML::sLoadOptions Named(const TempDir& dir, const std::string& grammars,
+                        std::shared_ptr<XML::CGrammarCache> cache = nullptr, int mode = XML::E_LOAD_NAMED_GRAMMARS);
 
 // A document loaded from text (expected to load cleanly), with its root element at hand.
 struct Loaded {

@@ -1,11 +1,9 @@
 // Loads with options: plain, well-formed, against the caller's grammars, one object load after
-// load (data/load_options.tsv), and the grammar cache (edits seen, shared across threads).
+// load (data/load_options.tsv), and the grammar cache (edits seen; shared across threads: test_Threads).
 #include "TestSupport.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -13,36 +11,6 @@
 using namespace kelxml_test;
 
 namespace {
-
-// Options of mode naming grammars ("ns=file ...", "dtd=file") of dir, for a document of dir.
-XML::sLoadOptions Named(const TempDir& dir, const std::string& grammars,
-                        std::shared_ptr<XML::CGrammarCache> cache = nullptr, int mode = XML::E_LOAD_NAMED_GRAMMARS) {
-    XML::sLoadOptions options;
-    options.eMode = static_cast<XML::E_LOAD_MODE>(mode);
-    options.pGrammarCache = std::move(cache);
-    options.strBaseURI = dir.File("doc.xml");
-    std::istringstream words(grammars == "-" ? "" : grammars);
-    for (std::string word; words >> word;) {
-        const std::string ns = word.substr(0, word.find('=')), file = dir.File(word.substr(word.find('=') + 1));
-        if (ns == "dtd")
-            options.strDTDFile = file;
-        else
-            options.vSchemas.push_back({ns, file});
-    }
-    return options;
-}
-
-bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& options) {
-    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
-}
-
-// The grammars of data/load_options.tsv, in a folder of their own.
-struct Grammars : TempDir {
-    Grammars() {
-        for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv"))
-            if (row[0] == "file") WriteFile(File(row[1]), row[2]);
-    }
-};
 
 TEST(LoadOptions, Table) {
     const Grammars dir;
@@ -110,34 +78,6 @@ TEST(GrammarCache, ParsesOnceAndSeesEdits) {
     EXPECT_EQ(Verdict(doc, Load(doc, "<!DOCTYPE list SYSTEM 'x.dtd'><list><entry>x</entry></list>", dtd), "ok",
                       "kind=second"),
               "ok");
-}
-
-TEST(GrammarCache, OneGrammarSharedByThreads) {
-    const Grammars dir;
-    auto cache = std::make_shared<XML::CGrammarCache>();
-    const XML::sLoadOptions schemas = Named(dir, "urn:a=a.xsd urn:b=b.xsd", cache);
-    const XML::sLoadOptions dtd = Named(dir, "dtd=list.dtd", cache);
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            XML::CKelXML doc;
-            for (int i = 0; i < 40; ++i) {
-                const bool valid = (i + t) % 2 == 0;
-                wrong += Load(doc,
-                              std::string("<doc xmlns='urn:a'><part xmlns='urn:b'>") + (valid ? "7" : "-7") +
-                                  "</part></doc>",
-                              schemas) != valid;
-                const bool loaded = Load(doc,
-                                         std::string("<!DOCTYPE list SYSTEM 'x.dtd'><list><entry>a</entry>") +
-                                             (valid ? "" : "<other/>") + "</list>",
-                                         dtd);
-                wrong += (valid ? Verdict(doc, loaded, "ok", "kind=one") == "ok" : !loaded) ? 0 : 1;
-            }
-        });
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(wrong.load(), 0);
-    EXPECT_EQ(cache->GetParseCount(), 2u);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <fstream>
-#include <thread>
 
 using namespace kelxml_test;
 using xercesc::DOMNode;
@@ -139,27 +138,6 @@ TEST(XPath, NestingPastTheBoundIsRefused) {
     double number = 0;
     EXPECT_TRUE(CXPath(nested(200)).IsCompiled() && CXPath(sum).EvaluateNumber(Loaded("<r/>").root, number));
     EXPECT_EQ(number, 501);
-}
-
-// One compiled expression, several threads, each on a document of its own.
-TEST(XPath, OneExpressionServesSeveralThreads) {
-    const CXPath query("count(//v[. > 2]) + sum(//v[last()]) + count(//v/following::v)");
-    std::vector<std::unique_ptr<Loaded>> docs;
-    std::vector<double> results(4, -1);
-    for (int t = 0; t < 4; ++t) {
-        std::string text = "<r>";
-        for (int i = 0; i < 50 * (t + 1); ++i) text += "<a><v>" + std::to_string(i % 5) + "</v></a>";
-        docs.push_back(std::make_unique<Loaded>(text + "</r>"));
-    }
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (double value = 0, round = 0; round < 20; ++round)
-                results[t] = query.EvaluateNumber(docs[t]->root, value) && (round == 0 || value == results[t]) ? value
-                                                                                                               : -2;
-        });
-    for (std::thread& thread : threads) thread.join();
-    for (std::size_t t = 0; t < 4; ++t) EXPECT_EQ(results[t], 50.0 * (t + 1) * (2.0 / 5 + 2 + 1) - 1) << t;
 }
 
 }  // namespace
