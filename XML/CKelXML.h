@@ -676,12 +676,12 @@ public:
     // a parent that is null ("ParentNode undefined") or not an element of this document.
     xercesc::DOMElement* InsertNewElementNodeAt(xercesc::DOMNode* parent, std::size_t position, const char* name,
                                                 const char* text = nullptr);
-    // Appends <name>text</name> to parent; true once it is made. A null name or text is
+    // Appends `<name>text</name>` to parent; true once it is made. A null name or text is
     // recorded (kind 4) and gives false.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
-    // Appends <name>value</name>, the value in decimal.
+    // Appends `<name>value</name>`, the value in decimal.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, unsigned int value);
-    // Appends <name>value</name> for any other number or bool, written as ValueText writes it:
+    // Appends `<name>value</name>` for any other number or bool, written as ValueText writes it:
     // AddChildNodeValue(parent, "delta", -3) writes -3, (parent, "count", 0) writes 0.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, T value) {
