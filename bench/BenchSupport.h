@@ -85,6 +85,7 @@ void RegisterLoad();
 void RegisterStream();
 void RegisterValidate();
 void RegisterEditXPath();
+void RegisterThreads();
 
 }  // namespace bench
 

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     bench::RegisterStream();
     bench::RegisterValidate();
     bench::RegisterEditXPath();
+    bench::RegisterThreads();
     if (argc == 3 && std::strcmp(argv[1], "--child") == 0) return bench::ChildMain(argv[2]);
     // The columns, for bench/report.py: name=label;... with the other libraries marked "other:".
     std::string columns;
