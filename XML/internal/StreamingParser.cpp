@@ -418,7 +418,8 @@ bool StreamingParser::AdvanceWalk(DOMElement* root, bool finished) {
                 m_over = true;
                 return true;
             }
-            m_rooted.assign(1, std::move(name));
+            m_rooted.clear();
+            m_rooted.push_back(std::move(name));
             m_rooted.insert(m_rooted.end(), m_path->begin(), m_path->end());
             m_path = &m_rooted;
         }
