@@ -132,13 +132,13 @@ bool CKelXML::Ready() {
     return true;
 }
 
-bool CKelXML::RequireDocument() {
-    if (!Alive()) {
-        Record(E_EXCEPTION, msg::kNotStarted);
-        return false;
-    }
-    return Require(m_pDocument, msg::kNoDocument);
+bool CKelXML::Running() {
+    if (Alive()) return true;
+    Record(E_EXCEPTION, msg::kNotStarted);
+    return false;
 }
+
+bool CKelXML::RequireDocument() { return Running() && Require(m_pDocument, msg::kNoDocument); }
 
 void CKelXML::Abandon() noexcept {
     // Their memory belonged to a parser library that has stopped: releasing it would crash.
@@ -326,6 +326,20 @@ bool CKelXML::AcceptSource(const void* source, const char* missing) {
 bool CKelXML::Load(const char* file, bool bValidate) { return Load(file, OptionsFor(bValidate)); }
 
 bool CKelXML::Load(const void* buffer, unsigned int size) { return Load(buffer, size, OptionsFor(false)); }
+
+bool CKelXML::Load(const char* file, E_LOAD_MODE eMode) {
+    sLoadOptions options;
+    options.eMode = eMode;
+    return Load(file, options);
+}
+
+bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
+    if (eMode.size() <= 1) return Load(file, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
+    if (!Replaceable()) return false;
+    Free();
+    Record(E_EXCEPTION, msg::kOneLoadMode);
+    return false;
+}
 
 bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     if (!AcceptSource(file, msg::kNoFileName)) return false;
@@ -825,6 +839,7 @@ bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::stri
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
     if (attributeCount > internal::Visitor::kMaxAttributes) return false;
+    if (filter && !filter->IsCompiled()) return false;
 
     // Every component before the last leads to the first child of that name.
     std::size_t start = 0;
@@ -879,7 +894,15 @@ bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
     // The parser holds what is left of the walk's document; the next load starts afresh.
     m_pDocument = nullptr;
     if (!parsed || thrown) m_pParser.reset();
-    if (thrown) std::rethrow_exception(thrown);
+    if (thrown) {
+        // The callback's exception ends the walk as a record: no member operation throws.
+        try {
+            std::rethrow_exception(thrown);
+        } catch (...) {
+            Record(E_EXCEPTION, CurrentExceptionText().c_str());
+        }
+        return false;
+    }
     return parsed && m_pErrors && !m_pErrors->HasError();
 }
 
@@ -901,6 +924,17 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
     if (attributeCount > internal::Visitor::kMaxAttributes) {
         Free();
         Record(E_EXCEPTION, msg::kTooManyAttributeNames);
+        return false;
+    }
+    if (filter && !filter->IsCompiled()) {
+        // Walking with a filter that never compiled would skip every record: a false zero.
+        Free();
+        const std::vector<sError>& reasons = filter->GetErrors()->GetAllErrors();
+        if (reasons.empty()) Record(E_EXCEPTION, msg::kFilterNotCompiled);
+        Guarded([&] {
+            CreateHanderErrorIfNecessary();
+            for (const sError& reason : reasons) m_pErrors->AddError(reason);
+        });
         return false;
     }
     std::vector<std::string> components;
@@ -1040,7 +1074,7 @@ bool CKelXML::ParseText(const std::string& text, bool& value) { return ParseValu
 
 const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,
                                      const std::map<std::string, std::string>& namespaces, CXPath& xpath) {
-    if (!context && !RequireDocument()) return nullptr;
+    if (!Running() || (!context && !RequireDocument())) return nullptr;
     if (!Require(expr, msg::kNoExpression)) return nullptr;
     if (xpath.Compile(expr, namespaces)) return context ? context : m_pDocument;
     Guarded([&] {
@@ -1183,24 +1217,66 @@ bool CKelXML::CanEditBeside(const DOMNode* node, const char* missing) {
     return false;
 }
 
+template <class Make, class Where>
+DOMNode* CKelXML::NewNode(Make&& make, Where&& where) {
+    DOMNode* node = nullptr;
+    const bool ok = Guarded([&] {
+        make(node);
+        internal::Place(where(), node);
+    });
+    // A node that was not placed is referenced by no one: give its memory back.
+    if (!ok && node && !node->getParentNode()) node->release();
+    return ok ? node : nullptr;
+}
+
 template <class Where>
 DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& where) {
     if (!Require(name, msg::kNoElementName)) return nullptr;
-    DOMElement* element = nullptr;
-    const bool ok = Guarded([&] {
-        {
-            const XStr name16 = To16(name);
-            element = m_pDocument->createElement(name16.unicodeForm());
-        }
-        if (text) {
-            const XStr text16 = To16(text);
-            element->setTextContent(text16.unicodeForm());
-        }
-        internal::Place(where(), element);
-    });
-    // An element that was not placed is referenced by no one: give its memory back.
-    if (!ok && element && !element->getParentNode()) element->release();
-    return ok ? element : nullptr;
+    return static_cast<DOMElement*>(NewNode(
+        [&](DOMNode*& node) {
+            DOMElement* element = nullptr;
+            {
+                const XStr name16 = To16(name);
+                node = element = m_pDocument->createElement(name16.unicodeForm());
+            }
+            if (text) {
+                const XStr text16 = To16(text);
+                element->setTextContent(text16.unicodeForm());
+            }
+        },
+        where));
+}
+
+DOMComment* CKelXML::AddNewCommentNode(DOMNode* parent, std::string_view text) {
+    if (!CanEdit(parent)) return nullptr;
+    if (text.find("--") != std::string_view::npos || (!text.empty() && text.back() == '-')) {
+        Record(E_EXCEPTION, msg::kBadComment);
+        return nullptr;
+    }
+    return static_cast<DOMComment*>(NewNode(
+        [&](DOMNode*& node) {
+            const XStr text16 = To16(std::string(text).c_str());
+            node = m_pDocument->createComment(text16.unicodeForm());
+        },
+        [&] { return internal::AtEnd(parent); }));
+}
+
+DOMProcessingInstruction* CKelXML::AddNewPINode(DOMNode* parent, std::string_view target, std::string_view data) {
+    if (!CanEdit(parent)) return nullptr;
+    const auto reserved = [](std::string_view name) {
+        return name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' && (name[2] | 0x20) == 'l';
+    };
+    if (data.find("?>") != std::string_view::npos || target.find("?>") != std::string_view::npos || reserved(target)) {
+        Record(E_EXCEPTION, msg::kBadPI);
+        return nullptr;
+    }
+    return static_cast<DOMProcessingInstruction*>(NewNode(
+        [&](DOMNode*& node) {
+            const XStr target16 = To16(std::string(target).c_str());
+            const XStr data16 = To16(std::string(data).c_str());
+            node = m_pDocument->createProcessingInstruction(target16.unicodeForm(), data16.unicodeForm());
+        },
+        [&] { return internal::AtEnd(parent); }));
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
@@ -1267,7 +1343,7 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
 }
 
 DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
-    if (!Require(element, msg::kNoParent)) return nullptr;
+    if (!Running() || !Require(element, msg::kNoParent)) return nullptr;
     DOMAttr* attribute = nullptr;
     const bool ok = Guarded([&] {
         {
@@ -1300,7 +1376,7 @@ bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const cha
 }
 
 DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
-    if (!Require(parent, msg::kNoParent)) return nullptr;
+    if (!Running() || !Require(parent, msg::kNoParent)) return nullptr;
     if (!Require(child, msg::kNoOldChild)) return nullptr;
     DOMNode* removed = nullptr;
     Guarded([&] { removed = parent->removeChild(child); });

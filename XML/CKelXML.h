@@ -12,6 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -117,8 +120,8 @@ enum E_LOAD_MODE : std::int32_t {
 // One XML Schema file the caller names, and the target namespace it must have (empty: not
 // checked); a schema whose target namespace differs is a diagnostic of the grammars.
 struct sSchemaFile {
-    std::string strNamespace;
-    std::string strFile;
+    std::string strNamespace{};
+    std::string strFile{};
 };
 
 // Which resources a load may read besides the document itself: its external DTD subset,
@@ -152,27 +155,89 @@ struct sWalkOptions {
     bool bStopOnMissingAttribute = false;
     // When set, a record for which this expression, evaluated with the record as its context
     // node, is false is skipped: no call, no verdict ("price > 100" streams only those records).
-    // The caller keeps it alive during the walk.
+    // The caller keeps it alive during the walk. A filter that is not compiled makes the walk
+    // false without reading anything; the streamed walks record the filter's own records (its
+    // compile error), or "the walk's XPath filter is not compiled" when it has none.
     const CXPath* pFilter = nullptr;
 };
 
 class CGrammarCache;
 
 // Options of one load. Only E_LOAD_NAMED_GRAMMARS reads vSchemas, strDTDFile and pGrammarCache.
+// (Each member has an initialiser, so {XML::E_LOAD_WELL_FORMED} sets the mode alone.)
 struct sLoadOptions {
     E_LOAD_MODE eMode = E_LOAD_AUTO;
     // XML Schema files to validate against.
-    std::vector<sSchemaFile> vSchemas;
+    std::vector<sSchemaFile> vSchemas{};
     // A DTD file to validate against (empty: none).
-    std::string strDTDFile;
+    std::string strDTDFile{};
     // Where the parsed grammars are kept; null: in the loading object's own cache.
-    std::shared_ptr<CGrammarCache> pGrammarCache;
+    std::shared_ptr<CGrammarCache> pGrammarCache{};
     // What the load may read besides the document (every mode).
     E_RESOURCE_ACCESS eResources = E_RESOURCES_BY_MODE;
     // For a document loaded from memory: the file (or folder, ending in '/') its relative
     // references resolve against. Empty: they are refused, never taken from the working folder.
-    std::string strBaseURI;
+    std::string strBaseURI{};
 };
+
+namespace detail {
+// File names the Load forms take besides a C string: their bytes, as they are (no transcoding).
+template <class Name>
+inline constexpr bool kIsFileNameObject = std::is_same_v<Name, std::string> ||
+                                          std::is_same_v<Name, std::filesystem::path>;
+inline const char* FileNameBytes(const std::string& name) { return name.c_str(); }
+inline const char* FileNameBytes(const std::filesystem::path& name) { return name.c_str(); }
+// A first argument that the file-name forms of Load would take.
+template <class Name>
+inline constexpr bool kNamesFile = std::is_convertible_v<const Name&, const char*> || kIsFileNameObject<Name>;
+
+// The one rule for a walk's callable: it returns its verdict (anything a bool can be made from)
+// or nothing (a verdict of true each time).
+template <class Fn, class... Args>
+constexpr bool CallableAs() {
+    if constexpr (std::is_invocable_v<Fn&, Args...>) {
+        using Result = std::invoke_result_t<Fn&, Args...>;
+        return std::is_void_v<Result> || std::is_constructible_v<bool, Result>;
+    } else {
+        return false;
+    }
+}
+template <class Call>
+bool Verdict(Call&& call) {
+    if constexpr (std::is_void_v<decltype(call())>) {
+        call();
+        return true;
+    } else {
+        return static_cast<bool>(call());
+    }
+}
+using Attributes = std::vector<std::string>;
+template <class Fn>
+inline constexpr bool kNodeCallable =
+    CallableAs<Fn, xercesc::DOMNode*>() || CallableAs<Fn, xercesc::DOMNode*, const std::string&, const Attributes&>();
+template <class Fn>
+inline constexpr bool kRecordCallable =
+    CallableAs<Fn, const std::string&, const Attributes&>() || CallableAs<Fn, const Attributes&>();
+
+// The defaults the ...ValueOr reads take: any number or bool (read as that type), or any text
+// (std::string, std::string_view, a C string: read as a std::string).
+template <class T>
+inline constexpr bool kIsText = std::is_convertible_v<const T&, std::string_view> || std::is_same_v<T, std::string>;
+template <class T>
+using ValueOrResult = std::conditional_t<kIsText<T>, std::string, T>;
+template <class T>
+ValueOrResult<T> ValueOrFallback(T fallback) {
+    static_assert(std::is_arithmetic_v<T> || kIsText<T>,
+                  "the ...ValueOr reads take a number, a bool or a text (std::string, std::string_view, "
+                  "const char*) as their default");
+    if constexpr (std::is_pointer_v<T>)
+        return fallback ? std::string(fallback) : std::string();
+    else if constexpr (kIsText<T>)
+        return std::string(std::string_view(fallback));
+    else
+        return fallback;
+}
+}  // namespace detail
 
 // Grammars parsed once: each set of named grammars is parsed at its first use and reused by
 // later loads, read-only, as long as none of the files it was read from (includes, imports and
@@ -215,7 +280,10 @@ private:
 // - Strings handed out are always copies.
 // - The grammars of named-grammar loads stay in the object's own cache (unless the options
 //   give a shared one) until the object goes.
-// - Member operations never throw; they report through their result and the error list.
+// - Member operations never throw; they report through their result and the error list (an
+//   exception a streamed walk's callable throws ends the walk with a kind-3 record of it).
+//   Static operations record nothing: they may let an allocation failure (std::bad_alloc)
+//   through, and LoopElements the exceptions of its callable.
 // Threads: call initXmlAPI once, before any thread uses the library, and TerminateXmlAPI once
 // after they are done. Objects, and the nodes of their documents, belong to one thread at a
 // time; different objects may be used by different threads at once.
@@ -265,10 +333,36 @@ public:
     // Parses size bytes of memory the same way (automatic validation); diagnostics name the
     // document "toto". The bytes are only read during the call.
     bool Load(const void* buffer, unsigned int size);
-    // Load(charPointer, size_t) would silently take the bytes for a file name: cast the
-    // buffer to const void* (and the size to unsigned int) to load from memory.
-    template <class Size, std::enable_if_t<std::is_integral_v<Size> && (sizeof(Size) > sizeof(int)), int> = 0>
-    bool Load(const char* buffer, Size size) = delete;
+    // A char pointer (or string, or path) with any integer but a bool does not compile: the
+    // integer would become bValidate and the bytes a file name. Cast the buffer to const void*
+    // (and the size to unsigned int), or call LoadFromMemory, to load from memory.
+    template <
+        class Text, class Size,
+        std::enable_if_t<detail::kNamesFile<Text> && std::is_integral_v<Size> && !std::is_same_v<Size, bool>, int> = 0>
+    bool Load(const Text& buffer, Size size) = delete;
+    // Load(file, options) in that mode, so that a mode is never taken for bValidate, braced or
+    // not: doc.Load(file, {XML::E_LOAD_VALIDATE}) and doc.Load(file, XML::E_LOAD_WELL_FORMED) mean
+    // the options; {} means E_LOAD_AUTO; more than one mode is refused (kind 3, nothing read).
+    bool Load(const char* file, E_LOAD_MODE eMode);
+    bool Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode);
+    // The file forms with the name in a std::string or std::filesystem::path (its bytes as they
+    // are, no transcoding).
+    template <class Name, std::enable_if_t<detail::kIsFileNameObject<Name>, int> = 0>
+    bool Load(const Name& file, bool bValidate) {
+        return Load(detail::FileNameBytes(file), bValidate);
+    }
+    template <class Name, std::enable_if_t<detail::kIsFileNameObject<Name>, int> = 0>
+    bool Load(const Name& file, E_LOAD_MODE eMode) {
+        return Load(detail::FileNameBytes(file), eMode);
+    }
+    template <class Name, std::enable_if_t<detail::kIsFileNameObject<Name>, int> = 0>
+    bool Load(const Name& file, std::initializer_list<E_LOAD_MODE> eMode) {
+        return Load(detail::FileNameBytes(file), eMode);
+    }
+    template <class Name, std::enable_if_t<detail::kIsFileNameObject<Name>, int> = 0>
+    bool Load(const Name& file, const sLoadOptions& options) {
+        return Load(detail::FileNameBytes(file), options);
+    }
     // Parses the bytes of a string (of any size) as a document, validating as Load(file,
     // bValidate) does; diagnostics name the document "toto". The bytes are only read during the
     // call. A name of its own, so that a std::string holding a file name is never parsed.
@@ -456,10 +550,14 @@ public:
 
     // --- Streaming -----------------------------------------------------------------------
     // Walks the records of a document while it is parsed, for documents larger than memory.
-    // path starts at the root element, as "catalog\\records\\record": its first name must be the
-    // root element's, each further name but the last goes down to the first child of that name
-    // (of any kind), and each child named by the last is visited, in document order; a one-name
-    // path visits the root element itself. For each visited node functor is called exactly as
+    // path starts at the root element, as "catalog\\records\\record": its first name is the root
+    // element's, each further name but the last goes down to the first child of that name (of any
+    // kind), and each child named by the last is visited, in document order; a one-name path
+    // visits the root element itself. A path whose first name is not the root element's starts
+    // below the root element, as LoopElements reads it from the root element: on <catalog>,
+    // "records\\record" visits what "catalog\\records\\record" visits, so a loop on the loaded
+    // root element keeps its path when it moves to a streamed walk (and LoopElements from the
+    // document node reads the streamed form). For each visited node functor is called exactly as
     // LoopElements calls it on the loaded document, with the same stop flags; the node is a real
     // DOMNode holding its whole subtree (and its ancestors on the path) during the call only:
     // it is released afterwards, with any change made to it. A stop ends the parse at once; the
@@ -472,8 +570,9 @@ public:
     // document (none is left). A fatal error ends the walk after the records finished before
     // it. Returns true only when nothing was recorded; *verdict (when not null) gets the walk's
     // result as LoopElements gives it. A null file, functor, or attributeNames with
-    // attributeCount > 0 is recorded (kind 4) and nothing is read. The functor's own exceptions
-    // pass through, after the parse is closed; the object stays usable. From the functor, a
+    // attributeCount > 0 is recorded (kind 4) and nothing is read. An exception the functor throws
+    // ends the walk once the parse is closed: false, with a kind-3 record of its message; the
+    // object stays usable. From the functor, a
     // Load, CreateDoc, StreamElements or GetNbElementsInFile of this object is refused with a
     // record (kind 3); destroying or moving the object is undefined.
     // "/dev/stdin" reads standard input.
@@ -501,21 +600,28 @@ public:
     // and the walk's settings by name. fn is called as fn(node) or as fn(node, text, attributes)
     // (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) and
     // returns its verdict, which the stop flags weigh as LoopElements does (a callable returning
-    // nothing gives true each time). The path may use '/'.
+    // nothing gives true each time; a callable of another shape is a compile error stating this
+    // rule). The path may use '/'.
     // Example: doc.StreamElements("big.xml", {}, {"catalog/records/record", {"id"}},
     //                             [&](DOMNode*, const std::string&, const auto& a) { ids.push_back(a[0]); return true;
     //                             });
     // A callable that takes only the node is not given the record's text: it is never built.
     template <class Fn>
     static bool LoopElements(xercesc::DOMNode* node, const sWalkOptions& walk, Fn&& fn) {
-        CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return LoopWalk(&functor, node, walk, CallableFunctor<Fn>::kWantsText);
+        static_assert(detail::kNodeCallable<Fn>,
+                      "LoopElements and StreamElements call fn(DOMNode*) or fn(DOMNode*, const std::string& text, "
+                      "const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
+        NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return LoopWalk(&functor, node, walk, NodeFunctor<Fn>::kWantsText);
     }
     template <class Fn>
     bool StreamElements(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
                         bool* verdict = nullptr) {
-        CallableFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return StreamWalk(file, options, &functor, walk, CallableFunctor<Fn>::kWantsText, false, verdict);
+        static_assert(detail::kNodeCallable<Fn>,
+                      "LoopElements and StreamElements call fn(DOMNode*) or fn(DOMNode*, const std::string& text, "
+                      "const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
+        NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return StreamWalk(file, options, &functor, walk, NodeFunctor<Fn>::kWantsText, false, verdict);
     }
     // The same two with a TFunctor (called with a null userData).
     static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk);
@@ -532,8 +638,9 @@ public:
     // the walk runs at the parser's own pace and its memory is the parser's fixed part (plus the
     // text of one record, when fn takes it), whatever the size of the file. fn is called as fn(text, attributes) or
     // fn(attributes) (const std::string&, const std::vector<std::string>& of walk.vAttributes' values) with the values
-    // StreamElements gives for the same record, and returns its verdict; the text (all character data below the record)
-    // is only built when fn takes it. Stop flags, verdict, limits, modes, resources and records are those of
+    // StreamElements gives for the same record, and returns its verdict or nothing (true each time), as every walk's
+    // callable does (another shape is a compile error stating this rule); the text (all character data below the
+    // record) is only built when fn takes it. Stop flags, verdict, limits, modes, resources and records are those of
     // StreamElements. A path naming a node kind
     // ("#text", "#comment"...) or a walk.pFilter needs the record's node: the walk then builds it.
     // Example: doc.StreamRecords("big.xml", {}, {"catalog/records/record", {"id"}},
@@ -541,6 +648,9 @@ public:
     template <class Fn>
     bool StreamRecords(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
                        bool* verdict = nullptr) {
+        static_assert(detail::kRecordCallable<Fn>,
+                      "StreamRecords calls fn(const std::string& text, const std::vector<std::string>& attributes) "
+                      "or fn(const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
         RecordFunctor<Fn> functor(fn, walk.vAttributes.size());
         return StreamRecords(file, options, &functor, walk, RecordFunctor<Fn>::kWantsText, verdict);
     }
@@ -570,17 +680,21 @@ public:
     // The value as the Checked reads read it (std::string: the text as GetChildValue and
     // GetAttributeValue give it), or fallback when it is missing or is not wholly one value of
     // the type; *read, when given, tells which. int port = GetChildValueOr(root, "port", 80);
+    // The default may be any number or bool (std::uint16_t port: read as one, so "70000" gives the
+    // default) or any text (std::string, std::string_view, a C string: the read gives a std::string).
     template <class T>
-    static T GetChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
-        return ValueOr(node, name, std::move(fallback), read, true);
+    static detail::ValueOrResult<T> GetChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
+                                                    bool* read = nullptr) {
+        return ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, true);
     }
     static std::string GetChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                        bool* read = nullptr) {
         return ValueOr(node, name, std::string(fallback ? fallback : ""), read, true);
     }
     template <class T>
-    static T GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
-        return ValueOr(node, name, std::move(fallback), read, false);
+    static detail::ValueOrResult<T> GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
+                                                        bool* read = nullptr) {
+        return ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, false);
     }
     static std::string GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                            bool* read = nullptr) {
@@ -589,8 +703,8 @@ public:
     // The same read of node's own text (as GetValue gives it: all the text of an element, the
     // value of an attribute): for (DOMElement* tag : GetElements(record, "tags/tag")) GetValueOr(tag, "").
     template <class T>
-    static T GetValueOr(const xercesc::DOMNode* node, T fallback, bool* read = nullptr) {
-        return ValueOr(node, nullptr, std::move(fallback), read, true);
+    static detail::ValueOrResult<T> GetValueOr(const xercesc::DOMNode* node, T fallback, bool* read = nullptr) {
+        return ValueOr(node, nullptr, detail::ValueOrFallback(std::move(fallback)), read, true);
     }
     static std::string GetValueOr(const xercesc::DOMNode* node, const char* fallback, bool* read = nullptr) {
         return ValueOr(node, nullptr, std::string(fallback ? fallback : ""), read, true);
@@ -598,8 +712,9 @@ public:
     // The same read of node's first direct child element of that name (GetChildValueOr looks at
     // any depth, in document order).
     template <class T>
-    static T GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read = nullptr) {
-        return ValueOr(DirectChild(node, name), nullptr, std::move(fallback), read, true);
+    static detail::ValueOrResult<T> GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
+                                                          bool* read = nullptr) {
+        return ValueOr(DirectChild(node, name), nullptr, detail::ValueOrFallback(std::move(fallback)), read, true);
     }
     static std::string GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                              bool* read = nullptr) {
@@ -676,6 +791,15 @@ public:
     // a parent that is null ("ParentNode undefined") or not an element of this document.
     xercesc::DOMElement* InsertNewElementNodeAt(xercesc::DOMNode* parent, std::size_t position, const char* name,
                                                 const char* text = nullptr);
+    // Adds a comment `<!--text-->` (or a processing instruction `<?target data?>`) after parent's other
+    // children (an element, or the document node for one outside the root element), indented as
+    // AddNewElementNode indents; returns it (it belongs to the document), or null. Recorded
+    // besides the above: kind 3 for a comment holding "--" or ending with "-", for "?>" in a
+    // processing instruction or a target named "xml" (Save could not write them), or for a
+    // target that is not a name.
+    xercesc::DOMComment* AddNewCommentNode(xercesc::DOMNode* parent, std::string_view text);
+    xercesc::DOMProcessingInstruction* AddNewPINode(xercesc::DOMNode* parent, std::string_view target,
+                                                    std::string_view data);
     // Appends `<name>text</name>` to parent; true once it is made. A null name or text is
     // recorded (kind 4) and gives false.
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, const char* text);
@@ -720,61 +844,43 @@ public:
     xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
 private:
-    // Adapts a callable to the TFunctor the walks call.
-    template <class Fn>
+    // Adapts a callable of a walk to the TFunctor the walks call: byNode, fn(node) or fn(node,
+    // text, attributes); otherwise fn(text, attributes) or fn(attributes). A callable of neither
+    // shape is left to the caller's static_assert (it is called never).
+    template <class Fn, bool byNode>
     class CallableFunctor : public TFunctor {
     public:
-        static constexpr bool kWantsText = !std::is_invocable_v<Fn&, xercesc::DOMNode*>;
+        static constexpr bool kNodeOnly = detail::CallableAs<Fn, xercesc::DOMNode*>();
+        static constexpr bool kWantsText =
+            byNode ? !kNodeOnly : detail::CallableAs<Fn, const std::string&, const detail::Attributes&>();
         CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
         bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
-            if constexpr (std::is_invocable_v<Fn&, xercesc::DOMNode*>) {
-                return Verdict([&] { return m_fn(node); });
+            if constexpr (byNode && kNodeOnly) {
+                return detail::Verdict([&] { return m_fn(node); });
             } else {
+                const std::string& t = text;
                 m_values.assign(values, values + m_count);
-                return Verdict([&] {
-                    return m_fn(node, static_cast<const std::string&>(text),
-                                static_cast<const std::vector<std::string>&>(m_values));
-                });
+                const detail::Attributes& a = m_values;
+                if constexpr (byNode && detail::kNodeCallable<Fn>)
+                    return detail::Verdict([&] { return m_fn(node, t, a); });
+                else if constexpr (!byNode && kWantsText)
+                    return detail::Verdict([&] { return m_fn(t, a); });
+                else if constexpr (!byNode && detail::kRecordCallable<Fn>)
+                    return detail::Verdict([&] { return m_fn(a); });
+                else
+                    return false;
             }
         }
 
     private:
-        // The callable's verdict; true for a callable that returns nothing.
-        template <class Call>
-        static bool Verdict(Call&& call) {
-            if constexpr (std::is_void_v<decltype(call())>) {
-                call();
-                return true;
-            } else {
-                return static_cast<bool>(call());
-            }
-        }
-
         Fn& m_fn;
         std::size_t m_count;
-        std::vector<std::string> m_values;
+        detail::Attributes m_values;
     };
-    // Adapts a callable of a record walk (no node) to the TFunctor the walks call.
     template <class Fn>
-    class RecordFunctor : public TFunctor {
-    public:
-        static constexpr bool kWantsText =
-            std::is_invocable_v<Fn&, const std::string&, const std::vector<std::string>&>;
-        RecordFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
-        bool operator()(xercesc::DOMNode*, std::string, std::string text, std::string* values, void*) override {
-            m_values.assign(values, values + m_count);
-            const auto& attributes = static_cast<const std::vector<std::string>&>(m_values);
-            if constexpr (kWantsText)
-                return static_cast<bool>(m_fn(static_cast<const std::string&>(text), attributes));
-            else
-                return static_cast<bool>(m_fn(attributes));
-        }
-
-    private:
-        Fn& m_fn;
-        std::size_t m_count;
-        std::vector<std::string> m_values;
-    };
+    using NodeFunctor = CallableFunctor<Fn, true>;
+    template <class Fn>
+    using RecordFunctor = CallableFunctor<Fn, false>;
     // The walks with a TFunctor and sWalkOptions: wantText false gives the functor an empty text
     // (never built); records builds no node where the path allows it (StreamRecords).
     static bool LoopWalk(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk, bool wantText);
@@ -794,9 +900,32 @@ private:
         if constexpr (std::is_same_v<T, std::string>)
             value = std::move(text);
         else
-            ok = ok && ParseText(text, value);
+            ok = ok && ParseNumber(text, value);
         if (read) *read = ok;
         return ok ? value : fallback;
+    }
+    // ParseText for any arithmetic type: the other ones are read through the widest of their
+    // kind and refused outside their range.
+    template <class T>
+    static bool ParseNumber(const std::string& text, T& value) {
+        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float> || std::is_same_v<T, double> ||
+                      std::is_same_v<T, int> || std::is_same_v<T, long> || std::is_same_v<T, long long> ||
+                      std::is_same_v<T, unsigned int> || std::is_same_v<T, unsigned long> ||
+                      std::is_same_v<T, unsigned long long>) {
+            return ParseText(text, value);
+        } else {
+            using Wide = std::conditional_t<std::is_floating_point_v<T>, double,
+                                            std::conditional_t<std::is_signed_v<T>, long long, unsigned long long>>;
+            Wide wide{};
+            if (!ParseText(text, wide)) return false;
+            if constexpr (std::is_integral_v<T>) {
+                if (wide > static_cast<Wide>(std::numeric_limits<T>::max())) return false;
+                if constexpr (std::is_signed_v<T>)
+                    if (wide < static_cast<Wide>(std::numeric_limits<T>::min())) return false;
+            }
+            value = static_cast<T>(wide);
+            return true;
+        }
     }
     static bool ParseText(const std::string& text, int& value);
     static bool ParseText(const std::string& text, long& value);
@@ -840,6 +969,8 @@ private:
     void CreateHanderErrorIfNecessary();
     // True when what is there; otherwise records kind 4 with the message missing.
     bool Require(const void* what, const char* missing);
+    // True when the library runs for what the object holds; otherwise false with "not started".
+    bool Running();
     // Require for the current document, once the library is known to run ("not started" first).
     bool RequireDocument();
     // Whether what the object holds belongs to the running library.
@@ -855,9 +986,12 @@ private:
     // CanEdit for the node a new element goes beside or below (missing names it when null), which
     // must be an element of the current document.
     bool CanEditBeside(const xercesc::DOMNode* node, const char* missing);
-    // The body of every operation that adds an element: a new element name holding text (when
-    // not null), placed where where() says (an internal::Placement); null, with a record and
-    // nothing changed, on failure.
+    // The body of every operation that adds a node: make(node) makes it in the current document,
+    // placed where where() says (an internal::Placement); null, with a record and nothing
+    // changed, on failure.
+    template <class Make, class Where>
+    xercesc::DOMNode* NewNode(Make&& make, Where&& where);
+    // NewNode for a new element name holding text (when not null).
     template <class Where>
     xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where);
     // False, with a record, while LoopElements walks the current document on this thread, or
@@ -881,7 +1015,7 @@ private:
     // list then holds the grammars' own diagnostics.
     void PrepareParser(const sLoadOptions& options);
     // The shared body of the streaming operations: like LoadWith, but no document is kept, and
-    // an exception the walk stored is rethrown once the parse is closed.
+    // an exception the walk stored becomes a kind-3 record once the parse is closed.
     template <class WalkFn>
     bool StreamWith(const sLoadOptions& options, WalkFn&& walk);
     // The checks and the walk shared by the StreamElements forms; file null reads memory.

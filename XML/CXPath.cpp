@@ -164,6 +164,7 @@ CXPath& CXPath::operator=(CXPath&& other) noexcept = default;
 
 bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::string>& namespaces) {
     m_pExpr.reset();
+    m_errors.ResetError();  // the list speaks of this compile only
     try {
         m_strExpression = expr;
         std::map<XString, XString> bindings;

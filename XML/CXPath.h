@@ -28,8 +28,8 @@ struct KELXML_EXPORT sXPathValue {
     E_XPATH_TYPE eType = E_XPATH_BOOLEAN;
     bool bValue = false;
     double dValue = 0;
-    std::string strValue;
-    std::vector<xercesc::DOMNode*> vNodes;
+    std::string strValue{};
+    std::vector<xercesc::DOMNode*> vNodes{};
 
     static sXPathValue Boolean(bool value);
     static sXPathValue Number(double value);
@@ -65,12 +65,13 @@ public:
     // bound to its namespace, and an unprefixed name has no namespace. False, with one
     // kind-3 record "XPath expression error at column N: ..." (nLine 1, nColumn N, counted in
     // characters from 1) for an expression that does not parse, an unbound prefix, an unknown
-    // function or a wrong argument count; the previous compiled form is gone either way.
+    // function or a wrong argument count; the previous compiled form and the records of earlier
+    // compiles are gone either way.
     bool Compile(const std::string& expr, const std::map<std::string, std::string>& namespaces = {});
     bool IsCompiled() const { return static_cast<bool>(m_pExpr); }
     // The expression as last given to Compile.
     const std::string& GetExpression() const { return m_strExpression; }
-    // This object's error list (owned by it; never null).
+    // This object's error list (owned by it; never null): the records of the last Compile.
     const CError* GetErrors() const { return &m_errors; }
 
     // result = the value with context (any node of any document) as the context node, position

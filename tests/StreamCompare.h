@@ -79,16 +79,18 @@ struct WalkCase {
     std::function<bool(std::size_t)> verdict;  // null: always true
 };
 
-// LoopElements on the loaded document, from the root element as StreamElements starts.
+// LoopElements on the loaded document, from the root element as StreamElements starts (with the
+// path whole when its first name is not the root element's: it starts below the root element).
 inline std::vector<std::string> LoopOnLoaded(const XML::CKelXML& doc, const WalkCase& c, bool& verdict) {
     CallLog log(c.attributes.size(), c.verdict);
     std::vector<std::string> names = c.attributes;
     verdict = false;
     xercesc::DOMElement* root = doc.GetDocument() ? doc.GetDocument()->getDocumentElement() : nullptr;
     const std::size_t slash = c.path.find('\\');
-    if (!root || XML::XStr::ToLocal(root->getNodeName()) != c.path.substr(0, slash)) return log.calls;
-    if (slash != std::string::npos)
-        verdict = XML::CKelXML::LoopElements(&log, root, c.path.substr(slash + 1), names.data(),
+    if (!root) return log.calls;
+    const bool below = XML::XStr::ToLocal(root->getNodeName()) != c.path.substr(0, slash);
+    if (below || slash != std::string::npos)
+        verdict = XML::CKelXML::LoopElements(&log, root, below ? c.path : c.path.substr(slash + 1), names.data(),
                                              static_cast<int>(names.size()), &g_userData, c.stopOnTrue, c.stopOnFalse,
                                              c.stopOnMissingAttribute);
     else {  // the root element alone, as LoopElements would visit it among its siblings

@@ -150,6 +150,14 @@ TEST(Editing, RefusalsOfTheDomAreKindThreeAndChangeNothing) {
         {"remove attribute",
          [](Tree& t) { return t.doc.RemoveChildNode(t.root, t.root->getAttributeNode(XML::XStr("a").unicodeForm())); }},
         {"remove from another document", [&](Tree& t) { return t.doc.RemoveChildNode(other.root, t.child); }},
+        {"comment holding --", [](Tree& t) { return t.doc.AddNewCommentNode(t.root, "a--b"); }},
+        {"comment ending in -", [](Tree& t) { return t.doc.AddNewCommentNode(t.root, "a-"); }},
+        {"comment under text", [](Tree& t) { return t.doc.AddNewCommentNode(t.child->getFirstChild(), "c"); }},
+        {"comment in another document", [&](Tree& t) { return t.doc.AddNewCommentNode(other.root, "c"); }},
+        {"instruction holding ?>", [](Tree& t) { return t.doc.AddNewPINode(t.root, "t", "a?>b"); }},
+        {"instruction named XmL", [](Tree& t) { return t.doc.AddNewPINode(t.root, "XmL", "d"); }},
+        {"instruction target not a name", [](Tree& t) { return t.doc.AddNewPINode(t.root, "1t", "d"); }},
+        {"instruction without target", [](Tree& t) { return t.doc.AddNewPINode(t.doc.GetDocument(), "", "d"); }},
     };
     const std::string otherBefore = Shape(other.doc.GetDocument());
     for (const Case& c : cases) {
@@ -184,6 +192,14 @@ TEST(AddElements, AppendInCallOrderWithTheirText) {
     ASSERT_NE(blank, nullptr);
     EXPECT_EQ(blank->getParentNode(), l.root);
     EXPECT_EQ(Text(blank), "");
+    // Comments and processing instructions, in the root element and beside it.
+    EXPECT_TRUE(l.doc.AddNewCommentNode(l.root, " note - caf\xC3\xA9 ") && l.doc.AddNewPINode(l.root, "pi", "") &&
+                l.doc.AddNewPINode(l.doc.GetDocument(), "style", "href='a.css'") &&
+                l.doc.AddNewCommentNode(l.doc.GetDocument(), ""));
+    std::string c14n;
+    ASSERT_TRUE(l.doc.GetCanonicalXML(l.doc.GetDocument(), true, c14n));
+    EXPECT_EQ(c14n.substr(c14n.find("<blank>")),
+              "<blank></blank><!-- note - caf\xC3\xA9 --><?pi?></r>\n<?style href='a.css'?>\n<!---->");
     EXPECT_TRUE(Records(l.doc).empty());
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -40,6 +42,22 @@ TEST(LoadWellFormed, AFatalErrorEndsTheParse) {
                   1)
             << Dump(doc);
     }
+}
+
+// A mode, braced or not, is the mode and never bValidate; a file name in a std::string or a path
+// is its bytes as they are.
+TEST(LoadOptions, ModesAndFileNamesOfEveryForm) {
+    TempDir dir;
+    const std::string file = dir.File("d\xC3\xA9.xml");
+    WriteFile(file, "<!DOCTYPE r SYSTEM 'missing.dtd'><r/>");  // validated, it fails
+    XML::CKelXML doc;
+    EXPECT_TRUE(doc.Load(file.c_str(), {XML::E_LOAD_WELL_FORMED})) << Dump(doc);
+    EXPECT_TRUE(doc.Load(std::filesystem::path(file), XML::E_LOAD_WELL_FORMED)) << Dump(doc);
+    EXPECT_TRUE(doc.Load(file, {XML::E_LOAD_WELL_FORMED})) << Dump(doc);
+    EXPECT_FALSE(doc.Load(file, {XML::E_LOAD_VALIDATE}));
+    EXPECT_FALSE(doc.Load(file.c_str(), {XML::E_LOAD_WELL_FORMED, XML::E_LOAD_AUTO}));
+    EXPECT_EQ(Dump(doc), "3: a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})\n");
+    EXPECT_EQ(doc.GetDocument(), nullptr);
 }
 
 // Rewrites a grammar with the content of another, so that its stamp surely changes.

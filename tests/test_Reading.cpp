@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 using namespace kelxml_test;
 using namespace xercesc;
@@ -195,6 +197,14 @@ std::map<std::string, Op> Operations() {
                      return Show(read, value);
                  }},
             };
+    // Defaults of other arithmetic and text types.
+    ops["or-attr-u16"] = Reader<std::uint16_t>(ReadOr<std::uint16_t, CKelXML::GetAttributeValueOr<std::uint16_t>>, 7);
+    ops["or-attr-short"] = Reader<short>(ReadOr<short, CKelXML::GetAttributeValueOr<short>>, -7);
+    ops["or-attr-view"] = [](CKelXML&, const DOMNode* node, const char* name) {
+        bool read = false;
+        const std::string value = CKelXML::GetAttributeValueOr(node, name, std::string_view("nobody"), &read);
+        return Show(read, value);
+    };
     Typed<int>(ops, "int", -7);
     Typed<long>(ops, "long", -7);
     Typed<long long>(ops, "llong", -7);

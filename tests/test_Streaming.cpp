@@ -1,6 +1,6 @@
 // Streaming walk and count: the same calls, verdicts and diagnostics as LoopElements and
 // GetNbChildInNode on the loaded document, across paths, stop flags and document shapes; a fatal
-// error part-way; a functor that throws; a stop that leaves the rest of the file unread.
+// error part-way; a functor that throws (a record); a stop that leaves the rest of the file unread.
 #include "StreamCompare.h"
 
 #include <XML/CXPath.h>
@@ -55,11 +55,24 @@ std::string Records(std::size_t count, bool spaced) {
     return s + "</list><tail/></cat>\n";
 }
 
-// Paths that reach records, walked with every combination of the stop flags; paths that reach
+// Paths that reach records, walked with every combination of the stop flags (the last four start
+// below the root element, as a loop on the loaded root element takes them); paths that reach
 // nothing, walked once.
 const std::vector<std::string> kMixedPaths = {
-    "root",      "root\\box\\rec",   "root\\box\\p:rec",       "root\\box\\#text",    "root\\box\\#comment",
-    "root\\rec", "root\\box\\block", "root\\other\\deep\\rec", "root\\box\\rec\\rec", "root\\box",
+    "root",
+    "root\\box\\rec",
+    "root\\box\\p:rec",
+    "root\\box\\#text",
+    "root\\box\\#comment",
+    "root\\rec",
+    "root\\box\\block",
+    "root\\other\\deep\\rec",
+    "root\\box\\rec\\rec",
+    "root\\box",
+    "box\\rec",
+    "other\\deep\\rec",
+    "rec",
+    "box",
 };
 const std::vector<std::string> kEmptyPaths = {"root\\nothing\\rec", "wrong\\box\\rec", "", "root\\\\rec",
                                               "root\\box\\"};
@@ -175,15 +188,23 @@ struct Thrower : XML::TFunctor {
 
 }  // namespace
 
-TEST(Streaming, FunctorExceptionPassesThroughAndTheObjectStaysUsable) {
+TEST(Streaming, FunctorExceptionIsARecordAndTheObjectStaysUsable) {
     TempDir dir;
     const std::string file = dir.File("r.xml");
     WriteFile(file, "<l><i>1</i><i>2</i><i>3</i></l>");
     XML::CKelXML doc;
     Thrower thrower;
-    EXPECT_THROW(doc.StreamElements(file.c_str(), false, &thrower, "l\\i", nullptr, 0, nullptr, false, false, false),
-                 std::runtime_error);
+    bool verdict = true;
+    EXPECT_FALSE(
+        doc.StreamElements(file.c_str(), false, &thrower, "l\\i", nullptr, 0, nullptr, false, false, false, &verdict));
     EXPECT_EQ(thrower.calls, 1);
+    EXPECT_EQ(Dump(doc), "3: functor failed at 2\n");
+    // The callable forms too, with or without a node.
+    const auto fail = [](const auto&...) -> bool { throw std::runtime_error("callable failed"); };
+    EXPECT_FALSE(doc.StreamRecords(file.c_str(), {}, {"i"}, fail));
+    EXPECT_EQ(Dump(doc), "3: callable failed\n");
+    EXPECT_FALSE(doc.StreamElements(file.c_str(), {}, {"i"}, fail));
+    EXPECT_EQ(Dump(doc), "3: callable failed\n");
     // The same object streams and loads again.
     CallLog log(0);
     EXPECT_TRUE(doc.StreamElements(file.c_str(), false, &log, "l\\i", nullptr, 0, nullptr, false, false, false));
@@ -316,5 +337,19 @@ TEST(Streaming, XPathFilterSelectsRecords) {
                                                ids += v[0];
                                                return true;
                                            }));
+    EXPECT_EQ(ids, "23");
+    // A filter that is not compiled: false, nothing called, the filter's reason recorded.
+    const XML::CXPath typo("price => 100"), never;
+    for (const XML::CXPath* filter : {&typo, &never}) {
+        walk.pFilter = filter;
+        const auto call = [&](const auto&...) { ids += "called"; };
+        const std::string reason = filter == &typo ? "3: XPath expression error at column 8" : "3: the walk's XPath";
+        EXPECT_FALSE(doc.StreamElements(file.c_str(), {}, walk, call));
+        EXPECT_EQ(Dump(doc).rfind(reason, 0), 0u) << Dump(doc);
+        EXPECT_FALSE(doc.StreamRecords(file.c_str(), {}, walk, call));
+        EXPECT_EQ(Dump(doc).rfind(reason, 0), 0u) << Dump(doc);
+        EXPECT_FALSE(doc.GetNbElementsInFile(file.c_str(), {}, walk, count));
+        EXPECT_FALSE(XML::CKelXML::LoopElements(loaded.doc.GetDocument(), walk, call));
+    }
     EXPECT_EQ(ids, "23");
 }

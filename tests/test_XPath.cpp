@@ -105,6 +105,11 @@ TEST(XPath, VariablesOfEveryTypeAndUnboundOnes) {
     EXPECT_EQ(reason, "unbound variable");
     EXPECT_FALSE(CXPath("$n/a").Evaluate(l.root, value, vars, &reason) || CXPath().Evaluate(l.root, value));
     EXPECT_FALSE(CXPath("1").Evaluate(nullptr, value));
+    // Each compile's records replace the last one's.
+    CXPath again("a[");
+    EXPECT_FALSE(again.Compile("@n => 1"));
+    EXPECT_EQ(again.GetErrors()->GetErrorCount(), 1u);
+    EXPECT_TRUE(again.Compile("@n >= 1") && again.GetErrors()->GetAllErrors().empty());
 }
 
 TEST(XPath, DocumentObjectRecordsFailuresAndStaticFormsDoNot) {

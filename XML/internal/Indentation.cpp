@@ -50,7 +50,7 @@ Placement AtPosition(DOMNode* parent, std::size_t position) {
     return AtEnd(parent);
 }
 
-void Place(const Placement& placement, xercesc::DOMElement* element) {
+void Place(const Placement& placement, xercesc::DOMNode* element) {
     placement.parent->insertBefore(element, placement.next);
     if (!placement.indentation) return;
     try {

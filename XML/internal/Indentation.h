@@ -32,9 +32,10 @@ Placement AtEnd(xercesc::DOMNode* parent);
 // Before parent's element child number position (from 0); AtEnd when it has no more.
 Placement AtPosition(xercesc::DOMNode* parent, std::size_t position);
 
-// Inserts element, and a copy of the placement's indentation before it. Throws what the DOM
-// throws (a refused parent, no memory); nothing is changed then.
-void Place(const Placement& placement, xercesc::DOMElement* element);
+// Inserts element (or a comment, a processing instruction), and a copy of the placement's
+// indentation before it. Throws what the DOM throws (a refused parent, no memory); nothing is
+// changed then.
+void Place(const Placement& placement, xercesc::DOMNode* element);
 
 }  // namespace XML::internal
 

@@ -253,6 +253,10 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
                        const XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
                        const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
                        const XMLFileLoc colNum) {
+    // The parser reports the entity expansion bound as a validity error and goes on counting
+    // anew: like every other bound, it ends the load with one record.
+    if (errCode == XMLErrs::EntityExpansionLimitExceeded && XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain))
+        throw SAXException(errorText);
     const bool fatal = errType == XMLErrorReporter::ErrType_Fatal;
     // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
     // and the list stays small whatever the document.

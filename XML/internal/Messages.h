@@ -39,6 +39,7 @@ inline constexpr const char* kNotStarted =
 inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
+inline constexpr const char* kOneLoadMode = "a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})";
 // A new element goes beside or below an element of the document that makes it.
 inline constexpr const char* kNotOwnElement = "node is not an element of this document";
 // Followed by the reason a node has no canonical form.
@@ -46,6 +47,12 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 // Followed by the column (in characters, from 1), ": " and what is wrong there.
 inline constexpr const char* kXPathError = "XPath expression error at column ";
 inline constexpr const char* kXPathEvaluation = "XPath expression could not be evaluated";
+// A walk given a filter that never compiled (a failed compile records its own reason instead).
+inline constexpr const char* kFilterNotCompiled = "the walk's XPath filter is not compiled";
+// What a new comment or processing instruction may not hold (Save could not write it).
+inline constexpr const char* kBadComment = "a comment cannot hold \"--\" nor end with \"-\"";
+inline constexpr const char* kBadPI =
+    "a processing instruction cannot hold \"?>\" nor have a target named \"xml\" in any case";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 

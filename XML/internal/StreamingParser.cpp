@@ -211,10 +211,14 @@ void StreamingParser::RecordOpened(const XMLCh* prefix, const XMLCh* local, cons
     } else {
         named = XMLString::equals(want.c_str(), local);
     }
-    if (!named) {
-        if (depth == 1) m_over = true;  // the root element has another name
-        return;
+    if (!named && depth == 1) {
+        // A path that does not name the root element starts below it.
+        XString root = prefix && *prefix ? XString(prefix) + u':' : XString();
+        root += local;
+        m_path16.insert(m_path16.begin(), std::move(root));
+        named = true;
     }
+    if (!named) return;
     if (m_onPath + 1 < m_path16.size()) {
         // Down the path; a processing instruction has nothing below it.
         if (isLeaf)
@@ -406,15 +410,23 @@ bool StreamingParser::Advance(bool finished) {
 }
 
 bool StreamingParser::AdvanceWalk(DOMElement* root, bool finished) {
-    const std::vector<std::string>& path = *m_path;
     if (m_reached.empty()) {
-        if (!NameIs(root, path[0].c_str())) {
-            m_over = true;
-            return true;
+        if (!NameIs(root, m_path->front().c_str())) {
+            // A path that does not name the root element starts below it.
+            std::string name;
+            if (!ToLocal(root->getNodeName(), name)) {
+                m_over = true;
+                return true;
+            }
+            m_rooted.clear();
+            m_rooted.push_back(std::move(name));
+            m_rooted.insert(m_rooted.end(), m_path->begin(), m_path->end());
+            m_path = &m_rooted;
         }
         m_reached.push_back(root);
         m_cursor = nullptr;
     }
+    const std::vector<std::string>& path = *m_path;
     if (path.size() == 1) {
         // The root element is the one record.
         if (IsOpen(root)) return true;

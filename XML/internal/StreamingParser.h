@@ -97,7 +97,8 @@ public:
     using LoadParser::LoadParser;
 
     // Walks path (components, the first the root element's name) as LoopElements walks the loaded
-    // document from the root element, a one-name path visiting the root element itself. The
+    // document from the root element, a one-name path visiting the root element itself; a path
+    // whose first name is not the root element's is read below the root element. The
     // parse reads file, or source when it is not null, and stops at once when the walk ends;
     // otherwise it goes to the end of the document, so that every diagnostic is reported, or to
     // its first fatal error. The visitor keeps the verdict. Parser exceptions pass.
@@ -172,6 +173,8 @@ private:
     // the root element to the node whose children are visited.
     Visitor* m_visitor = nullptr;
     const std::vector<std::string>* m_path = nullptr;
+    // The path with the root element's name put first, when the path given starts below it.
+    std::vector<std::string> m_rooted;
     std::vector<xercesc::DOMNode*> m_reached;
     // The last child of the last node reached that the walk has looked at, or null.
     xercesc::DOMNode* m_cursor = nullptr;

@@ -208,13 +208,15 @@ bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& o
 
 // Paths start at the root element rather than the document node: a document type
 // declaration carries the root's name too and, coming first, would be taken for it.
-// The root element when the path's first name is its own, else null; rest = the remaining path.
+// The root element (null for none); rest = the path below it: the remaining path when the
+// first name is the root element's own, else the whole path, as the streamed walks read it.
 xercesc::DOMNode* RootOf(XML::CKelXML& xml, const std::string& path, std::string& rest) {
     const std::size_t slash = path.find('\\');
-    const std::string first = path.substr(0, slash);
-    rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
     xercesc::DOMElement* root = xml.GetDocument()->getDocumentElement();
-    if (!root || XML::XStr::ToLocal(root->getNodeName()) != first) return nullptr;
+    if (root && XML::XStr::ToLocal(root->getNodeName()) != path.substr(0, slash))
+        rest = path;
+    else
+        rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
     return root;
 }
 

@@ -27,8 +27,9 @@ with its file's name and a colon, as grep writes them.
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
-Its first name is the root element's own. Every further name but the last goes down to the
-FIRST child of that name; the last name selects the nodes at the end.
+Its first name is the root element's own (a PATH whose first name is not starts below the root
+element: records/record is catalog/records/record there). Every further name but the last goes
+down to the FIRST child of that name; the last name selects the nodes at the end.
 A PATH (or count's NAME) that starts with '/', or any with --xpath, is an XPath 1.0 expression
 instead ('//user[role="dev"]', '/users/user[2]'); --ns PREFIX=URI binds its prefixes. get,
 count and dict then read every node it selects, and set edits every one (--first: the first).
@@ -88,8 +89,8 @@ Exit status: 0 when every file loaded without a single record (warnings count), 
 const char* const kGetHelp =
     R"(usage: kelxml get FILE... PATH [--attr NAME]... [--text]
 
-Walks PATH: its first name must be the root element's; every further name but the last goes
-down to the first child of that name, and each child of the last name is visited in document
+Walks PATH: its first name is the root element's (or PATH starts below it); every further name
+but the last goes down to the first child of that name, and each child of the last name is visited in document
 order (a PATH of one name visits the root element itself). For each visited
 node one line is printed: its whole text (all text and CDATA below it), or, with --attr, the
 values of the named attributes separated by tabs (empty when absent). With both --text and
