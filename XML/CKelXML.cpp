@@ -81,10 +81,10 @@ std::size_t g_starts = 0;  // starts not yet matched by a stop, under g_startLoc
 std::atomic<std::uint64_t> g_state{2};
 
 constexpr std::uint64_t kRunning = 1;
-bool Running(std::uint64_t state) { return (state & kRunning) != 0; }
+bool IsRunning(std::uint64_t state) { return (state & kRunning) != 0; }
 std::uint64_t RunOf(std::uint64_t state) { return state >> 1; }
 // An object's run, m_uRun: 0 when it holds nothing of the parser library.
-bool HeldBy(std::uint64_t run, std::uint64_t state) { return Running(state) && (run == 0 || run == RunOf(state)); }
+bool HeldBy(std::uint64_t run, std::uint64_t state) { return IsRunning(state) && (run == 0 || run == RunOf(state)); }
 
 }  // namespace
 
@@ -111,7 +111,7 @@ void CKelXML::TerminateXmlAPI() {
     XMLPlatformUtils::Terminate();
 }
 
-bool CKelXML::IsXmlAPIStarted() { return Running(g_state.load(std::memory_order_acquire)); }
+bool CKelXML::IsXmlAPIStarted() { return IsRunning(g_state.load(std::memory_order_acquire)); }
 
 CXmlLibrary::CXmlLibrary() : m_bStarted(CKelXML::initXmlAPI()) {}
 
@@ -123,7 +123,7 @@ bool CKelXML::Alive() const { return HeldBy(m_uRun, g_state.load(std::memory_ord
 
 bool CKelXML::Ready() {
     const std::uint64_t state = g_state.load(std::memory_order_acquire);
-    if (!Running(state)) {
+    if (!IsRunning(state)) {
         Record(E_EXCEPTION, msg::kNotStarted);
         return false;
     }
