@@ -459,7 +459,7 @@ private:
         if (m_layout == Layout::AsLoaded && !m_standalone && m_notes && m_notes->tags.EndTag(element, m_source) &&
             m_source.size() > length + 2 && m_source.compare(0, 2, u"</") == 0 &&
             m_source.compare(2, length, name) == 0 && m_source.back() == u'>' &&
-            std::all_of(m_source.begin() + 2 + length, m_source.end() - 1, IsSpace) && Holds(m_source)) {
+            m_source.find_first_not_of(u" \t\r\n", 2 + length) == m_source.size() - 1 && Holds(m_source)) {
             out.append(m_source);
             return;
         }
