@@ -162,10 +162,11 @@ void SourceTags::Keep(std::string bytes, const std::u16string& encoding) {
     for (const char16_t c : encoding) name.push_back(c >= u'a' && c <= u'z' ? char16_t(c - 32) : c);
     const auto starts = [&name](std::u16string_view prefix) { return name.compare(0, prefix.size(), prefix) == 0; };
     // Encodings where the byte (or UTF-16 unit) of "<" stands for nothing else.
-    m_unit = starts(u"UTF-8") || starts(u"US-ASCII") || starts(u"ISO-8859-") || starts(u"WINDOWS-125") ? 1
-             : name == u"UTF-16LE" || name == u"UTF-16BE"                                              ? 2
-                                                                                                       : 0;
-    m_bigEndian = name == u"UTF-16BE";
+    // The reader names UTF-16 "UTF-16 (LE)" or "UTF-16LE" (and BE likewise).
+    const bool little = name.find(u"LE") != std::u16string::npos, big = name.find(u"BE") != std::u16string::npos;
+    const bool single = starts(u"UTF-8") || starts(u"US-ASCII") || starts(u"ISO-8859-") || starts(u"WINDOWS-125");
+    m_unit = single ? 1 : starts(u"UTF-16") && (little || big) ? 2 : 0;
+    m_bigEndian = big;
     m_bytes = m_unit ? std::move(bytes) : std::string();
     m_encoding = encoding;
     m_decoder.reset();
