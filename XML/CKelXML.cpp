@@ -15,6 +15,7 @@
 #include "XML/internal/LoadParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
+#include "XML/internal/Namespaces.h"
 #include "XML/internal/NumberText.h"
 #include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
@@ -170,6 +171,7 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
       m_pErrors(std::move(other.m_pErrors)),
       m_pDocument(std::exchange(other.m_pDocument, nullptr)),
       m_pCreatedDocument(std::move(other.m_pCreatedDocument)),
+      m_pCreatedNotes(std::move(other.m_pCreatedNotes)),
       m_pSecurityManager(std::move(other.m_pSecurityManager)),
       m_limits(other.m_limits),
       m_pGrammars(std::move(other.m_pGrammars)),
@@ -183,6 +185,7 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         m_pErrors = std::move(other.m_pErrors);
         m_pDocument = std::exchange(other.m_pDocument, nullptr);
         m_pCreatedDocument = std::move(other.m_pCreatedDocument);
+        m_pCreatedNotes = std::move(other.m_pCreatedNotes);
         // The moved parser keeps pointing at this security manager: it moves along.
         m_pSecurityManager = std::move(other.m_pSecurityManager);
         m_limits = other.m_limits;
@@ -200,6 +203,7 @@ void CKelXML::Free() noexcept {
     m_pParser.reset();
     m_pGrammars.reset();
     m_pCreatedDocument.reset();
+    m_pCreatedNotes.reset();
     m_pErrors.reset();
 }
 
@@ -230,6 +234,7 @@ bool CKelXML::Guarded(Fn&& fn) {
 void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<const GrammarSet> grammars) {
     m_pDocument = nullptr;
     m_pCreatedDocument.reset();
+    m_pCreatedNotes.reset();
     // A parser is bound to the grammar pool it was made with: other grammars need another one.
     if (m_pParser && m_pGrammars != grammars) m_pParser.reset();
     if (m_pParser) {
@@ -420,10 +425,25 @@ bool CKelXML::CreateDoc(const char* rootName) {
                const XStr name = To16(rootName);
                m_pCreatedDocument.reset(
                    impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
+               m_pCreatedNotes = std::make_unique<SourceNotes>();
                m_pDocument = m_pCreatedDocument.get();
            }) &&
            m_pDocument;
 }
+
+namespace {
+
+// What Save and the edits keep of node's document besides its DOM: the loading parser's notes for
+// the document it made, the object's own for the one it created; null for any other document.
+SourceNotes* NotesOf(const DOMNode* node, const DOMDocument* current, internal::StreamingParser* parser,
+                     SourceNotes* created) {
+    const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
+                                                                             : node->getOwnerDocument();
+    if (!owner || owner != current) return nullptr;
+    return parser && parser->getDocument() == current ? &parser->Notes() : created;
+}
+
+}  // namespace
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
     return Save(file, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
@@ -447,12 +467,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
                                                       : Layout::Indented;
-    // What the parser kept of the document it made, when node is part of that document.
-    const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
-                                                                             : node->getOwnerDocument();
-    const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
-                                   ? &m_pParser->Notes()
-                                   : nullptr;
+    const SourceNotes* notes = NotesOf(node, m_pDocument, m_pParser.get(), m_pCreatedNotes.get());
     // Serialise into memory first: the file is only touched once the whole text exists. Nesting
     // deeper than Load accepts is refused, so that what Save writes loads again.
     std::string bytes, error;
@@ -1230,21 +1245,33 @@ DOMNode* CKelXML::NewNode(Make&& make, Where&& where) {
 }
 
 template <class Where>
-DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& where) {
+DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& where, const char* uri) {
     if (!Require(name, msg::kNoElementName)) return nullptr;
+    internal::Placement placement;
     return static_cast<DOMElement*>(NewNode(
         [&](DOMNode*& node) {
+            placement = where();
             DOMElement* element = nullptr;
             {
                 const XStr name16 = To16(name);
-                node = element = m_pDocument->createElement(name16.unicodeForm());
+                if (!uri) {
+                    node = element = MakeElement(*m_pDocument, placement.parent, name16.unicodeForm());
+                } else {
+                    const XStr uri16 = To16(uri);
+                    const XMLCh* ns = *uri ? uri16.unicodeForm() : nullptr;
+                    node = element = m_pDocument->createElementNS(ns, name16.unicodeForm());
+                    const std::u16string declaration =
+                        NeededDeclaration(placement.parent, PrefixOf(name16.unicodeForm()), ns ? ns : u"");
+                    if (!declaration.empty())
+                        element->setAttributeNS(XMLUni::fgXMLNSURIName, declaration.c_str(), ns ? ns : u"");
+                }
             }
             if (text) {
                 const XStr text16 = To16(text);
                 element->setTextContent(text16.unicodeForm());
             }
         },
-        where));
+        [&] { return placement; }));
 }
 
 DOMComment* CKelXML::AddNewCommentNode(DOMNode* parent, std::string_view text) {
@@ -1289,6 +1316,14 @@ DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::strin
     return NewElement(name.c_str(), text.c_str(), [&] { return internal::AtEnd(parent); });
 }
 
+DOMElement* CKelXML::AddNewElementNodeNS(DOMNode* parent, std::string_view namespaceURI, std::string_view name,
+                                         std::string_view text) {
+    if (!CanEdit(parent)) return nullptr;
+    const std::string name8(name), uri8(namespaceURI), text8(text);
+    return NewElement(
+        name8.c_str(), text.empty() ? nullptr : text8.c_str(), [&] { return internal::AtEnd(parent); }, uri8.c_str());
+}
+
 DOMElement* CKelXML::InsertNewElementNodeBefore(DOMNode* sibling, const char* name, const char* text) {
     if (!CanEditBeside(sibling, msg::kNoSibling) || !Require(sibling->getParentNode(), msg::kNoParent)) return nullptr;
     return NewElement(name, text, [&] { return internal::BeforeSibling(sibling); });
@@ -1330,16 +1365,54 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
     const bool ok = Guarded([&] {
         {
             const XStr name16 = To16(name.c_str());
-            attribute = m_pDocument->createAttribute(name16.unicodeForm());
+            attribute = MakeAttribute(*m_pDocument, element, name16.unicodeForm());
         }
         {
             const XStr value16 = To16(value.c_str());
             attribute->setValue(value16.unicodeForm());
         }
+        const bool added = !element->getAttributeNode(attribute->getName());
         element->setAttributeNode(attribute);
+        // Saved after the attributes the element had, in the order of the calls.
+        if (SourceNotes* notes = NotesOf(element, m_pDocument, m_pParser.get(), m_pCreatedNotes.get()); added && notes)
+            notes->attributeOrders.Append(element, attribute->getName());
+        Rebind(*m_pDocument, *element, *attribute);
     });
     if (!ok && attribute && !attribute->getOwnerElement()) attribute->release();
     return ok ? attribute : nullptr;
+}
+
+DOMAttr* CKelXML::AddNewAttributeNS(DOMElement* element, std::string_view namespaceURI, std::string_view name,
+                                    std::string_view value) {
+    if (!CanEdit(element)) return nullptr;
+    const std::string name8(name), uri8(namespaceURI);
+    bool declared = true;
+    const bool checked = Guarded([&] {
+        const XStr name16 = To16(name8.c_str()), uri16 = To16(uri8.c_str());
+        const std::u16string prefix = PrefixOf(name16.unicodeForm());
+        if (prefix == u"xml" || prefix == u"xmlns") return;
+        if (uri8.empty()) {
+            if (!prefix.empty()) m_pDocument->createAttributeNS(nullptr, name16.unicodeForm());  // refused
+            return;
+        }
+        if (prefix.empty()) {
+            Record(E_EXCEPTION, msg::kAttributeNeedsPrefix);
+            declared = false;
+            return;
+        }
+        bool bound = false;
+        const XMLCh* current = InScope(element, prefix, bound);
+        if (bound && XMLString::equals(current, uri16.unicodeForm())) return;
+        // A declaration on element would move what already uses the prefix there to another namespace.
+        if (bound || PrefixOf(element->getNodeName()) == prefix) {
+            Record(E_EXCEPTION, msg::kPrefixBound);
+            declared = false;
+            return;
+        }
+        element->setAttributeNS(XMLUni::fgXMLNSURIName, (u"xmlns:" + prefix).c_str(), uri16.unicodeForm());
+    });
+    // Its prefix is now bound to namespaceURI at element: the plain form makes it there.
+    return checked && declared ? AddNewAttribute(name8, std::string(value), element) : nullptr;
 }
 
 DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
@@ -1353,7 +1426,9 @@ DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& va
         if (!attribute) return;
         const XStr value16 = To16(value.c_str());
         attribute->setValue(value16.unicodeForm());
-        element->setAttributeNode(attribute);
+        // Not set again on element: the DOM would then take it for an attribute of no element
+        // (getOwnerElement null, free to be set on another element while still on this one).
+        Rebind(*element->getOwnerDocument(), *element, *attribute);
     });
     if (!ok) return nullptr;
     if (!attribute) Record(E_MISSING, msg::kNoAttribute);

@@ -90,6 +90,7 @@ enum E_SAVE_FORM {
 namespace internal {
 class GrammarSet;
 class StreamingParser;
+struct SourceNotes;
 }  // namespace internal
 
 // --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
@@ -772,11 +773,24 @@ public:
     // the parent's closing whitespace stays last, so a Save in E_SAVE_AS_LOADED form adds the
     // new line and changes nothing else. Elements without such whitespace get none.
 
+    // Namespaces: a new element whose name has a prefix, or has none under a default namespace, is
+    // in the namespace the declarations in scope (xmlns attributes of its parent and their
+    // ancestors) give it, as in the saved and reloaded document; a prefix nothing declares gives an
+    // element in no namespace, as before. Attributes likewise (an unprefixed one is in none).
+    // Adding or changing an xmlns or xmlns:p attribute puts the element and the nodes below it that
+    // use it (up to a new declaration) in the namespace it declares.
+
     // Adds a new empty element name after parent's other children (before its closing
     // whitespace, indented as its last child); returns it, or null.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, xercesc::DOMNode* parent);
     // The same, with text as the element's content.
     xercesc::DOMElement* AddNewElementNode(const std::string& name, const std::string& text, xercesc::DOMNode* parent);
+    // The same in namespace namespaceURI (empty: none), whatever is in scope: the element declares
+    // its prefix (or the default namespace) itself where the declarations in scope bind it
+    // otherwise. text, when not empty, is its content. Returns it, or null with a record as above
+    // (a prefix with an empty namespaceURI is the DOM's kind-3 refusal).
+    xercesc::DOMElement* AddNewElementNodeNS(xercesc::DOMNode* parent, std::string_view namespaceURI,
+                                             std::string_view name, std::string_view text = {});
     // A new element name (holding text, when not null) just before or just after sibling, indented
     // as sibling is; returns it, or null. Recorded besides the above: kind 4 "sibling node
     // undefined", "ParentNode undefined" (sibling has no parent), "element name undefined";
@@ -819,8 +833,15 @@ public:
     static std::string ValueText(float value);
     static std::string ValueText(double value);
     static std::string ValueText(bool value);
-    // Sets a new attribute node name=value on element (replacing one of that name); returns it.
+    // Sets a new attribute node name=value on element (replacing one of that name, in its place;
+    // a new name is saved after the element's other attributes); returns it.
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, const std::string& value, xercesc::DOMElement* element);
+    // The same in namespace namespaceURI (empty: none): name's prefix is declared on element when
+    // nothing in scope binds it. Null with a kind-3 record when name has no prefix but a namespace
+    // ("an attribute in a namespace needs a prefix"), or its prefix is bound to another namespace
+    // at element ("the prefix is bound to another namespace here").
+    xercesc::DOMAttr* AddNewAttributeNS(xercesc::DOMElement* element, std::string_view namespaceURI,
+                                        std::string_view name, std::string_view value);
     // The same with a number or bool, written as ValueText writes it.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
@@ -991,9 +1012,10 @@ private:
     // changed, on failure.
     template <class Make, class Where>
     xercesc::DOMNode* NewNode(Make&& make, Where&& where);
-    // NewNode for a new element name holding text (when not null).
+    // NewNode for a new element name holding text (when not null), in namespace uri when not null
+    // (else as the declarations in scope say).
     template <class Where>
-    xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where);
+    xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where, const char* uri = nullptr);
     // False, with a record, while LoopElements walks the current document on this thread, or
     // while this object streams a document.
     bool Replaceable();
@@ -1034,6 +1056,8 @@ private:
     xercesc::DOMDocument* m_pDocument = nullptr;
     // Set when the current document was made by CreateDoc, which this object then owns.
     std::unique_ptr<xercesc::DOMDocument, DocumentReleaser> m_pCreatedDocument;
+    // What Save keeps of the created document besides its DOM (the order attributes were added in).
+    std::unique_ptr<internal::SourceNotes> m_pCreatedNotes;
     // Limits entity expansion in every parser this object makes; outlives them.
     std::unique_ptr<xercesc::SecurityManager> m_pSecurityManager;
     sLimits m_limits;

@@ -102,8 +102,9 @@ TEST_F(Corpus, LoadMatchesTheParser) {
 // form, the tree of the unindented form, indentation aside).
 TEST_F(Corpus, EverySaveLoadsBackTheSame) {
     const XML::E_SAVE_FORM forms[] = {XML::E_SAVE_CANONICAL, XML::E_SAVE_AS_LOADED, XML::E_SAVE_PRETTY};
-    std::map<std::string, std::string> listed;
-    for (const auto& row : ReadRows(KELXML_TEST_DATA "/corpus-save-differences.tsv")) listed[row.at(0)] = row.at(1);
+    const char* const formNames[] = {"pretty", "canonical", "as-loaded"};  // the order of E_SAVE_FORM
+    std::map<std::string, std::vector<std::string>> listed;
+    for (const auto& row : ReadRows(KELXML_TEST_DATA "/corpus-save-differences.tsv")) listed[row.at(0)] = row;
     std::set<std::string> met;
     const MemoryFile saved;
     std::string mismatches;
@@ -114,22 +115,26 @@ TEST_F(Corpus, EverySaveLoadsBackTheSame) {
         const Outcome outcome = Classify(doc).outcome;
         if (outcome > Outcome::error || !doc.GetDocument()) continue;
         const auto row = listed.find(e.id);
-        const std::string want = row == listed.end() ? Name(outcome) : (met.insert(e.id), row->second);
+        const std::string want = row == listed.end() ? Name(outcome) : (met.insert(e.id), row->second.at(1));
         const auto fail = [&](XML::E_SAVE_FORM form, const std::string& what) {
             mismatches += e.id + " " + e.path + " form " + std::to_string(form) + ": " + what + "\n";
         };
         for (const XML::E_SAVE_FORM form : forms) {
+            // A row holds for the forms its fourth column names, for all without one.
+            const bool differs = row != listed.end() &&
+                                 (row->second.size() < 4 || row->second[3].find(formNames[form]) != std::string::npos);
+            const std::string wantHere = differs ? row->second.at(1) : Name(outcome);
             const bool pretty = form == XML::E_SAVE_PRETTY;
             const std::string bytes = saved.Save(doc, nullptr, form);
             XML::CKelXML back;
             LoadText(back, bytes, path);
             const Observed again = Classify(back);
-            if (Name(again.outcome) != want)
+            if (Name(again.outcome) != wantHere)
                 fail(form, std::string("reloads as ") + Name(again.outcome) + ": " + again.first);
-            else if (want != "fatal" &&
+            else if (wantHere != "fatal" &&
                      InformationOf(doc.GetDocument(), pretty) != InformationOf(back.GetDocument(), pretty))
                 fail(form, "reloads with other information");
-            else if (want != "fatal" && saved.Save(back, nullptr, form) != bytes)
+            else if (wantHere != "fatal" && saved.Save(back, nullptr, form) != bytes)
                 fail(form, "a second save differs");
         }
         if (want == "fatal") continue;  // what does not reload whole does not in part either

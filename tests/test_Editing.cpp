@@ -215,6 +215,7 @@ TEST(Attributes, AddReplacesModifyChangesOnly) {
 
     DOMAttr* modified = l.doc.ModifyAttribute("a", "", l.root);
     EXPECT_EQ(modified, added);
+    EXPECT_EQ(modified->getOwnerElement(), l.root);
     EXPECT_EQ(Attribute(l.root, "a"), "");
     EXPECT_EQ(l.doc.ModifyAttribute("a", "q\"&<'", l.root), added);
     EXPECT_EQ(Attribute(l.root, "a"), "q\"&<'");

@@ -42,6 +42,10 @@ inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kOneLoadMode = "a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})";
 // A new element goes beside or below an element of the document that makes it.
 inline constexpr const char* kNotOwnElement = "node is not an element of this document";
+// An attribute given a namespace by name needs a prefix bound to it, and one that does not change
+// the namespace of a node already there.
+inline constexpr const char* kAttributeNeedsPrefix = "an attribute in a namespace needs a prefix";
+inline constexpr const char* kPrefixBound = "the prefix is bound to another namespace here";
 // Followed by the reason a node has no canonical form.
 inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 // Followed by the column (in characters, from 1), ": " and what is wrong there.

@@ -323,13 +323,18 @@ private:
                     error = "elements nested deeper than " + std::to_string(m_maxDepth) + " levels cannot be saved";
                     return;
                 }
-                StartTag(static_cast<const DOMElement*>(node));
+                const auto* element = static_cast<const DOMElement*>(node);
                 const DOMNode* first = node->getFirstChild();
-                if (!first) {
-                    Ascii("/>");
+                if (!KeptStartTag(element, first != nullptr)) {
+                    StartTag(element);
+                    if (!first) {
+                        Ascii("/>");
+                        break;
+                    }
+                    Ascii(">");
+                } else if (!first) {
                     break;
                 }
-                Ascii(">");
                 // Past a fixed depth the content is written as it is: indentation of every
                 // level would multiply the size of a deep document.
                 const bool inner = (open.empty() ? indented : open.back().indented) && open.size() < kIndentedDepth &&
@@ -377,9 +382,7 @@ private:
                 if (node->getNodeType() != DOMNode::ELEMENT_NODE) continue;  // an entity's text ends
                 --elements;
                 if (closed.indented) Indent(open.size());
-                Ascii("</");
-                Literal(node->getNodeName(), "an element name", false);
-                Ascii(">");
+                EndTag(static_cast<const DOMElement*>(node));
             }
         }
     }
@@ -389,30 +392,88 @@ private:
         Literal(element->getNodeName(), "an element name", false);
         const DOMNamedNodeMap* attributes = element->getAttributes();
         const XMLSize_t count = attributes ? attributes->getLength() : 0;
-        m_written.assign(count, false);
-        // First in the order the document wrote them, then those the DOM has beyond it.
-        const std::u16string_view order = m_notes ? m_notes->attributeOrders.Find(element) : std::u16string_view();
-        const XMLCh* const elementName = element->getNodeName();
-        const std::size_t named = order.find(u' ');
-        if (named != std::u16string_view::npos && order.compare(0, named, elementName) == 0) {
-            for (std::size_t start = named + 1; start < order.size();) {
-                std::size_t end = order.find(u' ', start);
-                if (end == std::u16string_view::npos) end = order.size();
-                const std::u16string_view name = order.substr(start, end - start);
-                for (XMLSize_t i = 0; i < count; ++i)
-                    if (!m_written[i] && name == std::u16string_view(attributes->item(i)->getNodeName()))
-                        Attribute(attributes, i);
-                start = end + 1;
-            }
+        // First in the order the document wrote them (or the edits added them), then those the DOM has beyond it.
+        if (m_notes) {
+            m_notes->attributeOrders.WriteOrder(element, m_order);
+            for (const XMLSize_t i : m_order) Attribute(attributes, i);
+        } else {
+            for (XMLSize_t i = 0; i < count; ++i) Attribute(attributes, i);
         }
-        for (XMLSize_t i = 0; i < count; ++i)
-            if (!m_written[i]) Attribute(attributes, i);
         if (element == m_top)
             for (const DOMNode* attribute : m_inherited) Attribute(static_cast<const DOMAttr*>(attribute));
     }
 
+    // Saved as loaded, a start tag the document wrote is written as it was, but for the attributes
+    // whose value the DOM no longer has (written anew, in double quotes), those it no longer has
+    // (left out) and those it has beyond them (added at the end); closed as the source closed it,
+    // "/>" or ">" with its end tag, unless it gained children. False, nothing written, when the
+    // source has no tag for the element or its name changed.
+    bool KeptStartTag(const DOMElement* element, bool hasChildren) {
+        if (m_layout != Layout::AsLoaded || m_standalone || !m_notes) return false;
+        bool typed = false;
+        if (!m_notes->tags.StartTag(element, m_source, typed) || !SplitStartTag(m_source, m_pieces) ||
+            m_pieces.name != element->getNodeName() || !Holds(m_source))
+            return false;
+        Ascii("<");
+        out.append(m_pieces.name);
+        const DOMNamedNodeMap* attributes = element->getAttributes();
+        for (const StartTagPieces::Attribute& piece : m_pieces.attributes) {
+            const DOMAttr* attribute = element->getAttributeNode(XString(piece.name).c_str());
+            if (!attribute || !attribute->getSpecified()) continue;
+            const XMLCh* value = attribute->getValue();
+            // (A "<" stands in no value the parser read: the source changed since.)
+            if (piece.value.find(u'<') == std::u16string_view::npos && AttributeValue(piece.value, m_xml11, m_value) &&
+                (m_value == value || (typed && CollapseSpaces(m_value) == value))) {
+                out.append(piece.written);
+                continue;
+            }
+            out.append(piece.written.substr(0, piece.written.size() - piece.value.size() - 2));
+            Ascii("\"");
+            Escaped(value, true);
+            Ascii("\"");
+        }
+        m_notes->attributeOrders.WriteOrder(element, m_order);
+        for (const XMLSize_t i : m_order) {
+            const XMLCh* name = attributes->item(i)->getNodeName();
+            if (std::none_of(m_pieces.attributes.begin(), m_pieces.attributes.end(),
+                             [name](const StartTagPieces::Attribute& piece) { return piece.name == name; }))
+                Attribute(attributes, i);
+        }
+        out.append(m_pieces.tail);
+        if (hasChildren) {
+            Ascii(">");
+        } else if (m_pieces.empty) {
+            Ascii("/>");
+        } else {
+            Ascii(">");
+            EndTag(element);
+        }
+        return true;
+    }
+
+    // The end tag as the source wrote it ("</", the name, spaces, ">"), when the element kept its
+    // name; else "</name>".
+    void EndTag(const DOMElement* element) {
+        const XMLCh* name = element->getNodeName();
+        const std::size_t length = XMLString::stringLen(name);
+        if (m_layout == Layout::AsLoaded && !m_standalone && m_notes && m_notes->tags.EndTag(element, m_source) &&
+            m_source.size() > length + 2 && m_source.compare(0, 2, u"</") == 0 &&
+            m_source.compare(2, length, name) == 0 && m_source.back() == u'>' &&
+            m_source.find_first_not_of(u" \t\r\n", 2 + length) == m_source.size() - 1 && Holds(m_source)) {
+            out.append(m_source);
+            return;
+        }
+        Ascii("</");
+        Literal(name, "an element name", false);
+        Ascii(">");
+    }
+
+    // Every character of text can stand as itself in the output.
+    bool Holds(const XString& text) const {
+        return std::all_of(text.begin(), text.end(), [this](XMLCh c) { return m_encoding.CanHold(c); });
+    }
+
     void Attribute(const DOMNamedNodeMap* attributes, XMLSize_t i) {
-        m_written[i] = true;
         const auto* attribute = static_cast<const DOMAttr*>(attributes->item(i));
         // A grammar's default: the grammar gives it again, when it comes along. The parser may
         // give a prefixed default twice (in two namespaces): its name is written once.
@@ -591,7 +652,9 @@ private:
     const Layout m_layout;
     const bool m_xml11;
     const std::size_t m_maxDepth;
-    std::vector<bool> m_written;
+    std::vector<XMLSize_t> m_order;  // scratch: one start tag's attributes in written order
+    XString m_source, m_value;       // scratch: one tag's source, one attribute's value
+    StartTagPieces m_pieces;
     const SourceNotes* m_notes;
     // A part written without its document's declarations and ancestors (see Part).
     bool m_standalone = false;
@@ -632,13 +695,22 @@ std::uint32_t AttributeOrders::Add(const DOMNode* element, std::u16string_view o
     return id;
 }
 
+void AttributeOrders::Add(const DOMNode* element, std::uint32_t order) {
+    if (m_isSorted)
+        m_later[element] = order;
+    else
+        m_entries.push_back({element, order});
+}
+
 std::u16string_view AttributeOrders::Find(const DOMNode* element) const {
+    if (const auto later = m_later.find(element); later != m_later.end()) return m_orders[later->second];
     const auto before = [](const Entry& a, const Entry& b) {
         return std::less<const DOMNode*>()(a.element, b.element);
     };
-    if (m_sorted.size() != m_entries.size()) {
+    if (!m_isSorted) {
         m_sorted = m_entries;
         std::stable_sort(m_sorted.begin(), m_sorted.end(), before);
+        m_isSorted = true;
     }
     // The last noted for an address wins: an element made later at the address of a released one.
     const auto found = std::upper_bound(m_sorted.begin(), m_sorted.end(), Entry{element, 0}, before);
@@ -646,9 +718,49 @@ std::u16string_view AttributeOrders::Find(const DOMNode* element) const {
     return m_orders[std::prev(found)->order];
 }
 
+void AttributeOrders::WriteOrder(const DOMElement* element, std::vector<XMLSize_t>& order) const {
+    order.clear();
+    const DOMNamedNodeMap* attributes = element->getAttributes();
+    const XMLSize_t count = attributes ? attributes->getLength() : 0;
+    const std::u16string_view noted = Find(element);
+    const std::size_t named = noted.find(u' ');
+    std::vector<bool> taken;
+    if (named != std::u16string_view::npos && noted.compare(0, named, element->getNodeName()) == 0) {
+        taken.assign(count, false);
+        for (std::size_t start = named + 1; start < noted.size();) {
+            std::size_t end = noted.find(u' ', start);
+            if (end == std::u16string_view::npos) end = noted.size();
+            const std::u16string_view name = noted.substr(start, end - start);
+            for (XMLSize_t i = 0; i < count; ++i)
+                if (!taken[i] && name == std::u16string_view(attributes->item(i)->getNodeName())) {
+                    taken[i] = true;
+                    order.push_back(i);
+                }
+            start = end + 1;
+        }
+    }
+    for (XMLSize_t i = 0; i < count; ++i)
+        if (taken.empty() || !taken[i]) order.push_back(i);
+}
+
+void AttributeOrders::Append(const DOMElement* element, const XMLCh* name) {
+    std::vector<XMLSize_t> order;
+    WriteOrder(element, order);
+    const DOMNamedNodeMap* attributes = element->getAttributes();
+    std::u16string noted(element->getNodeName());
+    for (const XMLSize_t i : order) {
+        const XMLCh* other = attributes->item(i)->getNodeName();
+        if (!XMLString::equals(other, name)) noted.append(u" ").append(other);
+    }
+    noted.append(u" ").append(name);
+    Add(element, noted);
+}
+
 void AttributeOrders::Clear() {
     m_entries.clear();
     m_sorted.clear();
+    m_isSorted = false;
+    m_later.clear();
     m_ids.clear();
     m_orders.clear();
 }

@@ -14,6 +14,9 @@
 #ifndef KELXML_INTERNAL_SERIALIZER_H
 #define KELXML_INTERNAL_SERIALIZER_H
 
+#include "XML/internal/SourceTags.h"
+
+#include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <cstddef>
@@ -42,19 +45,25 @@ enum class Layout {
 // order, kept without a heap block per element: one small entry per element, and each distinct
 // order once (a record file writes thousands of elements the same way). An order is the element's
 // own name, then the qualified names, separated by spaces: a node released and made again at the
-// same address must not take the order of another element.
+// same address must not take the order of another element. The loading parser notes the order
+// each start tag was written in; the edits note the order attributes were added in.
 class AttributeOrders {
 public:
     // Notes order (element name then attribute names, space-separated) for element; returns
     // the order's number, with which the next elements written the same way are noted without
     // copying or looking up their order again.
     std::uint32_t Add(const xercesc::DOMNode* element, std::u16string_view order);
-    void Add(const xercesc::DOMNode* element, std::uint32_t order) { m_entries.push_back({element, order}); }
+    void Add(const xercesc::DOMNode* element, std::uint32_t order);
     // The order of that number (as Add returned it).
     std::u16string_view Order(std::uint32_t order) const { return m_orders[order]; }
     // The order noted for element, or empty.
     std::u16string_view Find(const xercesc::DOMNode* element) const;
-    bool Empty() const { return m_entries.empty(); }
+    // The indexes in element's attribute map in the order they are written: those noted for it
+    // first, in that order, then the others in the DOM's.
+    void WriteOrder(const xercesc::DOMElement* element, std::vector<XMLSize_t>& order) const;
+    // Notes that element's attribute name, just added, comes after those it had.
+    void Append(const xercesc::DOMElement* element, const XMLCh* name);
+    bool Empty() const { return m_entries.empty() && m_later.empty(); }
     // Forgets every order; the table keeps its capacity.
     void Clear();
 
@@ -66,8 +75,11 @@ private:
     std::vector<Entry> m_entries;         // in the order they were noted
     std::deque<std::u16string> m_orders;  // stable: m_ids views them
     std::unordered_map<std::u16string_view, std::uint32_t> m_ids;
-    // m_entries sorted by element, made on the first Find after an Add.
+    // m_entries sorted by element, made on the first Find; what is noted after it (edits) goes
+    // to m_later, so that a Find after each edit does not sort again.
     mutable std::vector<Entry> m_sorted;
+    mutable bool m_isSorted = false;
+    std::unordered_map<const xercesc::DOMNode*, std::uint32_t> m_later;
 };
 
 // What the loading parser kept of a document that its DOM does not hold.
@@ -79,6 +91,8 @@ struct SourceNotes {
     // u"BE" or u"LE" when the document opened with a UTF-16 byte order mark.
     const char16_t* byteOrder = nullptr;
     AttributeOrders attributeOrders;
+    // The tags of the elements as the document wrote them (for saves as loaded).
+    SourceTags tags;
 };
 
 // Writes node (a document, element or any node that can stand in a document's content) into

@@ -1,13 +1,12 @@
 #include "XML/internal/SourceKeepingParser.h"
 
 #include "XML/internal/Serializer.h"
+#include "XML/internal/SourceTags.h"
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -25,23 +24,7 @@ namespace {
 
 // bytes decoded from encoding; false when they do not decode.
 bool Decode(const std::string& bytes, const std::u16string& encoding, std::u16string& text) {
-    XMLTransService::Codes result = XMLTransService::Ok;
-    const std::unique_ptr<XMLTranscoder> transcoder(XMLPlatformUtils::fgTransService->makeNewTranscoderFor(
-        encoding.c_str(), result, XMLSize_t{16} * 1024, XMLPlatformUtils::fgMemoryManager));
-    if (result != XMLTransService::Ok || !transcoder) return false;
-    std::vector<XMLCh> chars(std::size_t{16} * 1024);
-    std::vector<unsigned char> sizes(chars.size());
-    text.clear();
-    for (std::size_t at = 0; at < bytes.size();) {
-        XMLSize_t eaten = 0;
-        const XMLSize_t made = transcoder->transcodeFrom(reinterpret_cast<const XMLByte*>(bytes.data()) + at,
-                                                         bytes.size() - at, chars.data(), chars.size(), eaten,
-                                                         sizes.data());
-        if (eaten == 0) return false;
-        text.append(chars.data(), made);
-        at += eaten;
-    }
-    return true;
+    return SourceDecoder(encoding).Decode(bytes, text);
 }
 
 bool EndsWith(const std::u16string& text, const char16_t* tail) {
@@ -66,96 +49,16 @@ std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const c
     return 0;
 }
 
-// value without leading and trailing spaces, each run of spaces made one (XML 1.0 §3.3.3 for
-// values of token types: spaces only, not the other whitespace characters).
-std::u16string CollapseSpaces(const std::u16string& value) {
-    std::u16string out;
-    for (const char16_t c : value) {
-        if (c == u' ' && (out.empty() || out.back() == u' ')) continue;
-        out.push_back(c);
-    }
-    if (!out.empty() && out.back() == u' ') out.pop_back();
-    return out;
-}
-
 // The raw value of attribute name in the start tag text, between its quotes.
 bool RawAttribute(const std::u16string& tag, const std::u16string& name, std::u16string& value) {
-    const auto space = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
-    std::size_t at = 1;
-    while (at < tag.size() && !space(tag[at]) && tag[at] != u'>' && tag[at] != u'/') ++at;  // the element name
-    while (at < tag.size()) {
-        while (at < tag.size() && space(tag[at])) ++at;
-        const std::size_t start = at;
-        while (at < tag.size() && !space(tag[at]) && tag[at] != u'=' && tag[at] != u'>' && tag[at] != u'/') ++at;
-        const std::u16string attribute = tag.substr(start, at - start);
-        while (at < tag.size() && space(tag[at])) ++at;
-        if (attribute.empty() || at >= tag.size() || tag[at] != u'=') return false;
-        ++at;
-        while (at < tag.size() && space(tag[at])) ++at;
-        if (at >= tag.size() || (tag[at] != u'"' && tag[at] != u'\'')) return false;
-        const std::size_t end = tag.find(tag[at], at + 1);
-        if (end == std::u16string::npos) return false;
-        if (attribute == name) {
-            value = tag.substr(at + 1, end - at - 1);
+    StartTagPieces pieces;
+    if (!SplitStartTag(tag, pieces)) return false;
+    for (const StartTagPieces::Attribute& attribute : pieces.attributes)
+        if (attribute.name == name) {
+            value = attribute.value;
             return true;
         }
-        at = end + 1;
-    }
     return false;
-}
-
-// Normalises a raw attribute value as XML does before the token rules: line ends and literal
-// whitespace become spaces, references are replaced by their characters, the characters of
-// character references staying as they are. False when it refers to an entity other than the
-// predefined ones (its replacement text is not at hand).
-bool Normalise(std::u16string& value, bool xml11) {
-    std::u16string out;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char16_t c = value[i];
-        if (c == u'&') {
-            const std::size_t end = value.find(u';', i);
-            if (end == std::u16string::npos) return false;
-            const std::u16string name = value.substr(i + 1, end - i - 1);
-            i = end;
-            if (name.size() > 1 && name[0] == u'#') {
-                const bool hex = name[1] == u'x';
-                char32_t code = 0;
-                for (std::size_t d = hex ? 2 : 1; d < name.size(); ++d) {
-                    const char16_t h = name[d];
-                    const int digit = h >= u'0' && h <= u'9'          ? h - u'0'
-                                      : hex && h >= u'a' && h <= u'f' ? h - u'a' + 10
-                                      : hex && h >= u'A' && h <= u'F' ? h - u'A' + 10
-                                                                      : -1;
-                    if (digit < 0 || code > 0x10FFFF) return false;
-                    code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
-                }
-                if (code > 0x10FFFF) return false;
-                if (code >= 0x10000) {
-                    out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-                    out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-                } else {
-                    out.push_back(static_cast<char16_t>(code));
-                }
-                continue;
-            }
-            static const std::pair<const char16_t*, char16_t> predefined[] = {
-                {u"lt", u'<'}, {u"gt", u'>'}, {u"amp", u'&'}, {u"apos", u'\''}, {u"quot", u'"'}};
-            bool known = false;
-            for (const auto& [entity, character] : predefined)
-                if (name == entity) {
-                    out.push_back(character);
-                    known = true;
-                }
-            if (!known) return false;
-            continue;
-        }
-        const bool lineEnd = c == u'\r' || (xml11 && (c == 0x85 || c == 0x2028));
-        if (lineEnd && c == u'\r' && i + 1 < value.size() && (value[i + 1] == u'\n' || (xml11 && value[i + 1] == 0x85)))
-            ++i;  // one line end
-        out.push_back(lineEnd || c == u'\n' || c == u'\t' ? u' ' : c);
-    }
-    value = std::move(out);
-    return true;
 }
 
 // True when order (as AttributeOrders holds it) is element's name then its specified attributes.
@@ -185,7 +88,7 @@ SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager*
     setCalculateSrcOfs(true);
 }
 
-bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) const {
+bool SourceKeepingParser::Here(std::uint64_t& offset) const {
     const ReaderMgr* readers = getScanner()->getReaderMgr();
     if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr())
         return false;
@@ -194,7 +97,12 @@ bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) 
     } catch (const XMLException&) {
         return false;  // a reader that does not count its source offsets
     }
-    encoding = readers->getCurrentEncodingStr();
+    return true;
+}
+
+bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) const {
+    if (!Here(offset)) return false;
+    encoding = getScanner()->getReaderMgr()->getCurrentEncodingStr();
     return true;
 }
 
@@ -207,6 +115,9 @@ void SourceKeepingParser::startDocument() {
     m_notes.internalSubset.reset();
     m_notes.byteOrder = nullptr;
     m_notes.attributeOrders.Clear();
+    m_notes.tags.Clear();
+    m_tagEncoding.clear();
+    m_endingEmpty = false;
     m_lastOrders.clear();
     m_read = std::move(m_nextRead);
     m_nextRead = nullptr;
@@ -242,10 +153,13 @@ void SourceKeepingParser::endIntSubset() {
 void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                                        const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                        const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
+    m_endingEmpty = isEmpty;
     BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    m_endingEmpty = false;
     if (DOMNode* current = getCurrentNode(); current && current->getNodeType() == DOMNode::ELEMENT_NODE)
         NormaliseEnumerations(*static_cast<DOMElement*>(current), attrList, attrCount);
     if (!m_keepAttributeOrder) return;
+    NoteStartTag(attrList, attrCount, isEmpty);
     // The DOM keeps attributes sorted by name: note the written order where it differs.
     const XMLCh* previous = nullptr;
     bool sorted = true;
@@ -283,6 +197,29 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         m_lastOrders.emplace_back(&elemDecl, order);
 }
 
+void SourceKeepingParser::NoteStartTag(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty) {
+    DOMNode* element = getCurrentNode();
+    std::uint64_t end = 0;
+    if (!element || element->getNodeType() != DOMNode::ELEMENT_NODE || !Here(end)) {
+        m_notes.tags.Start(nullptr, 0, isEmpty, false);
+        return;
+    }
+    if (m_tagEncoding.empty()) m_tagEncoding = getScanner()->getReaderMgr()->getCurrentEncodingStr();
+    bool typed = false;
+    for (XMLSize_t i = 0; i < attrCount && !typed; ++i)
+        typed = attrList.elementAt(i)->getSpecified() && attrList.elementAt(i)->getType() != XMLAttDef::CData;
+    m_notes.tags.Start(element, end, isEmpty, typed);
+}
+
+void SourceKeepingParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                                     const XMLCh* const elemPrefix) {
+    BoundedDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    if (!m_keepAttributeOrder || m_endingEmpty) return;
+    std::uint64_t end = 0;
+    const bool known = Here(end);
+    m_notes.tags.End(end, known);
+}
+
 template <class Correct>
 void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct) {
     bool lists = false;
@@ -307,7 +244,7 @@ void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XM
             (type != XMLAttDef::IDRefs && type != XMLAttDef::Entities && type != XMLAttDef::NmTokens))
             continue;
         std::u16string value;
-        if (RawAttribute(tag, attribute->getQName(), value) && Normalise(value, xml11))
+        if (RawAttribute(tag, attribute->getQName(), value) && AttributeValue(value, xml11, value))
             correct(*attribute, CollapseSpaces(value));
     }
 }
@@ -368,6 +305,9 @@ void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
             subset.pop_back();
             m_notes.internalSubset = subset;
         }
+        std::string tags;
+        if (!m_notes.tags.Empty() && read(skipped, static_cast<std::size_t>(m_notes.tags.Extent()), tags))
+            m_notes.tags.Keep(std::move(tags), m_tagEncoding);
     } catch (...) {
         // What is not kept is written in the DOM's own form.
     }

@@ -35,6 +35,7 @@ public:
     void KeepSource(const ByteReader& read) noexcept;
     // What was kept of the document this parser made last (and owns).
     const internal::SourceNotes& Notes() const { return m_notes; }
+    internal::SourceNotes& Notes() { return m_notes; }
     // Whether the next parses note the written order of attributes (a walk that hands out
     // records and never saves them has no use for it).
     void KeepAttributeOrder(bool keep) { m_keepAttributeOrder = keep; }
@@ -53,6 +54,8 @@ public:
     void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
                       const bool isEmpty, const bool isRoot) override;
+    void endElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const elemPrefix) override;
 
 private:
     // Bytes [begin, end) of the document entity, read in encoding.
@@ -64,6 +67,9 @@ private:
     // Where the document entity's reader stands; false inside another entity or when the
     // reader cannot tell.
     bool Here(std::uint64_t& offset, std::u16string& encoding) const;
+    bool Here(std::uint64_t& offset) const;
+    // Notes where the start tag just read ends (see SourceTags::Start).
+    void NoteStartTag(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty);
 
     // Attribute values of declared token types the parser normalises unlike XML 1.0: it
     // neither trims nor collapses the spaces of enumerated values (fixed at once from the DOM),
@@ -89,6 +95,8 @@ private:
     static constexpr std::size_t kLastOrders = 16;
     std::vector<std::pair<const xercesc::XMLElementDecl*, std::uint32_t>> m_lastOrders;
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
+    std::u16string m_tagEncoding;    // the document entity's, where its first tag was read
+    bool m_endingEmpty = false;      // the base class ends an empty element from startElement
 };
 
 }  // namespace XML::internal
