@@ -77,6 +77,8 @@ LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security) : Source
     // Xerces refuses a cached DTD for a document with an internal subset: such a document
     // reads the named DTD from its file instead.
     setIgnoreCachedDTD(true);
+    // A schema may import one namespace from several files, as the named grammars may.
+    setHandleMultipleImports(true);
 }
 
 void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars) {
@@ -95,6 +97,12 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
 }
 
 InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
+    // A document that names its schema is validated against it: in the automatic scheme the
+    // scanner would check it without its identity constraints (keys, uniqueness, references).
+    // A root element that names one is seen before the parse (ValidateNamedSchema).
+    if (m_settings.scheme == AbstractDOMParser::Val_Auto && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::SchemaGrammar)
+        getScanner()->setValidationScheme(XMLScanner::Val_Always);
     if (m_settings.substituteSubset && m_hasSubset && resource &&
         resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity &&
         XMLString::equals(resource->getSystemId(), m_subsetId.c_str())) {

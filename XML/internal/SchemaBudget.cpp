@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 using namespace xercesc;
 
@@ -27,8 +28,6 @@ namespace {
 
 using Count = std::uint64_t;
 constexpr Count kMax = std::numeric_limits<Count>::max();
-// The largest schema document read; a longer one is refused.
-constexpr std::size_t kMaxSchemaFile = std::size_t{64} << 20;
 // Groups nested in one pattern: the parser of regular expressions recurses once per group.
 constexpr std::size_t kMaxPatternNesting = 256;
 
@@ -431,10 +430,16 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
             ("schema '" + XStr::ToLocal(id) + "' is larger than " + std::to_string(kMaxSchemaFile >> 20) + " MiB")
                 .c_str());
     m_bytesRead += schema->bytes.size();
-    const std::string refusal = Add(schema->bytes, id);
+    // Compiling a schema never needs its external DTD (bundles ship them without it).
+    const std::string* bytes = &schema->bytes;
+    if (std::optional<std::string> blanked = WithoutExternalSubset(schema->bytes)) {
+        m_blanked.push_back(std::make_unique<std::string>(std::move(*blanked)));
+        bytes = m_blanked.back().get();
+    }
+    const std::string refusal = Add(*bytes, id);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
-    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(schema->bytes.data()), schema->bytes.size(), id,
-                                 false, XMLPlatformUtils::fgMemoryManager);
+    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(bytes->data()), bytes->size(), id, false,
+                                 XMLPlatformUtils::fgMemoryManager);
 }
 
 }  // namespace XML::internal
