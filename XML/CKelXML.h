@@ -878,8 +878,8 @@ private:
     template <class ParseFn, class ReadFn>
     bool LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read);
     // Acquires the grammars the options name and makes the parser ready for them; the error
-    // list then holds the grammars' own diagnostics.
-    void PrepareParser(const sLoadOptions& options);
+    // list then holds the grammars' own warnings. False, with one record, when they do not compile.
+    bool PrepareParser(const sLoadOptions& options);
     // The shared body of the streaming operations: like LoadWith, but no document is kept, and
     // an exception the walk stored is rethrown once the parse is closed.
     template <class WalkFn>

@@ -229,6 +229,7 @@ void LoadParser::startDocument() {
     m_inProlog = true;
     m_inInternalSubset = false;
     m_diagnostics = 0;
+    m_fatalSeen = false;
     getScanner()->setExitOnFirstFatal(true);
     SourceKeepingParser::startDocument();
 }
@@ -262,6 +263,19 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
                        const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
                        const XMLFileLoc colNum) {
     const bool fatal = errType == XMLErrorReporter::ErrType_Fatal;
+    const bool parserDomain = XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain);
+    // A schema document that could not be read was reported where it failed: the scan of the
+    // schema that imports it adds nothing.
+    if (parserDomain && errCode == XMLErrs::SchemaScanFatalError && m_fatalSeen) return;
+    if (parserDomain && errType == XMLErrorReporter::ErrType_Error && errCode > XMLErrs::E_LowBounds &&
+        errCode < XMLErrs::NSDeclInvalid) {
+        // A schema that does not compile: its first fault is the one record, a fatal error
+        // naming the schema document, and the parse ends before any element is checked.
+        SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Fatal, errorText, systemId, publicId,
+                                   lineNum, colNum);
+        throw static_cast<XMLErrs::Codes>(errCode);
+    }
+    m_fatalSeen = m_fatalSeen || fatal;
     // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
     // and the list stays small whatever the document.
     if (!fatal && ++m_diagnostics > GetLimits().maxDiagnostics) {

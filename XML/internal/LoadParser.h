@@ -100,6 +100,7 @@ private:
     bool m_inProlog = true;
     bool m_inInternalSubset = false;
     std::size_t m_diagnostics = 0;
+    bool m_fatalSeen = false;
 };
 
 }  // namespace XML::internal
