@@ -65,7 +65,7 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
         settings.skipUnreadableDTD = true;
         break;
     case E_LOAD_AUTO:
-    default: break;
+    default: settings.skipUnreachable = true; break;
     }
     return settings;
 }
@@ -118,6 +118,13 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         // An external parameter entity of the internal subset: part of the DTD, left unread.
         MarkUnreadDTD();
         return Nothing(resource->getSystemId());
+    }
+    if (m_settings.skipUnreachable && resource) {
+        // The schemas the document names are asked for at its root element, before it starts.
+        const auto type = resource->getResourceIdentifierType();
+        if (type == XMLResourceIdentifier::SchemaGrammar ||
+            (m_inProlog && type == XMLResourceIdentifier::ExternalEntity))
+            return SkipUnreachable(*resource, type == XMLResourceIdentifier::SchemaGrammar);
     }
     if (m_settings.skipUnreadableDTD && m_inProlog && resource &&
         resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
@@ -192,22 +199,53 @@ void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
     SourceKeepingParser::attDef(elemDecl, attDef, ignoring);
 }
 
-InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
-    std::string why = "cannot be opened";
+void LoadParser::Warn(const std::string& text) {
+    if (!m_pHandler) return;
+    const Locator* where = getScanner()->getLocator();
+    const XStr message(text.c_str());
+    m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
+                                          where ? where->getSystemId() : nullptr, where ? where->getLineNumber() : 0,
+                                          where ? where->getColumnNumber() : 0, XMLPlatformUtils::fgMemoryManager));
+}
+
+InputSource* LoadParser::SkipUnreachable(XMLResourceIdentifier& resource, bool schema) {
+    std::string why;
+    std::unique_ptr<InputSource> source;
     try {
         RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
-    } catch (const SAXException& e) {
-        why = XStr::ToLocal(e.getMessage());
+        if (m_pHandler) source.reset(m_pHandler->resolveEntity(&resource));
+        const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
+        if (probe) return source.release();
+        why = "cannot be opened";
+    } catch (const ResourceDenied& denied) {
+        why = XStr::ToLocal(denied.getMessage());
+    } catch (const SAXException& refused) {
+        // The network only: what cannot be read safely (a FIFO, past the budget) stays a refusal.
+        try {
+            RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+        } catch (const SAXException&) {
+            why = XStr::ToLocal(refused.getMessage());
+            why = why.substr(0, why.find(msg::kNetworkWayOut));  // this load takes that way
+        }
+        if (why.empty()) throw;
     }
-    if (m_pHandler) {
-        const std::string text = msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
-        const Locator* where = getScanner()->getLocator();
-        const XStr message(text.c_str());
-        m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
-                                              where ? where->getSystemId() : nullptr,
-                                              where ? where->getLineNumber() : 0, where ? where->getColumnNumber() : 0,
-                                              XMLPlatformUtils::fgMemoryManager));
+    // Not validated: the grammar would be partial, or absent.
+    getScanner()->setValidationScheme(XMLScanner::Val_Auto);
+    if (!schema) return SkipUnreadable(resource, why);
+    Warn(msg::kSchemaNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
+    return Unopened(resource.getSystemId());
+}
+
+InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource, std::string why) {
+    if (why.empty()) {
+        why = "cannot be opened";
+        try {
+            RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+        } catch (const SAXException& e) {
+            why = XStr::ToLocal(e.getMessage());
+        }
     }
+    Warn(msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
     MarkUnreadDTD();
     getScanner()->setHasNoDTD(true);
     return Nothing(resource.getSystemId());
@@ -290,8 +328,10 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
     }
     if (m_unreadSubset && fatal && errCode == XMLErrs::EntityNotFound &&
         XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain)) {
-        SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Warning, errorText, systemId, publicId,
-                                   lineNum, colNum);
+        SourceKeepingParser::error(
+            errCode, msgDomain,
+            m_settings.skipUnreachable ? XMLErrorReporter::ErrType_Error : XMLErrorReporter::ErrType_Warning, errorText,
+            systemId, publicId, lineNum, colNum);
         return;
     }
     SourceKeepingParser::error(errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum);
