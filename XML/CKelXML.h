@@ -92,7 +92,10 @@ class StreamingParser;
 // --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
 // How a Load given options treats grammars (sLoadOptions::eMode).
 enum E_LOAD_MODE : std::int32_t {
-    // As Load(file, false): a document that declares a grammar is validated against it.
+    // As Load(file, false): a document that declares a grammar is validated against it. A DTD
+    // part or schema it names that is on the network, missing or left out by eResources is a
+    // warning: the document loads without it, unvalidated; an entity only that DTD could declare
+    // is an error where it is used.
     E_LOAD_AUTO = 0,
     // As Load(file, true): always validated, against the grammars the document names.
     E_LOAD_VALIDATE = 1,
