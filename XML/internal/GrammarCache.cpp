@@ -190,7 +190,9 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string refusal = PoolPatternRefusal(*set->m_pPool);
         if (!refusal.empty()) record(E_EXCEPTION, refusal);
     } catch (...) {
-        record(E_EXCEPTION, CurrentExceptionText());
+        // A grammar's import has no load mode to take instead: the refusal alone.
+        const std::string text = CurrentExceptionText();
+        record(E_EXCEPTION, text.substr(0, text.find(msg::kNetworkWayOut)));
     }
     set->m_diagnostics = errors.GetAllErrors();
     for (std::size_t i = 0; i < starts.size(); ++i) {
