@@ -232,6 +232,8 @@ InputSource* LoadParser::SkipUnreachable(XMLResourceIdentifier& resource, bool s
     // Not validated: the grammar would be partial, or absent.
     getScanner()->setValidationScheme(XMLScanner::Val_Auto);
     if (!schema) return SkipUnreadable(resource, why);
+    // A missing schema the parser reports itself, as a warning.
+    if (source) return source.release();
     Warn(msg::kSchemaNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
     return Unopened(resource.getSystemId());
 }
