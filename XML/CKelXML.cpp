@@ -273,7 +273,7 @@ bool NamesGrammars(const sLoadOptions& options) { return !options.vSchemas.empty
 
 }  // namespace
 
-void CKelXML::PrepareParser(const sLoadOptions& options) {
+bool CKelXML::PrepareParser(const sLoadOptions& options) {
     std::shared_ptr<const GrammarSet> grammars;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS) {
         if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
@@ -282,8 +282,20 @@ void CKelXML::PrepareParser(const sLoadOptions& options) {
         grammars = cache.Acquire(options, m_pSecurityManager.get());
     }
     InitializeParser(options, grammars);
-    if (grammars)
-        for (const sError& diagnostic : grammars->Diagnostics()) m_pErrors->AddError(diagnostic);
+    if (!grammars) return true;
+    // Grammars that do not compile would flood every document with "no declaration found": the
+    // first fault (a fatal error naming the grammar file, or the refusal of a bound) is the record.
+    const auto& diagnostics = grammars->Diagnostics();
+    const auto fault = std::find_if(diagnostics.begin(), diagnostics.end(),
+                                    [](const sError& diagnostic) { return diagnostic.eType >= E_ERROR; });
+    if (fault == diagnostics.end()) {
+        for (const sError& diagnostic : diagnostics) m_pErrors->AddError(diagnostic);
+        return true;
+    }
+    sError record = *fault;
+    if (record.eType < E_EXCEPTION) record.eType = E_FATAL_ERROR;
+    m_pErrors->AddError(record);
+    return false;
 }
 
 template <class ParseFn, class ReadFn>
@@ -295,7 +307,7 @@ bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& re
         return false;
     }
     const bool parsed = Guarded([&] {
-        PrepareParser(options);
+        if (!PrepareParser(options)) return;
         m_pParser->SetSourceReader(read);
         parse(*m_pParser);
         m_pDocument = m_pParser->getDocument();
@@ -898,7 +910,7 @@ bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
     }
     std::exception_ptr thrown;
     const bool parsed = Guarded([&] {
-        PrepareParser(options);
+        if (!PrepareParser(options)) return;
         m_bStreaming = true;
         const struct Done {
             bool& streaming;

@@ -96,7 +96,10 @@ struct SourceNotes;
 // --- Load options: the types (the Load overloads are in CKelXML, section "Load options") ---
 // How a Load given options treats grammars (sLoadOptions::eMode).
 enum E_LOAD_MODE : std::int32_t {
-    // As Load(file, false): a document that declares a grammar is validated against it.
+    // As Load(file, false): a document that declares a grammar is validated against it. A DTD
+    // part or schema it names that is on the network, missing or left out by eResources is a
+    // warning: the document loads without it, unvalidated; an entity only that DTD could declare
+    // is an error where it is used.
     E_LOAD_AUTO = 0,
     // As Load(file, true): always validated, against the grammars the document names.
     E_LOAD_VALIDATE = 1,
@@ -1034,8 +1037,8 @@ private:
     template <class ParseFn, class ReadFn>
     bool LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read);
     // Acquires the grammars the options name and makes the parser ready for them; the error
-    // list then holds the grammars' own diagnostics.
-    void PrepareParser(const sLoadOptions& options);
+    // list then holds the grammars' own warnings. False, with one record, when they do not compile.
+    bool PrepareParser(const sLoadOptions& options);
     // The shared body of the streaming operations: like LoadWith, but no document is kept, and
     // an exception the walk stored becomes a kind-3 record once the parse is closed.
     template <class WalkFn>

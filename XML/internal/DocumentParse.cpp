@@ -1,5 +1,6 @@
 #include "XML/internal/DocumentParse.h"
 
+#include <cstring>
 #include <fstream>
 
 #include <sys/stat.h>
@@ -57,6 +58,46 @@ DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits
         verdict = JudgeDtd(file.Head(), file.AtEnd(), id, limits, &gate);
         if (!verdict.needMore || file.AtEnd()) return verdict;
     }
+}
+
+bool RootNamesSchema(std::string_view head) {
+    const std::string t = AsUtf8(head);
+    std::size_t i = 0;
+    const auto past = [&t, &i](const char* end) {
+        const std::size_t at = t.find(end, i);
+        i = at == std::string::npos ? t.size() : at + std::strlen(end);
+    };
+    while ((i = t.find('<', i)) != std::string::npos) {
+        if (t.compare(i, 2, "<?") == 0) {
+            past("?>");
+        } else if (t.compare(i, 4, "<!--") == 0) {
+            past("-->");
+        } else if (t.compare(i, 9, "<!DOCTYPE") == 0) {
+            const std::size_t subset = t.find('[', i), end = t.find('>', i);
+            if (subset < end) i = subset, past("]");
+            past(">");
+        } else {
+            break;
+        }
+    }
+    if (i == std::string::npos) return false;
+    // The start tag: up to the first '>' outside a quoted value.
+    std::size_t end = i;
+    for (char quote = 0; end < t.size() && (quote || t[end] != '>'); ++end)
+        if (t[end] == '"' || t[end] == '\'') quote = quote == t[end] ? 0 : quote ? quote : t[end];
+    const std::string tag = t.substr(i, end - i);
+    for (const char* quote : {"\"", "'"}) {
+        const std::size_t uri = tag.find(std::string(quote) + "http://www.w3.org/2001/XMLSchema-instance" + quote);
+        const std::size_t colon = uri == std::string::npos ? uri : tag.rfind("xmlns:", uri);
+        if (colon == std::string::npos) continue;
+        std::size_t nameEnd = colon + 6;
+        while (nameEnd < uri && tag[nameEnd] != '=' && tag[nameEnd] != ' ') ++nameEnd;
+        const std::string prefix = tag.substr(colon + 6, nameEnd - colon - 6);
+        if (tag.find(prefix + ":schemaLocation") != std::string::npos ||
+            tag.find(prefix + ":noNamespaceSchemaLocation") != std::string::npos)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace XML::internal

@@ -42,6 +42,18 @@ std::size_t FileSize(const char* name, bool& regular);
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
 DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate);
 
+// True when the root element of the document that head begins declares the schema instance
+// namespace and names a schema with it (xsi:schemaLocation, xsi:noNamespaceSchemaLocation).
+bool RootNamesSchema(std::string_view head);
+
+// In the automatic scheme, a document whose root element names its schema is validated as in
+// the validating one: the scanner's automatic scheme never checks identity constraints.
+inline void ValidateNamedSchema(BoundedDOMParser& parser, std::string_view head) {
+    if (parser.getValidationScheme() == xercesc::AbstractDOMParser::Val_Auto && parser.getDoSchema() &&
+        RootNamesSchema(head))
+        parser.setValidationScheme(xercesc::AbstractDOMParser::Val_Always);
+}
+
 // Parses with every bound of limits: the DTD the document names is judged first (dtd), schema
 // documents as the parser asks for them; every external resource is read through gate. Throws a
 // SAXException naming a refusal.
@@ -71,6 +83,7 @@ void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits&
                                             msg::kMemoryBufferId, false, xercesc::XMLPlatformUtils::fgMemoryManager);
     ResourceGate gate(AccessOf(options), limits.maxExternalBytes, source.getSystemId(), options.strBaseURI);
     const DtdVerdict dtd = JudgeDtd(bytes, true, source.getSystemId(), limits, &gate);
+    ValidateNamedSchema(parser, bytes);
     ParseWithin(parser, handler, limits, gate, dtd, bytes.size(), [&] { parse(source); });
 }
 
@@ -96,6 +109,7 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     std::string why;
     const bool open = regular && opened.Open(path, why);
     const DtdVerdict dtd = open ? JudgeFileDtd(opened, id, limits, gate) : DtdVerdict{};
+    if (open) ValidateNamedSchema(parser, opened.Head());
     // A URL keeps the parser's own source, which names the document as the parser writes the URL.
     const std::unique_ptr<xercesc::InputSource> source = open && !isUrl ? opened.Source(id) : nullptr;
     ParseWithin(parser, handler, limits, gate, dtd, size, [&] { parse(source.get()); });

@@ -505,6 +505,36 @@ Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& com
 
 }  // namespace
 
+std::optional<std::string> WithoutExternalSubset(const std::string& document) {
+    const std::string& t = document;
+    if (t.size() >= 2 && (t[0] == '\0' || t[1] == '\0' || t[0] == '\xFE' || t[0] == '\xFF')) return {};
+    std::size_t i = At(t, 0, "\xEF\xBB\xBF") ? 3 : 0;
+    for (;;) {
+        SkipSpace(t, i);
+        if (At(t, i, "<!DOCTYPE")) break;
+        if (!(At(t, i, "<?") && SkipPast(t, i, "?>")) && !(At(t, i, "<!--") && SkipPast(t, i, "-->"))) return {};
+    }
+    i += 9;
+    SkipSpace(t, i);
+    Name(t, i);
+    SkipSpace(t, i);
+    const std::size_t begin = i;
+    std::string literal;
+    const bool pub = At(t, i, "PUBLIC");
+    if (!pub && !At(t, i, "SYSTEM")) return {};
+    i += 6;
+    SkipSpace(t, i);
+    if (!Literal(t, i, literal)) return {};
+    if (pub) {
+        SkipSpace(t, i);
+        if (!Literal(t, i, literal)) return {};
+    }
+    std::string blanked = document;
+    for (std::size_t c = begin; c < i; ++c)
+        if (blanked[c] != '\n' && blanked[c] != '\r') blanked[c] = ' ';
+    return blanked;
+}
+
 DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits,
                     ResourceGate* gate) {
     // A growing beginning of the document: most documents need their first bytes only.

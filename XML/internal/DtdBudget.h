@@ -9,6 +9,7 @@
 #include "XML/CKelXML.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,11 @@ struct DtdVerdict {
 // finds it. External parts are read through gate (null: none is read), as the parser reads them.
 DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, const sLimits& limits,
                     ResourceGate* gate);
+
+// document with the external identifier of its DOCTYPE blanked out, every other byte (and so
+// every line and column) kept: the parser then reads its internal subset only. Empty when the
+// document names no external subset, or is in UTF-16 (left as it is).
+std::optional<std::string> WithoutExternalSubset(const std::string& document);
 
 }  // namespace XML::internal
 

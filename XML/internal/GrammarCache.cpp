@@ -4,11 +4,15 @@
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/DtdBudget.h"
 #include "XML/internal/ExceptionText.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/PatternGuard.h"
+#include "XML/internal/ResourceGate.h"
+#include "XML/internal/SchemaBudget.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -21,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,30 +49,55 @@ std::string CurrentDirectory() {
     return cwd ? std::string(cwd.get()) : std::string();
 }
 
+// Schema documents read whole, without their external DTD (compiling a schema never needs it);
+// they own the bytes of the sources they give, for the whole parse of the grammars.
+class SchemaReader {
+public:
+    // A source over the schema document at path, named systemId; null when it cannot be read
+    // (the parser then opens it and says why in its words).
+    InputSource* Open(const std::string& path, const XMLCh* systemId) {
+        std::string bytes, why;
+        if (!ReadRegularFile(path, kMaxSchemaFile, bytes, why) || bytes.size() > kMaxSchemaFile) return nullptr;
+        std::optional<std::string> blanked = WithoutExternalSubset(bytes);
+        m_read.push_back(std::make_unique<std::string>(blanked ? std::move(*blanked) : std::move(bytes)));
+        return new MemBufInputSource(reinterpret_cast<const XMLByte*>(m_read.back()->data()), m_read.back()->size(),
+                                     systemId, false, XMLPlatformUtils::fgMemoryManager);
+    }
+
+private:
+    std::vector<std::unique_ptr<std::string>> m_read;
+};
+
 // Refuses network resources, as every load does, and stamps each local file the grammars read
-// (includes, imports, redefines, external parameter entities), leaving its opening to the parser.
+// (includes, imports, redefines, external parameter entities); schema documents are read by
+// schemas, anything else is left to the parser.
 class StampingResolver : public XMLEntityResolver {
 public:
-    explicit StampingResolver(std::vector<FileStamp>& files) : m_files(files) {}
+    StampingResolver(std::vector<FileStamp>& files, SchemaReader& schemas) : m_files(files), m_schemas(schemas) {}
 
     InputSource* resolveEntity(XMLResourceIdentifier* resource) override {
         if (!resource || !resource->getSystemId()) return nullptr;
         HandlerError::RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
         std::string path;
         XMLURL url(XMLPlatformUtils::fgMemoryManager);
-        if (url.setURL(resource->getBaseURI(), resource->getSystemId(), url) && !url.isRelative() &&
-            url.getProtocol() == XMLURL::File) {
-            path = XStr::ToLocal(url.getPath());
-        } else {
-            const LocalFileInputSource source(resource->getBaseURI(), resource->getSystemId());
-            path = XStr::ToLocal(source.getSystemId());
-        }
+        const LocalFileInputSource local(resource->getBaseURI(), resource->getSystemId());
+        const bool isUrl = url.setURL(resource->getBaseURI(), resource->getSystemId(), url) && !url.isRelative() &&
+                           url.getProtocol() == XMLURL::File;
+        path = XStr::ToLocal(isUrl ? url.getPath() : local.getSystemId());
         m_files.push_back(StampOf(path));
-        return nullptr;
+        switch (resource->getResourceIdentifierType()) {
+        case XMLResourceIdentifier::SchemaGrammar:
+        case XMLResourceIdentifier::SchemaImport:
+        case XMLResourceIdentifier::SchemaInclude:
+        case XMLResourceIdentifier::SchemaRedefine:
+            return m_schemas.Open(path, isUrl ? url.getURLText() : local.getSystemId());
+        default: return nullptr;
+        }
     }
 
 private:
     std::vector<FileStamp>& m_files;
+    SchemaReader& m_schemas;
 };
 
 }  // namespace
@@ -114,6 +144,7 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
     // Where each grammar's records begin: a fault found once the file is read (unique particle
     // attribution) comes without a file name, and is given the grammar's own.
     std::vector<std::pair<std::size_t, std::string>> starts;
+    SchemaReader schemas;
     // Loads one grammar file into the pool, stamped before it is read: an edit made while it is
     // read makes the stamp stale, never the grammar.
     const auto load = [&](const std::string& file, Grammar::GrammarType type, BoundedDOMParser& parser) -> Grammar* {
@@ -125,11 +156,15 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         starts.emplace_back(errors.GetErrorCount(), path);
         HandlerError::RefuseNetwork(nullptr, XStr(path.c_str()).unicodeForm());
         const LocalFileInputSource source(XStr(path.c_str()).unicodeForm());
-        if (type == Grammar::DTDGrammarType) set->m_dtdPath = path;
-        return parser.loadGrammar(source, type, true);
+        if (type == Grammar::DTDGrammarType) {
+            set->m_dtdPath = path;
+            return parser.loadGrammar(source, type, true);
+        }
+        const std::unique_ptr<InputSource> read(schemas.Open(path, source.getSystemId()));
+        return parser.loadGrammar(read ? *read : static_cast<const InputSource&>(source), type, true);
     };
     try {
-        StampingResolver resolver(set->m_files);
+        StampingResolver resolver(set->m_files, schemas);
         BoundedDOMParser parser(nullptr, set->m_pMemory.get(), set->m_pPool.get());
         parser.setDoNamespaces(true);
         parser.setDoSchema(true);
@@ -155,7 +190,9 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string refusal = PoolPatternRefusal(*set->m_pPool);
         if (!refusal.empty()) record(E_EXCEPTION, refusal);
     } catch (...) {
-        record(E_EXCEPTION, CurrentExceptionText());
+        // A grammar's import has no load mode to take instead: the refusal alone.
+        const std::string text = CurrentExceptionText();
+        record(E_EXCEPTION, text.substr(0, text.find(msg::kNetworkWayOut)));
     }
     set->m_diagnostics = errors.GetAllErrors();
     for (std::size_t i = 0; i < starts.size(); ++i) {

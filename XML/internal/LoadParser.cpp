@@ -65,7 +65,7 @@ ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
         settings.skipUnreadableDTD = true;
         break;
     case E_LOAD_AUTO:
-    default: break;
+    default: settings.skipUnreachable = true; break;
     }
     return settings;
 }
@@ -77,6 +77,8 @@ LoadParser::LoadParser(XMLGrammarPool* pool, SecurityManager* security) : Source
     // Xerces refuses a cached DTD for a document with an internal subset: such a document
     // reads the named DTD from its file instead.
     setIgnoreCachedDTD(true);
+    // A schema may import one namespace from several files, as the named grammars may.
+    setHandleMultipleImports(true);
 }
 
 void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars) {
@@ -95,6 +97,12 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
 }
 
 InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
+    // A document that names its schema is validated against it: in the automatic scheme the
+    // scanner would check it without its identity constraints (keys, uniqueness, references).
+    // A root element that names one is seen before the parse (ValidateNamedSchema).
+    if (m_settings.scheme == AbstractDOMParser::Val_Auto && resource &&
+        resource->getResourceIdentifierType() == XMLResourceIdentifier::SchemaGrammar)
+        getScanner()->setValidationScheme(XMLScanner::Val_Always);
     if (m_settings.substituteSubset && m_hasSubset && resource &&
         resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity &&
         XMLString::equals(resource->getSystemId(), m_subsetId.c_str())) {
@@ -110,6 +118,13 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         // An external parameter entity of the internal subset: part of the DTD, left unread.
         MarkUnreadDTD();
         return Nothing(resource->getSystemId());
+    }
+    if (m_settings.skipUnreachable && resource) {
+        // The schemas the document names are asked for at its root element, before it starts.
+        const auto type = resource->getResourceIdentifierType();
+        if (type == XMLResourceIdentifier::SchemaGrammar ||
+            (m_inProlog && type == XMLResourceIdentifier::ExternalEntity))
+            return SkipUnreachable(*resource, type == XMLResourceIdentifier::SchemaGrammar);
     }
     if (m_settings.skipUnreadableDTD && m_inProlog && resource &&
         resource->getResourceIdentifierType() == XMLResourceIdentifier::ExternalEntity) {
@@ -184,22 +199,55 @@ void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
     SourceKeepingParser::attDef(elemDecl, attDef, ignoring);
 }
 
-InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
-    std::string why = "cannot be opened";
+void LoadParser::Warn(const std::string& text) {
+    if (!m_pHandler) return;
+    const Locator* where = getScanner()->getLocator();
+    const XStr message(text.c_str());
+    m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
+                                          where ? where->getSystemId() : nullptr, where ? where->getLineNumber() : 0,
+                                          where ? where->getColumnNumber() : 0, XMLPlatformUtils::fgMemoryManager));
+}
+
+InputSource* LoadParser::SkipUnreachable(XMLResourceIdentifier& resource, bool schema) {
+    std::string why;
+    std::unique_ptr<InputSource> source;
     try {
         HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
-    } catch (const SAXException& e) {
-        why = XStr::ToLocal(e.getMessage());
+        if (m_pHandler) source.reset(m_pHandler->resolveEntity(&resource));
+        const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
+        if (probe) return source.release();
+        why = "cannot be opened";
+    } catch (const ResourceDenied& denied) {
+        why = XStr::ToLocal(denied.getMessage());
+    } catch (const SAXException& refused) {
+        // The network only: what cannot be read safely (a FIFO, past the budget) stays a refusal.
+        try {
+            HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+        } catch (const SAXException&) {
+            why = XStr::ToLocal(refused.getMessage());
+            why = why.substr(0, why.find(msg::kNetworkWayOut));  // this load takes that way
+        }
+        if (why.empty()) throw;
     }
-    if (m_pHandler) {
-        const std::string text = msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why);
-        const Locator* where = getScanner()->getLocator();
-        const XStr message(text.c_str());
-        m_pHandler->warning(SAXParseException(message.unicodeForm(), where ? where->getPublicId() : nullptr,
-                                              where ? where->getSystemId() : nullptr,
-                                              where ? where->getLineNumber() : 0, where ? where->getColumnNumber() : 0,
-                                              XMLPlatformUtils::fgMemoryManager));
+    // Not validated: the grammar would be partial, or absent.
+    getScanner()->setValidationScheme(XMLScanner::Val_Auto);
+    if (!schema) return SkipUnreadable(resource, why);
+    // A missing schema the parser reports itself, as a warning.
+    if (source) return source.release();
+    Warn(msg::kSchemaNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
+    return Unopened(resource.getSystemId());
+}
+
+InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource, std::string why) {
+    if (why.empty()) {
+        why = "cannot be opened";
+        try {
+            HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+        } catch (const SAXException& e) {
+            why = XStr::ToLocal(e.getMessage());
+        }
     }
+    Warn(msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
     MarkUnreadDTD();
     getScanner()->setHasNoDTD(true);
     return Nothing(resource.getSystemId());
@@ -221,6 +269,7 @@ void LoadParser::startDocument() {
     m_inProlog = true;
     m_inInternalSubset = false;
     m_diagnostics = 0;
+    m_fatalSeen = false;
     getScanner()->setExitOnFirstFatal(true);
     SourceKeepingParser::startDocument();
 }
@@ -258,6 +307,19 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
     if (errCode == XMLErrs::EntityExpansionLimitExceeded && XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain))
         throw SAXException(errorText);
     const bool fatal = errType == XMLErrorReporter::ErrType_Fatal;
+    const bool parserDomain = XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain);
+    // A schema document that could not be read was reported where it failed: the scan of the
+    // schema that imports it adds nothing.
+    if (parserDomain && errCode == XMLErrs::SchemaScanFatalError && m_fatalSeen) return;
+    if (parserDomain && errType == XMLErrorReporter::ErrType_Error && errCode > XMLErrs::E_LowBounds &&
+        errCode < XMLErrs::NSDeclInvalid) {
+        // A schema that does not compile: its first fault is the one record, a fatal error
+        // naming the schema document, and the parse ends before any element is checked.
+        SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Fatal, errorText, systemId, publicId,
+                                   lineNum, colNum);
+        throw static_cast<XMLErrs::Codes>(errCode);
+    }
+    m_fatalSeen = m_fatalSeen || fatal;
     // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
     // and the list stays small whatever the document.
     if (!fatal && ++m_diagnostics > GetLimits().maxDiagnostics) {
@@ -272,8 +334,10 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
     }
     if (m_unreadSubset && fatal && errCode == XMLErrs::EntityNotFound &&
         XMLString::equals(msgDomain, XMLUni::fgXMLErrDomain)) {
-        SourceKeepingParser::error(errCode, msgDomain, XMLErrorReporter::ErrType_Warning, errorText, systemId, publicId,
-                                   lineNum, colNum);
+        SourceKeepingParser::error(
+            errCode, msgDomain,
+            m_settings.skipUnreachable ? XMLErrorReporter::ErrType_Error : XMLErrorReporter::ErrType_Warning, errorText,
+            systemId, publicId, lineNum, colNum);
         return;
     }
     SourceKeepingParser::error(errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum);

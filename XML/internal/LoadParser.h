@@ -40,6 +40,10 @@ struct ParserSettings {
     // DTD-defaults mode: a DTD part that cannot be read is left out with a warning (and an
     // entity reference only it could declare is a warning too), not a fatal error.
     bool skipUnreadableDTD = false;
+    // Automatic scheme: a DTD part or a schema the document names that is on the network, missing
+    // or left out by the access rule is not read, after a warning; the document is then not
+    // validated, and a reference to an entity only the unread part could declare is an error.
+    bool skipUnreachable = false;
 };
 
 // The settings of a mode; the named-grammar mode validates with schemas only when some are named.
@@ -86,7 +90,12 @@ private:
     // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
     void MarkUnreadDTD();
     // In DTD-defaults mode, a DTD part that cannot be read: an empty stand-in, after a warning.
-    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource);
+    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource, std::string why = {});
+    // In the automatic scheme, the source of a DTD part or schema the document names, or, when it
+    // is on the network, missing or left out by the access rule, a warning and a stand-in.
+    xercesc::InputSource* SkipUnreachable(xercesc::XMLResourceIdentifier& resource, bool schema);
+    // Records a warning at the scanner's position.
+    void Warn(const std::string& text);
 
     ParserSettings m_settings;
     HandlerError* m_pHandler = nullptr;
@@ -100,6 +109,7 @@ private:
     bool m_inProlog = true;
     bool m_inInternalSubset = false;
     std::size_t m_diagnostics = 0;
+    bool m_fatalSeen = false;
 };
 
 }  // namespace XML::internal

@@ -31,6 +31,13 @@ inline constexpr const char* kNoSibling = "sibling node undefined";
 inline constexpr const char* kDtdNotRead =
     "DTD not read, the document is read without its declarations and default attributes: ";
 
+// Kind 0 in the automatic scheme, followed by the schema's name and why it is not read.
+inline constexpr const char* kSchemaNotRead = "schema not read, the document is not validated against it: ";
+// The way out, after a refusal to read a resource: the network, then the access rule.
+inline constexpr const char* kNetworkWayOut =
+    "; E_LOAD_AUTO or E_LOAD_WELL_FORMED (kelxml: without --validate) read the document without it";
+inline constexpr const char* kAccessWayOut = " (sLoadOptions::eResources, kelxml --resources, allows more)";
+
 // Kind 3: an exception, or a failure reported as one.
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";

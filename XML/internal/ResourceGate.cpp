@@ -2,6 +2,7 @@
 
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
+#include "XML/internal/Messages.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/URLInputSource.hpp>
@@ -258,7 +259,8 @@ const LocalResource* ResourceGate::Read(const XMLCh* base, const XMLCh* systemId
     if (!systemId) return nullptr;
     HandlerError::RefuseNetwork(base, systemId);
     if (m_access == E_RESOURCES_NONE)
-        throw ResourceDenied(("external resource " + Quoted(systemId) + " not read: this load reads none").c_str());
+        throw ResourceDenied(
+            ("external resource " + Quoted(systemId) + " not read: this load reads none" + msg::kAccessWayOut).c_str());
     // The document's own relative references start from the base the caller gave, or nowhere.
     std::u16string weaveBase = base ? reinterpret_cast<const char16_t*>(base) : u"";
     if (base && weaveBase == m_documentId) {
@@ -301,7 +303,9 @@ const LocalResource* ResourceGate::ReadPath(const std::string& path, const std::
     if (real.empty()) return nullptr;  // missing: the parser reports it
     const std::string name = "'" + XStr::ToLocal(reinterpret_cast<const XMLCh*>(systemId.c_str())) + "'";
     if (checkAccess && m_access == E_RESOURCES_DOCUMENT_TREE && !InsideDocumentTree(real))
-        throw ResourceDenied(("external resource " + name + " not read: it is outside the document's folder").c_str());
+        throw ResourceDenied(
+            ("external resource " + name + " not read: it is outside the document's folder" + msg::kAccessWayOut)
+                .c_str());
     if (const auto known = m_read.find(real); known != m_read.end()) return known->second.get();
     auto resource = std::make_unique<LocalResource>();
     std::string why;
@@ -318,9 +322,11 @@ const LocalResource* ResourceGate::ReadPath(const std::string& path, const std::
     return m_read.emplace(real, std::move(resource)).first->second.get();
 }
 
+InputSource* Unopened(const XMLCh* systemId) { return new UnopenedSource(systemId); }
+
 InputSource* ResourceGate::Open(const XMLResourceIdentifier& resource) {
     const LocalResource* const read = Read(resource.getBaseURI(), resource.getSystemId());
-    if (!read) return new UnopenedSource(resource.getSystemId());
+    if (!read) return Unopened(resource.getSystemId());
     return new MemBufInputSource(reinterpret_cast<const XMLByte*>(read->bytes.data()), read->bytes.size(),
                                  reinterpret_cast<const XMLCh*>(read->systemId.c_str()), false,
                                  XMLPlatformUtils::fgMemoryManager);

@@ -26,6 +26,10 @@ XERCES_CPP_NAMESPACE_END
 
 namespace XML::internal {
 
+// A source that fails to open, as a missing file's, named systemId: the parser reports it in its
+// own words and opens nothing itself.
+xercesc::InputSource* Unopened(const XMLCh* systemId);
+
 // bytes as UTF-8 when they are UTF-16 (a byte-order mark, or "<?" / "<!" in either byte
 // order); otherwise unchanged, which suits every encoding that keeps ASCII as it is.
 std::string AsUtf8(std::string_view bytes);

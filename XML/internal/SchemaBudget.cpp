@@ -17,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 using namespace xercesc;
 
@@ -26,8 +27,6 @@ namespace {
 
 using Count = std::uint64_t;
 constexpr Count kMax = std::numeric_limits<Count>::max();
-// The largest schema document read; a longer one is refused.
-constexpr std::size_t kMaxSchemaFile = std::size_t{64} << 20;
 // Groups nested in one pattern: the parser of regular expressions recurses once per group.
 constexpr std::size_t kMaxPatternNesting = 256;
 
@@ -46,6 +45,13 @@ struct Shape {
     bool nullable = true;
     Count minLength = 0;
     Count done = 0, perChar = 0, open = 0, openPerChar = 0;
+    // Holds a part that can match nothing and repeats ("a*", "(a?)+", "a{0,5}"): the matcher
+    // recurses without end on a group that can match nothing around it (on "ac", "(b?a*)*b"
+    // overflows any stack). Optional parts alone ("(a?)*", "(a|)*") it matches within its stack.
+    bool nullableRepeat = false;
+    // The shortest match that is not empty (kMax: none): a pass of a repetition that matches
+    // nothing ends it, so every level of its recursion takes that many characters at least.
+    Count minFilled = kMax;
 };
 // Levels measured on Xerces 3.2 (x86-64, -O2), with a margin: the matcher tries each of several
 // alternatives a level deeper (434 bytes), and makes a level per pass of a repetition or
@@ -69,7 +75,9 @@ struct PatternParser {
         bool choice = false;
         const auto close = [&all, &branch] {
             all.nullable = all.nullable || branch.nullable;
+            all.nullableRepeat = all.nullableRepeat || branch.nullableRepeat;
             all.minLength = std::min(all.minLength, branch.minLength);
+            all.minFilled = std::min(all.minFilled, std::max(branch.minLength, branch.minFilled));
             all.done = std::max(all.done, branch.done);
             all.perChar = std::max(all.perChar, branch.perChar);
             all.open = std::max(all.open, branch.open);
@@ -84,6 +92,7 @@ struct PatternParser {
                 continue;
             }
             Shape atom{false, 1, 0, 0, 0, 0};
+            atom.minFilled = 1;
             bool group = false;
             if (p[i] == '(') {
                 if (depth + 1 > kMaxPatternNesting) {
@@ -107,15 +116,19 @@ struct PatternParser {
             }
             Count min = 1, max = 1;
             if (i < p.size()) Quantifier(min, max);
-            if (group && atom.nullable && max > 1) {
+            if (group && atom.nullable && atom.nullableRepeat && max > 1) {
                 why = "repeats a group that can match nothing (the matcher would recurse without end)";
                 return all;
             }
+            const bool repeatsNothing = max > 1 && (min == 0 || atom.nullable);
             Repeat(atom, min, max);
+            atom.nullableRepeat = atom.nullableRepeat || repeatsNothing;
+            branch.nullableRepeat = branch.nullableRepeat || atom.nullableRepeat;
             branch.nullable = branch.nullable && atom.nullable;
             branch.open = std::max(branch.open, Sum(branch.done, atom.open));
             branch.openPerChar = std::max(branch.openPerChar, atom.openPerChar);
             branch.minLength = Sum(branch.minLength, atom.minLength);
+            branch.minFilled = std::min(branch.minFilled, atom.minFilled);
             branch.done = Sum(branch.done, atom.done);
             branch.perChar = std::max(branch.perChar, atom.perChar);
             Unfinished(branch);
@@ -145,8 +158,10 @@ struct PatternParser {
         atom.minLength = Product(one.minLength, min);
         const Count pass = Sum(kRepeatLevel, one.done);
         // Passes of c1, c2... characters keep at most pass + perChar * (ci - minLength) each, every
-        // ci at least minLength (1 or more): per character, the larger of the two.
-        const Count perPass = std::max(one.perChar, Ceil(pass, std::max<Count>(one.minLength, 1)));
+        // ci at least minLength, or minFilled when the part can match nothing (an empty pass ends
+        // the repetition): per character, the larger of the two.
+        const Count filled = one.minLength > 0 ? one.minLength : std::min<Count>(one.minFilled, kShortValue);
+        const Count perPass = std::max(one.perChar, Ceil(pass, std::max<Count>(filled, 1)));
         if (Product(max, pass) <= Product(perPass, kShortValue)) {
             // Few passes: counted each, whatever they match.
             atom.done = Sum(Product(one.done, min), Product(max - min, pass));
@@ -430,10 +445,16 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
             ("schema '" + XStr::ToLocal(id) + "' is larger than " + std::to_string(kMaxSchemaFile >> 20) + " MiB")
                 .c_str());
     m_bytesRead += schema->bytes.size();
-    const std::string refusal = Add(schema->bytes, id);
+    // Compiling a schema never needs its external DTD (bundles ship them without it).
+    const std::string* bytes = &schema->bytes;
+    if (std::optional<std::string> blanked = WithoutExternalSubset(schema->bytes)) {
+        m_blanked.push_back(std::make_unique<std::string>(std::move(*blanked)));
+        bytes = m_blanked.back().get();
+    }
+    const std::string refusal = Add(*bytes, id);
     if (!refusal.empty()) throw SAXException(refusal.c_str());
-    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(schema->bytes.data()), schema->bytes.size(), id,
-                                 false, XMLPlatformUtils::fgMemoryManager);
+    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(bytes->data()), bytes->size(), id, false,
+                                 XMLPlatformUtils::fgMemoryManager);
 }
 
 }  // namespace XML::internal

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,8 @@ class ResourceGate;
 // The longest value the pattern matcher checks without allocating at each level of its
 // recursion (longer ones are stopped by PatternGuard).
 inline constexpr std::size_t kShortValue = 256;
+// The largest schema document read; a longer one is refused.
+inline constexpr std::size_t kMaxSchemaFile = std::size_t{64} << 20;
 
 // Why the validator must not compile pattern (a schema regular expression), or empty: it
 // repeats a group that can match nothing, nests more than 256 groups, or its matcher could take
@@ -77,6 +80,8 @@ private:
     const sLimits m_limits;
     ResourceGate* const m_gate;
     std::size_t m_bytesRead = 0;
+    // Schema documents read without their external DTD, as the parser reads them.
+    std::vector<std::unique_ptr<std::string>> m_blanked;
     std::vector<Particle> m_particles;
     std::vector<Type> m_types;
     std::map<std::string, std::size_t> m_groups, m_namedTypes;

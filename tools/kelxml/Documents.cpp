@@ -183,12 +183,25 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
     if (named) {
         options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
         options.pGrammarCache = std::make_shared<XML::CGrammarCache>();
+        RequireCompiledGrammars(options);
     } else if (wellFormed) {
         options.eMode = XML::E_LOAD_WELL_FORMED;
     } else {
         options.eMode = args.Has("--validate") ? XML::E_LOAD_VALIDATE : XML::E_LOAD_AUTO;
     }
     return options;
+}
+
+void RequireCompiledGrammars(const XML::sLoadOptions& options) {
+    // An empty document of its own: a record naming another file is the grammars' (compiled
+    // once, into the options' cache, for every file then).
+    static constexpr char kProbe[] = "<_/>";
+    XML::CKelXML probe;
+    probe.SetLimits(LoadLimits());
+    if (probe.Validate(static_cast<const void*>(kProbe), sizeof kProbe - 1, options) || !probe.GetErrors()) return;
+    for (const XML::sError& record : probe.GetErrors()->GetAllErrors())
+        if (record.eType >= XML::E_FATAL_ERROR && record.strSystemId != "toto")
+            throw UsageError{"the grammars cannot be compiled: " + record.strMessage};
 }
 
 bool Usable(const XML::CKelXML& xml, const std::string& file, bool usable) {

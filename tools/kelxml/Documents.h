@@ -42,6 +42,9 @@ XML::sLoadOptions ReadingOptions(const Arguments& args);
 // (--well-formed), or against the grammars named by --schema [NS=]FILE and --dtd FILE, parsed
 // once for all the files checked.
 XML::sLoadOptions CheckingOptions(const Arguments& args);
+// Throws a UsageError naming the grammar file, line and column when the grammars options name
+// do not compile (or a bound refuses them).
+void RequireCompiledGrammars(const XML::sLoadOptions& options);
 // Loads a document to read or edit. Warnings and validity errors are printed and tolerated;
 // a document that is not well-formed or could not be read is refused.
 bool Open(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options);
