@@ -117,13 +117,14 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         // then the named one; one that cannot be read is left out with a warning.
         const std::string mapped = ResolveInCatalogs(XStr::ToLocal(resource->getPublicId()),
                                                      XStr::ToLocal(resource->getSystemId()));
+        std::string refusal;
         if (!mapped.empty()) {
             const XStr id(mapped.c_str());
             XMLResourceIdentifier inCatalog(XMLResourceIdentifier::ExternalEntity, id.unicodeForm());
-            if (InputSource* const source = Opened(&inCatalog)) return source;
+            if (InputSource* const source = Opened(&inCatalog, refusal)) return source;
         }
-        if (InputSource* const source = Opened(resource)) return source;
-        return SkipUnreadable(*resource);
+        if (InputSource* const source = Opened(resource, refusal)) return source;
+        return SkipUnreadable(*resource, refusal);
     }
     if (!m_pHandler) return nullptr;
     try {
@@ -139,14 +140,15 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
     }
 }
 
-InputSource* LoadParser::Opened(XMLResourceIdentifier* resource) {
+InputSource* LoadParser::Opened(XMLResourceIdentifier* resource, std::string& refusal) {
     if (!m_pHandler) return nullptr;
     std::unique_ptr<InputSource> source;
     try {
         source.reset(m_pHandler->resolveEntity(resource));
     } catch (const XMLException&) {
         return nullptr;
-    } catch (const SAXException&) {
+    } catch (const SAXException& e) {
+        refusal = XStr::ToLocal(e.getMessage());
         return nullptr;
     }
     const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
@@ -184,8 +186,9 @@ void LoadParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
     SourceKeepingParser::attDef(elemDecl, attDef, ignoring);
 }
 
-InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource) {
-    std::string why = "cannot be opened";
+InputSource* LoadParser::SkipUnreadable(const XMLResourceIdentifier& resource, const std::string& refusal) {
+    // The gate's own refusal (the access rule, a FIFO) says more than that nothing was opened.
+    std::string why = refusal.empty() ? "cannot be opened" : refusal;
     try {
         RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
     } catch (const SAXException& e) {

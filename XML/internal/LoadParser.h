@@ -76,8 +76,9 @@ public:
                const XMLFileLoc colNum) override;
 
 private:
-    // The source the handler's resolver gives for resource, when it can be read; null otherwise.
-    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource);
+    // The source the handler's resolver gives for resource, when it can be read; null otherwise,
+    // with the resolver's refusal (if it refused) in refusal.
+    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource, std::string& refusal);
     // Records a diagnostic of the load itself at the scanner's position.
     void Report(xercesc::XMLErrorReporter::ErrTypes type, const XMLCh* text);
     // In the named-grammar mode with a named DTD, the internal subset may not declare elements or
@@ -86,7 +87,7 @@ private:
     // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
     void MarkUnreadDTD();
     // In DTD-defaults mode, a DTD part that cannot be read: an empty stand-in, after a warning.
-    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource);
+    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource, const std::string& refusal);
 
     ParserSettings m_settings;
     HandlerError* m_pHandler = nullptr;
