@@ -311,7 +311,8 @@ bool ResourceGate::OpenInTree(const std::string& path, OpenedFile& file, std::st
         components.pop_front();
         if (name == ".") continue;
         if (name == "..") {
-            if (folders.empty()) return false;
+            outside = folders.empty();
+            if (outside) return false;
             folders.pop_back();
             continue;
         }
@@ -344,9 +345,13 @@ bool ResourceGate::OpenInTree(const std::string& path, OpenedFile& file, std::st
             if (!file.Adopt(
                     ::openat(current(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC), why))
                 return false;
-            // A hard link made here to a file of another user would lend the folder's rule a file
-            // the folder never held: such a file is read only when it has no other name.
-            if (file.Status().st_nlink > 1 && file.Status().st_uid != ::geteuid()) {
+            // A hard link made here to a file the folder never held would lend it the folder's
+            // rule: a file with another name is read only when it and the folder that names it
+            // are the caller's, and no one else may write that folder (and so have made the link).
+            struct stat folder {};
+            const bool foreign = ::fstat(current(), &folder) != 0 || folder.st_uid != ::geteuid() ||
+                                 (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 || file.Status().st_uid != ::geteuid();
+            if (file.Status().st_nlink > 1 && foreign) {
                 why = msg::kSharedFile;
                 return false;
             }
