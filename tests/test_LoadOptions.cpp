@@ -2,6 +2,8 @@
 // load (data/load_options.tsv), and the grammar cache (edits seen, shared across threads).
 #include "TestSupport.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -39,8 +41,10 @@ bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& o
 // The grammars of data/load_options.tsv, in a folder of their own.
 struct Grammars : TempDir {
     Grammars() {
-        for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv"))
+        for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv")) {
             if (row[0] == "file") WriteFile(File(row[1]), row[2]);
+            if (row[0] == "fifo") ::mkfifo(File(row[1]).c_str(), 0600);
+        }
     }
 };
 
@@ -48,7 +52,7 @@ TEST(LoadOptions, Table) {
     const Grammars dir;
     auto doc = std::make_unique<XML::CKelXML>();
     for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv")) {
-        if (row[0] == "file") continue;
+        if (row[0] == "file" || row[0] == "fifo") continue;
         SCOPED_TRACE(row[0]);
         ASSERT_EQ(row.size(), 6u);
         if (row[0][0] != '+') doc = std::make_unique<XML::CKelXML>();

@@ -7,9 +7,12 @@
 #include "XML/internal/ExceptionText.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/PatternGuard.h"
+#include "XML/internal/ResourceGate.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
+#include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
@@ -18,6 +21,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -44,6 +48,22 @@ std::string CurrentDirectory() {
     return cwd ? std::string(cwd.get()) : std::string();
 }
 
+// Reads the grammar file at path (its bytes as given) once, checked as every file of a load is:
+// false when it does not open (the parser then says so in its words); a FIFO, device or /proc
+// file, or one past the budget of a load's external resources, is refused with an exception.
+bool ReadGrammarFile(const std::string& path, std::string& bytes) {
+    constexpr std::size_t kMaxBytes = sLimits{}.maxExternalBytes;
+    OpenedFile file;
+    std::string why;
+    if (!file.Open(path, why) && !file.Refused()) return false;
+    if (file.Refused() || !file.ReadHead(kMaxBytes, why) || file.Head().size() > kMaxBytes)
+        throw SAXException(("grammar file '" + path + "' not read: " +
+                            (why.empty() ? "larger than " + std::to_string(kMaxBytes) + " bytes" : why))
+                               .c_str());
+    bytes = file.Head();
+    return true;
+}
+
 // Refuses network resources, as every load does, and stamps each local file the grammars read
 // (includes, imports, redefines, external parameter entities), leaving its opening to the parser.
 class StampingResolver : public XMLEntityResolver {
@@ -63,11 +83,18 @@ public:
             path = XStr::ToLocal(source.getSystemId());
         }
         m_files.push_back(StampOf(path));
-        return nullptr;
+        // Opened once, without blocking, and handed to the parser as the bytes read.
+        std::string bytes;
+        if (!ReadGrammarFile(path, bytes)) return new UnopenedSource(resource->getSystemId());
+        m_bytes.push_back(std::move(bytes));
+        const XStr id(path.c_str());
+        return new MemBufInputSource(reinterpret_cast<const XMLByte*>(m_bytes.back().data()), m_bytes.back().size(),
+                                     id.unicodeForm(), false, XMLPlatformUtils::fgMemoryManager);
     }
 
 private:
     std::vector<FileStamp>& m_files;
+    std::list<std::string> m_bytes;  // of every file handed to the parser, for the parse
 };
 
 }  // namespace
@@ -123,10 +150,20 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         // The name as given, through its links: a link moved to another file changes its stamp.
         if (path != file) set->m_files.push_back(StampOf(file));
         starts.emplace_back(errors.GetErrorCount(), path);
-        HandlerError::RefuseNetwork(nullptr, XStr(path.c_str()).unicodeForm());
-        const LocalFileInputSource source(XStr(path.c_str()).unicodeForm());
-        if (type == Grammar::DTDGrammarType) set->m_dtdPath = path;
-        return parser.loadGrammar(source, type, true);
+        const XStr id(path.c_str());
+        HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
+        // The name as given is opened (its bytes, never converted), once: every load of the set
+        // reads the named DTD's bytes kept here.
+        std::string bytes;
+        if (!ReadGrammarFile(file, bytes)) return parser.loadGrammar(UnopenedSource(id.unicodeForm()), type, true);
+        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), id.unicodeForm(),
+                                       false, XMLPlatformUtils::fgMemoryManager);
+        Grammar* const grammar = parser.loadGrammar(source, type, true);
+        if (type == Grammar::DTDGrammarType) {
+            set->m_dtdPath = path;
+            set->m_dtdBytes = std::move(bytes);
+        }
+        return grammar;
     };
     try {
         StampingResolver resolver(set->m_files);

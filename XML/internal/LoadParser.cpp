@@ -100,9 +100,11 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         XMLString::equals(resource->getSystemId(), m_subsetId.c_str())) {
         // Once: an external entity of the same name further on is the document's own.
         m_hasSubset = false;
+        // The bytes read when the grammars were parsed: the file is not opened again.
         if (m_pGrammars && !m_pGrammars->DTDPath().empty())
-            return new LocalFileInputSource(XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(),
-                                            XMLPlatformUtils::fgMemoryManager);
+            return new MemBufInputSource(
+                reinterpret_cast<const XMLByte*>(m_pGrammars->DTDBytes().data()), m_pGrammars->DTDBytes().size(),
+                XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(), false, XMLPlatformUtils::fgMemoryManager);
         return Nothing(resource->getSystemId());
     }
     if (m_settings.reportUnreadEntities && m_inProlog && resource &&
