@@ -103,9 +103,11 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     OpenDocument(isUrl ? XStr::ToLocal(url.getPath()) : std::string(file), document);
     if (!document.refusal.empty())
         throw xercesc::SAXException(("'" + std::string(file) + "' not read: " + document.refusal).c_str());
-    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id,
-                      document.regular ? XStr::ToLocal(asParsed.getSystemId()) : std::string());
-    if (document.regular && !isUrl) gate.UseDocumentFolder(std::move(document.folder));
+    // References resolve against the name as the parser spells it; the folder rule walks from the
+    // folder the file was opened in.
+    const std::string base = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
+    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, document.regular ? base : std::string());
+    if (document.regular) gate.UseDocumentFolder(std::move(document.folder));
     const DtdVerdict dtd = document.regular ? JudgeFileDtd(document.file, id, limits, gate) : DtdVerdict{};
     const std::size_t size = document.regular ? static_cast<std::size_t>(document.file.Status().st_size) : 0;
     // A file that could not be opened gives a source that fails as the parser's own would.
