@@ -360,18 +360,18 @@ bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
 
 bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     if (!AcceptSource(file, msg::kNoFileName)) return false;
+    // Set once the file is open: reads its bytes again from the same descriptor.
+    SourceKeepingParser::ByteReader read;
     return LoadWith(
         options,
-        [this, file, &options](BoundedDOMParser& parser) {
-            ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file,
-                      [&parser, file](const InputSource* source) {
-                          if (source)
-                              parser.parse(*source);
-                          else
-                              parser.parse(file);
+        [this, file, &options, &read](BoundedDOMParser& parser) {
+            ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, &read,
+                      [this, &parser, &read](const InputSource* source) {
+                          m_pParser->SetSourceReader(read);
+                          parser.parse(*source);
                       });
         },
-        FileBytes(file));
+        read);
 }
 
 bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
@@ -980,10 +980,10 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
                               {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records});
     const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
-        parser.SetSourceReader(file ? SourceKeepingParser::ByteReader(FileBytes(file))
-                                    : SourceKeepingParser::ByteReader(BytesOf(memory.data(), memory.size())));
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory,
+        SourceKeepingParser::ByteReader read = BytesOf(memory.data(), memory.size());
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory, &read,
                      [&](const InputSource* source) {
+                         parser.SetSourceReader(read);
                          if (fromEvents)
                              parser.WalkRecords(file, source, components, visitor);
                          else
@@ -1030,7 +1030,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     if (!AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
-                     [&](const InputSource* source) { count = parser.Count(file, source, name); });
+                     nullptr, [&](const InputSource* source) { count = parser.Count(file, source, name); });
     });
 }
 
@@ -1038,7 +1038,7 @@ bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
     if (!AcceptSource(file, msg::kNoFileName)) return false;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
-                     [&](const InputSource* source) { parser.Check(file, source); });
+                     nullptr, [&](const InputSource* source) { parser.Check(file, source); });
     });
 }
 
@@ -1046,7 +1046,7 @@ bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions
     if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
     const std::string_view bytes(static_cast<const char*>(buffer), size);
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes,
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes, nullptr,
                      [&](const InputSource* source) { parser.Check(nullptr, source); });
     });
 }

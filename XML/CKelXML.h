@@ -139,7 +139,9 @@ enum E_RESOURCE_ACCESS : std::int32_t {
     E_RESOURCES_BY_MODE = -1,
     // Nothing but the document (and the grammars named in the options).
     E_RESOURCES_NONE = 0,
-    // Files in the document's folder or below it, reached without ".." or a symlink out of it.
+    // Files in the document's folder or below it, reached without ".." or a symlink out of it
+    // (walked from the folder's descriptor, one name at a time); a file with a second name only
+    // from a folder of the caller's that no one else may write.
     E_RESOURCES_DOCUMENT_TREE = 1,
     // Any local file.
     E_RESOURCES_LOCAL = 2

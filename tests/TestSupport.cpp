@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,8 +70,10 @@ bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& o
 }
 
 Grammars::Grammars() {
-    for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv"))
+    for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv")) {
         if (row[0] == "file") WriteFile(File(row[1]), row[2]);
+        if (row[0] == "fifo") ::mkfifo(File(row[1]).c_str(), 0600);
+    }
 }
 
 XML::sLoadOptions Named(const TempDir& dir, const std::string& grammars, std::shared_ptr<XML::CGrammarCache> cache,

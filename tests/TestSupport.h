@@ -46,7 +46,7 @@ bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& bas
 
 // Loads text from memory with options; returns Load's result.
 bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& options);
-// The grammars of data/load_options.tsv (its "file" rows), in a folder of their own.
+// The grammars of data/load_options.tsv (its "file" and "fifo" rows), in a folder of their own.
 struct Grammars : TempDir {
     Grammars();
 };

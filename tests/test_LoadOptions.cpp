@@ -2,6 +2,8 @@
 // load (data/load_options.tsv), and the grammar cache (edits seen; shared across threads: test_Threads).
 #include "TestSupport.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -18,7 +20,7 @@ TEST(LoadOptions, Table) {
     const Grammars dir;
     auto doc = std::make_unique<XML::CKelXML>();
     for (const auto& row : Table(KELXML_TEST_DATA "/load_options.tsv")) {
-        if (row[0] == "file") continue;
+        if (row[0] == "file" || row[0] == "fifo") continue;
         SCOPED_TRACE(row[0]);
         ASSERT_EQ(row.size(), 6u);
         if (row[0][0] != '+') doc = std::make_unique<XML::CKelXML>();

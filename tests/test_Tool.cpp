@@ -257,6 +257,15 @@ TEST(Tool, ManPageAndCompletionFollowTheHelp) {
         }
         for (const std::string& option : generalOptions) EXPECT_TRUE(anywhere.count(option)) << "missing " << option;
     }
+    // After the first operand (a valued option's value is none), --huge, --resources and the
+    // limits are operands: the completion no longer offers them.
+    for (const auto& [words, offered] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {{"get", "--attr", "id", "--max-depth=9", "-"}, true}, {{"get", "--attr", "id", "a.xml", "-"}, false}}) {
+        const std::set<std::string> options = Completions(dir, words);
+        for (const char* option : {"--huge", "--resources", "--max-depth", "--max-diagnostics"})
+            EXPECT_EQ(options.count(option) == 1, offered) << option << " after " << words[3];
+        EXPECT_TRUE(options.count("--text"));
+    }
 }
 
 TEST(Tool, EveryCommandLineOfTheTable) {

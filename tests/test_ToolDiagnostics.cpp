@@ -1,9 +1,15 @@
 // How kelxml shows records: the message without its place, the excerpt with its caret.
 #include "Diagnostics.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kelxml;
 
@@ -52,5 +58,30 @@ TEST(ToolDiagnostics, ExcerptPutsTheCaretUnderTheColumn) {
         SCOPED_TRACE(c.name);
         const std::string name = c.name;
         EXPECT_EQ(Excerpt(c.line, c.column, name == "cut line", name == "cut start"), c.expected);
+    }
+}
+
+// The excerpt reads the file held open before the load: a FIFO or a link to a secret put in its
+// place afterwards is neither waited on (the child would run out of time) nor read.
+TEST(ToolDiagnostics, ExcerptReadsTheFileHeldBeforeTheLoad) {
+    kelxml_test::TempDir root;
+    const std::string file = root.File("doc.xml"), secret = root.File("secret");
+    kelxml_test::WriteFile(secret, "one\nSECRET-LINE\n");
+    for (const std::string swap : {"fifo", "link"}) {
+        kelxml_test::WriteFile(file, "<r>\n<a></b>\n</r>\n");
+        const std::string shown = kelxml_test::RunInChild(
+            [&] {
+                HoldSource(file);
+                const bool swapped = std::rename(file.c_str(), (file + ".old").c_str()) == 0 &&
+                                     (swap == "fifo" ? ::mkfifo(file.c_str(), 0600)
+                                                     : ::symlink(secret.c_str(), file.c_str())) == 0;
+                std::ostringstream out;
+                DiagnosticPrinter(out, file).Print({XML::E_FATAL_ERROR, "bad", 2, 6, file});
+                return swapped ? out.str() : std::string("not swapped");
+            },
+            10);
+        EXPECT_NE(shown.find("  <a></b>\n"), std::string::npos) << swap << ": " << shown;
+        EXPECT_EQ(shown.find("SECRET"), std::string::npos) << swap;
+        std::remove(file.c_str());
     }
 }

@@ -2,6 +2,7 @@
 // devices, and the replacement of regular files through a private temporary file.
 #include "XML/internal/AtomicFile.h"
 
+#include "XML/internal/FileDescriptor.h"
 #include "XML/internal/Messages.h"
 
 #include <algorithm>
@@ -26,30 +27,6 @@
 namespace XML::internal {
 
 namespace {
-
-// A file descriptor closed on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int get() const noexcept { return m_fd; }
-    void Reset(int fd) noexcept {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-    // Closes now and tells whether the close succeeded (a deferred write error shows here).
-    bool Close() noexcept {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // "<what> '<path>': <system reason>" for the errno of the call that just failed.
 std::string SystemError(const char* what, const std::string& path) {
@@ -98,16 +75,6 @@ struct Target {
     bool exists = false;
     struct stat status {};  // of the final name, not following a link, when it exists
 };
-
-void PushComponents(const std::string& path, std::deque<std::string>& components) {
-    std::vector<std::string> parts;
-    for (std::size_t begin = 0; begin <= path.size();) {
-        const std::size_t slash = std::min(path.find('/', begin), path.size());
-        if (slash > begin) parts.emplace_back(path, begin, slash - begin);
-        begin = slash + 1;
-    }
-    components.insert(components.begin(), parts.begin(), parts.end());
-}
 
 bool Resolve(const std::string& file, Target& target, std::string& error) {
     if (file.empty() || file.back() == '/') {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace XML::internal {
@@ -18,35 +19,29 @@ SourceKeepingParser::ByteReader BytesOf(const char* data, std::size_t size) {
     };
 }
 
-// Reads the bytes of a file, opened at each call.
-SourceKeepingParser::ByteReader FileBytes(const char* file) {
-    return [name = std::string(file)](std::uint64_t offset, std::size_t length, std::string& bytes) {
-        std::ifstream in(name, std::ios::binary);
-        bytes.resize(length);
-        return in.seekg(static_cast<std::streamoff>(offset)) &&
-               in.read(bytes.data(), static_cast<std::streamsize>(length));
-    };
-}
-
 // What a load may read besides the document: the options' own rule, or the mode's.
 E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
     if (options.eResources != E_RESOURCES_BY_MODE) return options.eResources;
     return options.eMode == E_LOAD_WELL_FORMED ? E_RESOURCES_NONE : E_RESOURCES_LOCAL;
 }
 
-// The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
-// regular tells whether it can be read twice (a pipe cannot).
-std::size_t FileSize(const char* name, bool& regular) {
-    struct stat info {};
-    std::string path = name;
-    XMLURL url(XMLPlatformUtils::fgMemoryManager);
-    bool found = ::stat(path.c_str(), &info) == 0;
-    if (!found && XMLURL::parse(XStr(name).unicodeForm(), url) && url.getProtocol() == XMLURL::File) {
-        path = XStr::ToLocal(url.getPath());
-        found = ::stat(path.c_str(), &info) == 0;
+void OpenDocument(const std::string& path, OpenedDocument& document) {
+    std::string why;
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+        document.open = document.file.OpenStream(path, why);
+        return;
     }
-    regular = found && S_ISREG(info.st_mode);
-    return regular ? static_cast<std::size_t>(info.st_size) : 0;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    document.folder.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    // The name the caller gave may be a link: it is followed, but never into a FIFO that blocks.
+    const int fd = document.folder.get() < 0 || base.empty()
+                       ? -1
+                       : ::openat(document.folder.get(), base.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    document.open = document.regular = document.file.Adopt(fd, why);
+    if (document.file.Refused()) document.refusal = why;
 }
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.

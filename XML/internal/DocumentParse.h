@@ -1,6 +1,8 @@
 // DocumentParse: how a document is parsed within its bounds, from a file or from memory: the
-// DTD it names judged first, every other resource read through one gate, the byte readers that
-// let the source-keeping parser read the document again. Internal to the library.
+// file opened once, by its name's own bytes, and checked on its descriptor; the DTD it names
+// judged first, every other resource read through one gate; the byte readers that let the
+// source-keeping parser read the document's bytes again (from memory, or at an offset of the
+// descriptor opened, never by the name). Internal to the library.
 #ifndef KELXML_INTERNAL_DOCUMENTPARSE_H
 #define KELXML_INTERNAL_DOCUMENTPARSE_H
 
@@ -29,15 +31,22 @@ namespace XML::internal {
 // Reads back bytes of a document parsed from memory.
 SourceKeepingParser::ByteReader BytesOf(const char* data, std::size_t size);
 
-// Reads the bytes of a file, opened at each call.
-SourceKeepingParser::ByteReader FileBytes(const char* file);
-
 // What a load may read besides the document: the options' own rule, or the mode's.
 E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options);
 
-// The size of the file the parser will read for name (a path or a file: URL); 0 when unknown.
-// regular tells whether it can be read twice (a pipe cannot).
-std::size_t FileSize(const char* name, bool& regular);
+// A document file as a load opens it: once, in its folder (which the folder rule then starts
+// from), checked on the descriptor.
+struct OpenedDocument {
+    OpenedFile file;
+    FileDescriptor folder{-1};
+    bool open = false;     // file is open: a regular file, or the pipe or device the caller named
+    bool regular = false;  // a regular file (judged first, read again at offsets)
+    std::string refusal;   // why the file is refused for what it is (the parser never sees it)
+};
+// Opens path, a regular file without blocking (a FIFO or link swapped in for it is refused or
+// not followed into a FIFO); a pipe or device that path named when it was looked at is opened
+// as it is, to be read once.
+void OpenDocument(const std::string& path, OpenedDocument& document);
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
 DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate);
@@ -87,13 +96,15 @@ void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits&
     ParseWithin(parser, handler, limits, gate, dtd, bytes.size(), [&] { parse(source); });
 }
 
-// Parses the file named file: judged first when it is a regular file (a pipe or device is
-// read once, by the parser: its DTD is bounded while it is read only). Its relative references
-// resolve against its own name; those of a pipe or device against nothing. A regular file is
-// opened and read once: parse gets a source over it (null: the parser opens file by its name).
+// Parses the file named file (its bytes are the name opened; a file: URL names its path): judged
+// first when it is a regular file (a pipe or device is read once, by the parser: its DTD is
+// bounded while it is read only). Its relative references resolve against its own name; those
+// of a pipe or device against nothing. The file is opened and read once: parse gets a source
+// over it; reader (when not null) is set to read the file's bytes again at an offset of the same
+// descriptor (null for a pipe), before parse is called.
 template <class Parse>
 void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-               const char* file, Parse&& parse) {
+               const char* file, SourceKeepingParser::ByteReader* reader, Parse&& parse) {
     const XStr name(file);
     HandlerError::RefuseNetwork(nullptr, name.unicodeForm());
     // The system id the parser gives the document: its references name it as their base.
@@ -101,27 +112,32 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     xercesc::XMLURL url(xercesc::XMLPlatformUtils::fgMemoryManager);
     const bool isUrl = xercesc::XMLURL::parse(name.unicodeForm(), url) && !url.isRelative();
     const XMLCh* const id = isUrl ? name.unicodeForm() : asParsed.getSystemId();
-    const std::string path = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
-    bool regular = false;
-    const std::size_t size = FileSize(file, regular);
-    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, regular ? path : std::string());
-    OpenedFile opened;
-    std::string why;
-    const bool open = regular && opened.Open(path, why);
-    const DtdVerdict dtd = open ? JudgeFileDtd(opened, id, limits, gate) : DtdVerdict{};
-    if (open) ValidateNamedSchema(parser, opened.Head());
-    // A URL keeps the parser's own source, which names the document as the parser writes the URL.
-    const std::unique_ptr<xercesc::InputSource> source = open && !isUrl ? opened.Source(id) : nullptr;
+    OpenedDocument document;
+    OpenDocument(isUrl ? XStr::ToLocal(url.getPath()) : std::string(file), document);
+    if (!document.refusal.empty())
+        throw xercesc::SAXException(("'" + std::string(file) + "' not read: " + document.refusal).c_str());
+    // References resolve against the name as the parser spells it; the folder rule walks from the
+    // folder the file was opened in.
+    const std::string base = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
+    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, document.regular ? base : std::string());
+    if (document.regular) gate.UseDocumentFolder(std::move(document.folder));
+    const DtdVerdict dtd = document.regular ? JudgeFileDtd(document.file, id, limits, gate) : DtdVerdict{};
+    if (document.regular) ValidateNamedSchema(parser, document.file.Head());
+    const std::size_t size = document.regular ? static_cast<std::size_t>(document.file.Status().st_size) : 0;
+    // A file that could not be opened gives a source that fails as the parser's own would.
+    const std::unique_ptr<xercesc::InputSource> source = document.open ? document.file.Source(id)
+                                                                       : std::make_unique<UnopenedSource>(id);
+    if (reader) *reader = document.file.Reader();
     ParseWithin(parser, handler, limits, gate, dtd, size, [&] { parse(source.get()); });
 }
 
 // Runs parse within every bound of limits for file (or, when file is null, the memory
-// document), judging its DTD first as Load does.
+// document), judging its DTD first as Load does; reader as ParseFile sets it.
 template <class Parse>
 void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-                  const char* file, std::string_view memory, Parse&& parse) {
+                  const char* file, std::string_view memory, SourceKeepingParser::ByteReader* reader, Parse&& parse) {
     if (file)
-        ParseFile(parser, handler, limits, options, file, parse);
+        ParseFile(parser, handler, limits, options, file, reader, parse);
     else
         ParseMemory(parser, handler, limits, options, memory,
                     [&](const xercesc::InputSource& source) { parse(&source); });

@@ -14,6 +14,7 @@
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLGrammarPoolImpl.hpp>
+#include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
@@ -22,6 +23,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -49,31 +51,43 @@ std::string CurrentDirectory() {
     return cwd ? std::string(cwd.get()) : std::string();
 }
 
-// Schema documents read whole, without their external DTD (compiling a schema never needs it);
-// they own the bytes of the sources they give, for the whole parse of the grammars.
-class SchemaReader {
-public:
-    // A source over the schema document at path, named systemId; null when it cannot be read
-    // (the parser then opens it and says why in its words).
-    InputSource* Open(const std::string& path, const XMLCh* systemId) {
-        std::string bytes, why;
-        if (!ReadRegularFile(path, kMaxSchemaFile, bytes, why) || bytes.size() > kMaxSchemaFile) return nullptr;
-        std::optional<std::string> blanked = WithoutExternalSubset(bytes);
-        m_read.push_back(std::make_unique<std::string>(blanked ? std::move(*blanked) : std::move(bytes)));
-        return new MemBufInputSource(reinterpret_cast<const XMLByte*>(m_read.back()->data()), m_read.back()->size(),
-                                     systemId, false, XMLPlatformUtils::fgMemoryManager);
-    }
+// Reads the grammar file at path (its bytes as given) once, checked as every file of a load is:
+// false when it does not open (the parser then says so in its words); a FIFO, device or /proc
+// file, or one past the budget of a load's external resources, is refused with an exception.
+bool ReadGrammarFile(const std::string& path, std::string& bytes) {
+    constexpr std::size_t kMaxBytes = sLimits{}.maxExternalBytes;
+    OpenedFile file;
+    std::string why;
+    if (!file.Open(path, why) && !file.Refused()) return false;
+    if (file.Refused() || !file.ReadHead(kMaxBytes, why) || file.Head().size() > kMaxBytes)
+        throw SAXException(("grammar file '" + path + "' not read: " +
+                            (why.empty() ? "larger than " + std::to_string(kMaxBytes) + " bytes" : why))
+                               .c_str());
+    bytes = file.Head();
+    return true;
+}
 
-private:
-    std::vector<std::unique_ptr<std::string>> m_read;
-};
+// A schema document as the parser gets it: without its external DTD, which compiling a schema
+// never needs (its internal subset still applies), and every other byte where it was.
+void WithoutSchemaDtd(std::string& bytes) {
+    if (std::optional<std::string> blanked = WithoutExternalSubset(bytes)) bytes = std::move(*blanked);
+}
+
+bool IsSchema(const XMLResourceIdentifier& resource) {
+    switch (resource.getResourceIdentifierType()) {
+    case XMLResourceIdentifier::SchemaGrammar:
+    case XMLResourceIdentifier::SchemaImport:
+    case XMLResourceIdentifier::SchemaInclude:
+    case XMLResourceIdentifier::SchemaRedefine: return true;
+    default: return false;
+    }
+}
 
 // Refuses network resources, as every load does, and stamps each local file the grammars read
-// (includes, imports, redefines, external parameter entities); schema documents are read by
-// schemas, anything else is left to the parser.
+// (includes, imports, redefines, external parameter entities), each read once.
 class StampingResolver : public XMLEntityResolver {
 public:
-    StampingResolver(std::vector<FileStamp>& files, SchemaReader& schemas) : m_files(files), m_schemas(schemas) {}
+    explicit StampingResolver(std::vector<FileStamp>& files) : m_files(files) {}
 
     InputSource* resolveEntity(XMLResourceIdentifier* resource) override {
         if (!resource || !resource->getSystemId()) return nullptr;
@@ -85,19 +99,19 @@ public:
                            url.getProtocol() == XMLURL::File;
         path = XStr::ToLocal(isUrl ? url.getPath() : local.getSystemId());
         m_files.push_back(StampOf(path));
-        switch (resource->getResourceIdentifierType()) {
-        case XMLResourceIdentifier::SchemaGrammar:
-        case XMLResourceIdentifier::SchemaImport:
-        case XMLResourceIdentifier::SchemaInclude:
-        case XMLResourceIdentifier::SchemaRedefine:
-            return m_schemas.Open(path, isUrl ? url.getURLText() : local.getSystemId());
-        default: return nullptr;
-        }
+        // Opened once, without blocking, and handed to the parser as the bytes read.
+        std::string bytes;
+        if (!ReadGrammarFile(path, bytes)) return new UnopenedSource(resource->getSystemId());
+        if (IsSchema(*resource)) WithoutSchemaDtd(bytes);
+        m_bytes.push_back(std::move(bytes));
+        const XStr id(path.c_str());
+        return new MemBufInputSource(reinterpret_cast<const XMLByte*>(m_bytes.back().data()), m_bytes.back().size(),
+                                     id.unicodeForm(), false, XMLPlatformUtils::fgMemoryManager);
     }
 
 private:
     std::vector<FileStamp>& m_files;
-    SchemaReader& m_schemas;
+    std::list<std::string> m_bytes;  // of every file handed to the parser, for the parse
 };
 
 }  // namespace
@@ -144,7 +158,6 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
     // Where each grammar's records begin: a fault found once the file is read (unique particle
     // attribution) comes without a file name, and is given the grammar's own.
     std::vector<std::pair<std::size_t, std::string>> starts;
-    SchemaReader schemas;
     // Loads one grammar file into the pool, stamped before it is read: an edit made while it is
     // read makes the stamp stale, never the grammar.
     const auto load = [&](const std::string& file, Grammar::GrammarType type, BoundedDOMParser& parser) -> Grammar* {
@@ -154,17 +167,24 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         // The name as given, through its links: a link moved to another file changes its stamp.
         if (path != file) set->m_files.push_back(StampOf(file));
         starts.emplace_back(errors.GetErrorCount(), path);
-        HandlerError::RefuseNetwork(nullptr, XStr(path.c_str()).unicodeForm());
-        const LocalFileInputSource source(XStr(path.c_str()).unicodeForm());
+        const XStr id(path.c_str());
+        HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
+        // The name as given is opened (its bytes, never converted), once: every load of the set
+        // reads the named DTD's bytes kept here.
+        std::string bytes;
+        if (!ReadGrammarFile(file, bytes)) return parser.loadGrammar(UnopenedSource(id.unicodeForm()), type, true);
+        if (type == Grammar::SchemaGrammarType) WithoutSchemaDtd(bytes);
+        const MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), id.unicodeForm(),
+                                       false, XMLPlatformUtils::fgMemoryManager);
+        Grammar* const grammar = parser.loadGrammar(source, type, true);
         if (type == Grammar::DTDGrammarType) {
             set->m_dtdPath = path;
-            return parser.loadGrammar(source, type, true);
+            set->m_dtdBytes = std::move(bytes);
         }
-        const std::unique_ptr<InputSource> read(schemas.Open(path, source.getSystemId()));
-        return parser.loadGrammar(read ? *read : static_cast<const InputSource&>(source), type, true);
+        return grammar;
     };
     try {
-        StampingResolver resolver(set->m_files, schemas);
+        StampingResolver resolver(set->m_files);
         BoundedDOMParser parser(nullptr, set->m_pMemory.get(), set->m_pPool.get());
         parser.setDoNamespaces(true);
         parser.setDoSchema(true);

@@ -46,6 +46,8 @@ public:
     xercesc::XMLGrammarPool* Pool() const { return m_pPool.get(); }
     // The path the named DTD is held under (the DOCTYPE's external subset stands for it), or empty.
     const std::string& DTDPath() const { return m_dtdPath; }
+    // The named DTD's bytes, read once when the set was parsed: every load reads these.
+    const std::string& DTDBytes() const { return m_dtdBytes; }
     // What parsing the grammars reported, in order, naming the grammar files.
     const std::vector<sError>& Diagnostics() const { return m_diagnostics; }
     // True while every file the grammars were read from is as it was stamped.
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<xercesc::MemoryManager> m_pMemory;
     std::unique_ptr<xercesc::XMLGrammarPool> m_pPool;
     std::string m_dtdPath;
+    std::string m_dtdBytes;
     std::vector<sError> m_diagnostics;
     std::vector<FileStamp> m_files;
 };

@@ -108,9 +108,11 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         XMLString::equals(resource->getSystemId(), m_subsetId.c_str())) {
         // Once: an external entity of the same name further on is the document's own.
         m_hasSubset = false;
+        // The bytes read when the grammars were parsed: the file is not opened again.
         if (m_pGrammars && !m_pGrammars->DTDPath().empty())
-            return new LocalFileInputSource(XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(),
-                                            XMLPlatformUtils::fgMemoryManager);
+            return new MemBufInputSource(
+                reinterpret_cast<const XMLByte*>(m_pGrammars->DTDBytes().data()), m_pGrammars->DTDBytes().size(),
+                XStr(m_pGrammars->DTDPath().c_str()).unicodeForm(), false, XMLPlatformUtils::fgMemoryManager);
         return Nothing(resource->getSystemId());
     }
     if (m_settings.reportUnreadEntities && m_inProlog && resource &&
@@ -132,13 +134,14 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
         // then the named one; one that cannot be read is left out with a warning.
         const std::string mapped = ResolveInCatalogs(XStr::ToLocal(resource->getPublicId()),
                                                      XStr::ToLocal(resource->getSystemId()));
+        std::string refusal;
         if (!mapped.empty()) {
             const XStr id(mapped.c_str());
             XMLResourceIdentifier inCatalog(XMLResourceIdentifier::ExternalEntity, id.unicodeForm());
-            if (InputSource* const source = Opened(&inCatalog)) return source;
+            if (InputSource* const source = Opened(&inCatalog, refusal)) return source;
         }
-        if (InputSource* const source = Opened(resource)) return source;
-        return SkipUnreadable(*resource);
+        if (InputSource* const source = Opened(resource, refusal)) return source;
+        return SkipUnreadable(*resource, refusal);
     }
     if (!m_pHandler) return nullptr;
     try {
@@ -154,14 +157,15 @@ InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
     }
 }
 
-InputSource* LoadParser::Opened(XMLResourceIdentifier* resource) {
+InputSource* LoadParser::Opened(XMLResourceIdentifier* resource, std::string& refusal) {
     if (!m_pHandler) return nullptr;
     std::unique_ptr<InputSource> source;
     try {
         source.reset(m_pHandler->resolveEntity(resource));
     } catch (const XMLException&) {
         return nullptr;
-    } catch (const SAXException&) {
+    } catch (const SAXException& e) {
+        refusal = XStr::ToLocal(e.getMessage());
         return nullptr;
     }
     const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);

@@ -80,8 +80,9 @@ public:
                const XMLFileLoc colNum) override;
 
 private:
-    // The source the handler's resolver gives for resource, when it can be read; null otherwise.
-    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource);
+    // The source the handler's resolver gives for resource, when it can be read; null otherwise,
+    // with the resolver's refusal (if it refused) in refusal.
+    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource, std::string& refusal);
     // Records a diagnostic of the load itself at the scanner's position.
     void Report(xercesc::XMLErrorReporter::ErrTypes type, const XMLCh* text);
     // In the named-grammar mode with a named DTD, the internal subset may not declare elements or

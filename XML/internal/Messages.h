@@ -71,6 +71,10 @@ inline constexpr const char* kUnconvertibleText =
 inline constexpr const char* kNotRegularFile =
     "not a regular file (Save replaces regular files, and writes in place only to /dev/null and to this "
     "process's own streams: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N)";
+// Why the folder rule refuses a file below the folder (after "external resource '<id>' not read: ").
+inline constexpr const char* kSharedFile =
+    "a file with more than one name in a folder another user may write (a hard link made there), not read under "
+    "the folder rule";
 inline constexpr const char* kForeignLink =
     "a symbolic link of another user in a sticky folder that everyone may write, not followed";
 inline constexpr const char* kAttributeNotKept = "the new file cannot keep its extended attribute ";

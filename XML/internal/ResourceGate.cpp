@@ -24,8 +24,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -79,41 +81,65 @@ std::string AsUtf8(std::string_view bytes) {
     return text;
 }
 
-OpenedFile::~OpenedFile() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+UnopenedSource::UnopenedSource(const XMLCh* systemId) : InputSource(systemId, XMLPlatformUtils::fgMemoryManager) {}
+
+OpenedFile::~OpenedFile() = default;
 
 bool OpenedFile::Open(const std::string& path, std::string& why) {
     // O_NONBLOCK: opening a FIFO for reading never waits for a writer; it is refused below.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (m_fd < 0) {
+    return Adopt(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY), why);
+}
+
+bool OpenedFile::Adopt(int fd, std::string& why) {
+    m_refused = false;
+    m_missing = fd < 0 && errno == ENOENT;
+    if (fd < 0) {
         why = std::strerror(errno);
         return false;
     }
-    struct stat info {};
+    auto file = std::make_shared<FileDescriptor>(fd);
     struct statfs fs {};
-    if (::fstat(m_fd, &info) != 0 || ::fstatfs(m_fd, &fs) != 0) {
+    if (::fstat(fd, &m_status) != 0 || ::fstatfs(fd, &fs) != 0) {
         why = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        why = S_ISDIR(info.st_mode)    ? "a directory"
-              : S_ISFIFO(info.st_mode) ? "a FIFO"
-              : S_ISSOCK(info.st_mode) ? "a socket"
-                                       : "a device";
+        return false;
+    }
+    m_refused = true;
+    if (!S_ISREG(m_status.st_mode)) {
+        why = S_ISDIR(m_status.st_mode)    ? "a directory"
+              : S_ISFIFO(m_status.st_mode) ? "a FIFO"
+              : S_ISSOCK(m_status.st_mode) ? "a socket"
+                                           : "a device";
         why = "not a regular file (" + why + ")";
     } else if (fs.f_type == kProcMagic || fs.f_type == kSysfsMagic) {
         // Files of /proc and /sys say they are empty and never end, or show the process's secrets.
         why = "a file of /proc or /sys";
     } else {
+        m_refused = false;
+        m_file = std::move(file);
         return true;
     }
-    ::close(std::exchange(m_fd, -1));
     return false;
+}
+
+bool OpenedFile::OpenStream(const std::string& path, std::string& why) {
+    m_refused = false;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0 || ::fstat(fd.get(), &m_status) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(m_status.st_mode)) {
+        why = std::strerror(EISDIR);
+        return false;
+    }
+    m_file = std::make_shared<FileDescriptor>(std::move(fd));
+    return true;
 }
 
 bool OpenedFile::ReadHead(std::size_t maxBytes, std::string& why) {
     char chunk[65536];
-    while (m_fd >= 0 && !m_atEnd && m_head.size() <= maxBytes) {
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+    while (m_file && !m_atEnd && m_head.size() <= maxBytes) {
+        const ssize_t n = ::read(m_file->get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             why = std::strerror(errno);
@@ -122,7 +148,14 @@ bool OpenedFile::ReadHead(std::size_t maxBytes, std::string& why) {
         m_atEnd = n == 0;
         m_head.append(chunk, static_cast<std::size_t>(n));
     }
-    return m_fd >= 0;
+    return m_file != nullptr;
+}
+
+OpenedFile::ByteReader OpenedFile::Reader() const {
+    if (!m_file || !S_ISREG(m_status.st_mode)) return nullptr;
+    return [file = m_file](std::uint64_t offset, std::size_t length, std::string& bytes) {
+        return ReadAt(file->get(), offset, length, bytes);
+    };
 }
 
 namespace {
@@ -130,10 +163,8 @@ namespace {
 // The parser's stream over an OpenedFile: the bytes read before, then the rest of the file.
 class HeadThenFile : public BinInputStream {
 public:
-    HeadThenFile(int fd, std::string head, bool whole) : m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
-    HeadThenFile(const HeadThenFile&) = delete;
-    HeadThenFile& operator=(const HeadThenFile&) = delete;
-    ~HeadThenFile() override { ::close(m_fd); }
+    HeadThenFile(std::shared_ptr<FileDescriptor> file, std::string head, bool whole)
+        : m_file(std::move(file)), m_head(std::move(head)), m_whole(whole) {}
     XMLFilePos curPos() const override { return m_position; }
     XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
         XMLSize_t n = 0;
@@ -143,7 +174,7 @@ public:
             m_served += n;
         } else if (!m_whole) {
             ssize_t got = 0;
-            while ((got = ::read(m_fd, toFill, maxToRead)) < 0 && errno == EINTR) {
+            while ((got = ::read(m_file->get(), toFill, maxToRead)) < 0 && errno == EINTR) {
             }
             // As the parser's own file stream does on a failed read.
             if (got < 0) ThrowXML(XMLPlatformUtilsException, XMLExcepts::File_CouldNotReadFromFile);
@@ -155,7 +186,7 @@ public:
     const XMLCh* getContentType() const override { return nullptr; }
 
 private:
-    int m_fd;
+    std::shared_ptr<FileDescriptor> m_file;
     std::string m_head;
     bool m_whole;  // the head is the whole file: nothing more to read
     std::size_t m_served = 0;
@@ -164,21 +195,19 @@ private:
 
 class OpenedFileSource : public InputSource {
 public:
-    OpenedFileSource(const XMLCh* systemId, int fd, std::string head, bool whole)
-        : InputSource(systemId, XMLPlatformUtils::fgMemoryManager), m_fd(fd), m_head(std::move(head)), m_whole(whole) {}
-    OpenedFileSource(const OpenedFileSource&) = delete;
-    OpenedFileSource& operator=(const OpenedFileSource&) = delete;
-    ~OpenedFileSource() override {
-        if (m_fd >= 0) ::close(m_fd);
-    }
+    OpenedFileSource(const XMLCh* systemId, std::shared_ptr<FileDescriptor> file, std::string head, bool whole)
+        : InputSource(systemId, XMLPlatformUtils::fgMemoryManager),
+          m_file(std::move(file)),
+          m_head(std::move(head)),
+          m_whole(whole) {}
     // The parser owns the stream; the file is read once, so a second stream cannot be had.
     BinInputStream* makeStream() const override {
-        if (m_fd < 0) return nullptr;
-        return new HeadThenFile(std::exchange(m_fd, -1), std::move(m_head), m_whole);
+        if (!m_file) return nullptr;
+        return new HeadThenFile(std::move(m_file), std::move(m_head), m_whole);
     }
 
 private:
-    mutable int m_fd;
+    mutable std::shared_ptr<FileDescriptor> m_file;
     mutable std::string m_head;
     bool m_whole;
 };
@@ -186,36 +215,13 @@ private:
 }  // namespace
 
 std::unique_ptr<InputSource> OpenedFile::Source(const XMLCh* systemId) {
-    if (m_fd < 0) return nullptr;
-    auto source = std::make_unique<OpenedFileSource>(systemId, m_fd, std::move(m_head), m_atEnd);
-    m_fd = -1;
-    return source;
-}
-
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why) {
-    OpenedFile file;
-    if (!file.Open(path, why) || !file.ReadHead(maxBytes, why)) return false;
-    bytes = file.Head();
-    if (bytes.size() > maxBytes) bytes.resize(maxBytes + 1);
-    return true;
+    if (!m_file) return nullptr;
+    return std::make_unique<OpenedFileSource>(systemId, m_file, std::move(m_head), m_atEnd);
 }
 
 namespace {
 
-// A source that fails to open, so that the parser reports a missing file in its own words
-// without ever opening anything itself.
-class UnopenedSource : public InputSource {
-public:
-    explicit UnopenedSource(const XMLCh* systemId) : InputSource(systemId, XMLPlatformUtils::fgMemoryManager) {}
-    BinInputStream* makeStream() const override { return nullptr; }
-};
-
 bool IsAbsolutePath(const XMLCh* id) { return id && id[0] == chForwardSlash; }
-
-std::string RealPath(const std::string& path) {
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    return real ? std::string(real.get()) : std::string();
-}
 
 // A file: URL's path with its %XX escapes decoded, as the parser opens it.
 std::string Unescaped(const std::string& path) {
@@ -245,14 +251,109 @@ ResourceGate::ResourceGate(E_RESOURCE_ACCESS access, std::size_t budget, const X
 
 ResourceGate::~ResourceGate() = default;
 
-bool ResourceGate::InsideDocumentTree(const std::string& realPath) const {
+const std::string& ResourceGate::TreePath() {
     if (!m_treeFound && !m_base.empty()) {
-        const std::size_t slash = m_base.find_last_of('/');
-        const std::string tree = RealPath(slash == std::string::npos ? "." : m_base.substr(0, slash + 1));
-        if (!tree.empty()) m_tree = tree.back() == '/' ? tree : tree + "/";
+        // Spelled as the parser spells resolved names: absolute, woven onto the working folder.
+        const XStr base(m_base.c_str());
+        const LocalFileInputSource asParsed(base.unicodeForm(), XMLPlatformUtils::fgMemoryManager);
+        const std::string path = XStr::ToLocal(asParsed.getSystemId());
+        const std::size_t slash = path.find_last_of('/');
+        if (slash != std::string::npos) m_treePath = path.substr(0, slash + 1);
+        // A memory document's folder is opened at its first use; a file's was opened with it.
+        if (m_tree.get() < 0) {
+            const std::size_t mine = m_base.find_last_of('/');
+            const std::string folder = mine == std::string::npos ? "." : m_base.substr(0, mine + 1);
+            m_tree.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        }
+        if (m_tree.get() < 0) m_treePath.clear();
     }
     m_treeFound = true;
-    return !m_tree.empty() && realPath.compare(0, m_tree.size(), m_tree) == 0;
+    return m_treePath;
+}
+
+// The folder rule: the path is walked from the allowed folder's descriptor one name at a time,
+// no link followed by the kernel; a link on the way is followed by the walk only while it stays
+// in the folder (an absolute one must name a path below it, a relative one may not climb out),
+// so that a folder or file swapped for a link between a check and an open cannot lead out.
+bool ResourceGate::OpenInTree(const std::string& path, OpenedFile& file, std::string& why, bool& outside) {
+    outside = true;
+    const std::string& tree = TreePath();
+    if (tree.empty() || path.compare(0, tree.size(), tree) != 0) return false;
+    std::deque<std::string> components, named;
+    PushComponents(path.substr(tree.size()), named);
+    // The name's own ".." are taken lexically, as the parser's resolution takes them.
+    for (std::string& name : named) {
+        if (name == ".") continue;
+        if (name != "..")
+            components.push_back(std::move(name));
+        else if (components.empty())
+            return false;
+        else
+            components.pop_back();
+    }
+    std::vector<FileDescriptor> folders;  // below the allowed folder, the current one last
+    const auto current = [&] { return folders.empty() ? m_tree.get() : folders.back().get(); };
+    for (int links = 0; !components.empty();) {
+        const std::string name = std::move(components.front());
+        components.pop_front();
+        if (name == ".") continue;
+        if (name == "..") {
+            outside = folders.empty();
+            if (outside) return false;
+            folders.pop_back();
+            continue;
+        }
+        outside = false;
+        struct stat entry {};
+        if (::fstatat(current(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            why = errno == ENOENT ? std::string() : std::strerror(errno);  // missing: the parser reports it
+            return false;
+        }
+        if (S_ISLNK(entry.st_mode)) {
+            std::string link(static_cast<std::size_t>(entry.st_size > 0 ? entry.st_size : 256) + 1, '\0');
+            const ssize_t n = ::readlinkat(current(), name.c_str(), &link[0], link.size());
+            // A link longer than it was a moment ago has changed under the walk: not followed.
+            if (n <= 0 || static_cast<std::size_t>(n) >= link.size() || ++links > 40) {
+                why = std::strerror(n <= 0 ? ENOENT : ELOOP);
+                return false;
+            }
+            link.resize(static_cast<std::size_t>(n));
+            if (link[0] == '/') {
+                outside = true;
+                if (link.compare(0, tree.size(), tree) != 0) return false;
+                link.erase(0, tree.size());
+                folders.clear();
+            }
+            PushComponents(link, components);
+            continue;
+        }
+        outside = false;
+        if (components.empty()) {
+            if (!file.Adopt(
+                    ::openat(current(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC), why))
+                return false;
+            // A hard link made here to a file the folder never held would lend it the folder's
+            // rule: a file with another name is read only when it and the folder that names it
+            // are the caller's, and no one else may write that folder (and so have made the link).
+            struct stat folder {};
+            const bool foreign = ::fstat(current(), &folder) != 0 || folder.st_uid != ::geteuid() ||
+                                 (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 || file.Status().st_uid != ::geteuid();
+            if (file.Status().st_nlink > 1 && foreign) {
+                why = msg::kSharedFile;
+                return false;
+            }
+            return true;
+        }
+        FileDescriptor next(::openat(current(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            why = std::strerror(errno);
+            return false;
+        }
+        folders.push_back(std::move(next));
+    }
+    why = "not a regular file (a directory)";
+    outside = false;
+    return false;
 }
 
 const LocalResource* ResourceGate::Read(const XMLCh* base, const XMLCh* systemId) {
@@ -299,27 +400,34 @@ const LocalResource* ResourceGate::ReadNamed(const std::string& path) {
 }
 
 const LocalResource* ResourceGate::ReadPath(const std::string& path, const std::u16string& systemId, bool checkAccess) {
-    const std::string real = RealPath(path);
-    if (real.empty()) return nullptr;  // missing: the parser reports it
+    if (const auto known = m_read.find(path); known != m_read.end()) return known->second.get();
     const std::string name = "'" + XStr::ToLocal(reinterpret_cast<const XMLCh*>(systemId.c_str())) + "'";
-    if (checkAccess && m_access == E_RESOURCES_DOCUMENT_TREE && !InsideDocumentTree(real))
-        throw ResourceDenied(
-            ("external resource " + name + " not read: it is outside the document's folder" + msg::kAccessWayOut)
-                .c_str());
-    if (const auto known = m_read.find(real); known != m_read.end()) return known->second.get();
-    auto resource = std::make_unique<LocalResource>();
+    OpenedFile file;
     std::string why;
+    bool opened = false;
+    if (checkAccess && m_access == E_RESOURCES_DOCUMENT_TREE) {
+        bool outside = false;
+        opened = OpenInTree(path, file, why, outside);
+        if (outside)
+            throw ResourceDenied(
+                ("external resource " + name + " not read: it is outside the document's folder" + msg::kAccessWayOut)
+                    .c_str());
+    } else {
+        opened = file.Open(path, why);
+    }
+    if (!opened && (file.Missing() || (why.empty() && !file.Refused()))) return nullptr;  // the parser reports it
     const std::size_t left = m_budget - std::min(m_budget, m_bytesRead);
-    // The resolved name is opened, so that a link swapped in meanwhile is not followed.
-    if (!ReadRegularFile(real, left, resource->bytes, why))
+    if (!opened || !file.ReadHead(left, why))
         throw SAXException(("external resource " + name + " not read: " + why).c_str());
+    auto resource = std::make_unique<LocalResource>();
+    resource->bytes = file.Head();
     if (resource->bytes.size() > left)
         throw SAXException(("external resource " + name + " not read: the external resources of one load " +
                             "are limited to " + std::to_string(m_budget) + " bytes")
                                .c_str());
     m_bytesRead += resource->bytes.size();
     resource->systemId = systemId;
-    return m_read.emplace(real, std::move(resource)).first->second.get();
+    return m_read.emplace(path, std::move(resource)).first->second.get();
 }
 
 InputSource* Unopened(const XMLCh* systemId) { return new UnopenedSource(systemId); }

@@ -9,18 +9,24 @@
 #define KELXML_INTERNAL_RESOURCEGATE_H
 
 #include "XML/CKelXML.h"
+#include "XML/internal/FileDescriptor.h"
 
+#include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+
 XERCES_CPP_NAMESPACE_BEGIN
-class InputSource;
+class BinInputStream;
 class XMLResourceIdentifier;
 XERCES_CPP_NAMESPACE_END
 
@@ -34,36 +40,60 @@ xercesc::InputSource* Unopened(const XMLCh* systemId);
 // order); otherwise unchanged, which suits every encoding that keeps ASCII as it is.
 std::string AsUtf8(std::string_view bytes);
 
-// Reads at most maxBytes + 1 bytes of the file at path into bytes, if it is a regular file
-// (not a FIFO, device, socket, directory, nor a file of /proc or /sys), opened without
-// blocking. False with the reason in why otherwise.
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why);
-
-// A document file opened once for the whole load: checked as ReadRegularFile checks it, its head
-// read for the DTD pre-check, then handed to the parser as a source that gives the bytes already
-// read and reads on from the same descriptor, so that the document is opened and read once.
+// A file opened once for the whole load and checked on its descriptor (regular file, not of /proc
+// or /sys, opened without blocking): its head read for the DTD pre-check, then handed to the
+// parser as a source that gives the bytes already read and reads on from the same descriptor;
+// every later look at its bytes (the kept source, a start tag read back) reads that descriptor
+// at an offset, never the name again.
 class OpenedFile {
 public:
+    // Reads length bytes at offset; false when they cannot be read.
+    using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
+
     OpenedFile() = default;
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
     ~OpenedFile();
 
-    // Opens path when it is a regular file (as ReadRegularFile); false with the reason in why.
+    // Opens path (its bytes as given) when it is a regular file; false with the reason in why.
     bool Open(const std::string& path, std::string& why);
+    // Takes fd (or the errno of the open that failed, when fd < 0) and checks it as Open does.
+    bool Adopt(int fd, std::string& why);
+    // Opens a pipe or device the caller named (the file a name is the caller's choice, and a pipe
+    // is read as it comes): blocking, anything but a folder; read once, by the parser.
+    bool OpenStream(const std::string& path, std::string& why);
+    // After a failed open: whether the file was refused for what it is (rather than not opened).
+    bool Refused() const { return m_refused; }
+    // After a failed open: whether no file has that name.
+    bool Missing() const { return m_missing; }
+    // The status of the open file.
+    const struct stat& Status() const { return m_status; }
     // Reads on until more than maxBytes bytes were read or the file ends; false with why on error.
     bool ReadHead(std::size_t maxBytes, std::string& why);
     // The bytes read so far, and whether they are the whole file.
     const std::string& Head() const { return m_head; }
     bool AtEnd() const { return m_atEnd; }
-    // A source over the whole file for the parser, named systemId; the descriptor and the bytes
-    // read move to it (null when the file is not open).
+    // A source over the whole file for the parser, named systemId; the bytes read move to it, the
+    // descriptor is shared with it (null when the file is not open).
     std::unique_ptr<xercesc::InputSource> Source(const XMLCh* systemId);
+    // Reads the open file at an offset for as long as the reader lives (a pipe: never).
+    ByteReader Reader() const;
 
 private:
-    int m_fd = -1;
+    std::shared_ptr<FileDescriptor> m_file;
+    struct stat m_status {};
     std::string m_head;
     bool m_atEnd = false;
+    bool m_refused = false;
+    bool m_missing = false;
+};
+
+// A source that fails to open, so that the parser reports a missing file in its own words
+// without ever opening anything itself.
+class UnopenedSource : public xercesc::InputSource {
+public:
+    explicit UnopenedSource(const XMLCh* systemId);
+    xercesc::BinInputStream* makeStream() const override { return nullptr; }
 };
 
 // The refusal of a resource the caller's access rule leaves out (as opposed to one that cannot
@@ -103,19 +133,28 @@ public:
 
     std::size_t BytesRead() const { return m_bytesRead; }
 
+    // Before the first load of a file document: the folder the folder rule allows, already open
+    // (the document's own folder, the one its name was opened in).
+    void UseDocumentFolder(FileDescriptor folder) { m_tree = std::move(folder); }
+
 private:
     const LocalResource* ReadPath(const std::string& path, const std::u16string& systemId, bool checkAccess);
-    bool InsideDocumentTree(const std::string& realPath) const;
+    // The file at path opened below the allowed folder (see the .cpp); false with a refusal in
+    // why (outside: the path leaves the folder), or with an empty why when it does not exist.
+    bool OpenInTree(const std::string& path, OpenedFile& file, std::string& why, bool& outside);
+    // The allowed folder's path as resolved names spell it, with a final '/'; empty when none.
+    const std::string& TreePath();
 
     const E_RESOURCE_ACCESS m_access;
     const std::size_t m_budget;
     std::size_t m_bytesRead = 0;
     std::u16string m_documentId;
     std::string m_base;
-    // The real path of the folder the folder rule allows, with a final '/'; found at its first use.
-    mutable std::string m_tree;
-    mutable bool m_treeFound = false;
-    std::map<std::string, std::unique_ptr<LocalResource>> m_read;  // by real path
+    // The folder the folder rule allows, opened once (at its first use when the caller did not).
+    FileDescriptor m_tree{-1};
+    std::string m_treePath;
+    bool m_treeFound = false;
+    std::map<std::string, std::unique_ptr<LocalResource>> m_read;  // by resolved path
 };
 
 }  // namespace XML::internal

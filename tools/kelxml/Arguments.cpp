@@ -12,12 +12,14 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 
 }  // namespace
 
-Arguments::Arguments(std::vector<std::string> args, std::vector<std::string> flags, std::vector<std::string> valued)
+Arguments::Arguments(std::vector<std::string> args, std::vector<std::string> flags, std::vector<std::string> valued,
+                     const std::vector<std::string>& leading)
     : m_flags(std::move(flags)), m_valued(std::move(valued)) {
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!options || arg.size() < 2 || arg[0] != '-') {
+        const bool late = !m_positional.empty() && Contains(leading, arg.substr(0, arg.find('=')));
+        if (!options || late || arg.size() < 2 || arg[0] != '-') {
             m_positional.push_back(arg);
             continue;
         }

@@ -23,7 +23,10 @@ struct UsageError {
 class Arguments {
 public:
     // flags take no value, valued options take one; anything else starting with '-' is refused.
-    Arguments(std::vector<std::string> args, std::vector<std::string> flags, std::vector<std::string> valued);
+    // leading names options taken before the first positional argument only: after it, an
+    // argument with such a name is positional (a file named --resources=local is a file).
+    Arguments(std::vector<std::string> args, std::vector<std::string> flags, std::vector<std::string> valued,
+              const std::vector<std::string>& leading = {});
 
     bool Has(const std::string& name) const;
     // Every (name, value) in command-line order.

@@ -1,5 +1,6 @@
 // kelxml count: counts the elements NAME below the root element, in one file or several.
 #include "Commands.h"
+#include "Diagnostics.h"
 #include "Documents.h"
 #include "Limits.h"
 
@@ -23,6 +24,7 @@ int CountIn(const Arguments& args, const std::string& file, const std::string& n
     XML::CKelXML xml;
     xml.SetLimits(LoadLimits());
     unsigned long count = 0;
+    HoldSource(file);
     xml.GetNbElementsInFile(StreamedName(file), ReadingOptions(args), name.c_str(), count);
     if (!Usable(xml, file, true)) return kProblem;
     std::cout << prefix << count << '\n';

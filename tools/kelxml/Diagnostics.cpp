@@ -2,9 +2,12 @@
 
 #include "Documents.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -65,9 +68,17 @@ std::string Printable(std::string_view text) {
     return shown;
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+// The files HoldSource opened, by the name given: the last kHeld of them (a check of thousands
+// of files shows each one's diagnostics right after its load), closed when the tool exits.
+constexpr std::size_t kHeld = 32;
+struct HeldFiles {
+    std::map<std::string, std::shared_ptr<const HeldFile>> open;
+    std::vector<std::string> order;
+};
+
+HeldFiles& Held() {
+    static HeldFiles files;
+    return files;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -78,6 +89,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+HeldFile::~HeldFile() { ::close(fd); }
 
 std::string DisplayName(const std::string& file) { return file == "-" ? "<stdin>" : file; }
 
@@ -115,10 +128,27 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut,
     return text + '\n' + caret + "^\n";
 }
 
+void HoldSource(const std::string& file) {
+    HeldFiles& held = Held();
+    if (file == "-" || held.open.count(file)) return;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (held.order.size() == kHeld) {
+            held.open.erase(held.order.front());
+            held.order.erase(held.order.begin());
+        }
+        held.open.emplace(file, std::make_shared<const HeldFile>(fd));
+        held.order.push_back(file);
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
 std::unique_ptr<SourceText> SourceText::FromFile(const std::string& path) {
     std::unique_ptr<SourceText> source(new SourceText());
     source->m_isFile = true;
-    if (IsRegularFile(path)) source->m_file.open(path, std::ios::binary);
+    if (const auto held = Held().open.find(path); held != Held().open.end()) source->m_file = held->second;
     source->m_buffer.resize(std::size_t{64} * 1024);
     return source;
 }
@@ -137,9 +167,12 @@ bool SourceText::Next(char& c) {
         return true;
     }
     if (m_pos == m_len) {
-        if (!m_file.is_open() || !m_file) return false;
-        m_file.read(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
-        m_len = static_cast<std::size_t>(m_file.gcount());
+        if (!m_file) return false;
+        ssize_t n = 0;
+        while ((n = ::pread(m_file->fd, m_buffer.data(), m_buffer.size(), static_cast<off_t>(m_offset))) < 0 &&
+               errno == EINTR) {
+        }
+        m_len = n > 0 ? static_cast<std::size_t>(n) : 0;
         m_pos = 0;
         if (m_len == 0) return false;
     }
@@ -159,10 +192,6 @@ void SourceText::Seek(std::uint64_t offset, std::uint64_t line, bool afterCR) {
         return;
     }
     m_pos = m_len = 0;
-    if (m_file.is_open()) {
-        m_file.clear();
-        m_file.seekg(static_cast<std::streamoff>(offset));
-    }
 }
 
 bool SourceText::Line(std::uint64_t number, std::string& text, bool& cut, std::uint64_t start, std::uint64_t length) {
@@ -227,12 +256,13 @@ std::string DiagnosticPrinter::Place(const std::string& systemId, SourceText*& s
     } else {
         // Another entity: a DTD, an external entity, a schema. Shown only when the user named it.
         key = name = systemId.rfind("file://", 0) == 0 ? systemId.substr(7) : systemId;
-        const bool named = std::any_of(m_grammars.begin(), m_grammars.end(),
-                                       [&key](const std::string& grammar) { return SameFile(grammar, key); });
-        if (!named) {
+        const auto named = std::find_if(m_grammars.begin(), m_grammars.end(),
+                                        [&key](const std::string& grammar) { return SameFile(grammar, key); });
+        if (named == m_grammars.end()) {
             source = nullptr;
             return name;
         }
+        key = *named;  // held under the name the user gave
     }
     auto found = m_sources.find(key);
     if (found == m_sources.end()) {

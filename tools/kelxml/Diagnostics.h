@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -34,13 +33,27 @@ std::string MessageOf(const XML::sError& record);
 // part of the source line: startWasCut, endWasCut). Empty when the column is past the line's end.
 std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut = false, bool startWasCut = false);
 
-// Numbered lines of a text read again: a regular file (anything else, a pipe or device, is not
-// reread) or bytes in memory. Lines end at LF, CR or CR LF, as the parser counts them.
+// Opens file now, before it is loaded, and keeps it open for the excerpts of its diagnostics: a
+// regular file only, opened without blocking. The excerpts read that descriptor, never the name
+// again, so that a link or FIFO put in its place after the load is neither read nor waited on.
+void HoldSource(const std::string& file);
+// A descriptor HoldSource opened.
+struct HeldFile {
+    explicit HeldFile(int descriptor) : fd(descriptor) {}
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    ~HeldFile();
+    const int fd;
+};
+
+// Numbered lines of a text read again: a regular file held by HoldSource (anything else, a pipe
+// or device, a file not held, is not reread) or bytes in memory. Lines end at LF, CR or CR LF,
+// as the parser counts them.
 class SourceText {
 public:
     static constexpr std::size_t kMaxLineBytes = std::size_t{64} * 1024;
 
-    // A regular file; one that cannot be opened has no lines.
+    // A file held by HoldSource; any other has no lines.
     static std::unique_ptr<SourceText> FromFile(const std::string& path);
     // Bytes that outlive the object.
     static std::unique_ptr<SourceText> FromBytes(std::string_view bytes);
@@ -62,7 +75,7 @@ private:
     void Seek(std::uint64_t offset, std::uint64_t line, bool afterCR);
 
     std::string_view m_bytes;
-    std::ifstream m_file;
+    std::shared_ptr<const HeldFile> m_file;  // closed by its last holder
     bool m_isFile = false;
     std::vector<char> m_buffer;
     std::size_t m_pos = 0;

@@ -78,6 +78,7 @@ const std::string& StandardInput() {
 
 bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
     xml.SetLimits(LoadLimits());
+    HoldSource(file);
     if (file != "-") return xml.Load(file.c_str(), options);
     const std::string& bytes = StandardInput();
     // The options overload counts its bytes in an unsigned int; larger input keeps the plain load.
@@ -88,6 +89,7 @@ bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOp
 
 bool ValidateDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
     xml.SetLimits(LoadLimits());
+    HoldSource(file);
     if (file != "-") return xml.Validate(file.c_str(), options);
     const std::string& bytes = StandardInput();
     // The memory form counts its bytes in an unsigned int; larger input is loaded.
@@ -170,6 +172,7 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
     for (const XML::sSchemaFile& schema : options.vSchemas) grammars.push_back(schema.strFile);
     if (!options.strDTDFile.empty()) grammars.push_back(options.strDTDFile);
     for (const std::string& grammar : grammars) {
+        HoldSource(grammar);
         struct stat info {};
         const char* why = nullptr;
         if (::stat(grammar.c_str(), &info) != 0 || ::access(grammar.c_str(), R_OK) != 0)

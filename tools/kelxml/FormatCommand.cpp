@@ -29,7 +29,13 @@ int Format(const Arguments& args) {
     // its whole DTD read, not validated (validity is check's business); a DTD that cannot be
     // read is left out with a warning.
     XML::sLoadOptions options = ReadingOptions(args);
-    if (c14n || c14nComments) options.eMode = XML::E_LOAD_DTD_DEFAULTS;
+    if (c14n || c14nComments) {
+        // The defaults come from the internal subset only unless reading is asked for, as for
+        // every reading command: a DTD the document names may be any file of the machine.
+        if (options.eResources == XML::E_RESOURCES_BY_MODE && options.eMode == XML::E_LOAD_WELL_FORMED)
+            options.eResources = XML::E_RESOURCES_NONE;
+        options.eMode = XML::E_LOAD_DTD_DEFAULTS;
+    }
     XML::CKelXML xml;
     if (!Open(xml, file, options)) return kProblem;
     const std::size_t before = RecordCount(xml);

@@ -1,5 +1,6 @@
 // kelxml get: prints the text or attribute values of each node at PATH, in one file or several.
 #include "Commands.h"
+#include "Diagnostics.h"
 #include "Documents.h"
 #include "Limits.h"
 
@@ -71,6 +72,7 @@ int GetFrom(const Arguments& args, const std::string& file, const std::string& p
         XML::sWalkOptions walk;
         walk.strPath = path;
         walk.vAttributes = names;
+        HoldSource(file);
         xml.StreamRecords(StreamedName(file), ReadingOptions(args), &printer, walk, printer.WantsText());
         if (!Usable(xml, file, true)) return kProblem;
     }

@@ -41,9 +41,14 @@ documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-
 --max-diagnostics N set one.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
-and below it) or local (any local file; never the network, never a FIFO, device or /proc
-file). By default commands other than check read nothing unless --validate is given; check
-reads the grammars and entities its documents name. A diagnostic shows the source line of
+and below it, through no link that leads out, no file of another user that has a second name)
+or local (any local file; never the network, never a FIFO, device or /proc file). By default
+commands other than check (format --c14n among them) read nothing unless --validate is given;
+check reads the grammars and entities its documents name.
+
+--huge, --resources and the limit options above are options only before the first FILE (or
+other operand): after it, such a word is an operand, so that a file named --huge in a folder
+you glob is read as a file and lifts no bound. A diagnostic shows the source line of
 FILE and of the grammars named by --schema and --dtd only.
 
 FILE may be '-': standard input (not for set, which saves FILE in place).
@@ -183,10 +188,11 @@ or to OUT with -o (replaced atomically; OUT may be FILE itself). The form is one
   --c14n-comments  the same with comments
 
 The document is read as well-formed XML only; --validate validates it against the grammar it
-declares. The canonical forms read the whole DTD a document declares (its default attributes
+declares. The canonical forms take the default attributes of the internal DTD subset; with
+--validate or --resources they read the whole DTD a document declares (its default attributes
 are part of the canonical form) without validating it: a DTD the system's XML catalogs map to
-an installed file is read from there, and one that cannot be read (not installed, or on the
-network) is left out with a warning, the canonical form being then the one without it.
+an installed file is read from there, and one that cannot be read (not allowed, not installed,
+or on the network) is left out with a warning, the canonical form being then the one without it.
 
 Exit status: 0 on success, 1 when the document has problems or cannot be written (in
 canonical form: also when a namespace URI is relative), 2 on a usage error.

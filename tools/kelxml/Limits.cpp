@@ -36,19 +36,23 @@ XML::sLimits& Current() {
 
 }  // namespace
 
-XML::sLimits TakeLimits(std::vector<std::string>& args) {
+XML::sLimits TakeLimits(std::vector<std::string>& args, const std::vector<std::string>& valued) {
     std::vector<std::string> taken, kept;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const std::string name = arg.substr(0, arg.find('='));
         const bool limit = std::any_of(Fields().begin(), Fields().end(),
                                        [&name](const auto& field) { return field.first == name; });
-        if (arg == "--") {
+        // The first operand (or "--"): what follows is the command's, untouched.
+        if (arg == "--" || arg.size() < 2 || arg[0] != '-') {
             kept.insert(kept.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
             break;
         }
         if (name != "--huge" && !limit) {
             kept.push_back(arg);
+            // A value given as the next argument is no operand.
+            if (name == arg && i + 1 < args.size() && std::find(valued.begin(), valued.end(), name) != valued.end())
+                kept.push_back(args[++i]);
             continue;
         }
         taken.push_back(arg);
@@ -81,6 +85,12 @@ XML::sLimits TakeLimits(std::vector<std::string>& args) {
         }
     }
     return limits;
+}
+
+std::vector<std::string> LeadingOptions() {
+    std::vector<std::string> names = {"--huge", "--resources"};
+    for (const auto& field : Fields()) names.push_back(field.first);
+    return names;
 }
 
 void SetLoadLimits(const XML::sLimits& limits) { Current() = limits; }

@@ -101,8 +101,8 @@ int Run(const std::vector<std::string>& argv) {
     }
     try {
         // Every command loads documents: each takes the limit options too.
-        SetLoadLimits(TakeLimits(rest));
-        return command->run(Arguments(rest, command->flags, command->valued));
+        SetLoadLimits(TakeLimits(rest, command->valued));
+        return command->run(Arguments(rest, command->flags, command->valued, LeadingOptions()));
     } catch (const UsageError& error) {
         return Usage(error.message, command->name);
     }
