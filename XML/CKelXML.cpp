@@ -23,6 +23,7 @@
 #include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
+#include "XML/internal/WorkerPool.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -420,6 +421,15 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
     if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
+    // Serialised into memory first: the file is only touched once the whole text exists.
+    std::string bytes;
+    if (!GetXML(node, eForm, bytes)) return false;
+    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+bool CKelXML::GetXML(const DOMNode* node, E_SAVE_FORM eForm, std::string& text) {
+    CreateHanderErrorIfNecessary();
+    if (!RequireDocument()) return false;
     if (!Require(node, msg::kNoNode)) return false;
     const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
@@ -430,8 +440,7 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     const SourceNotes* notes = m_pParser && owner == m_pDocument && m_pParser->getDocument() == m_pDocument
                                    ? &m_pParser->Notes()
                                    : nullptr;
-    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
-    // deeper than Load accepts is refused, so that what Save writes loads again.
+    // Nesting deeper than Load accepts is refused, so that what is written loads again.
     std::string bytes, error;
     bool serialised = false;
     if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
@@ -440,7 +449,8 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
         Record(E_EXCEPTION, error.c_str());
         return false;
     }
-    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    text = std::move(bytes);
+    return true;
 }
 
 bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
@@ -979,6 +989,43 @@ bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes,
                      [&](const InputSource* source) { parser.Check(nullptr, source); });
     });
+}
+
+// --- Many documents on several threads -------------------------------------------------------
+
+void CKelXML::ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
+                          const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+    std::vector<std::unique_ptr<CKelXML>> objects(WorkerCount(batch.nThreads, files.size()));
+    for (std::unique_ptr<CKelXML>& object : objects) {
+        object = std::make_unique<CKelXML>();
+        object->SetLimits(batch.limits);
+    }
+    RunTasks(files.size(), objects.size(), [&](std::size_t index, std::size_t worker) { fn(index, *objects[worker]); });
+}
+
+bool CKelXML::ValidateFiles(const std::vector<std::string>& files, const sLoadOptions& options,
+                            const sBatchOptions& batch, std::vector<sFileResult>& results) {
+    try {
+        std::vector<sFileResult> made(files.size());
+        sLoadOptions shared = options;
+        // Without a cache of the caller's, each thread's object would parse the grammars again.
+        if (shared.eMode == E_LOAD_NAMED_GRAMMARS && !shared.pGrammarCache)
+            shared.pGrammarCache = std::make_shared<CGrammarCache>();
+        ForEachFile(files, batch, [&](std::size_t index, CKelXML& xml) {
+            sFileResult& result = made[index];
+            try {
+                result.bValid = xml.Validate(files[index].c_str(), shared);
+                if (const CError* errors = xml.GetErrors()) result.vErrors = errors->GetAllErrors();
+            } catch (...) {
+                result.bValid = false;
+                result.vErrors.emplace_back(E_EXCEPTION, CurrentExceptionText());
+            }
+        });
+        results = std::move(made);
+        return std::all_of(results.begin(), results.end(), [](const sFileResult& result) { return result.bValid; });
+    } catch (...) {
+        return false;  // no thread or no memory for the results: results untouched
+    }
 }
 
 // --- Walks with a callable, reads with a default ------------------------------------------
