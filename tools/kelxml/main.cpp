@@ -36,9 +36,9 @@ struct Command {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources"}, Check},
-        {"get", kGetHelp, {"--validate", "--xpath", "--text"}, {"--attr", "--resources", "--ns"}, Get},
-        {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns"}, Count},
+        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources", "-j"}, Check},
+        {"get", kGetHelp, {"--validate", "--xpath", "--text"}, {"--attr", "--resources", "--ns", "-j"}, Get},
+        {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns", "-j"}, Count},
         {"dict", kDictHelp, {"--all", "--validate", "--xpath"}, {"--resources", "--ns"}, Dict},
         {"set",
          kSetHelp,
@@ -50,7 +50,7 @@ const std::vector<Command>& Commands() {
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
          {"-o", "--resources"},
          Format},
-        {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns"}, XPath},
+        {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns", "-j"}, XPath},
     };
     return commands;
 }
