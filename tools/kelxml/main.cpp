@@ -99,6 +99,11 @@ int Run(const std::vector<std::string>& argv) {
             return kSuccess;
         }
     }
+    // Started for a command only: help, version and usage errors need no parser.
+    if (!XML::CKelXML::initXmlAPI()) {
+        std::cerr << kProgram << ": the XML parser library could not start\n";
+        return kProblem;
+    }
     try {
         // Every command loads documents: each takes the limit options too.
         SetLoadLimits(TakeLimits(rest));
@@ -112,10 +117,6 @@ int Run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    if (!XML::CKelXML::initXmlAPI()) {
-        std::cerr << kProgram << ": the XML parser library could not start\n";
-        return kProblem;
-    }
     int status = kProblem;
     try {
         status = Run(std::vector<std::string>(argv + 1, argv + argc));
@@ -131,6 +132,6 @@ int main(int argc, char** argv) {
         std::cerr << kProgram << ": unexpected failure\n";
     }
     std::cout.flush();
-    XML::CKelXML::TerminateXmlAPI();
+    XML::CKelXML::TerminateXmlAPI();  // nothing to stop when no command ran
     return status;
 }
