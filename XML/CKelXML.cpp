@@ -421,16 +421,30 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
     if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
-    // Serialised into memory first: the file is only touched once the whole text exists.
-    std::string bytes;
-    if (!GetXML(node, eForm, bytes)) return false;
-    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (!Require(node, msg::kNoNode)) return false;
+    return WriteFile(file,
+                     [&](const ByteSink& write, std::string& why) { return SerializeTo(node, eForm, write, why); });
 }
 
 bool CKelXML::GetXML(const DOMNode* node, E_SAVE_FORM eForm, std::string& text) {
     CreateHanderErrorIfNecessary();
     if (!RequireDocument()) return false;
     if (!Require(node, msg::kNoNode)) return false;
+    std::string bytes, refusal;
+    const auto append = [&bytes](std::string_view block) {
+        bytes.append(block);
+        return true;
+    };
+    if (!SerializeTo(node, eForm, append, refusal)) {
+        Record(E_EXCEPTION, refusal.c_str());
+        return false;
+    }
+    text = std::move(bytes);
+    return true;
+}
+
+bool CKelXML::SerializeTo(const DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
+                          std::string& refusal) const {
     const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
                                                       : Layout::Indented;
@@ -441,25 +455,35 @@ bool CKelXML::GetXML(const DOMNode* node, E_SAVE_FORM eForm, std::string& text) 
                                    ? &m_pParser->Notes()
                                    : nullptr;
     // Nesting deeper than Load accepts is refused, so that what is written loads again.
-    std::string bytes, error;
-    bool serialised = false;
-    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
-        return false;
-    if (!serialised) {
-        Record(E_EXCEPTION, error.c_str());
-        return false;
+    try {
+        return Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, sink, refusal);
+    } catch (...) {
+        refusal = CurrentExceptionText();
     }
-    text = std::move(bytes);
-    return true;
+    return false;
 }
 
-bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
-    std::string error;
-    if (!WriteFileAtomically(file, data, size, error)) {
-        Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
-        return false;
-    }
-    return true;
+bool CKelXML::WriteFile(const char* file, const FileContent& content) {
+    // Written into the temporary file as it is made: the target is only replaced once the whole
+    // text exists, and a refusal part-way leaves it untouched.
+    std::string refusal, error;
+    const bool written = WriteFileAtomically(
+        file,
+        [&](const ByteSink& write, std::string& why) {
+            bool made = false;
+            try {
+                made = content(write, why);
+            } catch (...) {
+                why = CurrentExceptionText();
+            }
+            if (!made) refusal = why;  // empty: the write failed
+            return made;
+        },
+        error);
+    if (written) return true;
+    Record(E_EXCEPTION,
+           refusal.empty() ? ("unable to save '" + std::string(file) + "': " + error).c_str() : refusal.c_str());
+    return false;
 }
 
 bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
@@ -481,9 +505,12 @@ bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withC
     CreateHanderErrorIfNecessary();
     if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
-    std::string bytes;
-    if (!GetCanonicalXML(node, withComments, bytes)) return false;
-    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (!Require(node, msg::kNoNode)) return false;
+    return WriteFile(file, [&](const ByteSink& write, std::string& why) {
+        if (internal::WriteCanonicalXML(node, withComments, write, why)) return true;
+        if (!why.empty()) why = msg::kNoCanonicalXML + why;
+        return false;
+    });
 }
 
 bool CKelXML::SaveCanonicalXML(const char* file, bool withComments) {

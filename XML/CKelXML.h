@@ -904,8 +904,15 @@ private:
     bool AcceptSource(const void* source, const char* missing);
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
-    // Writes size bytes to file atomically; false, with a record naming the file, on failure.
-    bool WriteFile(const char* file, const unsigned char* data, std::size_t size);
+    // Writes node in eForm to sink block by block, as Save and GetXML make it. False with the
+    // refusal (an exception's text included), or with refusal empty when the sink failed.
+    bool SerializeTo(const xercesc::DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
+                     std::string& refusal) const;
+    // Writes to file atomically what content hands its sink block by block (content: false with
+    // the refusal, or with it empty when the sink failed). False with a record: the refusal, or
+    // one naming the file.
+    using FileContent = std::function<bool(const std::function<bool(std::string_view)>&, std::string&)>;
+    bool WriteFile(const char* file, const FileContent& content);
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);
