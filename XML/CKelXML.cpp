@@ -24,6 +24,7 @@
 #include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
+#include "XML/internal/WorkerPool.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -476,30 +477,63 @@ bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
     if (!Require(node, msg::kNoNode)) return false;
+    return WriteFile(file,
+                     [&](const ByteSink& write, std::string& why) { return SerializeTo(node, eForm, write, why); });
+}
+
+bool CKelXML::GetXML(const DOMNode* node, E_SAVE_FORM eForm, std::string& text) {
+    CreateHanderErrorIfNecessary();
+    if (!RequireDocument()) return false;
+    if (!Require(node, msg::kNoNode)) return false;
+    std::string bytes, refusal;
+    const auto append = [&bytes](std::string_view block) {
+        bytes.append(block);
+        return true;
+    };
+    if (!SerializeTo(node, eForm, append, refusal)) {
+        Record(E_EXCEPTION, refusal.c_str());
+        return false;
+    }
+    text = std::move(bytes);
+    return true;
+}
+
+bool CKelXML::SerializeTo(const DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
+                          std::string& refusal) const {
     const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
                           : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
                                                       : Layout::Indented;
     const SourceNotes* notes = NotesOf(node, m_pDocument, m_pParser.get(), m_pCreatedNotes.get());
-    // Serialise into memory first: the file is only touched once the whole text exists. Nesting
-    // deeper than Load accepts is refused, so that what Save writes loads again.
-    std::string bytes, error;
-    bool serialised = false;
-    if (!Guarded([&] { serialised = Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, bytes, error); }))
-        return false;
-    if (!serialised) {
-        Record(E_EXCEPTION, error.c_str());
-        return false;
+    // Nesting deeper than Load accepts is refused, so that what is written loads again.
+    try {
+        return Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, sink, refusal);
+    } catch (...) {
+        refusal = CurrentExceptionText();
     }
-    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return false;
 }
 
-bool CKelXML::WriteFile(const char* file, const unsigned char* data, std::size_t size) {
-    std::string error;
-    if (!WriteFileAtomically(file, data, size, error)) {
-        Record(E_EXCEPTION, ("unable to save '" + std::string(file) + "': " + error).c_str());
-        return false;
-    }
-    return true;
+bool CKelXML::WriteFile(const char* file, const FileContent& content) {
+    // Written into the temporary file as it is made: the target is only replaced once the whole
+    // text exists, and a refusal part-way leaves it untouched.
+    std::string refusal, error;
+    const bool written = WriteFileAtomically(
+        file,
+        [&](const ByteSink& write, std::string& why) {
+            bool made = false;
+            try {
+                made = content(write, why);
+            } catch (...) {
+                why = CurrentExceptionText();
+            }
+            if (!made) refusal = why;  // empty: the write failed
+            return made;
+        },
+        error);
+    if (written) return true;
+    Record(E_EXCEPTION,
+           refusal.empty() ? ("unable to save '" + std::string(file) + "': " + error).c_str() : refusal.c_str());
+    return false;
 }
 
 bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
@@ -521,9 +555,12 @@ bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withC
     CreateHanderErrorIfNecessary();
     if (!RequireDocument()) return false;
     if (!Require(file, msg::kNoFileName)) return false;
-    std::string bytes;
-    if (!GetCanonicalXML(node, withComments, bytes)) return false;
-    return WriteFile(file, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (!Require(node, msg::kNoNode)) return false;
+    return WriteFile(file, [&](const ByteSink& write, std::string& why) {
+        if (internal::WriteCanonicalXML(node, withComments, write, why)) return true;
+        if (!why.empty()) why = msg::kNoCanonicalXML + why;
+        return false;
+    });
 }
 
 bool CKelXML::SaveCanonicalXML(const char* file, bool withComments) {
@@ -1049,6 +1086,43 @@ bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes, nullptr,
                      [&](const InputSource* source) { parser.Check(nullptr, source); });
     });
+}
+
+// --- Many documents on several threads -------------------------------------------------------
+
+void CKelXML::ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
+                          const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+    std::vector<std::unique_ptr<CKelXML>> objects(WorkerCount(batch.nThreads, files.size()));
+    for (std::unique_ptr<CKelXML>& object : objects) {
+        object = std::make_unique<CKelXML>();
+        object->SetLimits(batch.limits);
+    }
+    RunTasks(files.size(), objects.size(), [&](std::size_t index, std::size_t worker) { fn(index, *objects[worker]); });
+}
+
+bool CKelXML::ValidateFiles(const std::vector<std::string>& files, const sLoadOptions& options,
+                            const sBatchOptions& batch, std::vector<sFileResult>& results) {
+    try {
+        std::vector<sFileResult> made(files.size());
+        sLoadOptions shared = options;
+        // Without a cache of the caller's, each thread's object would parse the grammars again.
+        if (shared.eMode == E_LOAD_NAMED_GRAMMARS && !shared.pGrammarCache)
+            shared.pGrammarCache = std::make_shared<CGrammarCache>();
+        ForEachFile(files, batch, [&](std::size_t index, CKelXML& xml) {
+            sFileResult& result = made[index];
+            try {
+                result.bValid = xml.Validate(files[index].c_str(), shared);
+                if (const CError* errors = xml.GetErrors()) result.vErrors = errors->GetAllErrors();
+            } catch (...) {
+                result.bValid = false;
+                result.vErrors.emplace_back(E_EXCEPTION, CurrentExceptionText());
+            }
+        });
+        results = std::move(made);
+        return std::all_of(results.begin(), results.end(), [](const sFileResult& result) { return result.bValid; });
+    } catch (...) {
+        return false;  // no thread or no memory for the results: results untouched
+    }
 }
 
 // --- Walks with a callable, reads with a default ------------------------------------------

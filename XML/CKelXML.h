@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <map>
@@ -245,6 +246,22 @@ ValueOrResult<T> ValueOrFallback(T fallback) {
 }
 }  // namespace detail
 
+// How CKelXML::ForEachFile and ValidateFiles share a list of documents out.
+struct sBatchOptions {
+    // Threads working at once, the calling one among them; 0: one per core. Never more than the files.
+    std::size_t nThreads = 0;
+    // The bounds of every document (as SetLimits).
+    sLimits limits{};
+};
+
+// What checking one document of a list gave (CKelXML::ValidateFiles).
+struct sFileResult {
+    // Validate's result: true only when nothing was recorded.
+    bool bValid = false;
+    // The records, in the order Validate makes them.
+    std::vector<sError> vErrors{};
+};
+
 // Grammars parsed once: each set of named grammars is parsed at its first use and reused by
 // later loads, read-only, as long as none of the files it was read from (includes, imports and
 // external parameter entities too) changed identity, size, modification or change time. A set
@@ -418,6 +435,9 @@ public:
     // The same two, in the given form.
     bool Save(const char* file, const xercesc::DOMNode* node, E_SAVE_FORM eForm);
     bool Save(const char* file, E_SAVE_FORM eForm);
+    // The bytes Save(file, node, eForm) would write, in text; false, text untouched, with the
+    // record Save would make when it refuses.
+    bool GetXML(const xercesc::DOMNode* node, E_SAVE_FORM eForm, std::string& text);
     // W3C Canonical XML 1.0 (inclusive) in UTF-8, without XML declaration or document type:
     // of the whole document for the document node, else of node and all its descendants as a
     // document subset (in-scope namespaces and inherited xml:* attributes on node itself).
@@ -675,6 +695,22 @@ public:
     // Returns true only when nothing was recorded.
     bool Validate(const char* file, const sLoadOptions& options);
     bool Validate(const void* buffer, unsigned int size, const sLoadOptions& options);
+
+    // --- Many documents on several threads -----------------------------------------------------
+    // Calls fn(index, xml) once for each index of files, on batch.nThreads threads (the calling
+    // one among them) started and joined within the call; xml is that thread's own object, with
+    // batch.limits, kept from file to file (its parser, and grammars it parsed, serve again). The
+    // order of the calls across threads is not fixed. An exception fn throws stops the handing out
+    // of later files and is rethrown to the caller once every thread is joined.
+    static void ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
+                            const std::function<void(std::size_t index, CKelXML& xml)>& fn);
+    // Checks every file as Validate(file, options) does, on threads as ForEachFile shares them
+    // out; named grammars are parsed once for all of them (in options.pGrammarCache, else in a
+    // cache made for the call). results = one entry per file, in the order of files. True only
+    // when every file is valid. Never throws: a failure is recorded in its file's result (without
+    // memory for the results: false, results untouched).
+    static bool ValidateFiles(const std::vector<std::string>& files, const sLoadOptions& options,
+                              const sBatchOptions& batch, std::vector<sFileResult>& results);
 
     // The elements LoopElements would visit at the end of path below node, for a range-for.
     static std::vector<xercesc::DOMElement*> GetElements(xercesc::DOMNode* node, const std::string& path);
@@ -1029,8 +1065,15 @@ private:
     bool AcceptSource(const void* source, const char* missing);
     // Records one error, making the error list first when the object has none.
     void Record(E_TYPE_ERROR eType, const char* message) noexcept;
-    // Writes size bytes to file atomically; false, with a record naming the file, on failure.
-    bool WriteFile(const char* file, const unsigned char* data, std::size_t size);
+    // Writes node in eForm to sink block by block, as Save and GetXML make it. False with the
+    // refusal (an exception's text included), or with refusal empty when the sink failed.
+    bool SerializeTo(const xercesc::DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
+                     std::string& refusal) const;
+    // Writes to file atomically what content hands its sink block by block (content: false with
+    // the refusal, or with it empty when the sink failed). False with a record: the refusal, or
+    // one naming the file.
+    using FileContent = std::function<bool(const std::function<bool(std::string_view)>&, std::string&)>;
+    bool WriteFile(const char* file, const FileContent& content);
     // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
     template <class Fn>
     bool Guarded(Fn&& fn);

@@ -86,4 +86,16 @@ TEST(CanonicalXML, GetAndSave) {
     EXPECT_EQ(ReadFile(file), "<x></x>");
     const std::string relative = "3: no canonical XML: the namespace URI 'rel' is relative\n";
     EXPECT_EQ(Dump(doc), relative + "4: node undefined\n" + relative + "4: file name undefined\n");
+
+    // Written in blocks of 64 KiB: the bytes of the whole text; a refusal after blocks went out
+    // keeps the old file.
+    std::string big = "<r xmlns:p='urn:p'>";
+    for (int i = 0; i < 20000; ++i) big += "<e p:a='" + std::to_string(i) + "'>t&#xE9;</e>";
+    Loaded large(big + "</r>"), refused(big + "<z xmlns='rel'/></r>");
+    ASSERT_TRUE(large.doc.GetCanonicalXML(large.doc.GetDocument(), false, text));
+    EXPECT_TRUE(large.doc.SaveCanonicalXML(file.c_str(), false));
+    EXPECT_EQ(ReadFile(file), text);
+    EXPECT_FALSE(refused.doc.SaveCanonicalXML(file.c_str(), false));
+    EXPECT_EQ(ReadFile(file), text);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"x.xml"});
 }

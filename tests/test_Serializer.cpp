@@ -68,13 +68,15 @@ TEST(Save, Cases) {
 }
 
 // What XML cannot hold as it stands (a comment the encoding cannot hold or with "--", a PI with
-// "?>", an unpaired surrogate) is refused with a record, the old file kept.
+// "?>", an unpaired surrogate) is refused with a record, the old file kept, also when blocks of
+// the text were written before (the filler).
 TEST(Save, WhatCannotBeWrittenIsRefused) {
     TempDir dir;
     const std::string file = dir.File("old.xml");
     WriteFile(file, "old");
     Loaded loaded("<?xml version='1.0' encoding='ISO-8859-1'?><a/>");
     DOMDocument* d = loaded.doc.GetDocument();
+    loaded.root->appendChild(d->createTextNode(XML::XStr(std::string(200000, 'f').c_str()).unicodeForm()));
     const XMLCh lone[] = {0xD800, 0};
     for (DOMNode* node :
          {static_cast<DOMNode*>(d->createComment(u"\u0100")), static_cast<DOMNode*>(d->createComment(u"a--b")),
@@ -87,6 +89,37 @@ TEST(Save, WhatCannotBeWrittenIsRefused) {
     }
     EXPECT_EQ(ReadFile(file), "old");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"old.xml"});
+}
+
+// The text goes out in blocks of 64 KiB: a document of many blocks saves to the bytes of its one
+// record saved alone, repeated (one byte order mark, no character cut, the encoding's references).
+TEST(Save, ManyBlocksMakeTheBytesOfOne) {
+    TempDir dir;
+    const std::string record = "<e a='&#xE9;'>x&#x1D11E;</e>";
+    for (const std::string encoding : {"UTF-8", "UTF-16", "ISO-8859-1"}) {
+        SCOPED_TRACE(encoding);
+        const bool wide = encoding == "UTF-16";
+        const auto encoded = [wide](const std::string& ascii) {
+            std::string out;
+            for (const char c : ascii) out += wide ? std::string{c, '\0'} : std::string{c};
+            return out;
+        };
+        const auto document = [&](int records) {
+            std::string text = "<?xml version='1.0' encoding='" + encoding + "'?><r>";
+            for (int i = 0; i < records; ++i) text += record;
+            return (wide ? std::string("\xFF\xFE") : std::string()) + encoded(text + "</r>");
+        };
+        XML::CKelXML one, many;
+        ASSERT_TRUE(LoadText(one, document(1)) && LoadText(many, document(30000))) << Dump(one) << Dump(many);
+        std::string single;
+        ASSERT_TRUE(one.GetXML(one.GetDocument(), XML::E_SAVE_PRETTY, single));
+        const std::size_t start = single.find(encoded("  <e")), end = single.find(encoded("</r>"));
+        ASSERT_TRUE(start != std::string::npos && end != std::string::npos) << single;
+        std::string expected = single.substr(0, start);
+        for (int i = 0; i < 30000; ++i) expected.append(single, start, end - start);
+        expected += single.substr(end);
+        EXPECT_EQ(Saved(many, nullptr, XML::E_SAVE_PRETTY, dir), expected);
+    }
 }
 
 namespace {

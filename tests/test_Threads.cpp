@@ -1,12 +1,14 @@
 // Threads: each thread with its own objects loads, reads, edits, saves and loads again, many
 // times, and finds exactly what it wrote; what threads share (one compiled XPath expression, one
-// grammar cache) gives each the same results as alone. CI runs these under ThreadSanitizer too
+// grammar cache) gives each the same results as alone, and a list of documents checked on several
+// threads gives what checking them one by one gives. CI runs these under ThreadSanitizer too
 // (kelxml_thread_tests).
 #include "TestSupport.h"
 
 #include <XML/CXPath.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -93,6 +95,64 @@ TEST(GrammarCache, OneGrammarSharedByThreads) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(cache->GetParseCount(), 2u);
+}
+
+// Records as text, to compare one check with another.
+std::string Shown(bool valid, const std::vector<XML::sError>& records) {
+    std::string shown = valid ? "valid" : "invalid";
+    for (const XML::sError& record : records) shown += "\n" + std::to_string(record.eType) + " " + record.strMessage;
+    return shown;
+}
+
+TEST(Threads, ValidateFilesGivesWhatOneByOneGives) {
+    kelxml_test::TempDir dir;
+    const std::string folder = dir.path() + "/";
+    kelxml_test::WriteFile(folder + "v.xsd",
+                           "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' "
+                           "targetNamespace='urn:v'><xs:element name='v' type='xs:int'/></xs:schema>");
+    const std::vector<std::string> bodies = {"<v xmlns='urn:v'>1</v>", "<v xmlns='urn:v'>x</v>", "<v xmlns='urn:v'>2",
+                                             "<w xmlns='urn:v'/>"};
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < bodies.size(); ++i) kelxml_test::WriteFile(folder + std::to_string(i), bodies[i]);
+    for (int round = 0; round < 30; ++round)
+        for (std::size_t i = 0; i <= bodies.size(); ++i)
+            files.push_back(folder + std::to_string(i));  // the last absent
+    XML::sLoadOptions options;
+    options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
+    options.vSchemas = {{"urn:v", folder + "v.xsd"}};
+    std::vector<std::string> expected;
+    for (const std::string& file : files) {
+        XML::CKelXML one;
+        const bool valid = one.Validate(file.c_str(), options);
+        expected.push_back(Shown(valid, one.GetErrors()->GetAllErrors()));
+    }
+    for (const std::size_t threads : {1, 2, 4}) {
+        options.pGrammarCache = std::make_shared<XML::CGrammarCache>();
+        XML::sBatchOptions batch;
+        batch.nThreads = threads;
+        std::vector<XML::sFileResult> results;
+        EXPECT_FALSE(XML::CKelXML::ValidateFiles(files, options, batch, results));
+        ASSERT_EQ(results.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(Shown(results[i].bValid, results[i].vErrors), expected[i]) << threads << " threads, " << files[i];
+        EXPECT_EQ(options.pGrammarCache->GetParseCount(), 1u) << threads << " threads";
+    }
+    // A failing callback stops the handing out of files (on one thread: none after it) and reaches
+    // the caller once every thread is joined.
+    for (const std::size_t threads : {1, 2}) {
+        std::atomic<std::size_t> calls{0};
+        XML::sBatchOptions batch;
+        batch.nThreads = threads;
+        EXPECT_THROW(XML::CKelXML::ForEachFile(files, batch,
+                                               [&](std::size_t index, XML::CKelXML&) {
+                                                   ++calls;
+                                                   if (index == 3) throw std::runtime_error("stop");
+                                               }),
+                     std::runtime_error);
+        if (threads == 1) {
+            EXPECT_EQ(calls.load(), 4u);
+        }
+    }
 }
 
 }  // namespace

@@ -355,9 +355,26 @@ std::string TemporaryFileName(const std::string& baseName) { return TemporaryPre
 // file that is not regular is refused. Returns false with a message on any failure.
 bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error,
                          TemporaryKind kind) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    return WriteFileAtomically(
+        file, [bytes](const auto& write, std::string&) { return write(bytes); }, error, kind);
+}
+
+bool WriteFileAtomically(const char* file, const FileContent& content, std::string& error, TemporaryKind kind) {
     const std::string path(file);
+    // A stream or /dev/null is written in place: only a complete content goes there.
+    std::string whole;
+    const auto made = [&] {
+        return content(
+            [&whole](std::string_view block) {
+                whole.append(block);
+                return true;
+            },
+            error);
+    };
     if (const int stream = OwnStreamDescriptor(path); stream >= 0 && ::fcntl(stream, F_GETFD) != -1) {
-        if (!WriteAll(stream, data, size)) {
+        if (!made()) return false;
+        if (!WriteAll(stream, reinterpret_cast<const unsigned char*>(whole.data()), whole.size())) {
             error = SystemError("unable to write", path);
             return false;
         }
@@ -370,7 +387,8 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
             error = out.get() < 0 ? SystemError("unable to open", path) : Refusal(path, msg::kNotRegularFile);
             return false;
         }
-        if (WriteAll(out.get(), data, size)) return true;
+        if (!made()) return false;
+        if (WriteAll(out.get(), reinterpret_cast<const unsigned char*>(whole.data()), whole.size())) return true;
         error = SystemError("unable to write", path);
         return false;
     }
@@ -444,7 +462,11 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
         return false;
     }
     bool groupKept = true;
-    bool ok = WriteAll(out.get(), data, size);
+    bool ok = content(
+        [&out](std::string_view block) {
+            return WriteAll(out.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
+        },
+        error);
     ok = ok && (!keep || KeepModeAndOwner(out.get(), st, groupKept));
     ok = ok &&
          (!keep || KeepAttributes(AttributeSource(old.get(), pathOnly), out.get(), groupKept, target.path, error));
@@ -457,7 +479,7 @@ bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_
         if (unnamed) ok = named = LinkUnnamed(out.get(), directory, prefix, temp);
         // Neither /proc nor the privilege to link a descriptor: a named file then.
         if (unnamed && !named && (errno == ENOENT || errno == EPERM))
-            return WriteFileAtomically(file, data, size, error, TemporaryKind::Named);
+            return WriteFileAtomically(file, content, error, TemporaryKind::Named);
         renamed = ok && ::renameat(directory, temp.c_str(), directory, base.c_str()) == 0;
         ok = renamed || (ok && unnamed && errno == ENOENT);
     }

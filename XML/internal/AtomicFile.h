@@ -7,7 +7,9 @@
 #define KELXML_INTERNAL_ATOMICFILE_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace XML::internal {
 
@@ -27,6 +29,20 @@ enum class TemporaryKind { Unnamed, Named };
 // TemporaryFileName(base name of the target), is the same at every save of one target, so a
 // save removes whatever a killed save of the same target left behind.
 bool WriteFileAtomically(const char* file, const unsigned char* data, std::size_t size, std::string& error,
+                         TemporaryKind kind = TemporaryKind::Unnamed);
+
+// Takes bytes block by block, in order; false when they could not be written, which stops
+// whoever makes them.
+using ByteSink = std::function<bool(std::string_view block)>;
+
+// Makes a file's content: hands its bytes to write block by block, in order. False, with the
+// reason in error, when the content cannot be made; false with error empty when write failed.
+using FileContent = std::function<bool(const ByteSink& write, std::string& error)>;
+
+// The same, the content written into the temporary file as it is made, never held whole; into
+// the process's own streams and /dev/null only once it is complete, so that a content that cannot
+// be made leaves them untouched too. content may be called twice (a second temporary file).
+bool WriteFileAtomically(const char* file, const FileContent& content, std::string& error,
                          TemporaryKind kind = TemporaryKind::Unnamed);
 
 // The temporary file's name beside a target of that base name: short whatever the target's length.

@@ -90,8 +90,18 @@ struct Attribute {
 
 class Writer {
 public:
-    Writer(bool withComments, std::string& out, std::string& error)
-        : m_withComments(withComments), m_out(out), m_error(error) {}
+    // sink, when given, takes the text in blocks as it is made (out holds the block being made).
+    Writer(bool withComments, std::string& out, std::string& error, const ByteSink* sink = nullptr)
+        : m_withComments(withComments), m_out(out), m_error(error), m_sink(sink) {}
+
+    // Hands out to the sink and empties it; false (error empty) when the sink refused it.
+    bool Flush() {
+        if (!m_sink || m_out.empty() || (*m_sink)(std::string_view(m_out))) {
+            if (m_sink) m_out.clear();
+            return true;
+        }
+        return Fail("");
+    }
 
     bool Run(const DOMNode* top) {
         if (!top) return Fail("no node to write");
@@ -105,6 +115,7 @@ public:
         m_apex = top;
         const DOMNode* node = top;
         for (;;) {
+            if (m_out.size() >= kBlockBytes && !Flush()) return false;
             bool descend = false;
             if (!Enter(node, descend)) return false;
             if (const DOMNode* child = descend ? node->getFirstChild() : nullptr) {
@@ -325,9 +336,12 @@ private:
         return true;
     }
 
+    static constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
+
     const bool m_withComments;
     std::string& m_out;
     std::string& m_error;
+    const ByteSink* m_sink;
     const DOMNode* m_apex = nullptr;
     bool m_afterRoot = false;
     std::vector<Binding> m_bindings;    // declarations in scope, outermost first
@@ -339,6 +353,12 @@ private:
 
 bool AppendCanonicalXML(const DOMNode* node, bool withComments, std::string& out, std::string& error) {
     return Writer(withComments, out, error).Run(node);
+}
+
+bool WriteCanonicalXML(const DOMNode* node, bool withComments, const ByteSink& sink, std::string& error) {
+    std::string block;
+    Writer writer(withComments, block, error, &sink);
+    return writer.Run(node) && writer.Flush();
 }
 
 }  // namespace XML::internal

@@ -7,6 +7,8 @@
 #ifndef KELXML_INTERNAL_CANONICAL_H
 #define KELXML_INTERNAL_CANONICAL_H
 
+#include "XML/internal/AtomicFile.h"
+
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <string>
@@ -18,6 +20,11 @@ namespace XML::internal {
 // or a null node), a namespace URI is relative (the recommendation makes that a failure) or a
 // text holds an unpaired surrogate. Throws only what allocation throws.
 bool AppendCanonicalXML(const xercesc::DOMNode* node, bool withComments, std::string& out, std::string& error);
+
+// The same text handed to sink block by block (about 64 KiB each) as it is made, never held
+// whole. False when node has no canonical form (error says why, and blocks may have gone before)
+// or when the sink refused a block (error empty).
+bool WriteCanonicalXML(const xercesc::DOMNode* node, bool withComments, const ByteSink& sink, std::string& error);
 
 }  // namespace XML::internal
 

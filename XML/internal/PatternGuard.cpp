@@ -23,9 +23,16 @@ namespace XML::internal {
 namespace {
 
 // The calling thread's stack [t_floor, t_top), looked up once per thread; empty when unknown.
-// Constant-initialised: reading it costs no more than a load (every allocation reads it).
-thread_local std::uintptr_t t_floor = 0, t_top = 0;
-thread_local bool t_looked = false;
+// Constant-initialised and in the initial-exec model (a fixed offset from the thread pointer, in
+// the static TLS block glibc keeps for libraries): every allocation reads it, without a call to
+// __tls_get_addr.
+#if defined(__GNUC__)
+#define KELXML_FAST_TLS __attribute__((tls_model("initial-exec")))
+#else
+#define KELXML_FAST_TLS
+#endif
+KELXML_FAST_TLS thread_local std::uintptr_t t_floor = 0, t_top = 0;
+KELXML_FAST_TLS thread_local bool t_looked = false;
 
 void LookUpStack() {
     t_looked = true;

@@ -81,6 +81,9 @@ public:
     const XString& name() const { return m_name; }
     // True when every parser reads the document right without an encoding declaration.
     bool SelfDescribing() const { return m_form != kOther; }
+    // True when the text may be encoded block by block: a transcoder's state (and what it writes
+    // at its start) belongs to the whole text.
+    bool InBlocks() const { return m_form != kOther; }
 
     bool CanHold(char32_t c) const {
         if (m_form != kOther) return true;
@@ -90,8 +93,9 @@ public:
         return known > 0;
     }
 
-    // The text in this encoding, appended to bytes. Surrogates are already known to be paired.
-    bool Encode(const XString& text, std::string& bytes, std::string& error) const {
+    // The text in this encoding, appended to bytes; first: the text starts the output (a byte
+    // order mark goes before it). Surrogates are already known to be paired.
+    bool Encode(const XString& text, std::string& bytes, std::string& error, bool first = true) const {
         switch (m_form) {
         case kUtf8:
             for (std::size_t i = 0; i < text.size(); ++i) {
@@ -108,7 +112,7 @@ public:
                 bytes.push_back(static_cast<char>(big ? u >> 8 : u & 0xFF));
                 bytes.push_back(static_cast<char>(big ? u & 0xFF : u >> 8));
             };
-            unit(0xFEFF);
+            if (first) unit(0xFEFF);
             for (const XMLCh u : text) unit(u);
             return true;
         }
@@ -206,11 +210,26 @@ const DOMNode* SkipText(const DOMNode* node) {
 
 class Writer {
 public:
-    Writer(const Encoding& encoding, Layout layout, bool xml11, std::size_t maxDepth, const SourceNotes* notes)
-        : m_encoding(encoding), m_layout(layout), m_xml11(xml11), m_maxDepth(maxDepth), m_notes(notes) {}
+    Writer(const Encoding& encoding, Layout layout, bool xml11, std::size_t maxDepth, const SourceNotes* notes,
+           const ByteSink& sink)
+        : m_encoding(encoding), m_layout(layout), m_xml11(xml11), m_maxDepth(maxDepth), m_notes(notes), m_sink(sink) {}
 
     XString out;
     std::string error;
+    // Set when the sink refused a block: error is set too, so that the writing stops.
+    bool sinkFailed = false;
+
+    // Hands what out holds to the sink, encoded, and empties it; false when either fails.
+    bool Flush() {
+        m_bytes.clear();
+        if (!m_encoding.Encode(out, m_bytes, error, m_first)) return false;
+        m_first = false;
+        out.clear();
+        if (m_sink(std::string_view(m_bytes))) return true;
+        sinkFailed = true;
+        error = "the output could not be written";
+        return false;
+    }
 
     void Document(const DOMDocument* doc) {
         const char* const separator = m_layout == Layout::Plain ? "" : "\n";
@@ -315,6 +334,8 @@ private:
         std::size_t elements = 0;  // open elements: open less the entity references
         const DOMNode* node = top;
         while (error.empty()) {
+            // Between two nodes no surrogate pair is cut: a full block goes out.
+            if (out.size() >= kBlockUnits && m_encoding.InBlocks() && !Flush()) return;
             if (!open.empty() && open.back().indented) Indent(open.size());
             bool descended = false;
             switch (node->getNodeType()) {
@@ -647,6 +668,8 @@ private:
 
     // Levels of indentation at most; deeper content is written as it is.
     static constexpr std::size_t kIndentedDepth = 64;
+    // What the text grows to before it goes to the sink: 64 KiB of UTF-16.
+    static constexpr std::size_t kBlockUnits = std::size_t{32} * 1024;
 
     const Encoding& m_encoding;
     const Layout m_layout;
@@ -656,6 +679,9 @@ private:
     XString m_source, m_value;       // scratch: one tag's source, one attribute's value
     StartTagPieces m_pieces;
     const SourceNotes* m_notes;
+    const ByteSink& m_sink;
+    std::string m_bytes;  // the block being handed over, its capacity kept
+    bool m_first = true;
     // A part written without its document's declarations and ancestors (see Part).
     bool m_standalone = false;
     const DOMNode* m_top = nullptr;
@@ -664,22 +690,34 @@ private:
 
 }  // namespace
 
-bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, std::string& bytes,
+bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, const ByteSink& sink,
                std::string& error) {
     const bool isDocument = node->getNodeType() == DOMNode::DOCUMENT_NODE;
     const DOMDocument* doc = isDocument ? static_cast<const DOMDocument*>(node) : node->getOwnerDocument();
     const Encoding encoding(doc, notes);
-    Writer writer(encoding, layout, doc && XMLString::equals(doc->getXmlVersion(), u"1.1"), maxDepth, notes);
+    Writer writer(encoding, layout, doc && XMLString::equals(doc->getXmlVersion(), u"1.1"), maxDepth, notes, sink);
     if (isDocument)
         writer.Document(doc);
     else
         writer.Part(node);
-    if (!writer.error.empty()) {
-        error = writer.error;
-        return false;
-    }
-    bytes.clear();
-    return encoding.Encode(writer.out, bytes, error);
+    if (writer.error.empty()) writer.Flush();
+    if (writer.error.empty()) return true;
+    error = writer.sinkFailed ? std::string() : writer.error;
+    return false;
+}
+
+bool Serialize(const DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes, std::string& bytes,
+               std::string& error) {
+    std::string made;
+    const bool done = Serialize(
+        node, layout, maxDepth, notes,
+        [&made](std::string_view block) {
+            made.append(block);
+            return true;
+        },
+        error);
+    if (done) bytes = std::move(made);
+    return done;
 }
 
 // --- AttributeOrders -----------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #ifndef KELXML_INTERNAL_SERIALIZER_H
 #define KELXML_INTERNAL_SERIALIZER_H
 
+#include "XML/internal/AtomicFile.h"
 #include "XML/internal/SourceTags.h"
 
 #include <xercesc/dom/DOMElement.hpp>
@@ -102,6 +103,11 @@ struct SourceNotes {
 // notes, when given, are those of node's document.
 bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes,
                std::string& bytes, std::string& error);
+// The same bytes handed to sink as they are made, in blocks of about 64 KiB (at once for an
+// encoding whose transcoder keeps a state), so that the text is never held whole. A refusal may
+// come after blocks were handed over. False when the sink refused a block: error is then empty.
+bool Serialize(const xercesc::DOMNode* node, Layout layout, std::size_t maxDepth, const SourceNotes* notes,
+               const ByteSink& sink, std::string& error);
 
 }  // namespace XML::internal
 

@@ -2,9 +2,11 @@
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Documents.h"
+#include "Jobs.h"
 
 #include <XML/CKelXML.h>
 
+#include <atomic>
 #include <iostream>
 
 namespace kelxml {
@@ -12,27 +14,29 @@ namespace kelxml {
 int Check(const Arguments& args) {
     if (args.Positional().empty()) throw UsageError{"expected at least one FILE"};
     const XML::sLoadOptions options = CheckingOptions(args);
-    std::size_t clean = 0;
-    std::size_t records = 0;
-    // One object for every file: its parser, and the grammars the options name, are made once.
-    XML::CKelXML xml;
-    for (const std::string& file : args.Positional()) {
+    std::atomic<std::size_t> clean{0};
+    std::atomic<std::size_t> records{0};
+    // One object per thread for every file it checks: its parser is made once, and the grammars
+    // the options name are parsed once for all (the options' shared cache).
+    const std::vector<std::string>& files = args.Positional();
+    ForEachFile(files, JobsOf(args), [&](std::size_t index, XML::CKelXML& xml) {
+        const std::string& file = files[index];
         if (ValidateDocument(xml, file, options)) {
             ++clean;
-            continue;
+            return;
         }
         if (ReportUnreadable(file)) {
             ++records;
-            continue;
+            return;
         }
         const std::size_t printed = PrintRecords(file, xml.GetErrors(), 0, &options);
-        if (printed == 0) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
+        if (printed == 0) Err() << DisplayName(file) << ": the document could not be loaded\n";
         records += printed;
-    }
-    const std::size_t files = args.Positional().size();
-    std::cout << "checked " << files << (files == 1 ? " file: " : " files: ") << clean << " clean, " << files - clean
+    });
+    const std::size_t count = files.size();
+    std::cout << "checked " << count << (count == 1 ? " file: " : " files: ") << clean << " clean, " << count - clean
               << " with problems (" << records << (records == 1 ? " record)" : " records)") << '\n';
-    return clean == files ? kSuccess : kProblem;
+    return clean == count ? kSuccess : kProblem;
 }
 
 }  // namespace kelxml

@@ -2,11 +2,12 @@
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Documents.h"
+#include "Jobs.h"
 #include "Limits.h"
 
 #include <XML/CKelXML.h>
 
-#include <iostream>
+#include <atomic>
 
 namespace kelxml {
 
@@ -16,7 +17,8 @@ int CountIn(const Arguments& args, const std::string& file, const std::string& n
     if (IsXPath(args, name)) {
         XML::CKelXML loaded;
         if (!Open(loaded, file, ReadingOptions(args))) return kProblem;
-        std::cout << prefix << SelectXPath(loaded, args, name).size() << '\n';
+        const std::size_t count = SelectXPath(loaded, args, name).size();  // a usage error prints nothing
+        Out() << prefix << count << '\n';
         return kSuccess;
     }
     // Counted as the file is read: no tree is kept.
@@ -27,7 +29,7 @@ int CountIn(const Arguments& args, const std::string& file, const std::string& n
     HoldSource(file);
     xml.GetNbElementsInFile(StreamedName(file), ReadingOptions(args), name.c_str(), count);
     if (!Usable(xml, file, true)) return kProblem;
-    std::cout << prefix << count << '\n';
+    Out() << prefix << count << '\n';
     return kSuccess;
 }
 
@@ -37,9 +39,10 @@ int Count(const Arguments& args) {
     const std::vector<std::string> files = FilesBeforeLast(args, "FILE... NAME");
     const std::string& name = args.Positional().back();
     if (name.empty()) throw UsageError{"NAME is empty"};
-    int status = kSuccess;
-    for (const std::string& file : files)
-        if (CountIn(args, file, name, LinePrefix(files, file)) != kSuccess) status = kProblem;
+    std::atomic<int> status{kSuccess};
+    ForEachFile(files, JobsOf(args), [&](std::size_t index, XML::CKelXML&) {
+        if (CountIn(args, files[index], name, LinePrefix(files, files[index])) != kSuccess) status = kProblem;
+    });
     return status;
 }
 

@@ -1,6 +1,7 @@
 #include "Documents.h"
 
 #include "Diagnostics.h"
+#include "Jobs.h"
 #include "Limits.h"
 
 #include <XML/CXPath.h>
@@ -58,7 +59,7 @@ std::size_t PrintRecords(const std::string& file, const XML::CError* errors, std
         for (const XML::sSchemaFile& schema : options->vSchemas) grammars.push_back(schema.strFile);
         if (!options->strDTDFile.empty()) grammars.push_back(options->strDTDFile);
     }
-    DiagnosticPrinter printer(std::cerr, file, file == "-" ? std::string_view(StandardInput()) : std::string_view(),
+    DiagnosticPrinter printer(Err(), file, file == "-" ? std::string_view(StandardInput()) : std::string_view(),
                               grammars);
     for (std::size_t i = first; i < records.size(); ++i) printer.Print(records[i]);
     return records.size() > first ? records.size() - first : 0;
@@ -107,7 +108,7 @@ bool ReportUnreadable(const std::string& file) {
     else if (!found || ::access(file.c_str(), R_OK) != 0)  // errno of whichever failed
         error = errno;
     if (error == 0) return false;
-    std::cerr << file << ": fatal: cannot read: " << std::strerror(error) << '\n';
+    Err() << file << ": fatal: cannot read: " << std::strerror(error) << '\n';
     return true;
 }
 
@@ -212,7 +213,7 @@ bool Usable(const XML::CKelXML& xml, const std::string& file, bool usable) {
     if (const XML::CError* errors = xml.GetErrors())
         for (const XML::sError& record : errors->GetAllErrors())
             if (record.eType >= XML::E_FATAL_ERROR) usable = false;
-    if (!usable) std::cerr << DisplayName(file) << ": the document could not be loaded\n";
+    if (!usable) Err() << DisplayName(file) << ": the document could not be loaded\n";
     return usable;
 }
 
@@ -254,7 +255,7 @@ xercesc::DOMNode* FindFirst(XML::CKelXML& xml, const std::string& path) {
 }
 
 void ReportNothingAt(const std::string& file, const std::string& path) {
-    std::cerr << DisplayName(file) << ": nothing at path '" << path << "'\n";
+    Err() << DisplayName(file) << ": nothing at path '" << path << "'\n";
 }
 
 std::vector<std::string> FilesBeforeLast(const Arguments& args, const char* what) {

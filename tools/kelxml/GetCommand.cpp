@@ -2,11 +2,12 @@
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Documents.h"
+#include "Jobs.h"
 #include "Limits.h"
 
 #include <XML/CKelXML.h>
 
-#include <iostream>
+#include <atomic>
 #include <vector>
 
 namespace kelxml {
@@ -29,7 +30,7 @@ public:
             AppendEscaped(m_line, attributeValues[i]);
         }
         m_line += '\n';
-        std::cout.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
+        Out().write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
         return true;
     }
 
@@ -92,12 +93,12 @@ int Get(const Arguments& args) {
         if (value.empty()) throw UsageError{"--attr needs a NAME"};
         names.push_back(value);
     }
-    PrintVisited printer(names.size(), names.empty() || args.Has("--text"));
-    int status = kSuccess;
-    for (const std::string& file : files) {
-        printer.Start(LinePrefix(files, file));
-        if (GetFrom(args, file, path, names, printer) != kSuccess) status = kProblem;
-    }
+    std::atomic<int> status{kSuccess};
+    ForEachFile(files, JobsOf(args), [&](std::size_t index, XML::CKelXML&) {
+        PrintVisited printer(names.size(), names.empty() || args.Has("--text"));
+        printer.Start(LinePrefix(files, files[index]));
+        if (GetFrom(args, files[index], path, names, printer) != kSuccess) status = kProblem;
+    });
     return status;
 }
 

@@ -23,7 +23,8 @@ commands:
                                              evaluate an XPath 1.0 expression
 
 get, count, check and xpath take several files: with more than one, each output line starts
-with its file's name and a colon, as grep writes them.
+with its file's name and a colon, as grep writes them. -j N reads N files at once (by default
+as many as the machine has cores); the output is the same, in the order of the files.
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.

@@ -2,10 +2,12 @@
 #include "Commands.h"
 #include "Diagnostics.h"
 #include "Documents.h"
+#include "Jobs.h"
 
 #include <XML/CKelXML.h>
 #include <XML/CXPath.h>
 
+#include <atomic>
 #include <iostream>
 #include <map>
 
@@ -34,18 +36,17 @@ bool PrintMarkup(XML::CKelXML& xml, const XML::CXPath& stringValue, const xerces
     std::string text;
     switch (node->getNodeType()) {
     case xercesc::DOMNode::ATTRIBUTE_NODE:
-        std::cout << XML::XStr::ToLocal(node->getNodeName()) << "=\""
-                  << EscapeMarkup(XML::XStr::ToLocal(node->getNodeValue()), true) << "\"\n";
+        Out() << XML::XStr::ToLocal(node->getNodeName()) << "=\""
+              << EscapeMarkup(XML::XStr::ToLocal(node->getNodeValue()), true) << "\"\n";
         return true;
     case xercesc::DOMNode::TEXT_NODE:
     case xercesc::DOMNode::CDATA_SECTION_NODE:
         stringValue.EvaluateString(node, text);
-        std::cout << EscapeMarkup(text, false) << '\n';
+        Out() << EscapeMarkup(text, false) << '\n';
         return true;
     default:
-        std::cout.flush();
-        if (!xml.Save("/dev/stdout", node, XML::E_SAVE_AS_LOADED)) return false;
-        std::cout << '\n';
+        if (!xml.GetXML(node, XML::E_SAVE_AS_LOADED, text)) return false;
+        Out() << text << '\n';
         return true;
     }
 }
@@ -57,14 +58,14 @@ int EvaluateIn(const Arguments& args, const XML::CXPath& xpath, const std::strin
     XML::sXPathValue result;
     std::string reason;
     if (!xpath.Evaluate(xml.GetDocument(), result, {}, &reason)) {
-        std::cerr << DisplayName(file) << ": " << reason << '\n';
+        Err() << DisplayName(file) << ": " << reason << '\n';
         return kProblem;
     }
     switch (result.eType) {
     case XML::E_XPATH_NODESET: {
         const XML::CXPath stringValue("string(.)");
         for (const xercesc::DOMNode* node : result.vNodes) {
-            std::cout << prefix;
+            Out() << prefix;
             if (args.Has("--xml")) {
                 const std::size_t before = RecordCount(xml);
                 if (PrintMarkup(xml, stringValue, node)) continue;
@@ -73,15 +74,15 @@ int EvaluateIn(const Arguments& args, const XML::CXPath& xpath, const std::strin
             }
             std::string text;
             stringValue.EvaluateString(node, text);
-            std::cout << Escape(text) << '\n';
+            Out() << Escape(text) << '\n';
         }
         if (!result.vNodes.empty()) return kSuccess;
-        std::cerr << DisplayName(file) << ": the expression selects no node\n";
+        Err() << DisplayName(file) << ": the expression selects no node\n";
         return kProblem;
     }
-    case XML::E_XPATH_NUMBER: std::cout << prefix << XML::CXPath::NumberText(result.dValue) << '\n'; break;
-    case XML::E_XPATH_STRING: std::cout << prefix << Escape(result.strValue) << '\n'; break;
-    default: std::cout << prefix << (result.bValue ? "true" : "false") << '\n';
+    case XML::E_XPATH_NUMBER: Out() << prefix << XML::CXPath::NumberText(result.dValue) << '\n'; break;
+    case XML::E_XPATH_STRING: Out() << prefix << Escape(result.strValue) << '\n'; break;
+    default: Out() << prefix << (result.bValue ? "true" : "false") << '\n';
     }
     return kSuccess;
 }
@@ -100,9 +101,10 @@ int XPath(const Arguments& args) {
         std::cerr << kProgram << " xpath: " << xpath.GetErrors()->GetFirstErrorString() << '\n';
         return kUsage;
     }
-    int status = kSuccess;
-    for (const std::string& file : files)
-        if (EvaluateIn(args, xpath, file, LinePrefix(files, file)) != kSuccess) status = kProblem;
+    std::atomic<int> status{kSuccess};
+    ForEachFile(files, JobsOf(args), [&](std::size_t index, XML::CKelXML&) {
+        if (EvaluateIn(args, xpath, files[index], LinePrefix(files, files[index])) != kSuccess) status = kProblem;
+    });
     return status;
 }
 

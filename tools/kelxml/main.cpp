@@ -36,9 +36,9 @@ struct Command {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources"}, Check},
-        {"get", kGetHelp, {"--validate", "--xpath", "--text"}, {"--attr", "--resources", "--ns"}, Get},
-        {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns"}, Count},
+        {"check", kCheckHelp, {"--validate", "--well-formed"}, {"--schema", "--dtd", "--resources", "-j"}, Check},
+        {"get", kGetHelp, {"--validate", "--xpath", "--text"}, {"--attr", "--resources", "--ns", "-j"}, Get},
+        {"count", kCountHelp, {"--validate", "--xpath"}, {"--resources", "--ns", "-j"}, Count},
         {"dict", kDictHelp, {"--all", "--validate", "--xpath"}, {"--resources", "--ns"}, Dict},
         {"set",
          kSetHelp,
@@ -50,7 +50,7 @@ const std::vector<Command>& Commands() {
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
          {"-o", "--resources"},
          Format},
-        {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns"}, XPath},
+        {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns", "-j"}, XPath},
     };
     return commands;
 }
@@ -99,6 +99,11 @@ int Run(const std::vector<std::string>& argv) {
             return kSuccess;
         }
     }
+    // Started for a command only: help, version and usage errors need no parser.
+    if (!XML::CKelXML::initXmlAPI()) {
+        std::cerr << kProgram << ": the XML parser library could not start\n";
+        return kProblem;
+    }
     try {
         // Every command loads documents: each takes the limit options too.
         SetLoadLimits(TakeLimits(rest, command->valued));
@@ -112,10 +117,6 @@ int Run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    if (!XML::CKelXML::initXmlAPI()) {
-        std::cerr << kProgram << ": the XML parser library could not start\n";
-        return kProblem;
-    }
     int status = kProblem;
     try {
         status = Run(std::vector<std::string>(argv + 1, argv + argc));
@@ -131,6 +132,6 @@ int main(int argc, char** argv) {
         std::cerr << kProgram << ": unexpected failure\n";
     }
     std::cout.flush();
-    XML::CKelXML::TerminateXmlAPI();
+    XML::CKelXML::TerminateXmlAPI();  // nothing to stop when no command ran
     return status;
 }
