@@ -123,8 +123,8 @@ void ToDom(const std::vector<Node>& nodes, std::vector<xercesc::DOMNode*>& out) 
 
 // Runs work(evaluator, context node) for one evaluation, turning every failure into false.
 template <class Work>
-bool Run(const Expr* expr, const xercesc::DOMNode* context, const XPathVariables& variables, std::string* reason,
-         Work&& work) {
+bool Run(const Expr* expr, const sXPathLimits& limits, const xercesc::DOMNode* context, const XPathVariables& variables,
+         std::string* reason, Work&& work) {
     const char* why = nullptr;
     try {
         if (!expr) {
@@ -133,7 +133,8 @@ bool Run(const Expr* expr, const xercesc::DOMNode* context, const XPathVariables
             why = internal::msg::kNoNode;
         } else {
             const Variables bound = ToInternal(variables);
-            Evaluator evaluator(bound.empty() ? nullptr : &bound);
+            Evaluator evaluator(bound.empty() ? nullptr : &bound,
+                                BudgetLimits{limits.maxSteps, limits.maxNodes, limits.maxCharacters});
             work(evaluator, *expr, FromDom(context));
             return true;
         }
@@ -166,6 +167,10 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
     m_pExpr.reset();
     try {
         m_strExpression = expr;
+        if (expr.size() > m_limits.maxExpressionLength) {
+            m_errors.AddError(E_EXCEPTION, internal::msg::kXPathTooLong);
+            return false;
+        }
         std::map<XString, XString> bindings;
         for (const auto& [prefix, uri] : namespaces) bindings.emplace(Utf16(prefix), Utf16(uri));
         bindings.emplace(u"xml", xercesc::XMLUni::fgXMLURIName);  // bound in every document
@@ -192,24 +197,25 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
 bool CXPath::Evaluate(const xercesc::DOMNode* context, sXPathValue& result, const XPathVariables& variables,
                       std::string* reason) const {
     sXPathValue value;
-    const bool ok = Run(m_pExpr.get(), context, variables, reason, [&](Evaluator& ev, const Expr& e, const Node& c) {
-        Value v = ev.Eval(e, c, 1, 1);
-        switch (v.type) {
-        case Type::NodeSet:
-            value.eType = E_XPATH_NODESET;
-            ToDom(v.nodes, value.vNodes);
-            break;
-        case Type::Number:
-            value.eType = E_XPATH_NUMBER;
-            value.dValue = v.number;
-            break;
-        case Type::String:
-            value.eType = E_XPATH_STRING;
-            value.strValue = Local(v.string);
-            break;
-        default: value.eType = E_XPATH_BOOLEAN; value.bValue = v.boolean;
-        }
-    });
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+                        [&](Evaluator& ev, const Expr& e, const Node& c) {
+                            Value v = ev.Eval(e, c, 1, 1);
+                            switch (v.type) {
+                            case Type::NodeSet:
+                                value.eType = E_XPATH_NODESET;
+                                ToDom(v.nodes, value.vNodes);
+                                break;
+                            case Type::Number:
+                                value.eType = E_XPATH_NUMBER;
+                                value.dValue = v.number;
+                                break;
+                            case Type::String:
+                                value.eType = E_XPATH_STRING;
+                                value.strValue = Local(v.string);
+                                break;
+                            default: value.eType = E_XPATH_BOOLEAN; value.bValue = v.boolean;
+                            }
+                        });
     if (ok) result = std::move(value);
     return ok;
 }
@@ -218,7 +224,7 @@ std::vector<xercesc::DOMNode*> CXPath::SelectNodes(const xercesc::DOMNode* conte
                                                    const XPathVariables& variables) const {
     std::vector<xercesc::DOMNode*> result;
     if (m_pExpr && m_pExpr->type != Type::NodeSet && m_pExpr->type != Type::Any) return result;
-    Run(m_pExpr.get(), context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
+    Run(m_pExpr.get(), m_limits, context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
         Value v = ev.Eval(e, c, 1, 1);
         if (v.type == Type::NodeSet) ToDom(v.nodes, result);
     });
@@ -232,27 +238,43 @@ xercesc::DOMNode* CXPath::SelectNode(const xercesc::DOMNode* context, const XPat
 
 bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value,
                             const XPathVariables& variables) const {
+    return EvaluateString(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables) const {
+    return EvaluateNumber(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables) const {
+    return EvaluateBoolean(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value, const XPathVariables& variables,
+                            std::string* reason) const {
     std::string text;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
-        XString s;
-        ev.EvalString(e, c, 1, 1, s);
-        text = Local(s);
-    });
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+                        [&](Evaluator& ev, const Expr& e, const Node& c) {
+                            XString s;
+                            ev.EvalString(e, c, 1, 1, s);
+                            text = Local(s);
+                        });
     if (ok) value = std::move(text);
     return ok;
 }
 
-bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables) const {
+bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables,
+                            std::string* reason) const {
     double n = 0;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr,
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { n = ev.EvalNumber(e, c, 1, 1); });
     if (ok) value = n;
     return ok;
 }
 
-bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables) const {
+bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables,
+                             std::string* reason) const {
     bool b = false;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr,
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { b = ev.EvalBoolean(e, c, 1, 1); });
     if (ok) value = b;
     return ok;

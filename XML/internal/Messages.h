@@ -46,6 +46,13 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 // Followed by the column (in characters, from 1), ": " and what is wrong there.
 inline constexpr const char* kXPathError = "XPath expression error at column ";
 inline constexpr const char* kXPathEvaluation = "XPath expression could not be evaluated";
+// An evaluation stopped at a bound of its budget (sLimits, sXPathLimits), and a refused expression.
+inline constexpr const char* kXPathSteps = "XPath evaluation stopped: more steps than the limit allows (maxXPathSteps)";
+inline constexpr const char* kXPathNodes =
+    "XPath evaluation stopped: more nodes held than the limit allows (maxXPathNodes)";
+inline constexpr const char* kXPathCharacters =
+    "XPath evaluation stopped: more characters built than the limit allows (maxXPathCharacters)";
+inline constexpr const char* kXPathTooLong = "XPath expression longer than the limit allows (maxXPathExpressionLength)";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 

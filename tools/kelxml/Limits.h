@@ -19,6 +19,8 @@ XML::sLimits TakeLimits(std::vector<std::string>& args);
 // The limits every document the tool opens gets.
 void SetLoadLimits(const XML::sLimits& limits);
 const XML::sLimits& LoadLimits();
+// The XPath bounds among them, for the expressions the tool compiles itself.
+XML::sXPathLimits XPathLimits();
 
 }  // namespace kelxml
 
