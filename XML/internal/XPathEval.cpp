@@ -739,13 +739,14 @@ constexpr std::size_t kMaxNestedSteps = 32;
 // the last positional one are walked depth first without keeping their nodes, and the walk stops
 // at the first node that passes. Steps before the last that could meet a node many times (the
 // descendant and document-order axes) are evaluated as a set first, so that nothing is walked twice.
+// distinct: the nested steps must give each node once (no parent step: siblings share theirs).
 template <class Test>
-bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
+bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct) {
     std::size_t nested = e.steps.size() - 1;
     while (nested > 0 && e.steps.size() - nested < kMaxNestedSteps) {
         const Step& s = e.steps[nested - 1];
         const bool local = s.axis == Axis::Child || s.axis == Axis::Attribute || s.axis == Axis::Self ||
-                           s.axis == Axis::Parent || s.axis == Axis::Namespace;
+                           (s.axis == Axis::Parent && !distinct) || s.axis == Axis::Namespace;
         if (!local || s.positional) break;
         --nested;
     }
@@ -758,6 +759,26 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
         if ((found = AnyFrom(e, nested, c, test))) break;
     GiveBack(std::move(current));
     return found;
+}
+
+double Evaluator::CountNodes(const Expr& e, const Node& context) {
+    const Axis last = Streamable(e) ? e.steps.back().axis : Axis::Parent;
+    if (last != Axis::Child && last != Axis::Attribute && last != Axis::Self && last != Axis::Namespace) {
+        std::vector<Node> nodes = TakeBuffer();
+        EvalNodes(e, context, nodes);
+        const double count = static_cast<double>(nodes.size());
+        GiveBack(std::move(nodes));
+        return count;
+    }
+    double count = 0;
+    AnyNode(
+        e, context,
+        [&count](const Node&) {
+            ++count;
+            return false;
+        },
+        true);
+    return count;
 }
 
 template <class Test>

@@ -94,7 +94,9 @@ private:
     void RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat);
     static bool Streamable(const Expr& e);
     template <class Test>
-    bool AnyNode(const Expr& e, const Node& context, Test&& test);
+    bool AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct = false);
+    // count(e): for a path whose last steps cannot meet a node twice, counted as it is walked.
+    double CountNodes(const Expr& e, const Node& context);
     template <class Test>
     bool AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test);
     bool AllHold(const Step& step, const Node& node);

@@ -118,13 +118,7 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     switch (e.fn) {
     case Fn::Last: return NumberValue(static_cast<double>(size));
     case Fn::Position: return NumberValue(static_cast<double>(position));
-    case Fn::Count: {
-        std::vector<Node> nodes = TakeBuffer();
-        EvalNodes(*args[0], context, nodes);
-        const double count = static_cast<double>(nodes.size());
-        GiveBack(std::move(nodes));
-        return NumberValue(count);
-    }
+    case Fn::Count: return NumberValue(CountNodes(*args[0], context));
     case Fn::Id: {
         XString tokens;
         Value arg = Eval(*args[0], context, position, size);
