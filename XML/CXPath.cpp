@@ -129,13 +129,14 @@ bool Run(const Expr* expr, const sXPathLimits& limits, const xercesc::DOMNode* c
     try {
         if (!expr) {
             why = "no XPath expression compiled";
-        } else if (!context) {
+        } else if (!context || !FromDom(context).dom) {  // a detached entity reference stands for nothing
             why = internal::msg::kNoNode;
         } else {
             const Variables bound = ToInternal(variables);
+            const Node start = FromDom(context);
             Evaluator evaluator(bound.empty() ? nullptr : &bound,
-                                BudgetLimits{limits.maxSteps, limits.maxNodes, limits.maxCharacters});
-            work(evaluator, *expr, FromDom(context));
+                                BudgetLimits{limits.maxSteps, limits.maxNodes, limits.maxCharacters}, start);
+            work(evaluator, *expr, start);
             return true;
         }
     } catch (const EvalError& e) {

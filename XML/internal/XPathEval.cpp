@@ -333,8 +333,12 @@ void Evaluator::ToString(const Value& v, XString& out) {
 
 // --- Evaluator -------------------------------------------------------------------------------
 
-Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits)
+Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context)
     : m_variables(variables), m_budget(limits) {
+    // A context-free value is the same for every context of one tree: the document's, when the
+    // evaluation starts in it and no variable brings nodes of another.
+    const DOMNode* root = context.dom ? RootOf(context) : nullptr;
+    m_sharing = root && root->getNodeType() == DOMNode::DOCUMENT_NODE;
     if (variables)
         for (const auto& entry : *variables) m_sharing = m_sharing && entry.second.type != Type::NodeSet;
 }

@@ -40,7 +40,8 @@ double NumberOf(const XMLCh* text);
 // sub-expressions that do not depend on their context. Not shared between threads.
 class Evaluator {
 public:
-    Evaluator(const Variables* variables, const BudgetLimits& limits);
+    // context: the node evaluations start from; sharing values needs it to be in a document.
+    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context);
 
     // The value of e with context node, position and size; throws EvalError.
     Value Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size);
