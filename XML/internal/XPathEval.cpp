@@ -57,22 +57,14 @@ bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n);
 
 bool IsEntityReference(const DOMNode* n) { return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE; }
 
-// Whether text node n, met in a walk, continues a run of text. Outside entity references only
-// its previous sibling tells: climbing to the parent (getParentNode costs a dynamic_cast) is
-// needed inside one or after one.
-bool ContinuesRun(const DOMNode* n, bool inEntity) {
-    if (inEntity) return ContinuesText(n);
-    const DOMNode* p = n->getPreviousSibling();
-    if (!p) return false;
-    return IsText(p) || (IsEntityReference(p) && ContinuesText(n));
-}
-
 // The descendants of root in document order; false when emit stopped the walk. Its own stack of
-// ancestors, so that no step climbs through getParentNode.
+// ancestors, so that no step climbs through getParentNode, and the kind of the sibling it comes
+// from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
 template <class Emit>
 bool Descendants(const DOMNode* root, Emit&& emit) {
     AncestorStack above;
     std::size_t entities = 0;  // entity references open around n
+    int previous = -1;         // the kind of n's previous sibling, -1 for none
     const DOMNode* n = root->getFirstChild();
     while (n) {
         const Kind k = n->getNodeType();
@@ -83,21 +75,28 @@ bool Descendants(const DOMNode* root, Emit&& emit) {
             if (!emit(Node{n})) return false;
             break;
         case DOMNode::TEXT_NODE:
-        case DOMNode::CDATA_SECTION_NODE:
-            if (!ContinuesRun(n, entities != 0) && !emit(Node{n})) return false;
+        case DOMNode::CDATA_SECTION_NODE: {
+            const bool continues = entities != 0
+                                       ? ContinuesText(n)
+                                       : previous == DOMNode::TEXT_NODE || previous == DOMNode::CDATA_SECTION_NODE ||
+                                             (previous == DOMNode::ENTITY_REFERENCE_NODE && ContinuesText(n));
+            if (!continues && !emit(Node{n})) return false;
             break;
+        }
         default: break;  // entity references are walked through; document types hold no content
         }
         if (k != DOMNode::DOCUMENT_TYPE_NODE) {
             if (const DOMNode* child = n->getFirstChild()) {
                 above.Push(n);
                 entities += k == DOMNode::ENTITY_REFERENCE_NODE;
+                previous = -1;
                 n = child;
                 continue;
             }
         }
         for (;;) {
             if (const DOMNode* sibling = n->getNextSibling()) {
+                previous = n->getNodeType();
                 n = sibling;
                 break;
             }
