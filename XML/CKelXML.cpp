@@ -25,6 +25,7 @@
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/internal/WorkerPool.h"
+#include "XML/internal/XPathBudget.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -404,6 +405,10 @@ sLimits sLimits::Huge() {
     huge.maxExternalBytes = std::size_t{4} << 30;
     huge.maxDistinctNames = 10000000;
     huge.maxDiagnostics = 10000000;
+    huge.maxXPathSteps = 2000000000;
+    huge.maxXPathNodes = 100000000;
+    huge.maxXPathCharacters = 1000000000;
+    huge.maxXPathExpressionLength = std::size_t{64} << 20;
     return huge;
 }
 
@@ -1177,6 +1182,12 @@ const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,
                                      const std::map<std::string, std::string>& namespaces, CXPath& xpath) {
     if (!Running() || (!context && !RequireDocument())) return nullptr;
     if (!Require(expr, msg::kNoExpression)) return nullptr;
+    sXPathLimits limits;
+    limits.maxSteps = m_limits.maxXPathSteps;
+    limits.maxNodes = m_limits.maxXPathNodes;
+    limits.maxCharacters = m_limits.maxXPathCharacters;
+    limits.maxExpressionLength = m_limits.maxXPathExpressionLength;
+    xpath.SetLimits(limits);
     if (xpath.Compile(expr, namespaces)) return context ? context : m_pDocument;
     Guarded([&] {
         CreateHanderErrorIfNecessary();
@@ -1194,8 +1205,10 @@ bool CKelXML::ReadXPath(const char* expr, const DOMNode* context, const std::map
         CXPath xpath;
         const DOMNode* from = PrepareXPath(expr, context, namespaces, xpath);
         if (!from) return;
-        done = read(xpath, from);
-        if (!done) Record(E_EXCEPTION, msg::kXPathEvaluation);
+        std::string reason;
+        done = read(xpath, from, &reason);
+        // A bound of the budget is named; other failures keep their one general text.
+        if (!done) Record(E_EXCEPTION, xpath::IsBudgetMessage(reason) ? reason.c_str() : msg::kXPathEvaluation);
     });
     return done;
 }
@@ -1203,9 +1216,9 @@ bool CKelXML::ReadXPath(const char* expr, const DOMNode* context, const std::map
 std::vector<DOMNode*> CKelXML::SelectNodes(const char* expr, const DOMNode* context,
                                            const std::map<std::string, std::string>& namespaces) {
     std::vector<DOMNode*> nodes;
-    ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from) {
+    ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
         sXPathValue value;
-        if (!xpath.Evaluate(from, value)) return false;
+        if (!xpath.Evaluate(from, value, {}, reason)) return false;
         nodes = std::move(value.vNodes);
         return true;
     });
@@ -1220,20 +1233,23 @@ DOMNode* CKelXML::SelectNode(const char* expr, const DOMNode* context,
 
 bool CKelXML::GetXPathString(const char* expr, std::string& value, const DOMNode* context,
                              const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateString(from, value); });
+    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+        return xpath.EvaluateString(from, value, {}, reason);
+    });
 }
 
 bool CKelXML::GetXPathNumber(const char* expr, double& value, const DOMNode* context,
                              const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateNumber(from, value); });
+    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+        return xpath.EvaluateNumber(from, value, {}, reason);
+    });
 }
 
 bool CKelXML::GetXPathBoolean(const char* expr, bool& value, const DOMNode* context,
                               const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from) { return xpath.EvaluateBoolean(from, value); });
+    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+        return xpath.EvaluateBoolean(from, value, {}, reason);
+    });
 }
 
 namespace {

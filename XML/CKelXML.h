@@ -4,6 +4,7 @@
 #define KELXML_CKELXML_H
 
 #include <XML/CError.h>
+#include <XML/CXPath.h>
 #include <XML/KelXMLExport.h>
 #include <XML/TFunctor.h>
 #include <XML/XStr.h>
@@ -69,6 +70,13 @@ struct KELXML_EXPORT sLimits {
     // Warnings and validity errors one load records: past them one record says so and the rest
     // are not recorded, so that a document of millions of faults cannot fill memory.
     std::size_t maxDiagnostics = 10000;
+    // The XPath reads of this object (SelectNodes, GetXPath...): the bounds of one evaluation and
+    // the longest expression, as sXPathLimits (CXPath.h) says; past one the read fails with one
+    // kind-3 record naming it.
+    std::size_t maxXPathSteps = sXPathLimits{}.maxSteps;
+    std::size_t maxXPathNodes = sXPathLimits{}.maxNodes;
+    std::size_t maxXPathCharacters = sXPathLimits{}.maxCharacters;
+    std::size_t maxXPathExpressionLength = sXPathLimits{}.maxExpressionLength;
 
     // Bounds for trusted documents: ten to ten thousand times the defaults, as far as the
     // parser's own recursion allows (README, "Load limits").
@@ -147,8 +155,6 @@ enum E_RESOURCE_ACCESS : std::int32_t {
     // Any local file.
     E_RESOURCES_LOCAL = 2
 };
-
-class CXPath;
 
 // The settings of a walk given a callable (CKelXML::LoopElements, StreamElements).
 struct sWalkOptions {

@@ -123,18 +123,20 @@ void ToDom(const std::vector<Node>& nodes, std::vector<xercesc::DOMNode*>& out) 
 
 // Runs work(evaluator, context node) for one evaluation, turning every failure into false.
 template <class Work>
-bool Run(const Expr* expr, const xercesc::DOMNode* context, const XPathVariables& variables, std::string* reason,
-         Work&& work) {
+bool Run(const Expr* expr, const sXPathLimits& limits, const xercesc::DOMNode* context, const XPathVariables& variables,
+         std::string* reason, Work&& work) {
     const char* why = nullptr;
     try {
         if (!expr) {
             why = "no XPath expression compiled";
-        } else if (!context) {
+        } else if (!context || !FromDom(context).dom) {  // a detached entity reference stands for nothing
             why = internal::msg::kNoNode;
         } else {
             const Variables bound = ToInternal(variables);
-            Evaluator evaluator(bound.empty() ? nullptr : &bound);
-            work(evaluator, *expr, FromDom(context));
+            const Node start = FromDom(context);
+            Evaluator evaluator(bound.empty() ? nullptr : &bound,
+                                BudgetLimits{limits.maxSteps, limits.maxNodes, limits.maxCharacters}, start);
+            work(evaluator, *expr, start);
             return true;
         }
     } catch (const EvalError& e) {
@@ -167,6 +169,10 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
     m_errors.ResetError();  // the list speaks of this compile only
     try {
         m_strExpression = expr;
+        if (expr.size() > m_limits.maxExpressionLength) {
+            m_errors.AddError(E_EXCEPTION, internal::msg::kXPathTooLong);
+            return false;
+        }
         std::map<XString, XString> bindings;
         for (const auto& [prefix, uri] : namespaces) bindings.emplace(Utf16(prefix), Utf16(uri));
         bindings.emplace(u"xml", xercesc::XMLUni::fgXMLURIName);  // bound in every document
@@ -193,24 +199,25 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
 bool CXPath::Evaluate(const xercesc::DOMNode* context, sXPathValue& result, const XPathVariables& variables,
                       std::string* reason) const {
     sXPathValue value;
-    const bool ok = Run(m_pExpr.get(), context, variables, reason, [&](Evaluator& ev, const Expr& e, const Node& c) {
-        Value v = ev.Eval(e, c, 1, 1);
-        switch (v.type) {
-        case Type::NodeSet:
-            value.eType = E_XPATH_NODESET;
-            ToDom(v.nodes, value.vNodes);
-            break;
-        case Type::Number:
-            value.eType = E_XPATH_NUMBER;
-            value.dValue = v.number;
-            break;
-        case Type::String:
-            value.eType = E_XPATH_STRING;
-            value.strValue = Local(v.string);
-            break;
-        default: value.eType = E_XPATH_BOOLEAN; value.bValue = v.boolean;
-        }
-    });
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+                        [&](Evaluator& ev, const Expr& e, const Node& c) {
+                            Value v = ev.Eval(e, c, 1, 1);
+                            switch (v.type) {
+                            case Type::NodeSet:
+                                value.eType = E_XPATH_NODESET;
+                                ToDom(v.nodes, value.vNodes);
+                                break;
+                            case Type::Number:
+                                value.eType = E_XPATH_NUMBER;
+                                value.dValue = v.number;
+                                break;
+                            case Type::String:
+                                value.eType = E_XPATH_STRING;
+                                value.strValue = Local(v.string);
+                                break;
+                            default: value.eType = E_XPATH_BOOLEAN; value.bValue = v.boolean;
+                            }
+                        });
     if (ok) result = std::move(value);
     return ok;
 }
@@ -219,7 +226,7 @@ std::vector<xercesc::DOMNode*> CXPath::SelectNodes(const xercesc::DOMNode* conte
                                                    const XPathVariables& variables) const {
     std::vector<xercesc::DOMNode*> result;
     if (m_pExpr && m_pExpr->type != Type::NodeSet && m_pExpr->type != Type::Any) return result;
-    Run(m_pExpr.get(), context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
+    Run(m_pExpr.get(), m_limits, context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
         Value v = ev.Eval(e, c, 1, 1);
         if (v.type == Type::NodeSet) ToDom(v.nodes, result);
     });
@@ -233,27 +240,43 @@ xercesc::DOMNode* CXPath::SelectNode(const xercesc::DOMNode* context, const XPat
 
 bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value,
                             const XPathVariables& variables) const {
+    return EvaluateString(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables) const {
+    return EvaluateNumber(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables) const {
+    return EvaluateBoolean(context, value, variables, nullptr);
+}
+
+bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value, const XPathVariables& variables,
+                            std::string* reason) const {
     std::string text;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
-        XString s;
-        ev.EvalString(e, c, 1, 1, s);
-        text = Local(s);
-    });
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+                        [&](Evaluator& ev, const Expr& e, const Node& c) {
+                            XString s;
+                            ev.EvalString(e, c, 1, 1, s);
+                            text = Local(s);
+                        });
     if (ok) value = std::move(text);
     return ok;
 }
 
-bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables) const {
+bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables,
+                            std::string* reason) const {
     double n = 0;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr,
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { n = ev.EvalNumber(e, c, 1, 1); });
     if (ok) value = n;
     return ok;
 }
 
-bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables) const {
+bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables,
+                             std::string* reason) const {
     bool b = false;
-    const bool ok = Run(m_pExpr.get(), context, variables, nullptr,
+    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { b = ev.EvalBoolean(e, c, 1, 1); });
     if (ok) value = b;
     return ok;

@@ -7,6 +7,7 @@
 
 #include <xercesc/dom/DOMNode.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,6 +38,20 @@ struct KELXML_EXPORT sXPathValue {
     static sXPathValue NodeSet(std::vector<xercesc::DOMNode*> nodes);
 };
 
+// What one evaluation may cost, and the longest expression Compile takes. Past a bound the
+// evaluation fails (false, empty) and its reason names the bound; the defaults keep any
+// expression on any document the load limits admit within about 2 s of CPU and 256 MB.
+struct KELXML_EXPORT sXPathLimits {
+    // Nodes visited by the axes and string values, expressions and predicates evaluated, nodes sorted.
+    std::size_t maxSteps = 50000000;
+    // Nodes held in the node-sets of the evaluation at one time.
+    std::size_t maxNodes = 4000000;
+    // Characters of the strings the evaluation builds (string values copied, function results).
+    std::size_t maxCharacters = 32000000;
+    // Bytes of an expression: Compile refuses a longer one before reading it.
+    std::size_t maxExpressionLength = 262144;
+};
+
 // Variables by name as written after '$' ("x", or "p:x" with its prefix).
 using XPathVariables = std::map<std::string, sXPathValue>;
 
@@ -65,10 +80,14 @@ public:
     // bound to its namespace, and an unprefixed name has no namespace. False, with one
     // kind-3 record "XPath expression error at column N: ..." (nLine 1, nColumn N, counted in
     // characters from 1) for an expression that does not parse, an unbound prefix, an unknown
-    // function or a wrong argument count; the previous compiled form and the records of earlier
-    // compiles are gone either way.
+    // function or a wrong argument count; kind 3 "XPath expression longer than the limit allows
+    // (maxXPathExpressionLength)" past sXPathLimits::maxExpressionLength bytes, nothing read.
+    // The previous compiled form and the records of earlier compiles are gone either way.
     bool Compile(const std::string& expr, const std::map<std::string, std::string>& namespaces = {});
     bool IsCompiled() const { return static_cast<bool>(m_pExpr); }
+    // The bounds later Compile and evaluation calls apply (the defaults until set); copies keep them.
+    void SetLimits(const sXPathLimits& limits) { m_limits = limits; }
+    const sXPathLimits& GetLimits() const { return m_limits; }
     // The expression as last given to Compile.
     const std::string& GetExpression() const { return m_strExpression; }
     // This object's error list (owned by it; never null): the records of the last Compile.
@@ -77,7 +96,8 @@ public:
     // result = the value with context (any node of any document) as the context node, position
     // and size 1. False, result untouched, when nothing is compiled, context is null, a variable
     // is unbound or is not a node-set where one is needed, or a text cannot be converted to the
-    // local code page; *reason (when given) then says which.
+    // local code page, or a bound of GetLimits() is reached ("XPath evaluation stopped: ...",
+    // naming the bound); *reason (when given) then says which.
     bool Evaluate(const xercesc::DOMNode* context, sXPathValue& result, const XPathVariables& variables = {},
                   std::string* reason = nullptr) const;
     // The nodes selected, in document order; empty when the value is not a node-set or on failure.
@@ -91,6 +111,13 @@ public:
                         const XPathVariables& variables = {}) const;
     bool EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables = {}) const;
     bool EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables = {}) const;
+    // The same, *reason (when given) saying why on failure, as Evaluate does.
+    bool EvaluateString(const xercesc::DOMNode* context, std::string& value, const XPathVariables& variables,
+                        std::string* reason) const;
+    bool EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables,
+                        std::string* reason) const;
+    bool EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables,
+                         std::string* reason) const;
 
     // A number written as XPath's string() writes it: "NaN", "Infinity", "-Infinity", integers
     // without a fraction, other values in plain decimal (no exponent).
@@ -100,6 +127,7 @@ private:
     std::shared_ptr<const internal::xpath::Expr> m_pExpr;
     std::string m_strExpression;
     CError m_errors;
+    sXPathLimits m_limits;
 };
 
 }  // namespace XML

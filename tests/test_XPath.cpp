@@ -10,6 +10,8 @@
 
 #include <fstream>
 
+#include <sys/resource.h>
+
 using namespace kelxml_test;
 using xercesc::DOMNode;
 using XML::CKelXML;
@@ -133,6 +135,35 @@ TEST(XPath, DocumentObjectRecordsFailuresAndStaticFormsDoNot) {
 }
 
 // Nesting past the bound is refused (a chain of operators is as deep as it is long).
+// The value one row of xpath_hostile.tsv gives, or "limit F" for one record naming bound F.
+std::string HostileOutcome(const std::string& document, const std::string& expr) {
+    XML::CKelXML doc;
+    if (!LoadText(doc, document)) return "not loaded: " + Dump(doc);
+    std::string value;
+    if (doc.GetXPathString(expr.c_str(), value)) return value;
+    const std::vector<XML::sError> records = Records(doc);
+    const std::string& message = records.empty() ? std::string() : records.front().strMessage;
+    const std::size_t open = message.rfind('(');
+    if (records.size() != 1 || open == std::string::npos || message.back() != ')') return "records: " + Dump(doc);
+    return "limit " + message.substr(open + 1, message.size() - open - 2);
+}
+
+TEST(XPath, HostileExpressionsStayWithinTheBudget) {
+    for (const std::vector<std::string>& row : Table(std::string(KELXML_TEST_DATA) + "/xpath_hostile.tsv")) {
+        ASSERT_EQ(row.size(), 4u) << row.front();
+        const std::string outcome = RunInChild(
+            [&row] {
+                if (!UnderAddressSanitizer()) {
+                    const rlimit cpu{10, 10};
+                    setrlimit(RLIMIT_CPU, &cpu);
+                }
+                return HostileOutcome(row[1], row[2]);
+            },
+            60, std::size_t{256} << 20);
+        EXPECT_EQ(outcome.substr(0, 300), row[3]) << row[0];
+    }
+}
+
 TEST(XPath, NestingPastTheBoundIsRefused) {
     const auto nested = [](int depth) { return std::string(depth, '(') + "1" + std::string(depth, ')'); };
     std::string chain = "/", sum = "1";

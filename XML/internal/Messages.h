@@ -64,6 +64,13 @@ inline constexpr const char* kFilterNotCompiled = "the walk's XPath filter is no
 inline constexpr const char* kBadComment = "a comment cannot hold \"--\" nor end with \"-\"";
 inline constexpr const char* kBadPI =
     "a processing instruction cannot hold \"?>\" nor have a target named \"xml\" in any case";
+// An evaluation stopped at a bound of its budget (sLimits, sXPathLimits), and a refused expression.
+inline constexpr const char* kXPathSteps = "XPath evaluation stopped: more steps than the limit allows (maxXPathSteps)";
+inline constexpr const char* kXPathNodes =
+    "XPath evaluation stopped: more nodes held than the limit allows (maxXPathNodes)";
+inline constexpr const char* kXPathCharacters =
+    "XPath evaluation stopped: more characters built than the limit allows (maxXPathCharacters)";
+inline constexpr const char* kXPathTooLong = "XPath expression longer than the limit allows (maxXPathExpressionLength)";
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 

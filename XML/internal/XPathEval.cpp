@@ -57,22 +57,14 @@ bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n);
 
 bool IsEntityReference(const DOMNode* n) { return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE; }
 
-// Whether text node n, met in a walk, continues a run of text. Outside entity references only
-// its previous sibling tells: climbing to the parent (getParentNode costs a dynamic_cast) is
-// needed inside one or after one.
-bool ContinuesRun(const DOMNode* n, bool inEntity) {
-    if (inEntity) return ContinuesText(n);
-    const DOMNode* p = n->getPreviousSibling();
-    if (!p) return false;
-    return IsText(p) || (IsEntityReference(p) && ContinuesText(n));
-}
-
 // The descendants of root in document order; false when emit stopped the walk. Its own stack of
-// ancestors, so that no step climbs through getParentNode.
+// ancestors, so that no step climbs through getParentNode, and the kind of the sibling it comes
+// from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
 template <class Emit>
 bool Descendants(const DOMNode* root, Emit&& emit) {
     AncestorStack above;
     std::size_t entities = 0;  // entity references open around n
+    int previous = -1;         // the kind of n's previous sibling, -1 for none
     const DOMNode* n = root->getFirstChild();
     while (n) {
         const Kind k = n->getNodeType();
@@ -83,21 +75,28 @@ bool Descendants(const DOMNode* root, Emit&& emit) {
             if (!emit(Node{n})) return false;
             break;
         case DOMNode::TEXT_NODE:
-        case DOMNode::CDATA_SECTION_NODE:
-            if (!ContinuesRun(n, entities != 0) && !emit(Node{n})) return false;
+        case DOMNode::CDATA_SECTION_NODE: {
+            const bool continues = entities != 0
+                                       ? ContinuesText(n)
+                                       : previous == DOMNode::TEXT_NODE || previous == DOMNode::CDATA_SECTION_NODE ||
+                                             (previous == DOMNode::ENTITY_REFERENCE_NODE && ContinuesText(n));
+            if (!continues && !emit(Node{n})) return false;
             break;
+        }
         default: break;  // entity references are walked through; document types hold no content
         }
         if (k != DOMNode::DOCUMENT_TYPE_NODE) {
             if (const DOMNode* child = n->getFirstChild()) {
                 above.Push(n);
                 entities += k == DOMNode::ENTITY_REFERENCE_NODE;
+                previous = -1;
                 n = child;
                 continue;
             }
         }
         for (;;) {
             if (const DOMNode* sibling = n->getNextSibling()) {
+                previous = n->getNodeType();
                 n = sibling;
                 break;
             }
@@ -159,7 +158,7 @@ bool ReverseSubtree(const DOMNode* s, Emit&& emit) {
 }
 
 template <class Emit>
-void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Emit&& emit) {
+void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budget, Emit&& emit) {
     switch (axis) {
     case Axis::Self: emit(c); return;
     case Axis::Child:
@@ -223,7 +222,7 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Emit&& emit)
     case Axis::Namespace: {
         if (c.IsNamespace() || !IsElement(c.dom)) return;
         scratch.clear();
-        NamespacesOf(c.dom, scratch);
+        NamespacesOf(c.dom, scratch, budget);
         for (const Node& n : scratch)
             if (!emit(n)) return;
         return;
@@ -304,37 +303,44 @@ bool ToBoolean(const Value& v) {
     }
 }
 
-double ToNumber(const Value& v) {
+double Evaluator::ToNumber(const Value& v) {
     switch (v.type) {
-    case Type::NodeSet: {
-        if (v.nodes.empty()) return kNaN;
-        if (const XMLCh* direct = DirectStringValue(v.nodes.front())) return NumberOf(direct);
-        XString text;
-        AppendStringValue(v.nodes.front(), text);
-        return NumberOf(text.c_str());
-    }
+    case Type::NodeSet: return v.nodes.empty() ? kNaN : NumberOf(StringValueOf(v.nodes.front()));
     case Type::Number: return v.number;
     case Type::String: return NumberOf(v.string.c_str());
     default: return v.boolean ? 1 : 0;
     }
 }
 
-void ToString(const Value& v, XString& out) {
+void Evaluator::ToString(const Value& v, XString& out) {
     switch (v.type) {
     case Type::NodeSet:
-        if (!v.nodes.empty()) AppendStringValue(v.nodes.front(), out);
+        if (!v.nodes.empty()) AppendStringValue(v.nodes.front(), out, m_budget);
         return;
     case Type::Number: {
         const std::string text = FormatXPathNumber(v.number);
         out.append(text.begin(), text.end());
         return;
     }
-    case Type::String: out += v.string; return;
+    case Type::String:
+        m_budget.Build(v.string.size());
+        out += v.string;
+        return;
     default: out += v.boolean ? kTrue : kFalse;
     }
 }
 
 // --- Evaluator -------------------------------------------------------------------------------
+
+Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context)
+    : m_variables(variables), m_budget(limits) {
+    // A context-free value is the same for every context of one tree: the document's, when the
+    // evaluation starts in it and no variable brings nodes of another.
+    const DOMNode* root = context.dom ? RootOf(context) : nullptr;
+    m_sharing = root && root->getNodeType() == DOMNode::DOCUMENT_NODE;
+    if (variables)
+        for (const auto& entry : *variables) m_sharing = m_sharing && entry.second.type != Type::NodeSet;
+}
 
 std::vector<Node> Evaluator::TakeBuffer() {
     if (m_spare.empty()) return {};
@@ -345,6 +351,8 @@ std::vector<Node> Evaluator::TakeBuffer() {
 }
 
 void Evaluator::GiveBack(std::vector<Node>&& buffer) {
+    m_budget.Release(buffer.size());
+    buffer.clear();
     if (buffer.capacity() != 0 && m_spare.size() < 64) m_spare.push_back(std::move(buffer));
 }
 
@@ -356,7 +364,67 @@ const Value& Evaluator::Variable(const Expr& e) const {
     throw EvalError{"unbound variable"};
 }
 
+void Evaluator::Append(std::vector<Node>& out, const std::vector<Node>& nodes) {
+    m_budget.Hold(nodes.size());
+    out.insert(out.end(), nodes.begin(), nodes.end());
+}
+
+bool Evaluator::ContextFree(const Expr& e) {
+    if (const auto it = m_contextFree.find(&e); it != m_contextFree.end()) return it->second;
+    bool free = true;
+    switch (e.op) {
+    case Op::Literal:
+    case Op::Number:
+    case Op::Variable: break;
+    case Op::Path: free = e.start ? ContextFree(*e.args[0]) : e.absolute; break;
+    case Op::Filter: free = ContextFree(*e.args[0]); break;  // its predicates have contexts of their own
+    case Op::Call:
+        switch (e.fn) {
+        case Fn::Last:
+        case Fn::Position:
+        case Fn::Lang: free = false; break;
+        case Fn::LocalName:
+        case Fn::NamespaceUri:
+        case Fn::Name:
+        case Fn::String:
+        case Fn::StringLength:
+        case Fn::NormalizeSpace:
+        case Fn::Number: free = !e.args.empty(); break;  // without an argument: the context node
+        default: break;
+        }
+        [[fallthrough]];
+    default:
+        for (const ExprPtr& arg : e.args) free = free && ContextFree(*arg);
+    }
+    m_contextFree.emplace(&e, free);
+    return free;
+}
+
+// Inside a predicate, an expression that does not depend on its context (an absolute path, a
+// count of one, a comparison of two) is evaluated once: every later context reads the value.
+Evaluator::Shared* Evaluator::SharedFor(const Expr& e, const Node& context) {
+    if (!m_sharing || m_predicates == 0 || e.op == Op::Literal || e.op == Op::Number || e.op == Op::Variable)
+        return nullptr;
+    if (const auto it = m_shared.find(&e); it != m_shared.end()) return it->second.ready ? &it->second : nullptr;
+    if (!ContextFree(e)) return nullptr;
+    m_shared[&e];  // not ready: the evaluation below computes e itself
+    Value v = EvalDirect(e, context, 1, 1);
+    Shared& shared = m_shared[&e];
+    shared.value = std::move(v);
+    shared.ready = true;
+    return &shared;
+}
+
 Value Evaluator::Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
+    if (Shared* shared = SharedFor(e, context)) {
+        m_budget.Hold(shared->value.nodes.size());
+        return shared->value;
+    }
+    return EvalDirect(e, context, position, size);
+}
+
+Value Evaluator::EvalDirect(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
+    m_budget.Step();
     Value v;
     switch (e.op) {
     case Op::Literal:
@@ -369,10 +437,15 @@ Value Evaluator::Eval(const Expr& e, const Node& context, std::size_t position, 
         return v;
     case Op::Variable: {
         const Value& bound = Variable(e);
+        m_budget.Hold(bound.nodes.size());
         v = bound;
         return v;
     }
-    case Op::Call: return Call(e, context, position, size);
+    case Op::Call: {
+        v = Call(e, context, position, size);
+        m_budget.Build(v.string.size());
+        return v;
+    }
     case Op::Path:
     case Op::Filter:
     case Op::Union:
@@ -397,6 +470,8 @@ Value Evaluator::Eval(const Expr& e, const Node& context, std::size_t position, 
 }
 
 bool Evaluator::EvalBoolean(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
+    if (const Shared* shared = SharedFor(e, context)) return ToBoolean(shared->value);
+    m_budget.Step();
     switch (e.op) {
     case Op::Or:
         return EvalBoolean(*e.args[0], context, position, size) || EvalBoolean(*e.args[1], context, position, size);
@@ -429,6 +504,8 @@ bool Evaluator::EvalBoolean(const Expr& e, const Node& context, std::size_t posi
 }
 
 double Evaluator::EvalNumber(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
+    if (const Shared* shared = SharedFor(e, context)) return ToNumber(shared->value);
+    m_budget.Step();
     switch (e.op) {
     case Op::Number: return e.number;
     case Op::Neg: return -EvalNumber(*e.args[0], context, position, size);
@@ -458,7 +535,12 @@ double Evaluator::EvalNumber(const Expr& e, const Node& context, std::size_t pos
 
 void Evaluator::EvalString(const Expr& e, const Node& context, std::size_t position, std::size_t size, XString& out) {
     if (e.op == Op::Literal) {
+        m_budget.Build(e.text.size());
         out += e.text;
+        return;
+    }
+    if (const Shared* shared = SharedFor(e, context)) {
+        ToString(shared->value, out);
         return;
     }
     Value v = Eval(e, context, position, size);
@@ -467,34 +549,61 @@ void Evaluator::EvalString(const Expr& e, const Node& context, std::size_t posit
 }
 
 void Evaluator::EvalNodes(const Expr& e, const Node& context, std::vector<Node>& out) {
+    if (const Shared* shared = SharedFor(e, context)) {
+        if (shared->value.type != Type::NodeSet) throw EvalError{"the expression does not give a node-set"};
+        Append(out, shared->value.nodes);
+        return;
+    }
+    m_budget.Step();
     switch (e.op) {
     case Op::Path: EvalPath(e, context, out); return;
     case Op::Filter: EvalFilter(e, context, out); return;
     case Op::Union: {
-        EvalNodes(*e.args[0], context, out);
+        // Both sides are in document order: merged, not sorted again.
+        const std::size_t begin = out.size();
+        std::vector<Node> left = TakeBuffer();
+        EvalNodes(*e.args[0], context, left);
         std::vector<Node> right = TakeBuffer();
         EvalNodes(*e.args[1], context, right);
-        out.insert(out.end(), right.begin(), right.end());
+        Append(out, left);
+        m_order.Merge(out, begin, right, m_budget);
+        m_budget.Hold(out.size() - begin - left.size());
+        GiveBack(std::move(left));
         GiveBack(std::move(right));
-        SortDocumentOrder(out);
         return;
     }
     case Op::Variable: {
         const Value& bound = Variable(e);
         if (bound.type != Type::NodeSet) throw EvalError{"a variable used as a node-set does not hold one"};
-        out.insert(out.end(), bound.nodes.begin(), bound.nodes.end());
+        Append(out, bound.nodes);
         return;
     }
     default: {
         Value v = Eval(e, context, 1, 1);
         if (v.type != Type::NodeSet) throw EvalError{"the expression does not give a node-set"};
-        out.insert(out.end(), v.nodes.begin(), v.nodes.end());
+        Append(out, v.nodes);
         Recycle(v);
     }
     }
 }
 
+namespace {
+// Counts the predicates open around an expression while one is evaluated.
+class InPredicate {
+public:
+    explicit InPredicate(std::size_t& count) : m_count(++count) {}
+    ~InPredicate() { --m_count; }
+    InPredicate(const InPredicate&) = delete;
+    InPredicate& operator=(const InPredicate&) = delete;
+
+private:
+    std::size_t& m_count;
+};
+}  // namespace
+
 bool Evaluator::PredicateHolds(const Expr& predicate, const Node& node, std::size_t position, std::size_t size) {
+    m_budget.Step();
+    const InPredicate open(m_predicates);
     if (predicate.op == Op::Number) return predicate.number == static_cast<double>(position);
     if (predicate.type == Type::Number)
         return EvalNumber(predicate, node, position, size) == static_cast<double>(position);
@@ -523,22 +632,55 @@ void Evaluator::StepFrom(const Step& step, const Node& context, std::vector<Node
     std::vector<Node> scratch;
     if (!step.positional) {
         // Predicates that ignore position are tested as the axis is walked: nothing is held.
-        WalkAxis(step.axis, context, scratch, [&](const Node& n) {
-            if (Matches(step, n) && AllHold(step, n)) out.push_back(n);
+        WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
+            m_budget.Step();
+            if (Matches(step, n) && AllHold(step, n)) Hold(out, n);
             return true;
         });
         if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
         return;
     }
-    WalkAxis(step.axis, context, scratch, [&](const Node& n) {
-        if (Matches(step, n)) out.push_back(n);
+    WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
+        m_budget.Step();
+        if (Matches(step, n)) Hold(out, n);
         return true;
     });
     ApplyPredicates(step.predicates, 0, out, begin);
     if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
 }
 
+// A step without positional predicates from every node of current (in document order), each node
+// of the axes that overlap (descendants, ancestors, siblings, following, preceding) walked once:
+// a walk stops at the first node an earlier walk met, as all that comes after it was met too.
+// Preceding walks run from the last context back, so that the first covers the others.
+void Evaluator::StepFromAll(const Step& step, const std::vector<Node>& current, std::vector<Node>& next) {
+    std::unordered_set<const DOMNode*> seen;
+    std::vector<Node> scratch;
+    const bool backward = step.axis == Axis::Preceding || step.axis == Axis::PrecedingSibling;
+    const bool below = step.axis == Axis::Descendant || step.axis == Axis::DescendantOrSelf;
+    for (std::size_t k = 0; k < current.size(); ++k) {
+        const Node& c = current[backward ? current.size() - 1 - k : k];
+        if (below && !c.IsNamespace() && seen.count(c.dom)) continue;  // inside a subtree already walked
+        const std::size_t begin = next.size();
+        WalkAxis(step.axis, c, scratch, m_budget, [&](const Node& n) {
+            m_budget.Step();
+            if (!n.IsNamespace() && !seen.insert(n.dom).second) return false;
+            if (Matches(step, n) && AllHold(step, n)) Hold(next, n);
+            return true;
+        });
+        if (IsReverse(step.axis)) std::reverse(next.begin() + static_cast<std::ptrdiff_t>(begin), next.end());
+    }
+    if (!below) m_order.Sort(next, 0, m_budget);
+}
+
+namespace {
+bool Overlapping(Axis a) {
+    return a != Axis::Child && a != Axis::Attribute && a != Axis::Namespace && a != Axis::Self && a != Axis::Parent;
+}
+}  // namespace
+
 bool Evaluator::AllHold(const Step& step, const Node& node) {
+    const InPredicate open(m_predicates);
     for (const ExprPtr& p : step.predicates)
         if (!EvalBoolean(*p, node, 1, 1)) return false;
     return true;
@@ -559,16 +701,21 @@ void Evaluator::RunSteps(const Expr& e, std::size_t count, std::vector<Node>& cu
     for (std::size_t i = 0; i < count && !current.empty(); ++i) {
         const Step& step = e.steps[i];
         std::vector<Node> next = TakeBuffer();
-        std::size_t producing = 0;
-        for (const Node& c : current) {
-            const std::size_t before = next.size();
-            StepFrom(step, c, next);
-            if (next.size() != before) ++producing;
-        }
         const Axis a = step.axis;
-        const bool keepsOrder = a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self ||
-                                (flat && (a == Axis::Child || a == Axis::Descendant || a == Axis::DescendantOrSelf));
-        if (producing > 1 && !keepsOrder) SortDocumentOrder(next);
+        if (current.size() > 1 && !step.positional && Overlapping(a)) {
+            StepFromAll(step, current, next);
+        } else {
+            std::size_t producing = 0;
+            for (const Node& c : current) {
+                const std::size_t before = next.size();
+                StepFrom(step, c, next);
+                if (next.size() != before) ++producing;
+            }
+            const bool keepsOrder = a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self ||
+                                    (flat &&
+                                     (a == Axis::Child || a == Axis::Descendant || a == Axis::DescendantOrSelf));
+            if (producing > 1 && !keepsOrder) m_order.Sort(next, 0, m_budget);
+        }
         flat = next.size() <= 1 ||
                (flat && (a == Axis::Child || a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self));
         std::swap(current, next);
@@ -580,7 +727,7 @@ void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& 
     std::vector<Node> current = TakeBuffer();
     const bool flat = StartPath(e, context, current);
     RunSteps(e, e.steps.size(), current, flat);
-    out.insert(out.end(), current.begin(), current.end());
+    Append(out, current);
     GiveBack(std::move(current));
 }
 
@@ -595,13 +742,14 @@ constexpr std::size_t kMaxNestedSteps = 32;
 // the last positional one are walked depth first without keeping their nodes, and the walk stops
 // at the first node that passes. Steps before the last that could meet a node many times (the
 // descendant and document-order axes) are evaluated as a set first, so that nothing is walked twice.
+// distinct: the nested steps must give each node once (no parent step: siblings share theirs).
 template <class Test>
-bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
+bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct) {
     std::size_t nested = e.steps.size() - 1;
     while (nested > 0 && e.steps.size() - nested < kMaxNestedSteps) {
         const Step& s = e.steps[nested - 1];
         const bool local = s.axis == Axis::Child || s.axis == Axis::Attribute || s.axis == Axis::Self ||
-                           s.axis == Axis::Parent || s.axis == Axis::Namespace;
+                           (s.axis == Axis::Parent && !distinct) || s.axis == Axis::Namespace;
         if (!local || s.positional) break;
         --nested;
     }
@@ -616,13 +764,34 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test) {
     return found;
 }
 
+double Evaluator::CountNodes(const Expr& e, const Node& context) {
+    const Axis last = Streamable(e) ? e.steps.back().axis : Axis::Parent;
+    if (last != Axis::Child && last != Axis::Attribute && last != Axis::Self && last != Axis::Namespace) {
+        std::vector<Node> nodes = TakeBuffer();
+        EvalNodes(e, context, nodes);
+        const double count = static_cast<double>(nodes.size());
+        GiveBack(std::move(nodes));
+        return count;
+    }
+    double count = 0;
+    AnyNode(
+        e, context,
+        [&count](const Node&) {
+            ++count;
+            return false;
+        },
+        true);
+    return count;
+}
+
 template <class Test>
 bool Evaluator::AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test) {
     const Step& step = e.steps[index];
     const bool last = index + 1 == e.steps.size();
     std::vector<Node> scratch;
     bool found = false;
-    WalkAxis(step.axis, context, scratch, [&](const Node& n) {
+    WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
+        m_budget.Step();
         if (!Matches(step, n) || !AllHold(step, n)) return true;
         found = last ? test(n) : AnyFrom(e, index + 1, n, test);
         return !found;
@@ -640,7 +809,7 @@ void Evaluator::EvalFilter(const Expr& e, const Node& context, std::vector<Node>
 const XMLCh* Evaluator::StringValueOf(const Node& n) {
     if (const XMLCh* direct = DirectStringValue(n)) return direct;
     m_scratch.clear();
-    AppendStringValue(n, m_scratch);
+    AppendStringValue(n, m_scratch, m_budget);
     return m_scratch.c_str();
 }
 
@@ -662,6 +831,42 @@ bool Evaluator::CompareStreamed(Op op, const Expr& path, const Expr& other, cons
     return AnyNode(path, context, [&](const Node& n) { return Relate(op, NumberOf(StringValueOf(n)), y); });
 }
 
+const std::unordered_set<XString>& Evaluator::StringsOf(const std::vector<Node>& nodes, Shared* shared,
+                                                        std::unordered_set<XString>& local) {
+    if (shared && shared->strings) return *shared->strings;
+    std::unordered_set<XString> values;
+    for (const Node& n : nodes) {
+        m_budget.Step();
+        const XMLCh* value = StringValueOf(n);
+        if (values.emplace(value).second) m_budget.Build(XMLString::stringLen(value));
+    }
+    if (!shared) return local = std::move(values);
+    shared->strings = std::make_unique<std::unordered_set<XString>>(std::move(values));
+    return *shared->strings;
+}
+
+void Evaluator::RangeOf(const std::vector<Node>& nodes, Shared* shared, bool& any, double& min, double& max) {
+    if (!shared || !shared->ranged) {
+        any = false;
+        for (const Node& n : nodes) {
+            m_budget.Step();
+            const double x = NumberOf(StringValueOf(n));
+            if (std::isnan(x)) continue;
+            min = any ? std::min(min, x) : x;
+            max = any ? std::max(max, x) : x;
+            any = true;
+        }
+        if (!shared) return;
+        shared->ranged = true;
+        shared->anyNumber = any;
+        shared->min = min;
+        shared->max = max;
+    }
+    any = shared->anyNumber;
+    min = shared->min;
+    max = shared->max;
+}
+
 bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position, std::size_t size) {
     for (std::size_t side = 0; side < 2; ++side) {
         const Expr& path = *e.args[side];
@@ -671,6 +876,7 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
     }
     Value held[2];
     Operand operand[2];
+    Shared* shared[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
         const Expr& arg = *e.args[static_cast<std::size_t>(i)];
         Operand& o = operand[i];
@@ -684,8 +890,10 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
             o.number = arg.number;
             continue;
         }
-        held[i] = Eval(arg, context, position, size);
-        const Value& v = held[i];
+        // A shared value is read where it is kept, not copied for every context.
+        shared[i] = SharedFor(arg, context);
+        if (!shared[i]) held[i] = Eval(arg, context, position, size);
+        const Value& v = shared[i] ? shared[i]->value : held[i];
         o.type = v.type;
         o.boolean = v.boolean;
         o.number = v.number;
@@ -696,6 +904,7 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
     bool result = false;
     if (operand[1].type == Type::NodeSet && operand[0].type != Type::NodeSet) {
         std::swap(operand[0], operand[1]);
+        std::swap(shared[0], shared[1]);
         op = Flipped(op);
     }
     const Operand& a = operand[0];
@@ -703,10 +912,14 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
     auto valueOf = [&](const Node& n) { return StringValueOf(n); };
     if (a.type == Type::NodeSet && b.type == Type::NodeSet) {
         if (IsEquality(op)) {
-            std::unordered_set<XString> values;
-            for (const Node& n : *b.nodes) values.insert(valueOf(n));
-            for (const Node& n : *a.nodes) {
-                const XString value = valueOf(n);
+            // The hash set on the shared side when there is one (else on the right).
+            const bool swap = shared[0] && !shared[1];
+            std::unordered_set<XString> local;
+            const std::unordered_set<XString>& values = StringsOf(swap ? *a.nodes : *b.nodes,
+                                                                  swap ? shared[0] : shared[1], local);
+            for (const Node& n : swap ? *b.nodes : *a.nodes) {
+                const XMLCh* value = valueOf(n);
+                m_budget.Step();
                 if (op == Op::Eq ? values.count(value) != 0
                                  : (values.size() > 1 || (values.size() == 1 && !values.count(value)))) {
                     result = true;
@@ -714,15 +927,12 @@ bool Evaluator::Compare(const Expr& e, const Node& context, std::size_t position
                 }
             }
         } else {
-            std::vector<double> right;
-            for (const Node& n : *b.nodes) right.push_back(NumberOf(valueOf(n)));
-            for (const Node& n : *a.nodes) {
-                const double x = NumberOf(valueOf(n));
-                if (std::any_of(right.begin(), right.end(), [&](double y) { return Relate(op, x, y); })) {
-                    result = true;
-                    break;
-                }
-            }
+            // Some x of a and y of b relate exactly when the extremes do (NaN relates to nothing).
+            bool anyA = false, anyB = false;
+            double minA = 0, maxA = 0, minB = 0, maxB = 0;
+            RangeOf(*a.nodes, shared[0], anyA, minA, maxA);
+            RangeOf(*b.nodes, shared[1], anyB, minB, maxB);
+            if (anyA && anyB) result = op == Op::Lt || op == Op::Le ? Relate(op, minA, maxB) : Relate(op, maxA, minB);
         }
     } else if (a.type == Type::NodeSet) {
         if (b.type == Type::Boolean) {

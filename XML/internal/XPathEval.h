@@ -8,11 +8,15 @@
 #define KELXML_INTERNAL_XPATHEVAL_H
 
 #include "XML/internal/XPathAst.h"
+#include "XML/internal/XPathBudget.h"
 #include "XML/internal/XPathTree.h"
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace XML::internal::xpath {
@@ -28,22 +32,16 @@ struct Value {
 
 using Variables = std::map<XString, Value>;
 
-// Evaluation failures that no compile-time check can see (an unbound variable, a variable of
-// the wrong type); the message is the one to record.
-struct EvalError {
-    const char* message;
-};
-
-// The conversions of the expression language.
+// The conversions of the expression language (node-sets and strings need the evaluator's budget).
 bool ToBoolean(const Value& v);
-double ToNumber(const Value& v);
-void ToString(const Value& v, XString& out);
 double NumberOf(const XMLCh* text);
 
-// One evaluation: its variables and recycled buffers. Not shared between threads.
+// One evaluation: its variables, budget, recycled buffers, document order and the values of the
+// sub-expressions that do not depend on their context. Not shared between threads.
 class Evaluator {
 public:
-    explicit Evaluator(const Variables* variables) : m_variables(variables) {}
+    // context: the node evaluations start from; sharing values needs it to be in a document.
+    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context);
 
     // The value of e with context node, position and size; throws EvalError.
     Value Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size);
@@ -53,12 +51,39 @@ public:
     // The node-set e gives (e must be of type NodeSet or Any); throws EvalError otherwise.
     void EvalNodes(const Expr& e, const Node& context, std::vector<Node>& out);
 
-    // Buffers handed back and reused, so that predicates do not allocate for every node.
+    // Buffers handed back and reused, so that predicates do not allocate for every node; the
+    // nodes a buffer held are given back to the budget with it.
     std::vector<Node> TakeBuffer();
     void GiveBack(std::vector<Node>&& buffer);
     void Recycle(Value& v) { GiveBack(std::move(v.nodes)); }
 
+    double ToNumber(const Value& v);
+    void ToString(const Value& v, XString& out);
+
 private:
+    // A context-free sub-expression's value, computed once, with what comparisons derive from it.
+    struct Shared {
+        Value value;
+        bool ready = false;                                    // false while the value is being computed
+        std::unique_ptr<std::unordered_set<XString>> strings;  // the string values of its nodes
+        bool ranged = false;
+        bool anyNumber = false;  // some node's value is a number (min and max then hold)
+        double min = 0, max = 0;
+    };
+    // The shared entry for e, or null when e depends on its context (or sharing is off).
+    Shared* SharedFor(const Expr& e, const Node& context);
+    bool ContextFree(const Expr& e);
+    const std::unordered_set<XString>& StringsOf(const std::vector<Node>& nodes, Shared* shared,
+                                                 std::unordered_set<XString>& local);
+    void RangeOf(const std::vector<Node>& nodes, Shared* shared, bool& any, double& min, double& max);
+    Value EvalDirect(const Expr& e, const Node& context, std::size_t position, std::size_t size);
+    void Hold(std::vector<Node>& out, const Node& n) {
+        m_budget.Hold(1);
+        out.push_back(n);
+    }
+    void Append(std::vector<Node>& out, const std::vector<Node>& nodes);
+    void StepFromAll(const Step& step, const std::vector<Node>& current, std::vector<Node>& next);
+
     Value Call(const Expr& e, const Node& context, std::size_t position, std::size_t size);
     bool Compare(const Expr& e, const Node& context, std::size_t position, std::size_t size);
     bool CompareStreamed(Op op, const Expr& path, const Expr& other, const Node& context, std::size_t position,
@@ -70,7 +95,9 @@ private:
     void RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat);
     static bool Streamable(const Expr& e);
     template <class Test>
-    bool AnyNode(const Expr& e, const Node& context, Test&& test);
+    bool AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct = false);
+    // count(e): for a path whose last steps cannot meet a node twice, counted as it is walked.
+    double CountNodes(const Expr& e, const Node& context);
     template <class Test>
     bool AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test);
     bool AllHold(const Step& step, const Node& node);
@@ -82,8 +109,15 @@ private:
     const Value& Variable(const Expr& e) const;
 
     const Variables* m_variables;
+    Budget m_budget;
+    DocumentOrder m_order;
     std::vector<std::vector<Node>> m_spare;
     XString m_scratch;
+    // Sharing needs one tree for the whole evaluation: off when a variable brings nodes.
+    bool m_sharing = true;
+    std::size_t m_predicates = 0;  // predicates open around the current expression
+    std::unordered_map<const Expr*, bool> m_contextFree;
+    std::unordered_map<const Expr*, Shared> m_shared;
 };
 
 }  // namespace XML::internal::xpath

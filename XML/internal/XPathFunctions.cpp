@@ -11,6 +11,8 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
 namespace XML::internal::xpath {
 
@@ -39,6 +41,26 @@ bool LangMatches(const XMLCh* lang, const XString& want) {
     for (; i < want.size(); ++i)
         if (lang[i] == 0 || Lower(lang[i]) != Lower(want[i])) return false;
     return lang[i] == 0 || lang[i] == '-';
+}
+
+// Where needle first occurs in text (npos when nowhere), in time linear in both: the
+// Knuth-Morris-Pratt search, so that a near miss is not searched again from every position.
+std::size_t Find(const XString& text, const XString& needle, Budget& budget) {
+    if (needle.empty()) return 0;
+    if (needle.size() > text.size()) return XString::npos;
+    budget.Step((text.size() + needle.size()) / 64);
+    std::vector<std::size_t> border(needle.size(), 0);
+    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
+        while (k > 0 && needle[i] != needle[k]) k = border[k - 1];
+        if (needle[i] == needle[k]) ++k;
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < text.size(); ++i) {
+        while (k > 0 && text[i] != needle[k]) k = border[k - 1];
+        if (text[i] == needle[k]) ++k;
+        if (k == needle.size()) return i + 1 - k;
+    }
+    return XString::npos;
 }
 
 Value StringValue(XString text) {
@@ -73,7 +95,7 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     auto stringOrContext = [&]() {
         XString s;
         if (args.empty())
-            AppendStringValue(context, s);
+            AppendStringValue(context, s, m_budget);
         else
             EvalString(*args[0], context, position, size, s);
         return s;
@@ -96,19 +118,13 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     switch (e.fn) {
     case Fn::Last: return NumberValue(static_cast<double>(size));
     case Fn::Position: return NumberValue(static_cast<double>(position));
-    case Fn::Count: {
-        std::vector<Node> nodes = TakeBuffer();
-        EvalNodes(*args[0], context, nodes);
-        const double count = static_cast<double>(nodes.size());
-        GiveBack(std::move(nodes));
-        return NumberValue(count);
-    }
+    case Fn::Count: return NumberValue(CountNodes(*args[0], context));
     case Fn::Id: {
         XString tokens;
         Value arg = Eval(*args[0], context, position, size);
         if (arg.type == Type::NodeSet) {
             for (const Node& n : arg.nodes) {
-                AppendStringValue(n, tokens);
+                AppendStringValue(n, tokens, m_budget);
                 tokens += u' ';
             }
         } else {
@@ -129,9 +145,10 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
             while (i < tokens.size() && !IsSpace(tokens[i])) ++i;
             if (i == begin) break;
             const XString id = tokens.substr(begin, i - begin);
-            if (const DOMNode* found = document->getElementById(id.c_str())) result.nodes.push_back(Node{found});
+            m_budget.Step();
+            if (const DOMNode* found = document->getElementById(id.c_str())) Hold(result.nodes, Node{found});
         }
-        SortDocumentOrder(result.nodes);
+        m_order.Sort(result.nodes, 0, m_budget);
         return result;
     }
     case Fn::LocalName:
@@ -159,15 +176,15 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
         const XString s = string(0), prefix = string(1);
         return BooleanValue(s.compare(0, prefix.size(), prefix) == 0);
     }
-    case Fn::Contains: return BooleanValue(string(0).find(string(1)) != XString::npos);
+    case Fn::Contains: return BooleanValue(Find(string(0), string(1), m_budget) != XString::npos);
     case Fn::SubstringBefore: {
         const XString s = string(0), what = string(1);
-        const std::size_t at = s.find(what);
+        const std::size_t at = Find(s, what, m_budget);
         return StringValue(at == XString::npos ? XString() : s.substr(0, at));
     }
     case Fn::SubstringAfter: {
         const XString s = string(0), what = string(1);
-        const std::size_t at = s.find(what);
+        const std::size_t at = Find(s, what, m_budget);
         return StringValue(at == XString::npos ? XString() : s.substr(at + what.size()));
     }
     case Fn::Substring: {
@@ -183,7 +200,14 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
         }
         return StringValue(std::move(text));
     }
-    case Fn::StringLength: return NumberValue(static_cast<double>(CharCount(stringOrContext())));
+    case Fn::StringLength:
+        // A node's string value is measured where it lies, not copied.
+        if (args.empty()) return NumberValue(static_cast<double>(StringValueLength(context, m_budget)));
+        if (args[0]->type == Type::NodeSet) {
+            Node node;
+            return NumberValue(firstNode(node) ? static_cast<double>(StringValueLength(node, m_budget)) : 0.0);
+        }
+        return NumberValue(static_cast<double>(CharCount(stringOrContext())));
     case Fn::NormalizeSpace: {
         const XString s = stringOrContext();
         XString text;
@@ -201,30 +225,22 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     }
     case Fn::Translate: {
         const XString s = string(0), from = string(1), to = string(2);
-        // Characters as (offset, length) pairs, so that surrogate pairs map whole.
-        auto at = [](const XString& text, std::size_t index, std::size_t& offset, std::size_t& length) {
-            offset = 0;
-            for (std::size_t k = 0; offset < text.size(); ++k) {
-                length = CharLength(text, offset);
-                if (k == index) return true;
-                offset += length;
-            }
-            return false;
-        };
+        // A map from each character of from (its first occurrence wins) to its replacement in to,
+        // empty when to is shorter; characters as UTF-16 pieces, so that surrogate pairs map whole.
+        std::unordered_map<XString, XString> map;
+        for (std::size_t j = 0, k = 0; j < from.size(); j += CharLength(from, j)) {
+            const std::size_t kLength = k < to.size() ? CharLength(to, k) : 0;
+            map.emplace(from.substr(j, CharLength(from, j)), to.substr(k, kLength));
+            k += kLength;
+        }
         XString text;
         for (std::size_t i = 0; i < s.size();) {
             const std::size_t length = CharLength(s, i);
-            std::size_t index = 0, offset = 0, l = 0;
-            bool found = false;
-            for (std::size_t j = 0; j < from.size(); j += CharLength(from, j), ++index)
-                if (from.compare(j, CharLength(from, j), s, i, length) == 0) {
-                    found = true;
-                    break;
-                }
-            if (!found)
+            const auto it = map.find(s.substr(i, length));
+            if (it == map.end())
                 text.append(s, i, length);
-            else if (at(to, index, offset, l))
-                text.append(to, offset, l);
+            else
+                text += it->second;
             i += length;
         }
         return StringValue(std::move(text));
@@ -250,7 +266,7 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     case Fn::Number: {
         if (!args.empty()) return NumberValue(number(0));
         XString s;
-        AppendStringValue(context, s);
+        AppendStringValue(context, s, m_budget);
         return NumberValue(NumberOf(s.c_str()));
     }
     case Fn::Sum: {
@@ -263,7 +279,7 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
                 continue;
             }
             XString s;
-            AppendStringValue(n, s);
+            AppendStringValue(n, s, m_budget);
             sum += NumberOf(s.c_str());
         }
         GiveBack(std::move(nodes));

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace XML::internal::xpath {
 
@@ -162,21 +164,20 @@ bool IsNamespaceDeclaration(const DOMNode* attribute) {
     return name[5] == 0 || name[5] == ':';
 }
 
-void NamespacesOf(const DOMNode* element, std::vector<Node>& out) {
+void NamespacesOf(const DOMNode* element, std::vector<Node>& out, Budget& budget) {
     const std::size_t first = out.size();
-    std::vector<const XMLCh*> seen;
+    std::unordered_set<std::u16string_view> seen;
     bool xmlSeen = false;
     for (const DOMNode* e = element; e && IsElement(e); e = Parent(Node{e})) {
         const xercesc::DOMNamedNodeMap* attributes = e->getAttributes();
         const XMLSize_t count = attributes ? attributes->getLength() : 0;
         for (XMLSize_t i = 0; i < count; ++i) {
+            budget.Step();
             const DOMNode* a = attributes->item(i);
             if (!IsNamespaceDeclaration(a)) continue;
             const XMLCh* name = a->getNodeName();
             const XMLCh* prefix = name[5] == ':' ? name + 6 : kEmpty;
-            if (std::any_of(seen.begin(), seen.end(), [&](const XMLCh* p) { return XMLString::equals(p, prefix); }))
-                continue;
-            seen.push_back(prefix);
+            if (!seen.insert(std::u16string_view(prefix)).second) continue;
             if (XMLString::equals(prefix, kXml)) xmlSeen = true;
             const XMLCh* uri = OrEmpty(a->getNodeValue());
             if (*uri) out.push_back(Node{element, prefix, uri});
@@ -212,22 +213,48 @@ const XMLCh* DirectStringValue(const Node& node) {
     }
 }
 
-void AppendStringValue(const Node& node, XString& out) {
+namespace {
+
+// Calls take(text) for each piece of the string value of node, in order.
+template <class Take>
+void StringValuePieces(const Node& node, Budget& budget, Take&& take) {
     if (const XMLCh* direct = DirectStringValue(node)) {
-        out += direct;
+        take(direct);
         return;
     }
     const DOMNode* n = node.dom;
     if (IsText(n)) {
-        for (; n && IsText(n); n = RawNext(n)) out += OrEmpty(n->getNodeValue());
+        for (; n && IsText(n); n = RawNext(n)) {
+            budget.Step();
+            take(OrEmpty(n->getNodeValue()));
+        }
         return;
     }
     const Kind k = n->getNodeType();
     if (k != DOMNode::ELEMENT_NODE && k != DOMNode::DOCUMENT_NODE && k != DOMNode::DOCUMENT_FRAGMENT_NODE) return;
     for (PreOrderWalk walk(n); walk.Current(); walk.Next()) {
+        budget.Step();
         const DOMNode* c = walk.Current();
-        if (IsText(c)) out += OrEmpty(c->getNodeValue());
+        if (IsText(c)) take(OrEmpty(c->getNodeValue()));
     }
+}
+
+}  // namespace
+
+void AppendStringValue(const Node& node, XString& out, Budget& budget) {
+    StringValuePieces(node, budget, [&](const XMLCh* text) {
+        const std::size_t length = XMLString::stringLen(text);
+        budget.Build(length);
+        out.append(text, length);
+    });
+}
+
+std::size_t StringValueLength(const Node& node, Budget& budget) {
+    std::size_t length = 0;
+    StringValuePieces(node, budget, [&](const XMLCh* text) {
+        for (; *text; ++text) length += (*text & 0xFC00) != 0xDC00;  // a low surrogate ends a pair already counted
+    });
+    return length;
 }
 
 const XMLCh* LocalName(const Node& node) {
@@ -372,6 +399,113 @@ void SortDocumentOrder(std::vector<Node>& nodes) {
     });
     for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = keyed[i].node;
     nodes.erase(std::unique(nodes.begin(), nodes.end(), same), nodes.end());
+}
+
+void DocumentOrder::Number(const DOMNode* root, Budget& budget) {
+    m_root = root;
+    m_number.clear();
+    std::uint64_t counter = 0;
+    auto number = [&](const DOMNode* n) {
+        budget.Step();
+        m_number.emplace(n, ++counter);
+        // Attributes come right after their element, before its namespace nodes' successors.
+        if (const xercesc::DOMNamedNodeMap* attributes = n->getAttributes())
+            for (XMLSize_t i = 0, count = attributes->getLength(); i < count; ++i) {
+                budget.Step();
+                m_number.emplace(attributes->item(i), ++counter);
+            }
+    };
+    number(root);
+    for (PreOrderWalk walk(root); walk.Current(); walk.Next()) number(walk.Current());
+}
+
+bool DocumentOrder::KeysOf(const std::vector<Node>& nodes, std::size_t begin, std::vector<Key>& keys, Budget& budget) {
+    keys.clear();
+    for (std::size_t i = begin; i < nodes.size(); ++i) {
+        const Node& n = nodes[i];
+        if (!m_root) Number(RootOf(n), budget);
+        const auto it = m_number.find(n.dom);
+        if (it == m_number.end()) return false;
+        keys.push_back(Key{it->second, n.prefix});
+    }
+    return true;
+}
+
+namespace {
+bool KeyBefore(const std::uint64_t an, const XMLCh* ap, const std::uint64_t bn, const XMLCh* bp) {
+    if (an != bn) return an < bn;
+    if (!ap || !bp) return ap == nullptr && bp != nullptr;  // the element before its namespace nodes
+    return XMLString::compareString(ap, bp) < 0;
+}
+}  // namespace
+
+void DocumentOrder::Sort(std::vector<Node>& nodes, std::size_t begin, Budget& budget) {
+    const std::size_t count = nodes.size() - begin;
+    if (count < 2) return;
+    budget.Step(count);
+    // A few small sets are ordered by their ancestor chains before the tree is worth numbering.
+    const bool small = !m_root && count <= kSmallSet && m_smallSorts < kSmallSorts;
+    if (small) ++m_smallSorts;
+    if (small || !KeysOf(nodes, begin, m_keys, budget)) {
+        std::vector<Node> part(nodes.begin() + static_cast<std::ptrdiff_t>(begin), nodes.end());
+        SortDocumentOrder(part);
+        nodes.resize(begin);
+        nodes.insert(nodes.end(), part.begin(), part.end());
+        return;
+    }
+    std::vector<std::size_t> index(count);
+    for (std::size_t i = 0; i < count; ++i) index[i] = i;
+    const auto before = [&](std::size_t a, std::size_t b) {
+        return KeyBefore(m_keys[a].number, m_keys[a].prefix, m_keys[b].number, m_keys[b].prefix);
+    };
+    if (!std::is_sorted(index.begin(), index.end(), before)) std::sort(index.begin(), index.end(), before);
+    std::vector<Node> sorted;
+    sorted.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = index[k];
+        if (k > 0 && !before(index[k - 1], i)) continue;  // equal keys: the same node
+        sorted.push_back(nodes[begin + i]);
+    }
+    nodes.resize(begin);
+    nodes.insert(nodes.end(), sorted.begin(), sorted.end());
+}
+
+void DocumentOrder::Merge(std::vector<Node>& nodes, std::size_t begin, const std::vector<Node>& more, Budget& budget) {
+    if (more.empty()) return;
+    const std::size_t left = nodes.size() - begin;
+    nodes.insert(nodes.end(), more.begin(), more.end());
+    if (left == 0) return;
+    budget.Step(nodes.size() - begin);
+    if (!KeysOf(nodes, begin, m_keys, budget)) {
+        Sort(nodes, begin, budget);
+        return;
+    }
+    std::vector<Node> merged;
+    merged.reserve(nodes.size() - begin);
+    std::size_t i = 0, j = left;
+    const std::size_t end = nodes.size() - begin;
+    while (i < left || j < end) {
+        std::size_t take;
+        if (j == end) {
+            take = i++;
+        } else if (i == left) {
+            take = j++;
+        } else {
+            const Key& a = m_keys[i];
+            const Key& b = m_keys[j];
+            if (KeyBefore(a.number, a.prefix, b.number, b.prefix)) {
+                take = i++;
+            } else if (KeyBefore(b.number, b.prefix, a.number, a.prefix)) {
+                take = j++;
+            } else {
+                take = i++;
+                ++j;  // the same node in both
+            }
+        }
+        merged.push_back(nodes[begin + take]);
+    }
+    nodes.resize(begin);
+    nodes.insert(nodes.end(), merged.begin(), merged.end());
 }
 
 }  // namespace XML::internal::xpath

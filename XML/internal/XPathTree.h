@@ -7,10 +7,13 @@
 #define KELXML_INTERNAL_XPATHTREE_H
 
 #include "XML/internal/Transcode.h"
+#include "XML/internal/XPathBudget.h"
 
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace XML::internal::xpath {
@@ -51,11 +54,14 @@ bool ContinuesText(const xercesc::DOMNode* node);
 // An attribute that declares a namespace (xmlns, xmlns:p) rather than being an attribute.
 bool IsNamespaceDeclaration(const xercesc::DOMNode* attribute);
 
-// The in-scope namespaces of element, the xml prefix first, then by prefix.
-void NamespacesOf(const xercesc::DOMNode* element, std::vector<Node>& out);
+// The in-scope namespaces of element, the xml prefix first, then by prefix; a step charged per
+// declaration looked at.
+void NamespacesOf(const xercesc::DOMNode* element, std::vector<Node>& out, Budget& budget);
 
-// Appends the string value of node to out.
-void AppendStringValue(const Node& node, XString& out);
+// Appends the string value of node to out, charging the nodes walked and the characters copied.
+void AppendStringValue(const Node& node, XString& out, Budget& budget);
+// The length in characters (a surrogate pair is one) of the string value, copying nothing.
+std::size_t StringValueLength(const Node& node, Budget& budget);
 // The string value without copying when the node holds it in one piece (an attribute, a comment,
 // a PI, a lone text node, a namespace node); null otherwise.
 const XMLCh* DirectStringValue(const Node& node);
@@ -66,8 +72,35 @@ const XMLCh* NamespaceUri(const Node& node);
 // The qualified name XPath's name() gives (empty for nodes without a name).
 void QualifiedName(const Node& node, XString& out);
 
-// Sorts nodes into document order and removes duplicates.
+// Sorts nodes into document order and removes duplicates (comparing ancestor chains: for a few
+// nodes, or nodes of several trees).
 void SortDocumentOrder(std::vector<Node>& nodes);
+
+// Document order of one tree, numbered by a single walk the first time a set of it is ordered,
+// then kept for the whole evaluation: sorting and merging sets costs no walk of the tree.
+class DocumentOrder {
+public:
+    // Sorts nodes[begin..) into document order without duplicates.
+    void Sort(std::vector<Node>& nodes, std::size_t begin, Budget& budget);
+    // nodes[begin..) and more, each in document order without duplicates, merged into nodes[begin..).
+    void Merge(std::vector<Node>& nodes, std::size_t begin, const std::vector<Node>& more, Budget& budget);
+
+private:
+    struct Key {
+        std::uint64_t number;
+        const XMLCh* prefix;  // namespace nodes: after their element's number, by prefix
+    };
+    // False when a node is not of the numbered tree (then the chains are compared).
+    bool KeysOf(const std::vector<Node>& nodes, std::size_t begin, std::vector<Key>& keys, Budget& budget);
+    void Number(const xercesc::DOMNode* root, Budget& budget);
+
+    static constexpr std::size_t kSmallSet = 8;
+    static constexpr std::size_t kSmallSorts = 64;
+    std::size_t m_smallSorts = 0;
+    const xercesc::DOMNode* m_root = nullptr;
+    std::unordered_map<const xercesc::DOMNode*, std::uint64_t> m_number;
+    std::vector<Key> m_keys;
+};
 
 }  // namespace XML::internal::xpath
 

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <stdexcept>
 
 namespace kelxml {
 
@@ -278,13 +279,18 @@ std::vector<xercesc::DOMNode*> SelectXPath(const XML::CKelXML& xml, const Argume
     std::map<std::string, std::string> namespaces;
     for (const auto& [option, value] : args.Options())
         if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
-    const XML::CXPath xpath(expr, namespaces);
-    if (!xpath.IsCompiled()) {
+    XML::CXPath xpath;
+    xpath.SetLimits(XPathLimits());
+    if (!xpath.Compile(expr, namespaces)) {
         const XML::CError* errors = xpath.GetErrors();
         throw UsageError{errors && errors->HasError() ? errors->GetAllErrors().front().strMessage
                                                       : "the XPath expression does not compile"};
     }
-    return xpath.SelectNodes(xml.GetDocument());
+    XML::sXPathValue value;
+    std::string reason;
+    // A value that is not a node-set selects nothing; a bound reached stops the command.
+    if (!xpath.Evaluate(xml.GetDocument(), value, {}, &reason)) throw std::runtime_error(reason);
+    return value.eType == XML::E_XPATH_NODESET ? std::move(value.vNodes) : std::vector<xercesc::DOMNode*>();
 }
 
 }  // namespace kelxml

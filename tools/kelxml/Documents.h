@@ -67,7 +67,8 @@ std::string LinePrefix(const std::vector<std::string>& files, const std::string&
 // True when path is an XPath expression: it starts with '/', or --xpath is given.
 bool IsXPath(const Arguments& args, const std::string& path);
 // The nodes the XPath expression selects in the loaded document, prefixes bound by --ns P=URI.
-// Throws UsageError naming the column for an expression that does not compile.
+// Throws UsageError naming the column for an expression that does not compile, and
+// std::runtime_error with the reason for one that cannot be evaluated (a bound of the XPath budget).
 std::vector<xercesc::DOMNode*> SelectXPath(const XML::CKelXML& xml, const Arguments& args, const std::string& expr);
 
 }  // namespace kelxml

@@ -38,8 +38,9 @@ count and dict then read every node it selects, and set edits every one (--first
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
 --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
---max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names and
---max-diagnostics N set one.
+--max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names,
+--max-diagnostics, and for XPath --max-xpath-steps, --max-xpath-nodes, --max-xpath-chars and
+--max-xpath-length N set one.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
 and below it, through no link that leads out, no file of another user that has a second name)

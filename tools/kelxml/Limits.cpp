@@ -25,6 +25,10 @@ const std::vector<std::pair<std::string, Field>>& Fields() {
         {"--max-external-bytes", &XML::sLimits::maxExternalBytes},
         {"--max-distinct-names", &XML::sLimits::maxDistinctNames},
         {"--max-diagnostics", &XML::sLimits::maxDiagnostics},
+        {"--max-xpath-steps", &XML::sLimits::maxXPathSteps},
+        {"--max-xpath-nodes", &XML::sLimits::maxXPathNodes},
+        {"--max-xpath-chars", &XML::sLimits::maxXPathCharacters},
+        {"--max-xpath-length", &XML::sLimits::maxXPathExpressionLength},
     };
     return fields;
 }
@@ -96,5 +100,14 @@ std::vector<std::string> LeadingOptions() {
 void SetLoadLimits(const XML::sLimits& limits) { Current() = limits; }
 
 const XML::sLimits& LoadLimits() { return Current(); }
+
+XML::sXPathLimits XPathLimits() {
+    XML::sXPathLimits limits;
+    limits.maxSteps = Current().maxXPathSteps;
+    limits.maxNodes = Current().maxXPathNodes;
+    limits.maxCharacters = Current().maxXPathCharacters;
+    limits.maxExpressionLength = Current().maxXPathExpressionLength;
+    return limits;
+}
 
 }  // namespace kelxml

@@ -26,6 +26,8 @@ std::vector<std::string> LeadingOptions();
 // The limits every document the tool opens gets.
 void SetLoadLimits(const XML::sLimits& limits);
 const XML::sLimits& LoadLimits();
+// The XPath bounds among them, for the expressions the tool compiles itself.
+XML::sXPathLimits XPathLimits();
 
 }  // namespace kelxml
 

@@ -3,6 +3,7 @@
 #include "Diagnostics.h"
 #include "Documents.h"
 #include "Jobs.h"
+#include "Limits.h"
 
 #include <XML/CKelXML.h>
 #include <XML/CXPath.h>
@@ -96,7 +97,9 @@ int XPath(const Arguments& args) {
     for (const auto& [option, value] : args.Options())
         if (option == "--ns") namespaces.insert(SplitAssignment("--ns", value));
     // A bad expression is a usage error, found before any document is read.
-    const XML::CXPath xpath(expr, namespaces);
+    XML::CXPath xpath;
+    xpath.SetLimits(XPathLimits());
+    xpath.Compile(expr, namespaces);
     if (!xpath.IsCompiled()) {
         std::cerr << kProgram << " xpath: " << xpath.GetErrors()->GetFirstErrorString() << '\n';
         return kUsage;
