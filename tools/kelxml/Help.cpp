@@ -34,8 +34,8 @@ instead ('//user[role="dev"]', '/users/user[2]'); --ns PREFIX=URI binds its pref
 count and dict then read every node it selects, and set edits every one (--first: the first).
 
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
-documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
---max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
+documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-attribute-length,
+--max-expansions, --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
 --max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names and
 --max-diagnostics N set one.
 

@@ -15,6 +15,7 @@ const std::vector<std::pair<std::string, Field>>& Fields() {
         {"--max-depth", &XML::sLimits::maxDepth},
         {"--max-namespaces", &XML::sLimits::maxNamespacesInScope},
         {"--max-attribute-cost", &XML::sLimits::maxAttributeCost},
+        {"--max-attribute-length", &XML::sLimits::maxAttributeLength},
         {"--max-expansions", &XML::sLimits::maxEntityExpansions},
         {"--max-expanded-chars", &XML::sLimits::maxExpandedCharacters},
         {"--max-entity-depth", &XML::sLimits::maxEntityDepth},
