@@ -37,7 +37,8 @@ Every command takes the load limits (see README, "Load limits"): --huge raises t
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-attribute-length,
 --max-expansions, --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
 --max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names and
---max-diagnostics N set one.
+--max-diagnostics N set one. A --max-depth above 20000 is lowered to 20000: deeper trees cost the
+square of their depth.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
 and below it) or local (any local file; never the network, never a FIFO, device or /proc
