@@ -395,6 +395,7 @@ sLimits sLimits::Huge() {
     huge.maxDepth = 10000;  // the parser's schema reader recurses once per level
     huge.maxNamespacesInScope = 100000;
     huge.maxAttributeCost = 1000000000000;
+    huge.maxAttributeLength = 1000000000;
     huge.maxEntityExpansions = 10000000;
     huge.maxExpandedCharacters = 1000000000;
     huge.maxEntityDepth = 1024;

@@ -45,6 +45,11 @@ struct KELXML_EXPORT sLimits {
     // n*(n-1)/2, and each attribute read gives back 32. Bounds the width of elements (about
     // 14,000 attributes on one) without limiting ordinary documents.
     std::size_t maxAttributeCost = 100000000;
+    // Characters of one attribute value, entity references expanded, as the parser holds them (in
+    // UTF-16: a character beyond U+FFFF counts two). The streaming walks refuse a longer one, and
+    // an element of more attributes than maxAttributeCost allows, as the document is read,
+    // before the parser builds the tag.
+    std::size_t maxAttributeLength = 10000000;
     // Entity references expanded in one load.
     std::size_t maxEntityExpansions = 50000;
     // Characters that entity expansion may produce in one load: in content, attribute values,
@@ -60,7 +65,8 @@ struct KELXML_EXPORT sLimits {
     // Particles of a DTD content model that is not deterministic (its automaton is exponential).
     std::size_t maxAmbiguousParticles = 16;
     // Elements and attributes that entity references may produce in one load (beside the
-    // characters of maxExpandedCharacters): a few bytes of entities cannot make millions of nodes.
+    // characters of maxExpandedCharacters), with the attributes DTD defaults add, counted on each
+    // element that receives them: a few bytes of declarations cannot make millions of nodes.
     std::size_t maxExpandedNodes = 100000;
     // Bytes of all external resources of one load together (DTD files, entities, schemas).
     std::size_t maxExternalBytes = std::size_t{64} << 20;

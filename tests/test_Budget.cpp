@@ -15,6 +15,8 @@ namespace {
 const std::map<std::string, std::size_t XML::sLimits::*> kLimits = {
     {"maxDepth", &XML::sLimits::maxDepth},
     {"maxAttributeCost", &XML::sLimits::maxAttributeCost},
+    {"maxAttributeLength", &XML::sLimits::maxAttributeLength},
+    {"maxExpandedNodes", &XML::sLimits::maxExpandedNodes},
     {"maxEntityExpansions", &XML::sLimits::maxEntityExpansions},
     {"maxExpandedCharacters", &XML::sLimits::maxExpandedCharacters},
     {"maxEntityDepth", &XML::sLimits::maxEntityDepth},
@@ -35,7 +37,7 @@ TEST(Budget, LimitsTable) {
             WriteFile(dir.File(row[i].substr(0, row[i].find('='))), row[i].substr(row[i].find('=') + 1));
         XML::sLimits limits;
         XML::sLoadOptions options;
-        bool memory = false;
+        bool memory = false, stream = false;
         std::istringstream words(row[1]);
         for (std::string word; words >> word;) {
             const std::size_t equals = word.find('=');
@@ -51,6 +53,7 @@ TEST(Budget, LimitsTable) {
                 document = wide;
             }
             memory = memory || word == "memory";
+            stream = stream || word == "stream";
         }
         WriteFile(dir.File("doc.xml"), document);
         options.strBaseURI = dir.File("doc.xml");
@@ -58,9 +61,13 @@ TEST(Budget, LimitsTable) {
             [&] {
                 XML::CKelXML doc;
                 doc.SetLimits(limits);
-                const bool loaded = memory ? doc.Load(static_cast<const void*>(document.data()),
-                                                      static_cast<unsigned int>(document.size()), options)
-                                           : doc.Load(dir.File("doc.xml").c_str(), options);
+                const void* const bytes = document.data();
+                const auto size = static_cast<unsigned int>(document.size());
+                const std::string file = dir.File("doc.xml");
+                const bool loaded = stream   ? memory ? doc.Validate(bytes, size, options)
+                                                      : doc.Validate(file.c_str(), options)
+                                      : memory ? doc.Load(bytes, size, options)
+                                             : doc.Load(file.c_str(), options);
                 const std::string verdict = Verdict(doc, loaded, row[2], row[3] == "-" ? "" : row[3]);
                 return verdict + (doc.Load(static_cast<const void*>("<r/>"), 4) ? "" : " and broken");
             },

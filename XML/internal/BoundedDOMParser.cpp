@@ -1,6 +1,7 @@
 #include "XML/internal/BoundedDOMParser.h"
 
 #include "XML/XStr.h"
+#include "XML/internal/Messages.h"
 
 #include <xercesc/framework/XMLAttDefList.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -224,23 +225,31 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
         throw SAXException(("elements nested deeper than " + std::to_string(m_limits.maxDepth) + " levels").c_str());
     ChargeAttributes(attrCount, "an element", 1);
     ChargeNames(elemDecl, urlId, attrList, attrCount);
-    if (m_inEntity > 0) {
-        m_expandedNodes += 1 + attrCount;
-        if (m_expandedNodes > m_limits.maxExpandedNodes)
-            throw SAXException(("entity expansion produced more than " + std::to_string(m_limits.maxExpandedNodes) +
-                                " elements and attributes")
-                                   .c_str());
-    }
     std::size_t declared = 0;
     std::size_t characters = 0;
+    std::size_t defaulted = 0;
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attr = attrList.elementAt(i);
-        characters += XMLString::stringLen(attr->getValue());
+        defaulted += attr->getSpecified() ? 0 : 1;
+        const std::size_t length = XMLString::stringLen(attr->getValue());
+        if (length > m_limits.maxAttributeLength)
+            throw SAXException(
+                (msg::kLongAttribute + std::to_string(m_limits.maxAttributeLength) + msg::kLongAttributeEnd).c_str());
+        characters += length;
         const XMLCh* const prefix = attr->getPrefix();
         if (XMLString::equals(prefix, XMLUni::fgXMLNSString) ||
             ((!prefix || !*prefix) && XMLString::equals(attr->getName(), XMLUni::fgXMLNSString)))
             ++declared;
     }
+    // Nodes the input did not write: everything made inside an entity reference, and the
+    // attributes a DTD default adds to each element that receives it (a few hundred bytes of
+    // declarations would otherwise make millions of attributes).
+    m_expandedNodes += m_inEntity > 0 ? 1 + attrCount : defaulted;
+    if (m_expandedNodes > m_limits.maxExpandedNodes)
+        throw SAXException(((m_inEntity > 0 ? msg::kExpandedNodes : msg::kDefaultedAttributes) +
+                            std::to_string(m_limits.maxExpandedNodes) +
+                            (m_inEntity > 0 ? msg::kExpandedNodesEnd : msg::kDefaultedAttributesEnd))
+                               .c_str());
     Deliver(characters);
     if (m_inScope + declared > m_limits.maxNamespacesInScope)
         throw SAXException(

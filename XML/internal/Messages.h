@@ -39,6 +39,16 @@ inline constexpr const char* kNetworkWayOut =
 inline constexpr const char* kAccessWayOut = " (sLoadOptions::eResources, kelxml --resources, allows more)";
 
 // Kind 3: an exception, or a failure reported as one.
+// Past sLimits::maxExpandedNodes: the text, the limit, then the end.
+inline constexpr const char* kExpandedNodes = "entity expansion produced more than ";
+inline constexpr const char* kExpandedNodesEnd = " elements and attributes";
+inline constexpr const char* kDefaultedAttributes = "attribute defaults produced more than ";
+inline constexpr const char* kDefaultedAttributesEnd = " attributes";
+// A start tag past its bounds, found as the document is read: the text, the limit, the end.
+inline constexpr const char* kTagAttributes = "an element with more than ";
+inline constexpr const char* kTagAttributesEnd = " attributes: past the attribute cost bound";
+inline constexpr const char* kLongAttribute = "an attribute value longer than ";
+inline constexpr const char* kLongAttributeEnd = " characters";
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";
 inline constexpr const char* kOutOfMemory = "out of memory";
 inline constexpr const char* kNotStarted =

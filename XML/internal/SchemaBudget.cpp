@@ -290,6 +290,8 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
     }
     const DOMDocument* document = parser.getDocument();
     if (!document || !document->getDocumentElement()) return {};
+    const std::size_t firstNew = m_types.size();
+    std::vector<std::string> declared;  // groups and named types, as the waiting types name them
 
     // Every element of the schema namespace, with the particle its particles belong to.
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -319,11 +321,12 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
                 inside = m_particles.size() - 1;
                 const std::string named = Attribute(element, u"name");
                 if (Is(local, u"group")) {
-                    if (!named.empty()) m_groups.emplace(named, inside);
+                    if (!named.empty() && m_groups.emplace(named, inside).second) declared.push_back("g:" + named);
                 } else {
                     m_types.push_back(Type{named, inside, {}, false});
                     m_typeByContent[inside] = m_types.size() - 1;
-                    if (!named.empty()) m_namedTypes.emplace(named, m_types.size() - 1);
+                    if (!named.empty() && m_namedTypes.emplace(named, m_types.size() - 1).second)
+                        declared.push_back("t:" + named);
                 }
             } else if (Is(local, u"complexContent") || Is(local, u"simpleContent")) {
                 inside = parent;
@@ -335,7 +338,7 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
                     const XMLCh* const name = up->getLocalName();
                     if (!name || !(Is(name, u"complexType") || Is(name, u"simpleType"))) continue;
                     const std::string typeName = Attribute(static_cast<const DOMElement*>(up), u"name");
-                    if (!typeName.empty() && !base.empty() && base != typeName) m_bases.emplace(typeName, base);
+                    if (!typeName.empty() && !base.empty() && base != typeName) Derive(typeName, base);
                     const auto type = m_typeByContent.find(parent);
                     if (Is(name, u"complexType") && type != m_typeByContent.end()) {
                         m_types[type->second].base = base;
@@ -354,35 +357,57 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
             if (child->getNodeType() == DOMNode::ELEMENT_NODE)
                 pending.emplace_back(static_cast<const DOMElement*>(child), inside);
     }
-    const std::string refusal = Judge();
+    const std::string refusal = Judge(firstNew, declared);
     return refusal.empty() ? refusal : refuse(refusal);
 }
 
-std::string SchemaBudget::Judge() {
-    m_groupSizes.clear();
-    m_contentSizes.clear();
-    for (std::size_t t = 0; t < m_types.size(); ++t) {
+std::string SchemaBudget::Judge(std::size_t firstNew, const std::vector<std::string>& declared) {
+    std::set<std::size_t> due;
+    for (std::size_t t = firstNew; t < m_types.size(); ++t) due.insert(t);
+    for (const std::string& name : declared) {
+        const auto waiting = m_waiting.find(name);
+        if (waiting == m_waiting.end()) continue;
+        due.insert(waiting->second.begin(), waiting->second.end());
+        m_waiting.erase(waiting);
+    }
+    for (const std::size_t t : due) {
+        m_missing.clear();
         if (ContentSize(t) > m_limits.maxContentModelParticles) {
             const std::string which = m_types[t].name.empty() ? "an anonymous type" : "type '" + m_types[t].name + "'";
             return "the content model of " + which + " has more than " +
                    std::to_string(m_limits.maxContentModelParticles) +
                    " particles once its occurrence bounds are unrolled";
         }
+        for (const std::string& name : m_missing) m_waiting[name].insert(t);
     }
-    // Chains are followed up to the bound only, so a long chain costs no more than the bound
-    // per type; a cycle stops at the bound too and is left to the validator.
-    for (const auto& [name, base] : m_bases) {
-        std::size_t length = 1;
-        for (auto next = m_bases.find(base); next != m_bases.end() && length <= m_limits.maxDerivationDepth;
-             next = m_bases.find(next->second)) {
-            if (next->first == name) break;
-            ++length;
-        }
-        if (length > m_limits.maxDerivationDepth)
-            return "type '" + name + "' is derived through more than " + std::to_string(m_limits.maxDerivationDepth) +
-                   " levels";
-    }
+    if (!m_longChain.empty())
+        return "type '" + m_longChain + "' is derived through more than " +
+               std::to_string(m_limits.maxDerivationDepth) + " levels";
     return {};
+}
+
+// Each type's steps are one more than its base's; a new link lengthens every chain above it, up
+// to the bound (past it the load ends) and never twice round a cycle (left to the validator).
+void SchemaBudget::Derive(const std::string& name, const std::string& base) {
+    if (!m_bases.emplace(name, base).second) return;  // the first derivation of a name counts
+    m_derived[base].push_back(name);
+    const auto below = m_chain.find(base);
+    std::vector<std::pair<std::string, std::size_t>> pending{{name, 1 + (below == m_chain.end() ? 0 : below->second)}};
+    while (!pending.empty() && m_longChain.empty()) {
+        const auto [type, length] = pending.back();
+        pending.pop_back();
+        std::size_t& known = m_chain[type];
+        if (length <= known) continue;
+        known = length;
+        if (length > m_limits.maxDerivationDepth) {
+            m_longChain = type;
+            return;
+        }
+        const auto above = m_derived.find(type);
+        if (above == m_derived.end()) continue;
+        for (const std::string& derived : above->second)
+            if (derived != name) pending.emplace_back(derived, length + 1);
+    }
 }
 
 // The particles the validator makes of one: a repeated group is copied once per allowed
@@ -404,27 +429,37 @@ SchemaBudget::Count SchemaBudget::Size(std::size_t index, bool repeated) {
 
 SchemaBudget::Count SchemaBudget::GroupSize(const std::string& name, bool repeated) {
     const auto group = m_groups.find(name);
-    if (group == m_groups.end()) return 1;  // not read yet, or missing: the validator reports it
+    if (group == m_groups.end()) {
+        m_missing.push_back("g:" + name);  // not read yet, or missing: the validator reports it
+        return 1;
+    }
     const auto key = std::make_pair(name, repeated);
     const auto memo = m_groupSizes.find(key);
-    if (memo != m_groupSizes.end()) return memo->second == kMax ? 0 : memo->second;
-    m_groupSizes[key] = kMax;
+    if (memo != m_groupSizes.end()) return memo->second;
+    if (!m_groupsOpen.insert(key).second) return 0;
+    const std::size_t missing = m_missing.size();
     const Count size = Size(group->second, repeated);
-    m_groupSizes[key] = size == kMax ? kMax - 1 : size;
+    m_groupsOpen.erase(key);
+    if (m_missing.size() == missing) m_groupSizes.emplace(key, size);
     return size;
 }
 
 SchemaBudget::Count SchemaBudget::ContentSize(std::size_t index) {
     const auto memo = m_contentSizes.find(index);
-    if (memo != m_contentSizes.end()) return memo->second == kMax ? 0 : memo->second;
-    m_contentSizes[index] = kMax;
+    if (memo != m_contentSizes.end()) return memo->second;
+    if (!m_contentsOpen.insert(index).second) return 0;
+    const std::size_t missing = m_missing.size();
     const Type& type = m_types[index];
     Count size = Size(type.content, false);
     if (type.extension) {
         const auto base = m_namedTypes.find(type.base);
-        if (base != m_namedTypes.end()) size = Sum(size, ContentSize(base->second));
+        if (base != m_namedTypes.end())
+            size = Sum(size, ContentSize(base->second));
+        else
+            m_missing.push_back("t:" + type.base);
     }
-    m_contentSizes[index] = size == kMax ? kMax - 1 : size;
+    m_contentsOpen.erase(index);
+    if (m_missing.size() == missing) m_contentSizes.emplace(index, size);
     return size;
 }
 
@@ -444,16 +479,20 @@ InputSource* SchemaBudget::Read(const XMLResourceIdentifier& resource) {
         throw SAXException(
             ("schema '" + XStr::ToLocal(id) + "' is larger than " + std::to_string(kMaxSchemaFile >> 20) + " MiB")
                 .c_str());
-    m_bytesRead += schema->bytes.size();
-    // Compiling a schema never needs its external DTD (bundles ship them without it).
-    const std::string* bytes = &schema->bytes;
-    if (std::optional<std::string> blanked = WithoutExternalSubset(schema->bytes)) {
-        m_blanked.push_back(std::make_unique<std::string>(std::move(*blanked)));
-        bytes = m_blanked.back().get();
+    // Judged once per load, however often the parser asks for it; compiling a schema never needs
+    // its external DTD (bundles ship them without it), so the parser gets it without.
+    const auto [judged, first] = m_judged.emplace(schema, &schema->bytes);
+    if (first) {
+        m_bytesRead += schema->bytes.size();
+        if (std::optional<std::string> blanked = WithoutExternalSubset(schema->bytes)) {
+            m_blanked.push_back(std::make_unique<std::string>(std::move(*blanked)));
+            judged->second = m_blanked.back().get();
+        }
+        const std::string refusal = Add(*judged->second, id);
+        if (!refusal.empty()) throw SAXException(refusal.c_str());
     }
-    const std::string refusal = Add(*bytes, id);
-    if (!refusal.empty()) throw SAXException(refusal.c_str());
-    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(bytes->data()), bytes->size(), id, false,
+    const std::string& bytes = *judged->second;
+    return new MemBufInputSource(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), id, false,
                                  XMLPlatformUtils::fgMemoryManager);
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +37,9 @@ inline constexpr std::size_t kMaxSchemaFile = std::size_t{64} << 20;
 // thread of 256 KiB can spare.
 std::string PatternRefusal(const std::string& pattern);
 
-// One per load: what every schema document read so far declares, judged as a whole each time
-// a document is added (a group or base type may come from another document).
+// One per load: what every schema document read so far declares. Each type is judged once, when
+// its document is added, and again only when a group or base type it names, missing until then,
+// is declared by a later document; each derivation chain is measured as its links arrive.
 class SchemaBudget {
 public:
     // Schema documents, and the DTDs they name, are read through gate (null: none is read).
@@ -72,7 +74,10 @@ private:
         bool extension = false;
     };
 
-    std::string Judge();
+    // Judges the types from firstNew on, and those waiting for the names declared.
+    std::string Judge(std::size_t firstNew, const std::vector<std::string>& declared);
+    // Records that name derives from base and lengthens the chains through name.
+    void Derive(const std::string& name, const std::string& base);
     Count Size(std::size_t particle, bool repeated);
     Count GroupSize(const std::string& name, bool repeated);
     Count ContentSize(std::size_t type);
@@ -86,10 +91,24 @@ private:
     std::vector<Type> m_types;
     std::map<std::string, std::size_t> m_groups, m_namedTypes;
     std::map<std::size_t, std::size_t> m_typeByContent;
-    std::map<std::string, std::string> m_bases;  // every named type's base, for derivation chains
-    // Memos of one judgement; a value of max() marks one being computed (a cycle counts 0).
+    // Every named type's base, the types derived from each name, and the derivation steps below
+    // each type; the first chain found too long.
+    std::map<std::string, std::string> m_bases;
+    std::map<std::string, std::vector<std::string>> m_derived;
+    std::map<std::string, std::size_t> m_chain;
+    std::string m_longChain;
+    // Sizes that named no missing group or base (they never change), those being computed (a
+    // cycle counts 0), the missing names met while judging one type ("g:" group, "t:" type), and
+    // the types waiting for each of them.
     std::map<std::pair<std::string, bool>, Count> m_groupSizes;
     std::map<std::size_t, Count> m_contentSizes;
+    std::set<std::pair<std::string, bool>> m_groupsOpen;
+    std::set<std::size_t> m_contentsOpen;
+    std::vector<std::string> m_missing;
+    std::map<std::string, std::set<std::size_t>> m_waiting;
+    // The schema documents judged in this load (each once however often it is asked for), with
+    // the bytes the parser gets of each.
+    std::map<const void*, const std::string*> m_judged;
 };
 
 }  // namespace XML::internal

@@ -1,5 +1,6 @@
 #include "XML/internal/StreamingParser.h"
 
+#include "XML/internal/TagBudget.h"
 #include "XML/internal/Transcode.h"
 
 #include <XML/XStr.h>
@@ -95,8 +96,11 @@ void StreamingParser::Parse(const char* file, const InputSource* source, Step&& 
     m_grown = 0;
     XMLPScanToken token;
     bool more = false;
+    // Kept to the end of the parse, which reads from it.
+    std::unique_ptr<InputSource> bounded;
     try {
-        more = source ? parseFirst(*source, token) : parseFirst(file, token);
+        bounded = TagBoundSource(file, source, GetLimits());
+        more = parseFirst(*bounded, token);
     } catch (const XMLException& e) {
         // A whole parse reports a document it cannot open as a diagnostic: so does this one.
         if (ErrorHandler* const handler = getErrorHandler()) {
@@ -187,12 +191,7 @@ void StreamingParser::WalkRecords(const char* file, const InputSource* source, c
 }
 
 void StreamingParser::Check(const char* file, const InputSource* source) {
-    WithoutTree([&] {
-        if (source)
-            parse(*source);
-        else
-            parse(file);
-    });
+    WithoutTree([&] { parse(*TagBoundSource(file, source, GetLimits())); });
 }
 
 // A node begins below the current one: on the path, it is the next node of the path (the first

@@ -36,11 +36,12 @@ instead ('//user[role="dev"]', '/users/user[2]'); --ns PREFIX=URI binds its pref
 count and dict then read every node it selects, and set edits every one (--first: the first).
 
 Every command takes the load limits (see README, "Load limits"): --huge raises them all for
-documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-expansions,
---max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
+documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-attribute-length,
+--max-expansions, --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
 --max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names,
 --max-diagnostics, and for XPath --max-xpath-steps, --max-xpath-nodes, --max-xpath-chars and
---max-xpath-length N set one.
+--max-xpath-length N set one. A --max-depth above 20000 is lowered to 20000: deeper trees cost
+the square of their depth.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder
 and below it, through no link that leads out, no file of another user that has a second name)
