@@ -1363,8 +1363,8 @@ DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& wher
                     const XStr uri16 = To16(uri);
                     const XMLCh* ns = *uri ? uri16.unicodeForm() : nullptr;
                     node = element = m_pDocument->createElementNS(ns, name16.unicodeForm());
-                    const std::u16string declaration =
-                        NeededDeclaration(placement.parent, PrefixOf(name16.unicodeForm()), ns ? ns : u"");
+                    const std::u16string declaration = NeededDeclaration(placement.parent,
+                                                                         PrefixOf(name16.unicodeForm()), ns ? ns : u"");
                     if (!declaration.empty())
                         element->setAttributeNS(XMLUni::fgXMLNSURIName, declaration.c_str(), ns ? ns : u"");
                 }

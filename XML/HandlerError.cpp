@@ -33,9 +33,9 @@ void HandlerError::RefuseNetwork(const XMLCh* base, const XMLCh* systemId) {
         (!host || !*host || XMLString::compareIStringASCII(host, XMLUni::fgLocalHostString) == 0))
         return;
     const std::string target = XStr::ToLocal(url.getURLText());
-    throw SAXException(
-        ("network access refused: '" + target + "' (this library opens local files only)" + internal::msg::kNetworkWayOut)
-            .c_str());
+    throw SAXException(("network access refused: '" + target + "' (this library opens local files only)" +
+                        internal::msg::kNetworkWayOut)
+                           .c_str());
 }
 
 void HandlerError::warning(const SAXParseException& exc) { ReportParseError(exc, E_WARNING); }

@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
