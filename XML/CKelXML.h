@@ -592,7 +592,7 @@ public:
     // element's, each further name but the last goes down to the first child of that name (of any
     // kind), and each child named by the last is visited, in document order; a one-name path
     // visits the root element itself. A path whose first name is not the root element's starts
-    // below the root element, as LoopElements reads it from the root element: on <catalog>,
+    // below the root element, as LoopElements reads it from the root element: on a root element named catalog,
     // "records\\record" visits what "catalog\\records\\record" visits, so a loop on the loaded
     // root element keeps its path when it moves to a streamed walk (and LoopElements from the
     // document node reads the streamed form). For each visited node functor is called exactly as
