@@ -101,18 +101,6 @@ constexpr auto kPlainValue = [] {
     return set;
 }();
 
-// Eight bytes at a time (names and values are mostly longer than that): whether word holds c.
-constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
-constexpr std::uint64_t Holds(std::uint64_t word, unsigned char c) {
-    const std::uint64_t x = word ^ (kOnes * c);
-    return (x - kOnes) & ~x & kHighs;
-}
-std::uint64_t Word(const unsigned char* bytes) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
-
 }  // namespace
 
 // Runs Step's common paths without it, over the bytes that cannot pass a bound: text, names, end
@@ -145,10 +133,6 @@ std::size_t TagBudget::Skip(const unsigned char* bytes, std::size_t i, std::size
             continue;
         }
         case State::Tag:
-            for (; i + 8 <= size; i += 8) {
-                const std::uint64_t w = Word(bytes + i);
-                if (Holds(w, '>') | Holds(w, '"') | Holds(w, '\'')) break;
-            }
             while (i < size && !kTagEnds[bytes[i]]) ++i;
             if (i == size) return size;
             if (bytes[i] == '>') {
@@ -165,10 +149,6 @@ std::size_t TagBudget::Skip(const unsigned char* bytes, std::size_t i, std::size
             continue;
         case State::Value: {
             std::size_t end = i;
-            for (; end + 8 <= size; end += 8) {
-                const std::uint64_t w = Word(bytes + end);
-                if ((w & kHighs) | Holds(w, '"') | Holds(w, '\'') | Holds(w, '&') | Holds(w, '\r')) break;
-            }
             while (end < size && kPlainValue[bytes[end]]) ++end;
             // Up to the bound at most: Step refuses the byte past it.
             const std::size_t room = m_maxValue > m_length ? m_maxValue - m_length : 0;
