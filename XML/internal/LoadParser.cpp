@@ -96,6 +96,8 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
     SetSourceReader(nullptr);  // a reader set for a parse that never started reads nothing now
 }
 
+bool LoadParser::NamesDTD() const { return m_pGrammars && !m_pGrammars->DTDPath().empty(); }
+
 InputSource* LoadParser::resolveEntity(XMLResourceIdentifier* resource) {
     // A document that names its schema is validated against it: in the automatic scheme the
     // scanner would check it without its identity constraints (keys, uniqueness, references).

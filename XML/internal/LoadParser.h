@@ -61,6 +61,9 @@ public:
     // named-grammar load (null otherwise). handler and grammars must outlive the parse.
     void Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars);
 
+    // Whether the grammars of the next parse include a named DTD.
+    bool NamesDTD() const;
+
     xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
 
     void startDocument() override;

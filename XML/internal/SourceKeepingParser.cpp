@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,12 +84,32 @@ bool SameOrder(std::u16string_view order, const XMLCh* element, const RefVectorO
 
 }  // namespace
 
+bool MayDeclareTypes(std::string_view head) {
+    std::size_t i = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    // Only what certainly opens the root element before any declaration says no: a comment, a
+    // processing instruction and white space may come first; anything else (a DOCTYPE, another
+    // encoding, a head cut short) may declare typed attributes.
+    for (;;) {
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n')) ++i;
+        if (i + 1 >= head.size() || head[i] != '<') return true;
+        const char next = head[i + 1];
+        const std::string_view end = next == '?' ? "?>" : head.compare(i, 4, "<!--") == 0 ? "-->" : "";
+        if (end.empty())
+            return next == '!' || !(next == '_' || next == ':' || std::isalpha(static_cast<unsigned char>(next)) ||
+                                    static_cast<unsigned char>(next) >= 0x80);
+        const std::size_t close = head.find(end, i + 2);
+        if (close == std::string_view::npos) return true;
+        i = close + end.size();
+    }
+}
+
 SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
     : BoundedDOMParser(validator, manager, pool) {
     setCalculateSrcOfs(true);
 }
 
 bool SourceKeepingParser::Here(std::uint64_t& offset) const {
+    if (!getCalculateSrcOfs()) return false;  // the readers count none: asking would throw
     const ReaderMgr* readers = getScanner()->getReaderMgr();
     if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr())
         return false;
@@ -284,6 +305,15 @@ bool SourceKeepingParser::StartTag(std::u16string& text) {
         if (begin == 0 || window > (std::uint64_t{1} << 26)) break;
     }
     return open != std::string::npos && Decode(bytes.substr(open), encoding, text);
+}
+
+bool SourceKeepingParser::NextMayDeclareTypes() const {
+    if (!m_nextRead) return true;
+    // The reader reads whole spans only: a short document is asked for less.
+    std::string head;
+    for (std::size_t length = kPrologBytes; length >= 64; length /= 4)
+        if (m_nextRead(0, length, head)) return MayDeclareTypes(head);
+    return true;
 }
 
 void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {

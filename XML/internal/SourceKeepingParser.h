@@ -15,10 +15,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace XML::internal {
+
+// Whether a document opening with head may declare attributes of token list types (only a DTD
+// can): false when head certainly opens the root element before any document type declaration.
+bool MayDeclareTypes(std::string_view head);
 
 class SourceKeepingParser : public BoundedDOMParser {
 public:
@@ -33,6 +38,10 @@ public:
     // After a parse: reads back the raw declaration and internal subset into Notes(). What
     // cannot be read back as it was is left out (Save then writes the DOM's own form).
     void KeepSource(const ByteReader& read) noexcept;
+    // Whether the document the next parse reads (through the reader set for it) may declare
+    // attributes of token list types, whose values are then read back from the source: true
+    // unless its first bytes open the root element before any document type declaration.
+    bool NextMayDeclareTypes() const;
     // What was kept of the document this parser made last (and owns).
     const internal::SourceNotes& Notes() const { return m_notes; }
     internal::SourceNotes& Notes() { return m_notes; }
@@ -58,6 +67,8 @@ public:
                     const XMLCh* const elemPrefix) override;
 
 private:
+    // How much of the document's head NextMayDeclareTypes reads.
+    static constexpr std::size_t kPrologBytes = 4096;
     // Bytes [begin, end) of the document entity, read in encoding.
     struct Span {
         bool valid = false;

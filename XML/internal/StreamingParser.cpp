@@ -147,14 +147,17 @@ void StreamingParser::Walk(const char* file, const InputSource* source, const st
 }
 
 template <class Run>
-void StreamingParser::WithoutTree(Run&& run) {
+void StreamingParser::WithoutTree(bool offsets, Run&& run) {
     m_eventsOnly = true;
     KeepAttributeOrder(false);
     BuildTree(false);
+    // The readers count source offsets (a cost on every character) only where a value is read back.
+    setCalculateSrcOfs(offsets);
     struct Done {
         StreamingParser& parser;
         ~Done() {
             parser.m_eventsOnly = false;
+            parser.setCalculateSrcOfs(true);
             parser.KeepAttributeOrder(true);
             parser.BuildTree(true);
             parser.m_counted.reset();
@@ -172,7 +175,8 @@ unsigned long StreamingParser::Count(const char* file, const InputSource* source
     m_counted.emplace(name);
     m_count = 0;
     m_over = true;
-    WithoutTree([&] { Parse(file, source, [this](bool finished) { return Advance(finished); }); });
+    // Nothing happens between two parse steps: one whole parse, as Check.
+    WithoutTree(false, [&] { parse(*TagBoundSource(file, source, GetLimits())); });
     return m_count;
 }
 
@@ -187,11 +191,13 @@ void StreamingParser::WalkRecords(const char* file, const InputSource* source, c
     m_visitor = &visitor;
     m_over = path.empty();
     m_depth = m_onPath = m_recordDepth = m_pendingCount = 0;
-    WithoutTree([&] { Parse(file, source, [this](bool finished) { return Advance(finished); }); });
+    // Values of token list types are read back from the source (see KeptValues): only a DTD declares them.
+    const bool offsets = visitor.AttributeCount() > 0 && (NamesDTD() || NextMayDeclareTypes());
+    WithoutTree(offsets, [&] { Parse(file, source, [this](bool finished) { return Advance(finished); }); });
 }
 
 void StreamingParser::Check(const char* file, const InputSource* source) {
-    WithoutTree([&] { parse(*TagBoundSource(file, source, GetLimits())); });
+    WithoutTree(false, [&] { parse(*TagBoundSource(file, source, GetLimits())); });
 }
 
 // A node begins below the current one: on the path, it is the next node of the path (the first

@@ -148,9 +148,10 @@ private:
     // Keep m_open in step with the parser: after a node was opened below parent, after one closed.
     void Opened(xercesc::DOMNode* parent);
     void Closed();
-    // Runs run (a parse) with no node built, as Count, WalkRecords and Check do.
+    // Runs run (a parse) with no node built, as Count, WalkRecords and Check do; offsets: whether
+    // the readers count source offsets.
     template <class Run>
-    void WithoutTree(Run&& run);
+    void WithoutTree(bool offsets, Run&& run);
     // Record walk: a node named prefix:local begins below the current one (an element with its
     // attributes, an entity reference, or a processing instruction, isLeaf, with its data);
     // the current node ends. A finished record waits in m_pending for the next step.

@@ -11,6 +11,7 @@
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -62,11 +63,8 @@ std::size_t TagBudget::Scan(const unsigned char* bytes, std::size_t size) {
     std::size_t i = 0;
     if (m_unit == 1) {
         while (i < size) {
-            if (m_state == State::Text) {  // most of a document: straight to the next tag
-                const void* const open = std::memchr(bytes + i, '<', size - i);
-                if (!open) return size;
-                i = static_cast<std::size_t>(static_cast<const unsigned char*>(open) - bytes);
-            }
+            i = Skip(bytes, i, size);
+            if (i == size) return size;
             if (!Step(bytes[i])) return i;
             ++i;
         }
@@ -83,6 +81,88 @@ std::size_t TagBudget::Scan(const unsigned char* bytes, std::size_t size) {
         for (std::size_t k = 0; k < m_unit; ++k)
             c |= static_cast<char32_t>(m_carry[m_bigEndian ? m_unit - 1 - k : k]) << (8 * k);
         if (!Step(c)) return start;
+    }
+    return size;
+}
+
+namespace {
+
+// Bytes that end a run in a start tag: a quote opens a value, '>' ends the tag.
+constexpr auto kTagEnds = [] {
+    std::array<bool, 256> set{};
+    set['>'] = set['"'] = set['\''] = true;
+    return set;
+}();
+
+// Bytes of a value that Step would count as one unit each, doing nothing else.
+constexpr auto kPlainValue = [] {
+    std::array<bool, 256> set{};
+    for (int c = 0; c < 0x80; ++c) set[c] = c != '"' && c != '\'' && c != '&' && c != '\r';
+    return set;
+}();
+
+}  // namespace
+
+// Runs Step's common paths without it, over the bytes that cannot pass a bound: text, names, end
+// tags and plain values (counting their characters). Returns the index of the next byte Step must
+// see, or size. Most of a document is such bytes.
+std::size_t TagBudget::Skip(const unsigned char* bytes, std::size_t i, std::size_t size) {
+    const auto find = [bytes, size](std::size_t from, unsigned char c) {
+        const void* const at = std::memchr(bytes + from, c, size - from);
+        return at ? static_cast<std::size_t>(static_cast<const unsigned char*>(at) - bytes) : size;
+    };
+    while (i < size) {
+        switch (m_state) {
+        case State::Text: {
+            i = find(i, '<');
+            if (i + 1 >= size) return i;
+            const unsigned char next = bytes[i + 1];
+            if (next == '!' || next == '?') return i;
+            if (next == '/') {  // an end tag: nothing in it is bounded
+                i = find(i + 2, '>');
+                if (i == size) {
+                    SkipUntil(">", State::Text);
+                    return size;
+                }
+                ++i;
+                continue;
+            }
+            m_state = State::Tag;
+            m_attributes = 0;
+            i += 2;
+            continue;
+        }
+        case State::Tag:
+            while (i < size && !kTagEnds[bytes[i]]) ++i;
+            if (i == size) return size;
+            if (bytes[i] == '>') {
+                m_state = State::Text;
+                ++i;
+                continue;
+            }
+            if (m_attributes >= m_maxAttributes) return i;  // Step refuses it
+            ++m_attributes;
+            m_quote = bytes[i];
+            m_length = 0;
+            m_state = State::Value;
+            ++i;
+            continue;
+        case State::Value: {
+            std::size_t end = i;
+            while (end < size && kPlainValue[bytes[end]]) ++end;
+            // Up to the bound at most: Step refuses the byte past it.
+            const std::size_t room = m_maxValue > m_length ? m_maxValue - m_length : 0;
+            if (end - i > room) end = i + room;
+            m_length += end - i;
+            i = end;
+            if (i == size || bytes[i] != m_quote) return i;
+            m_state = State::Tag;
+            ++i;
+            continue;
+        }
+        case State::Until: return m_matched != 0 ? i : find(i, static_cast<unsigned char>(m_until[0]));
+        default: return i;
+        }
     }
     return size;
 }

@@ -40,6 +40,9 @@ private:
     // passes a bound.
     bool Step(char32_t c);
     void SkipUntil(const char* end, State after);
+    // In single-byte units: reads on from i as Step would while nothing but text, names, end tags
+    // and plain values come; the index of the next byte Step must see (size when none).
+    std::size_t Skip(const unsigned char* bytes, std::size_t i, std::size_t size);
 
     const std::size_t m_maxAttributes;
     const std::size_t m_maxValue;
