@@ -682,13 +682,17 @@ bool Overlapping(Axis a) {
 }
 
 // Whether no node of nodes (in document order) is an ancestor of another: then a node's
-// descendants come right after it, so only the node before it can hold it. Found by climbing from
-// each node; undecided (false) once the climbs pass a bound linear in the set's size.
+// descendants come right after it, so only the node before it can hold it, and a climb that meets
+// that node's parent first shows it does not. Undecided (false) past a bound linear in the size.
 bool Disjoint(const std::vector<Node>& nodes) {
     std::size_t climbs = 8 * nodes.size() + 1024;
-    for (std::size_t i = 1; i < nodes.size(); ++i)
-        for (const DOMNode* p = Parent(nodes[i]); p; p = Parent(Node{p}))
+    const DOMNode* above = nodes.empty() ? nullptr : Parent(nodes[0]);  // the parent of the node before
+    for (std::size_t i = 1; i < nodes.size(); ++i) {
+        const DOMNode* parent = Parent(nodes[i]);
+        for (const DOMNode* p = parent; p && p != above; p = Parent(Node{p}))
             if (p == nodes[i - 1].dom || climbs-- == 0) return false;
+        above = parent;
+    }
     return true;
 }
 }  // namespace
