@@ -1,7 +1,8 @@
 // Saving the loaded 1 MB record file pretty-printed (the library's atomic Save next to the DOM
 // serializer writing a temporary file, flushed and renamed as Save does), and two XPath queries
 // compiled once and evaluated on the same tree, next to the same search written by hand on the
-// DOM and to libxml2's XPath on its own tree.
+// DOM and to libxml2's XPath on its own tree; and five everyday expressions over the 20 MB record
+// file, next to pugixml's and libxml2's XPath, each on its own tree.
 #include "BenchSupport.h"
 #include "Generator.h"
 
@@ -9,10 +10,15 @@
 #include "XML/CXPath.h"
 
 #include <libxml/xpath.h>
+#ifdef KELXML_BENCH_PUGIXML
+#include <pugixml.hpp>
+#endif
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/LocalFileFormatTarget.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -111,9 +117,105 @@ double KelResult(const XML::CXPath& xpath, const DOMNode* doc) {
     return static_cast<double>(xpath.SelectNodes(doc).size());
 }
 
+// Five everyday expressions over the 20 MB record file, each library on its own tree; every
+// case first checks that its result is the one the others give (a node-set by its size, a
+// boolean as 0 or 1).
+struct Everyday {
+    const char* name;
+    const char* expr;
+    double result;  // on the 20 MB record file
+};
+const Everyday kEveryday[] = {
+    {"xpath_select_by_attr_20MB", "//Record[@id='123']", 1},
+    {"xpath_count_where_20MB", "count(//Record[Count > 100])", NAN},
+    {"xpath_sum_20MB", "sum(//Record/Count)", NAN},
+    {"xpath_none_above_20MB", "not(//Record[Count > 999])", 1},
+    {"xpath_select_nested_20MB", "//Record[Detail/@kind='a']/Name", NAN},
+};
+
+double KelValue(const XML::CXPath& xpath, const DOMNode* doc) {
+    XML::sXPathValue v;
+    if (!xpath.Evaluate(doc, v)) return NAN;
+    switch (v.eType) {
+    case XML::E_XPATH_NODESET: return static_cast<double>(v.vNodes.size());
+    case XML::E_XPATH_BOOLEAN: return v.bValue ? 1 : 0;
+    case XML::E_XPATH_NUMBER: return v.dValue;
+    default: return NAN;
+    }
+}
+
+double LibxmlValue(xmlXPathCompExpr* compiled, xmlXPathContext* context) {
+    xmlXPathObjectPtr r = xmlXPathCompiledEval(compiled, context);
+    if (!r) return NAN;
+    double v = NAN;
+    switch (r->type) {
+    case XPATH_NODESET: v = r->nodesetval ? r->nodesetval->nodeNr : 0; break;
+    case XPATH_BOOLEAN: v = r->boolval ? 1 : 0; break;
+    case XPATH_NUMBER: v = r->floatval; break;
+    default: break;
+    }
+    xmlXPathFreeObject(r);
+    return v;
+}
+
+#ifdef KELXML_BENCH_PUGIXML
+double PugiValue(const pugi::xpath_query& q, const pugi::xml_document& doc) {
+    switch (q.return_type()) {
+    case pugi::xpath_type_node_set: return static_cast<double>(q.evaluate_node_set(doc).size());
+    case pugi::xpath_type_boolean: return q.evaluate_boolean(doc) ? 1 : 0;
+    case pugi::xpath_type_number: return q.evaluate_number(doc);
+    default: return NAN;
+    }
+}
+#endif
+
+// The result every library must give: libxml2's, computed once per expression.
+double Expected(const Everyday& q, const Input& in) {
+    static std::map<std::string, double> known;
+    const auto it = known.find(q.expr);
+    if (it != known.end()) return it->second;
+    auto tree = std::shared_ptr<xmlDoc>(xmlReadFile(in.path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE),
+                                        xmlFreeDoc);
+    auto compiled = std::shared_ptr<xmlXPathCompExpr>(xmlXPathCompile(BAD_CAST q.expr), xmlXPathFreeCompExpr);
+    auto context = std::shared_ptr<xmlXPathContext>(xmlXPathNewContext(tree.get()), xmlXPathFreeContext);
+    const double v = LibxmlValue(compiled.get(), context.get());
+    if (!std::isnan(q.result) && v != q.result) throw std::runtime_error(std::string("libxml2 differs on ") + q.expr);
+    return known[q.expr] = v;
+}
+
+void RegisterEveryday() {
+    const InputOf input = []() -> const Input& { return Records(20, false); };
+    for (const Everyday& q : kEveryday) {
+        Add(q.name, "kel", input, [q](const Input& in) -> Op {
+            auto doc = Loaded(in);
+            auto xpath = std::make_shared<XML::CXPath>(q.expr);
+            if (KelValue(*xpath, doc->GetDocument()) != Expected(q, in)) return [] { return false; };
+            return [doc, xpath] { return !std::isnan(KelValue(*xpath, doc->GetDocument())); };
+        });
+#ifdef KELXML_BENCH_PUGIXML
+        Add(q.name, "pugixml", input, [q](const Input& in) -> Op {
+            auto doc = std::make_shared<pugi::xml_document>();
+            if (!doc->load_file(in.path.c_str())) throw std::runtime_error("pugixml cannot load " + in.path);
+            auto query = std::make_shared<pugi::xpath_query>(q.expr);
+            if (PugiValue(*query, *doc) != Expected(q, in)) return [] { return false; };
+            return [doc, query] { return !std::isnan(PugiValue(*query, *doc)); };
+        });
+#endif
+        Add(q.name, "libxml2", input, [q](const Input& in) -> Op {
+            auto tree = std::shared_ptr<xmlDoc>(xmlReadFile(in.path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE),
+                                                xmlFreeDoc);
+            auto compiled = std::shared_ptr<xmlXPathCompExpr>(xmlXPathCompile(BAD_CAST q.expr), xmlXPathFreeCompExpr);
+            auto context = std::shared_ptr<xmlXPathContext>(xmlXPathNewContext(tree.get()), xmlXPathFreeContext);
+            if (LibxmlValue(compiled.get(), context.get()) != Expected(q, in)) return [] { return false; };
+            return [tree, compiled, context] { return !std::isnan(LibxmlValue(compiled.get(), context.get())); };
+        });
+    }
+}
+
 }  // namespace
 
 void RegisterEditXPath() {
+    RegisterEveryday();
     const InputOf input = []() -> const Input& { return Records(1, false); };
     Add("save_pretty_1MB", "kel", input, [](const Input& in) -> Op {
         auto doc = Loaded(in);

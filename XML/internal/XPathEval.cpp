@@ -484,10 +484,13 @@ bool Evaluator::EvalBoolean(const Expr& e, const Node& context, std::size_t posi
     case Op::Gt:
     case Op::Ge: return Compare(e, context, position, size);
     case Op::Path:
-        if (Streamable(e)) return AnyNode(e, context, [](const Node&) { return true; });
+        if (Walkable(e)) return AnyNode(e, context, [](const Node&) { return true; });
         [[fallthrough]];
     case Op::Filter:
     case Op::Union: {
+        // A union of paths that cannot fail on a type is not empty when one side is not.
+        if (e.op == Op::Union && Walkable(*e.args[0]) && Walkable(*e.args[1]))
+            return EvalBoolean(*e.args[0], context, position, size) || EvalBoolean(*e.args[1], context, position, size);
         std::vector<Node> nodes = TakeBuffer();
         EvalNodes(e, context, nodes);
         const bool any = !nodes.empty();
@@ -677,6 +680,21 @@ namespace {
 bool Overlapping(Axis a) {
     return a != Axis::Child && a != Axis::Attribute && a != Axis::Namespace && a != Axis::Self && a != Axis::Parent;
 }
+
+// Whether no node of nodes (in document order) is an ancestor of another: then a node's
+// descendants come right after it, so only the node before it can hold it, and a climb that meets
+// that node's parent first shows it does not. Undecided (false) past a bound linear in the size.
+bool Disjoint(const std::vector<Node>& nodes) {
+    std::size_t climbs = 8 * nodes.size() + 1024;
+    const DOMNode* above = nodes.empty() ? nullptr : Parent(nodes[0]);  // the parent of the node before
+    for (std::size_t i = 1; i < nodes.size(); ++i) {
+        const DOMNode* parent = Parent(nodes[i]);
+        for (const DOMNode* p = parent; p && p != above; p = Parent(Node{p}))
+            if (p == nodes[i - 1].dom || climbs-- == 0) return false;
+        above = parent;
+    }
+    return true;
+}
 }  // namespace
 
 bool Evaluator::AllHold(const Step& step, const Node& node) {
@@ -697,8 +715,8 @@ bool Evaluator::StartPath(const Expr& e, const Node& context, std::vector<Node>&
     return true;
 }
 
-void Evaluator::RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat) {
-    for (std::size_t i = 0; i < count && !current.empty(); ++i) {
+bool Evaluator::RunSteps(const Expr& e, std::size_t first, std::size_t end, std::vector<Node>& current, bool flat) {
+    for (std::size_t i = first; i < end && !current.empty(); ++i) {
         const Step& step = e.steps[i];
         std::vector<Node> next = TakeBuffer();
         const Axis a = step.axis;
@@ -716,23 +734,35 @@ void Evaluator::RunSteps(const Expr& e, std::size_t count, std::vector<Node>& cu
                                      (a == Axis::Child || a == Axis::Descendant || a == Axis::DescendantOrSelf));
             if (producing > 1 && !keepsOrder) m_order.Sort(next, 0, m_budget);
         }
+        // The nodes of a descendant step seldom nest (records in a list): a child step after them then
+        // needs no sort.
         flat = next.size() <= 1 ||
-               (flat && (a == Axis::Child || a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self));
+               (flat && (a == Axis::Child || a == Axis::Attribute || a == Axis::Namespace || a == Axis::Self)) ||
+               ((a == Axis::Descendant || a == Axis::DescendantOrSelf) && Disjoint(next));
         std::swap(current, next);
         GiveBack(std::move(next));
     }
+    return flat || current.size() <= 1;
 }
 
 void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& out) {
     std::vector<Node> current = TakeBuffer();
     const bool flat = StartPath(e, context, current);
-    RunSteps(e, e.steps.size(), current, flat);
+    RunSteps(e, 0, e.steps.size(), current, flat);
     Append(out, current);
     GiveBack(std::move(current));
 }
 
 bool Evaluator::Streamable(const Expr& e) {
     return e.op == Op::Path && !e.start && !e.steps.empty() && !e.steps.back().positional;
+}
+
+// A path that can be walked with its start evaluated as a set: a start that is a path itself (or
+// a union of them) cannot fail for its type, so stopping early changes no outcome.
+bool Evaluator::Walkable(const Expr& e) {
+    if (e.op == Op::Union) return Walkable(*e.args[0]) && Walkable(*e.args[1]);
+    if (e.op != Op::Path || e.steps.empty() || e.steps.back().positional) return false;
+    return !e.start || Walkable(*e.args[0]);
 }
 
 // The most steps walked one inside the other (each one a frame of the call stack).
@@ -743,8 +773,9 @@ constexpr std::size_t kMaxNestedSteps = 32;
 // at the first node that passes. Steps before the last that could meet a node many times (the
 // descendant and document-order axes) are evaluated as a set first, so that nothing is walked twice.
 // distinct: the nested steps must give each node once (no parent step: siblings share theirs).
-template <class Test>
-bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct) {
+// The first of the steps of e (Walkable) that are walked one inside the other from each node the
+// steps before it give.
+std::size_t Evaluator::NestedSteps(const Expr& e, bool distinct) {
     std::size_t nested = e.steps.size() - 1;
     while (nested > 0 && e.steps.size() - nested < kMaxNestedSteps) {
         const Step& s = e.steps[nested - 1];
@@ -753,10 +784,16 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool di
         if (!local || s.positional) break;
         --nested;
     }
-    if (nested == 0 && !e.absolute) return AnyFrom(e, 0, context, test);  // no set to hold at all
+    return nested;
+}
+
+template <class Test>
+bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct) {
+    const std::size_t nested = NestedSteps(e, distinct);
+    if (nested == 0 && !e.absolute && !e.start) return AnyFrom(e, 0, context, test);  // no set to hold at all
     std::vector<Node> current = TakeBuffer();
     const bool flat = StartPath(e, context, current);
-    RunSteps(e, nested, current, flat);
+    RunSteps(e, 0, nested, current, flat);
     bool found = false;
     for (const Node& c : current)
         if ((found = AnyFrom(e, nested, c, test))) break;
@@ -764,24 +801,46 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool di
     return found;
 }
 
-double Evaluator::CountNodes(const Expr& e, const Node& context) {
-    const Axis last = Streamable(e) ? e.steps.back().axis : Axis::Parent;
-    if (last != Axis::Child && last != Axis::Attribute && last != Axis::Self && last != Axis::Namespace) {
-        std::vector<Node> nodes = TakeBuffer();
-        EvalNodes(e, context, nodes);
-        const double count = static_cast<double>(nodes.size());
-        GiveBack(std::move(nodes));
-        return count;
+template <class Each>
+void Evaluator::EachNode(const Expr& e, const Node& context, bool ordered, Each&& each) {
+    std::vector<Node> current = TakeBuffer();
+    if (e.op != Op::Path || !Walkable(e)) {
+        EvalNodes(e, context, current);
+    } else {
+        const std::size_t nested = NestedSteps(e, true);
+        bool flat = StartPath(e, context, current);
+        flat = RunSteps(e, 0, nested, current, flat);
+        const Axis a = e.steps.back().axis;
+        const bool local = a == Axis::Child || a == Axis::Attribute || a == Axis::Self || a == Axis::Namespace;
+        // From one node, a forward axis gives each node once and in document order; from several,
+        // the local axes give each once, and in document order when no context holds another.
+        const bool single = nested + 1 == e.steps.size() && current.size() <= 1 && !IsReverse(a);
+        if (single || (local && (flat || !ordered))) {
+            auto test = [&each](const Node& n) {
+                each(n);
+                return false;
+            };
+            for (const Node& c : current) AnyFrom(e, nested, c, test);
+            GiveBack(std::move(current));
+            return;
+        }
+        RunSteps(e, nested, e.steps.size(), current, flat);
     }
+    for (const Node& n : current) each(n);
+    GiveBack(std::move(current));
+}
+
+double Evaluator::CountNodes(const Expr& e, const Node& context) {
     double count = 0;
-    AnyNode(
-        e, context,
-        [&count](const Node&) {
-            ++count;
-            return false;
-        },
-        true);
+    EachNode(e, context, false, [&count](const Node&) { ++count; });
     return count;
+}
+
+// Added in document order, as the set would be: the same rounding.
+double Evaluator::SumNodes(const Expr& e, const Node& context) {
+    double sum = 0;
+    EachNode(e, context, true, [&](const Node& n) { sum += NumberOf(StringValueOf(n)); });
+    return sum;
 }
 
 template <class Test>

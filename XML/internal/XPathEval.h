@@ -92,12 +92,19 @@ private:
     const XMLCh* StringValueOf(const Node& n);
     void EvalPath(const Expr& e, const Node& context, std::vector<Node>& out);
     bool StartPath(const Expr& e, const Node& context, std::vector<Node>& current);
-    void RunSteps(const Expr& e, std::size_t count, std::vector<Node>& current, bool flat);
+    // Runs steps [first, end) from current; whether no node of the result is an ancestor of another.
+    bool RunSteps(const Expr& e, std::size_t first, std::size_t end, std::vector<Node>& current, bool flat);
     static bool Streamable(const Expr& e);
+    static bool Walkable(const Expr& e);
+    static std::size_t NestedSteps(const Expr& e, bool distinct);
     template <class Test>
     bool AnyNode(const Expr& e, const Node& context, Test&& test, bool distinct = false);
-    // count(e): for a path whose last steps cannot meet a node twice, counted as it is walked.
+    // Calls each(node) once for every node of e, as the path is walked where its last steps cannot
+    // meet a node twice (no set held); ordered: in document order, as the set would give them.
+    template <class Each>
+    void EachNode(const Expr& e, const Node& context, bool ordered, Each&& each);
     double CountNodes(const Expr& e, const Node& context);
+    double SumNodes(const Expr& e, const Node& context);
     template <class Test>
     bool AnyFrom(const Expr& e, std::size_t index, const Node& context, Test& test);
     bool AllHold(const Step& step, const Node& node);

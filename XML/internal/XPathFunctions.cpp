@@ -269,22 +269,7 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
         AppendStringValue(context, s, m_budget);
         return NumberValue(NumberOf(s.c_str()));
     }
-    case Fn::Sum: {
-        std::vector<Node> nodes = TakeBuffer();
-        EvalNodes(*args[0], context, nodes);
-        double sum = 0;
-        for (const Node& n : nodes) {
-            if (const XMLCh* direct = DirectStringValue(n)) {
-                sum += NumberOf(direct);
-                continue;
-            }
-            XString s;
-            AppendStringValue(n, s, m_budget);
-            sum += NumberOf(s.c_str());
-        }
-        GiveBack(std::move(nodes));
-        return NumberValue(sum);
-    }
+    case Fn::Sum: return NumberValue(SumNodes(*args[0], context));
     case Fn::Floor: return NumberValue(std::floor(number(0)));
     case Fn::Ceiling: return NumberValue(std::ceil(number(0)));
     case Fn::Round: return NumberValue(RoundXPath(number(0)));
