@@ -47,9 +47,10 @@ TEST(Budget, LimitsTable) {
             if (word == "wf") options.eMode = XML::E_LOAD_WELL_FORMED;
             if (word == "named") options.vSchemas.push_back({"", dir.File("s.xsd")});
             if (word == "named") options.eMode = XML::E_LOAD_NAMED_GRAMMARS;
-            if (word == "utf16") {  // the document in UTF-16 with a byte-order mark
-                std::string wide = "\xFF\xFE";
-                for (const char c : document) wide += {c, '\0'};
+            if (word == "utf16" || word == "utf16be") {  // the document in UTF-16 with a byte-order mark
+                const bool big = word == "utf16be";
+                std::string wide = big ? "\xFE\xFF" : "\xFF\xFE";
+                for (const char c : document) wide += big ? std::string{'\0', c} : std::string{c, '\0'};
                 document = wide;
             }
             memory = memory || word == "memory";

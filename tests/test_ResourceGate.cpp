@@ -70,6 +70,11 @@ protected:
         WriteFile(Path("big.ent"), std::string(3 << 20, 'x'));
         ASSERT_EQ(::symlink(m_root.File("secret.txt").c_str(), Path("link.ent").c_str()), 0);
         ASSERT_EQ(::symlink("inside.ent", Path("near.ent").c_str()), 0);
+        // chainN: N links to inside.ent, as many as the kernel follows at N = 40
+        for (int n = 1; n <= 41; ++n)
+            ASSERT_EQ(::symlink(n == 1 ? "inside.ent" : ("chain" + std::to_string(n - 1)).c_str(),
+                                Path("chain" + std::to_string(n)).c_str()),
+                      0);
         ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
     }
     void TearDown() override { EXPECT_EQ(m_listener.Connections(), 0); }
