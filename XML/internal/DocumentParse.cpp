@@ -79,7 +79,7 @@ bool RootNamesSchema(std::string_view head) {
     // The start tag: up to the first '>' outside a quoted value.
     std::size_t end = i;
     for (char quote = 0; end < t.size() && (quote || t[end] != '>'); ++end)
-        if (t[end] == '"' || t[end] == '\'') quote = quote == t[end] ? 0 : quote ? quote : t[end];
+        if (t[end] == '"' || t[end] == '\'') quote = quote == t[end] ? '\0' : (quote ? quote : t[end]);
     const std::string tag = t.substr(i, end - i);
     for (const char* quote : {"\"", "'"}) {
         const std::size_t uri = tag.find(std::string(quote) + "http://www.w3.org/2001/XMLSchema-instance" + quote);

@@ -317,7 +317,7 @@ public:
         std::unique_ptr<BinInputStream> inner(m_inner.makeStream());
         if (!inner) return nullptr;
         auto bound = std::make_unique<BoundStream>(inner.get(), m_limits);
-        inner.release();
+        static_cast<void>(inner.release());  // bound owns it from here
         return bound.release();
     }
 
