@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -69,9 +71,11 @@ std::string Printable(std::string_view text) {
 }
 
 // The files HoldSource opened, by the name given: the last kHeld of them (a check of thousands
-// of files shows each one's diagnostics right after its load), closed when the tool exits.
+// of files shows each one's diagnostics right after its load), closed when the tool exits. The
+// jobs of -j N hold and look up files at once: the lock keeps the table whole.
 constexpr std::size_t kHeld = 32;
 struct HeldFiles {
+    std::mutex lock;
     std::map<std::string, std::shared_ptr<const HeldFile>> open;
     std::vector<std::string> order;
 };
@@ -130,6 +134,7 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut,
 
 void HoldSource(const std::string& file) {
     HeldFiles& held = Held();
+    const std::lock_guard<std::mutex> guard(held.lock);
     if (file == "-" || held.open.count(file)) return;
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat info {};
@@ -148,7 +153,9 @@ void HoldSource(const std::string& file) {
 std::unique_ptr<SourceText> SourceText::FromFile(const std::string& path) {
     std::unique_ptr<SourceText> source(new SourceText());
     source->m_isFile = true;
-    if (const auto held = Held().open.find(path); held != Held().open.end()) source->m_file = held->second;
+    HeldFiles& held = Held();
+    const std::lock_guard<std::mutex> guard(held.lock);
+    if (const auto found = held.open.find(path); found != held.open.end()) source->m_file = found->second;
     source->m_buffer.resize(std::size_t{64} * 1024);
     return source;
 }
