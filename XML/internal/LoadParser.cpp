@@ -241,6 +241,7 @@ InputSource* LoadParser::SkipUnreachable(XMLResourceIdentifier& resource, bool s
     // A missing schema the parser reports itself, as a warning.
     if (source) return source.release();
     Warn(msg::kSchemaNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
+    m_schemaLeftOut = true;
     return Unopened(resource.getSystemId());
 }
 
@@ -276,6 +277,8 @@ void LoadParser::startDocument() {
     m_inInternalSubset = false;
     m_diagnostics = 0;
     m_fatalSeen = false;
+    m_hasDoctype = false;
+    m_schemaLeftOut = false;
     getScanner()->setExitOnFirstFatal(true);
     SourceKeepingParser::startDocument();
 }
@@ -283,6 +286,7 @@ void LoadParser::startDocument() {
 void LoadParser::doctypeDecl(const DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
                              const bool hasIntSubset, const bool hasExtSubset) {
     SourceKeepingParser::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+    m_hasDoctype = true;
     m_hasSubset = hasExtSubset && systemId;
     m_subsetId = systemId ? systemId : u"";
     if (m_settings.reportUnreadEntities && hasExtSubset) {
@@ -326,6 +330,9 @@ void LoadParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
         throw static_cast<XMLErrs::Codes>(errCode);
     }
     m_fatalSeen = m_fatalSeen || fatal;
+    // The document was said not to be validated against a schema it names that was left out: with
+    // no DTD either, a validity error only says that grammar is missing, once per element.
+    if (m_schemaLeftOut && !m_hasDoctype && XMLString::equals(msgDomain, XMLUni::fgValidityDomain)) return;
     // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
     // and the list stays small whatever the document.
     if (!fatal && ++m_diagnostics > GetLimits().maxDiagnostics) {

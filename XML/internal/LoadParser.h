@@ -114,6 +114,9 @@ private:
     bool m_inInternalSubset = false;
     std::size_t m_diagnostics = 0;
     bool m_fatalSeen = false;
+    // A DOCTYPE was read; a schema the document names was left out (not validated against it).
+    bool m_hasDoctype = false;
+    bool m_schemaLeftOut = false;
 };
 
 }  // namespace XML::internal
