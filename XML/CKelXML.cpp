@@ -390,29 +390,6 @@ bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& op
 
 // --- Limits ----------------------------------------------------------------------------
 
-sLimits sLimits::Huge() {
-    sLimits huge;
-    huge.maxDepth = 10000;  // the parser's schema reader recurses once per level
-    huge.maxNamespacesInScope = 100000;
-    huge.maxAttributeCost = 1000000000000;
-    huge.maxAttributeLength = 1000000000;
-    huge.maxEntityExpansions = 10000000;
-    huge.maxExpandedCharacters = 1000000000;
-    huge.maxEntityDepth = 1024;
-    huge.maxContentModelParticles = 200000;
-    huge.maxDerivationDepth = 10000;
-    huge.maxAmbiguousParticles = 24;
-    huge.maxExpandedNodes = 100000000;
-    huge.maxExternalBytes = std::size_t{4} << 30;
-    huge.maxDistinctNames = 10000000;
-    huge.maxDiagnostics = 10000000;
-    huge.maxXPathSteps = 2000000000;
-    huge.maxXPathNodes = 100000000;
-    huge.maxXPathCharacters = 1000000000;
-    huge.maxXPathExpressionLength = std::size_t{64} << 20;
-    return huge;
-}
-
 void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {

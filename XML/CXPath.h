@@ -4,6 +4,7 @@
 
 #include <XML/CError.h>
 #include <XML/KelXMLExport.h>
+#include <XML/Options.h>
 
 #include <xercesc/dom/DOMNode.hpp>
 
@@ -36,20 +37,6 @@ struct KELXML_EXPORT sXPathValue {
     static sXPathValue Number(double value);
     static sXPathValue String(std::string value);
     static sXPathValue NodeSet(std::vector<xercesc::DOMNode*> nodes);
-};
-
-// What one evaluation may cost, and the longest expression Compile takes. Past a bound the
-// evaluation fails (false, empty) and its reason names the bound; the defaults keep any
-// expression on any document the load limits admit within about 2 s of CPU and 256 MB.
-struct KELXML_EXPORT sXPathLimits {
-    // Nodes visited by the axes and string values, expressions and predicates evaluated, nodes sorted.
-    std::size_t maxSteps = 50000000;
-    // Nodes held in the node-sets of the evaluation at one time.
-    std::size_t maxNodes = 4000000;
-    // Characters of the strings the evaluation builds (string values copied, function results).
-    std::size_t maxCharacters = 32000000;
-    // Bytes of an expression: Compile refuses a longer one before reading it.
-    std::size_t maxExpressionLength = 262144;
 };
 
 // Variables by name as written after '$' ("x", or "p:x" with its prefix).

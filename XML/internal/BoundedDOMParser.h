@@ -3,7 +3,7 @@
 #ifndef KELXML_BOUNDEDDOMPARSER_H
 #define KELXML_BOUNDEDDOMPARSER_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
 
 #include <xercesc/parsers/XercesDOMParser.hpp>
 

@@ -6,8 +6,8 @@
 #ifndef KELXML_INTERNAL_DOCUMENTPARSE_H
 #define KELXML_INTERNAL_DOCUMENTPARSE_H
 
-#include "XML/CKelXML.h"
 #include "XML/HandlerError.h"
+#include "XML/Options.h"
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/DtdBudget.h"

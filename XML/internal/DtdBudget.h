@@ -6,7 +6,9 @@
 #ifndef KELXML_DTDBUDGET_H
 #define KELXML_DTDBUDGET_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
+
+#include <xercesc/util/XercesDefs.hpp>
 
 #include <cstddef>
 #include <optional>

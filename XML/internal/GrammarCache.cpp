@@ -1,6 +1,6 @@
 #include "XML/internal/GrammarCache.h"
 
-#include "XML/CKelXML.h"
+#include "XML/CGrammarCache.h"
 #include "XML/HandlerError.h"
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"

@@ -5,7 +5,7 @@
 #ifndef KELXML_INTERNAL_LOADPARSER_H
 #define KELXML_INTERNAL_LOADPARSER_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
 #include "XML/internal/BlockPool.h"
 #include "XML/internal/SourceKeepingParser.h"
 

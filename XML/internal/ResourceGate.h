@@ -8,7 +8,7 @@
 #ifndef KELXML_INTERNAL_RESOURCEGATE_H
 #define KELXML_INTERNAL_RESOURCEGATE_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
 #include "XML/internal/FileDescriptor.h"
 
 #include <xercesc/sax/InputSource.hpp>

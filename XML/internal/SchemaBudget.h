@@ -7,7 +7,7 @@
 #ifndef KELXML_SCHEMABUDGET_H
 #define KELXML_SCHEMABUDGET_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
 
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>

@@ -7,7 +7,7 @@
 #ifndef KELXML_INTERNAL_TAGBUDGET_H
 #define KELXML_INTERNAL_TAGBUDGET_H
 
-#include "XML/CKelXML.h"
+#include "XML/Options.h"
 
 #include <xercesc/sax/InputSource.hpp>
 
