@@ -17,6 +17,7 @@
 #include "XML/internal/NameText.h"
 #include "XML/internal/Namespaces.h"
 #include "XML/internal/NumberText.h"
+#include "XML/internal/OptionsLayout.h"
 #include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
 #include "XML/internal/Serializer.h"
@@ -46,6 +47,8 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,6 +60,12 @@ using namespace XML::internal;
 namespace XML {
 
 namespace {
+
+// A walk's path with '/' as the positional forms write it ('\\').
+std::string Backslashed(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
 
 // Documents whose children LoopElements walks on this thread, innermost last: replacing one
 // of them (Load, CreateDoc) would free the nodes under the walk.
@@ -360,8 +369,10 @@ bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
     return false;
 }
 
-bool CKelXML::Load(const char* file, const sLoadOptions& options) {
-    if (!AcceptSource(file, msg::kNoFileName)) return false;
+bool CKelXML::LoadSized(const char* file, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !AcceptSource(file, msg::kNoFileName)) return false;
+    const sLoadOptions& options = *known;
     // Set once the file is open: reads its bytes again from the same descriptor.
     SourceKeepingParser::ByteReader read;
     return LoadWith(
@@ -376,8 +387,10 @@ bool CKelXML::Load(const char* file, const sLoadOptions& options) {
         read);
 }
 
-bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
-    if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
+bool CKelXML::LoadSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !AcceptSource(buffer, msg::kNoBuffer)) return false;
+    const sLoadOptions& options = *known;
     return LoadWith(
         options,
         [this, buffer, size, &options](BoundedDOMParser& parser) {
@@ -390,7 +403,22 @@ bool CKelXML::Load(const void* buffer, unsigned int size, const sLoadOptions& op
 
 // --- Limits ----------------------------------------------------------------------------
 
-void CKelXML::SetLimits(const sLimits& limits) { m_limits = limits; }
+void CKelXML::SetLimitsSized(detail::Layout<sLimits> layout) {
+    if (const std::optional<sLimits> limits = KnownPrefix(layout))
+        m_limits = *limits;
+    else
+        Record(E_EXCEPTION, msg::kUnknownOptionsLayout);
+}
+
+template <class T>
+const T* CKelXML::Known(detail::Layout<T> layout) {
+    if (const T* known = KnownLayout(layout)) return known;
+    if (Replaceable()) {
+        Free();
+        Record(E_EXCEPTION, msg::kUnknownOptionsLayout);
+    }
+    return nullptr;
+}
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
     if (!Replaceable()) return false;
@@ -826,45 +854,48 @@ bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, std::string path, s
                 stopOnMissingAttribute, nullptr);
 }
 
-bool CKelXML::LoopElements(TFunctor* functor, DOMNode* node, const sWalkOptions& walk) {
-    return LoopWalk(functor, node, walk, true);
-}
-
-bool CKelXML::LoopWalk(TFunctor* functor, DOMNode* node, const sWalkOptions& walk, bool wantText) {
+bool CKelXML::LoopElementsSized(TFunctor* functor, DOMNode* node, detail::Layout<sWalkOptions> layout, bool wantText) {
+    const sWalkOptions* const known = KnownLayout(layout);
+    if (!known) return false;
+    const sWalkOptions& walk = *known;
     std::vector<std::string> names = walk.vAttributes;
     return Loop(functor, node, Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()), nullptr,
                 walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, walk.pFilter, wantText);
 }
 
-bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                             bool* verdict) {
-    return StreamWalk(file, options, functor, walk, true, false, verdict);
+bool CKelXML::StreamElementsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                                  detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict) {
+    return StreamWalk(file, std::string_view(), options, functor, walk, wantText, false, verdict);
 }
 
-bool CKelXML::StreamRecords(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                            bool wantText, bool* verdict) {
-    return StreamWalk(file, options, functor, walk, wantText, true, verdict);
+bool CKelXML::StreamRecordsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                                 detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict) {
+    return StreamWalk(file, std::string_view(), options, functor, walk, wantText, true, verdict);
 }
 
-bool CKelXML::StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
-                            const sWalkOptions& walk, bool wantText, bool* verdict) {
+bool CKelXML::StreamRecordsSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options,
+                                 TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict) {
     if (!AcceptSource(buffer, msg::kNoBuffer)) {
         if (verdict) *verdict = false;
         return false;
     }
-    std::vector<std::string> names = walk.vAttributes;
-    return StreamFrom(nullptr, std::string_view(static_cast<const char*>(buffer), size), options, functor,
-                      Backslashed(walk.strPath), names.data(), static_cast<int>(names.size()), nullptr,
-                      walk.bStopOnTrue, walk.bStopOnFalse, walk.bStopOnMissingAttribute, verdict, walk.pFilter,
-                      wantText, true);
+    return StreamWalk(nullptr, std::string_view(static_cast<const char*>(buffer), size), options, functor, walk,
+                      wantText, true, verdict);
 }
 
-bool CKelXML::StreamWalk(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                         bool wantText, bool records, bool* verdict) {
-    std::vector<std::string> names = walk.vAttributes;
-    return StreamFrom(file, std::string_view(), options, functor, Backslashed(walk.strPath), names.data(),
-                      static_cast<int>(names.size()), nullptr, walk.bStopOnTrue, walk.bStopOnFalse,
-                      walk.bStopOnMissingAttribute, verdict, walk.pFilter, wantText, records);
+bool CKelXML::StreamWalk(const char* file, std::string_view memory, detail::Layout<sLoadOptions> optionsLayout,
+                         TFunctor* functor, detail::Layout<sWalkOptions> walkLayout, bool wantText, bool records,
+                         bool* verdict) {
+    const sLoadOptions* const options = Known(optionsLayout);
+    const sWalkOptions* const walk = options ? Known(walkLayout) : nullptr;
+    if (!walk) {
+        if (verdict) *verdict = false;
+        return false;
+    }
+    std::vector<std::string> names = walk->vAttributes;
+    return StreamFrom(file, memory, *options, functor, Backslashed(walk->strPath), names.data(),
+                      static_cast<int>(names.size()), nullptr, walk->bStopOnTrue, walk->bStopOnFalse,
+                      walk->bStopOnMissingAttribute, verdict, walk->pFilter, wantText, records);
 }
 
 bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
@@ -1054,16 +1085,20 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
     });
 }
 
-bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
-    if (!AcceptSource(file, msg::kNoFileName)) return false;
+bool CKelXML::ValidateSized(const char* file, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !AcceptSource(file, msg::kNoFileName)) return false;
+    const sLoadOptions& options = *known;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      nullptr, [&](const InputSource* source) { parser.Check(file, source); });
     });
 }
 
-bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
-    if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
+bool CKelXML::ValidateSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !AcceptSource(buffer, msg::kNoBuffer)) return false;
+    const sLoadOptions& options = *known;
     const std::string_view bytes(static_cast<const char*>(buffer), size);
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes, nullptr,
@@ -1073,8 +1108,11 @@ bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions
 
 // --- Many documents on several threads -------------------------------------------------------
 
-void CKelXML::ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
-                          const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+void CKelXML::ForEachFileSized(const std::vector<std::string>& files, detail::Layout<sBatchOptions> layout,
+                               const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+    const std::optional<sBatchOptions> known = KnownPrefix(layout);
+    if (!known) throw std::invalid_argument(msg::kUnknownOptionsLayout);
+    const sBatchOptions& batch = *known;
     std::vector<std::unique_ptr<CKelXML>> objects(WorkerCount(batch.nThreads, files.size()));
     for (std::unique_ptr<CKelXML>& object : objects) {
         object = std::make_unique<CKelXML>();
@@ -1083,15 +1121,18 @@ void CKelXML::ForEachFile(const std::vector<std::string>& files, const sBatchOpt
     RunTasks(files.size(), objects.size(), [&](std::size_t index, std::size_t worker) { fn(index, *objects[worker]); });
 }
 
-bool CKelXML::ValidateFiles(const std::vector<std::string>& files, const sLoadOptions& options,
-                            const sBatchOptions& batch, std::vector<sFileResult>& results) {
+bool CKelXML::ValidateFilesSized(const std::vector<std::string>& files, detail::Layout<sLoadOptions> layout,
+                                 detail::Layout<sBatchOptions> batchLayout, std::vector<sFileResult>& results) {
+    const sLoadOptions* const options = KnownLayout(layout);
+    const std::optional<sBatchOptions> batch = KnownPrefix(batchLayout);
+    if (!options || !batch) return false;
     try {
         std::vector<sFileResult> made(files.size());
-        sLoadOptions shared = options;
+        sLoadOptions shared = *options;
         // Without a cache of the caller's, each thread's object would parse the grammars again.
         if (shared.eMode == E_LOAD_NAMED_GRAMMARS && !shared.pGrammarCache)
             shared.pGrammarCache = std::make_shared<CGrammarCache>();
-        ForEachFile(files, batch, [&](std::size_t index, CKelXML& xml) {
+        ForEachFile(files, *batch, [&](std::size_t index, CKelXML& xml) {
             sFileResult& result = made[index];
             try {
                 result.bValid = xml.Validate(files[index].c_str(), shared);
@@ -1109,11 +1150,6 @@ bool CKelXML::ValidateFiles(const std::vector<std::string>& files, const sLoadOp
 }
 
 // --- Walks with a callable, reads with a default ------------------------------------------
-
-std::string CKelXML::Backslashed(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
 
 std::vector<DOMElement*> CKelXML::GetElements(DOMNode* node, const std::string& path) {
     std::vector<DOMElement*> elements;
@@ -1138,22 +1174,6 @@ std::vector<std::pair<std::string, std::string>> CKelXML::GetAttributes(const DO
     return attributes;
 }
 
-const DOMNode* CKelXML::DirectChild(const DOMNode* node, const char* name) {
-    if (!node || !name) return nullptr;
-    for (const DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling())
-        if (IsElement(child) && NameIs(child, name)) return child;
-    return nullptr;
-}
-
-bool CKelXML::ParseText(const std::string& text, int& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, long& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, long long& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, unsigned int& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, unsigned long& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, unsigned long long& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, float& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, double& value) { return ParseValue(text, value); }
-bool CKelXML::ParseText(const std::string& text, bool& value) { return ParseValue(text, value); }
 // --- XPath -----------------------------------------------------------------------------
 
 const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,

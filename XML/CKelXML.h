@@ -1,5 +1,7 @@
 // CKelXML: the document object. Loads, creates, reads, edits and saves one XML document
 // on top of the Xerces-C++ DOM, and records every problem in one error list.
+// The DOM classes are only named here: include <xercesc/dom/DOM.hpp> to use their members.
+// Options structures only grow at their end; the forms taking one pass its size (CONTRIBUTING, "ABI policy").
 #ifndef KELXML_CKELXML_H
 #define KELXML_CKELXML_H
 
@@ -10,15 +12,14 @@
 #include <XML/Options.h>
 #include <XML/TFunctor.h>
 #include <XML/XStr.h>
+#include <XML/detail/Adapters.h>
 
-#include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/XercesDefs.hpp>
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <initializer_list>
-#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,9 +28,15 @@
 #include <utility>
 #include <vector>
 
+// The Xerces-C++ classes the declarations name; a caller that uses their members includes
+// <xercesc/dom/DOM.hpp> itself.
 XERCES_CPP_NAMESPACE_BEGIN
-class InputSource;
-class XercesDOMParser;
+class DOMAttr;
+class DOMComment;
+class DOMDocument;
+class DOMElement;
+class DOMNode;
+class DOMProcessingInstruction;
 class SecurityManager;
 XERCES_CPP_NAMESPACE_END
 
@@ -40,65 +47,6 @@ class GrammarSet;
 class StreamingParser;
 struct SourceNotes;
 }  // namespace internal
-
-namespace detail {
-// File names the Load forms take besides a C string: their bytes, as they are (no transcoding).
-template <class Name>
-inline constexpr bool kIsFileNameObject = std::is_same_v<Name, std::string> ||
-                                          std::is_same_v<Name, std::filesystem::path>;
-inline const char* FileNameBytes(const std::string& name) { return name.c_str(); }
-inline const char* FileNameBytes(const std::filesystem::path& name) { return name.c_str(); }
-// A first argument that the file-name forms of Load would take.
-template <class Name>
-inline constexpr bool kNamesFile = std::is_convertible_v<const Name&, const char*> || kIsFileNameObject<Name>;
-
-// The one rule for a walk's callable: it returns its verdict (anything a bool can be made from)
-// or nothing (a verdict of true each time).
-template <class Fn, class... Args>
-constexpr bool CallableAs() {
-    if constexpr (std::is_invocable_v<Fn&, Args...>) {
-        using Result = std::invoke_result_t<Fn&, Args...>;
-        return std::is_void_v<Result> || std::is_constructible_v<bool, Result>;
-    } else {
-        return false;
-    }
-}
-template <class Call>
-bool Verdict(Call&& call) {
-    if constexpr (std::is_void_v<decltype(call())>) {
-        call();
-        return true;
-    } else {
-        return static_cast<bool>(call());
-    }
-}
-using Attributes = std::vector<std::string>;
-template <class Fn>
-inline constexpr bool kNodeCallable =
-    CallableAs<Fn, xercesc::DOMNode*>() || CallableAs<Fn, xercesc::DOMNode*, const std::string&, const Attributes&>();
-template <class Fn>
-inline constexpr bool kRecordCallable =
-    CallableAs<Fn, const std::string&, const Attributes&>() || CallableAs<Fn, const Attributes&>();
-
-// The defaults the ...ValueOr reads take: any number or bool (read as that type), or any text
-// (std::string, std::string_view, a C string: read as a std::string).
-template <class T>
-inline constexpr bool kIsText = std::is_convertible_v<const T&, std::string_view> || std::is_same_v<T, std::string>;
-template <class T>
-using ValueOrResult = std::conditional_t<kIsText<T>, std::string, T>;
-template <class T>
-ValueOrResult<T> ValueOrFallback(T fallback) {
-    static_assert(std::is_arithmetic_v<T> || kIsText<T>,
-                  "the ...ValueOr reads take a number, a bool or a text (std::string, std::string_view, "
-                  "const char*) as their default");
-    if constexpr (std::is_pointer_v<T>)
-        return fallback ? std::string(fallback) : std::string();
-    else if constexpr (kIsText<T>)
-        return std::string(std::string_view(fallback));
-    else
-        return fallback;
-}
-}  // namespace detail
 
 // Ownership, in short:
 // - The object owns its parser, its error list and its current document, whether that
@@ -201,41 +149,26 @@ public:
     // --- Limits --------------------------------------------------------------------------
     // The bounds every later Load of this object applies (sLimits above); the defaults hold for
     // any new object. Raise them only for documents and grammars you trust. Moves carry them.
-    void SetLimits(const sLimits& limits);
+    void SetLimits(const sLimits& limits) { SetLimitsSized(detail::LayoutOf(limits)); }
     const sLimits& GetLimits() const { return m_limits; }
 
     // --- Load options (the types are declared above the class) -----------------------------
     // The same loads in the mode the options give; same result rule, same limits and network
     // refusal in every mode. In E_LOAD_NAMED_GRAMMARS, the diagnostics of the named grammars come
     // first in the list, naming the grammar file; no grammar named is kind 4 "no grammar named".
-    bool Load(const char* file, const sLoadOptions& options);
-    bool Load(const void* buffer, unsigned int size, const sLoadOptions& options);
+    bool Load(const char* file, const sLoadOptions& options) { return LoadSized(file, detail::LayoutOf(options)); }
+    bool Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
+        return LoadSized(buffer, size, detail::LayoutOf(options));
+    }
 
     // --- Creating and saving -----------------------------------------------------------
     // Replaces the current document by a new one holding only an empty root element of that
     // name, with a fresh error list. False, with a record, when the name is refused.
     bool CreateDoc(const char* rootName);
     // Writes node (the document or any node of it) to file, pretty-printed, or canonical
-    // when bCanonical (see E_SAVE_FORM). A regular file is replaced atomically by a new file
-    // (other hard links to it keep the old content): on failure the old file is intact. The new
-    // file keeps the old one's permission bits (never set-uid/set-gid), owner, group, access
-    // control list and extended attributes. /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N
-    // are written where the stream stands, /dev/null is written; any other file that is not
-    // regular (FIFO, socket, device, folder) is refused. In a sticky folder everyone may write
-    // (/tmp), a symbolic link of another user is not followed, and a file of another user is
-    // replaced by one of the caller's. A refusal is false with a kind-3 record naming the file.
-    // What is written loads back with the same content: the document type with its internal
-    // subset as the document had it, attributes in the order written (a grammar's defaults are
-    // left out), entity references as references. A node other than the document is written to
-    // load alone: entity references as their text, grammar defaults written out, the namespaces
-    // in scope and inherited xml:* attributes on it. Pretty form indents 64 levels at most.
-    // Encoding: the document's own (UTF-16 with a
-    // byte order mark when it was read as UTF-16; a declared encoding under its declared name),
-    // UTF-8 for UCS-4 and UTF-32 documents, for documents without a declared encoding and for
-    // CreateDoc's; a character the encoding cannot hold becomes a character reference.
-    // Refused, false with a record and the file untouched: a node with more than 1000 nested
-    // elements below it, a character that cannot be written where no reference is allowed (a
-    // name, a comment, a CDATA section), "--" in a comment, "?>" in a processing instruction.
+    // when bCanonical (see E_SAVE_FORM), atomically: on failure the old file is intact. False,
+    // with a kind-3 record naming the file, on a refusal. Which files are replaced and how, what
+    // is written and what is refused: docs/SAVING.md.
     bool Save(const char* file, const xercesc::DOMNode* node, bool bCanonical);
     // Writes the whole current document; "DOMDOCUMENT undefined" when there is none.
     bool Save(const char* file, bool bCanonical);
@@ -444,8 +377,8 @@ public:
         static_assert(detail::kNodeCallable<Fn>,
                       "LoopElements and StreamElements call fn(DOMNode*) or fn(DOMNode*, const std::string& text, "
                       "const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
-        NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return LoopWalk(&functor, node, walk, NodeFunctor<Fn>::kWantsText);
+        detail::NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return LoopElementsSized(&functor, node, detail::LayoutOf(walk), detail::NodeFunctor<Fn>::kWantsText);
     }
     template <class Fn>
     bool StreamElements(const char* file, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
@@ -453,13 +386,18 @@ public:
         static_assert(detail::kNodeCallable<Fn>,
                       "LoopElements and StreamElements call fn(DOMNode*) or fn(DOMNode*, const std::string& text, "
                       "const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
-        NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return StreamWalk(file, options, &functor, walk, NodeFunctor<Fn>::kWantsText, false, verdict);
+        detail::NodeFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return StreamElementsSized(file, detail::LayoutOf(options), &functor, detail::LayoutOf(walk),
+                                   detail::NodeFunctor<Fn>::kWantsText, verdict);
     }
     // The same two with a TFunctor (called with a null userData).
-    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk);
+    static bool LoopElements(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk) {
+        return LoopElementsSized(functor, node, detail::LayoutOf(walk), true);
+    }
     bool StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                        bool* verdict = nullptr);
+                        bool* verdict = nullptr) {
+        return StreamElementsSized(file, detail::LayoutOf(options), functor, detail::LayoutOf(walk), true, verdict);
+    }
     // count = the records at walk.strPath that walk.pFilter keeps (all when null), read while the
     // file is parsed (without building a node when there is no filter, as StreamRecords does);
     // records and returns as StreamElements.
@@ -484,15 +422,20 @@ public:
         static_assert(detail::kRecordCallable<Fn>,
                       "StreamRecords calls fn(const std::string& text, const std::vector<std::string>& attributes) "
                       "or fn(const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
-        RecordFunctor<Fn> functor(fn, walk.vAttributes.size());
-        return StreamRecords(file, options, &functor, walk, RecordFunctor<Fn>::kWantsText, verdict);
+        detail::RecordFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return StreamRecords(file, options, &functor, walk, detail::RecordFunctor<Fn>::kWantsText, verdict);
     }
     // The same with a TFunctor, called with a null node and userData, and with an empty text
     // unless wantText; and on size bytes of memory (diagnostics name it "toto").
     bool StreamRecords(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                       bool wantText, bool* verdict = nullptr);
+                       bool wantText, bool* verdict = nullptr) {
+        return StreamRecordsSized(file, detail::LayoutOf(options), functor, detail::LayoutOf(walk), wantText, verdict);
+    }
     bool StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
-                       const sWalkOptions& walk, bool wantText, bool* verdict = nullptr);
+                       const sWalkOptions& walk, bool wantText, bool* verdict = nullptr) {
+        return StreamRecordsSized(buffer, size, detail::LayoutOf(options), functor, detail::LayoutOf(walk), wantText,
+                                  verdict);
+    }
 
     // --- Checking without a tree ---------------------------------------------------------------
     // Parses the file (or size bytes of memory, named "toto") exactly as Load with these options
@@ -500,8 +443,12 @@ public:
     // but builds no document: a validity or well-formedness check at the parser's pace, in memory
     // that does not grow with the document. The current document is released (none is left).
     // Returns true only when nothing was recorded.
-    bool Validate(const char* file, const sLoadOptions& options);
-    bool Validate(const void* buffer, unsigned int size, const sLoadOptions& options);
+    bool Validate(const char* file, const sLoadOptions& options) {
+        return ValidateSized(file, detail::LayoutOf(options));
+    }
+    bool Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
+        return ValidateSized(buffer, size, detail::LayoutOf(options));
+    }
 
     // --- Many documents on several threads -----------------------------------------------------
     // Calls fn(index, xml) once for each index of files, on batch.nThreads threads (the calling
@@ -510,14 +457,18 @@ public:
     // order of the calls across threads is not fixed. An exception fn throws stops the handing out
     // of later files and is rethrown to the caller once every thread is joined.
     static void ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
-                            const std::function<void(std::size_t index, CKelXML& xml)>& fn);
+                            const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+        ForEachFileSized(files, detail::LayoutOf(batch), fn);
+    }
     // Checks every file as Validate(file, options) does, on threads as ForEachFile shares them
     // out; named grammars are parsed once for all of them (in options.pGrammarCache, else in a
     // cache made for the call). results = one entry per file, in the order of files. True only
     // when every file is valid. Never throws: a failure is recorded in its file's result (without
     // memory for the results: false, results untouched).
     static bool ValidateFiles(const std::vector<std::string>& files, const sLoadOptions& options,
-                              const sBatchOptions& batch, std::vector<sFileResult>& results);
+                              const sBatchOptions& batch, std::vector<sFileResult>& results) {
+        return ValidateFilesSized(files, detail::LayoutOf(options), detail::LayoutOf(batch), results);
+    }
 
     // The elements LoopElements would visit at the end of path below node, for a range-for.
     static std::vector<xercesc::DOMElement*> GetElements(xercesc::DOMNode* node, const std::string& path);
@@ -534,40 +485,42 @@ public:
     template <class T>
     static detail::ValueOrResult<T> GetChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
                                                     bool* read = nullptr) {
-        return ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, true);
+        return detail::ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, true);
     }
     static std::string GetChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                        bool* read = nullptr) {
-        return ValueOr(node, name, std::string(fallback ? fallback : ""), read, true);
+        return detail::ValueOr(node, name, std::string(fallback ? fallback : ""), read, true);
     }
     template <class T>
     static detail::ValueOrResult<T> GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
                                                         bool* read = nullptr) {
-        return ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, false);
+        return detail::ValueOr(node, name, detail::ValueOrFallback(std::move(fallback)), read, false);
     }
     static std::string GetAttributeValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                            bool* read = nullptr) {
-        return ValueOr(node, name, std::string(fallback ? fallback : ""), read, false);
+        return detail::ValueOr(node, name, std::string(fallback ? fallback : ""), read, false);
     }
     // The same read of node's own text (as GetValue gives it: all the text of an element, the
     // value of an attribute): for (DOMElement* tag : GetElements(record, "tags/tag")) GetValueOr(tag, "").
     template <class T>
     static detail::ValueOrResult<T> GetValueOr(const xercesc::DOMNode* node, T fallback, bool* read = nullptr) {
-        return ValueOr(node, nullptr, detail::ValueOrFallback(std::move(fallback)), read, true);
+        return detail::ValueOr(node, nullptr, detail::ValueOrFallback(std::move(fallback)), read, true);
     }
     static std::string GetValueOr(const xercesc::DOMNode* node, const char* fallback, bool* read = nullptr) {
-        return ValueOr(node, nullptr, std::string(fallback ? fallback : ""), read, true);
+        return detail::ValueOr(node, nullptr, std::string(fallback ? fallback : ""), read, true);
     }
     // The same read of node's first direct child element of that name (GetChildValueOr looks at
     // any depth, in document order).
     template <class T>
     static detail::ValueOrResult<T> GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, T fallback,
                                                           bool* read = nullptr) {
-        return ValueOr(DirectChild(node, name), nullptr, detail::ValueOrFallback(std::move(fallback)), read, true);
+        return detail::ValueOr(detail::DirectChild(node, name), nullptr, detail::ValueOrFallback(std::move(fallback)),
+                               read, true);
     }
     static std::string GetDirectChildValueOr(const xercesc::DOMNode* node, const char* name, const char* fallback,
                                              bool* read = nullptr) {
-        return ValueOr(DirectChild(node, name), nullptr, std::string(fallback ? fallback : ""), read, true);
+        return detail::ValueOr(detail::DirectChild(node, name), nullptr, std::string(fallback ? fallback : ""), read,
+                               true);
     }
     // --- XPath ---------------------------------------------------------------------------
     // One-shot XPath 1.0 evaluations (CXPath.h: compile once there to evaluate many times, with
@@ -671,7 +624,7 @@ public:
     // AddChildNodeValue(parent, "delta", -3) writes -3, (parent, "count", 0) writes 0.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     bool AddChildNodeValue(xercesc::DOMNode* parent, const char* name, T value) {
-        return AddChildNodeValue(parent, name, ValueText(Widened(value)).c_str());
+        return AddChildNodeValue(parent, name, ValueText(detail::Widened(value)).c_str());
     }
     // The text the number writers write: integers in decimal; a float or double as the shortest
     // text that reads back to the same value of its type ("NaN", "INF", "-INF" where it is not
@@ -693,7 +646,7 @@ public:
     // The same with a number or bool, written as ValueText writes it.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     xercesc::DOMAttr* AddNewAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
-        return AddNewAttribute(name, ValueText(Widened(value)), element);
+        return AddNewAttribute(name, ValueText(detail::Widened(value)), element);
     }
     // Changes the value of element's existing attribute name; never adds one. Returns the
     // attribute, or null with "unable to find attribute Node with name specified".
@@ -701,7 +654,7 @@ public:
     // The same with a number or bool, written as ValueText writes it.
     template <class T, std::enable_if_t<std::is_arithmetic_v<T>, int> = 0>
     xercesc::DOMAttr* ModifyAttribute(const std::string& name, T value, xercesc::DOMElement* element) {
-        return ModifyAttribute(name, ValueText(Widened(value)), element);
+        return ModifyAttribute(name, ValueText(detail::Widened(value)), element);
     }
     // Sets an existing attribute of any element; records nothing. False when node, name or
     // value is null, node is not an element, the attribute is missing, the value cannot be
@@ -712,113 +665,39 @@ public:
     // when child is not a child of parent.
     xercesc::DOMNode* RemoveChildNode(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
+    // --- Sized entry points ------------------------------------------------------------------
+    // What the inline forms above call, with each options structure as the caller's compile laid
+    // it out (CONTRIBUTING, "ABI policy"); exported and kept from release to release, not for
+    // direct use. A structure of a size this library does not know is refused as the form would
+    // refuse a missing argument, with the kind-3 record "options structure of a size this library
+    // does not know" (statics record nothing; ForEachFile throws std::invalid_argument).
+    void SetLimitsSized(detail::Layout<sLimits> limits);
+    bool LoadSized(const char* file, detail::Layout<sLoadOptions> options);
+    bool LoadSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options);
+    bool ValidateSized(const char* file, detail::Layout<sLoadOptions> options);
+    bool ValidateSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options);
+    static bool LoopElementsSized(TFunctor* functor, xercesc::DOMNode* node, detail::Layout<sWalkOptions> walk,
+                                  bool wantText);
+    bool StreamElementsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                             detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
+    bool StreamRecordsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                            detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
+    bool StreamRecordsSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options,
+                            TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
+    static void ForEachFileSized(const std::vector<std::string>& files, detail::Layout<sBatchOptions> batch,
+                                 const std::function<void(std::size_t index, CKelXML& xml)>& fn);
+    static bool ValidateFilesSized(const std::vector<std::string>& files, detail::Layout<sLoadOptions> options,
+                                   detail::Layout<sBatchOptions> batch, std::vector<sFileResult>& results);
+
 private:
-    // Adapts a callable of a walk to the TFunctor the walks call: byNode, fn(node) or fn(node,
-    // text, attributes); otherwise fn(text, attributes) or fn(attributes). A callable of neither
-    // shape is left to the caller's static_assert (it is called never).
-    template <class Fn, bool byNode>
-    class CallableFunctor : public TFunctor {
-    public:
-        static constexpr bool kNodeOnly = detail::CallableAs<Fn, xercesc::DOMNode*>();
-        static constexpr bool kWantsText =
-            byNode ? !kNodeOnly : detail::CallableAs<Fn, const std::string&, const detail::Attributes&>();
-        CallableFunctor(Fn& fn, std::size_t count) : m_fn(fn), m_count(count) {}
-        bool operator()(xercesc::DOMNode* node, std::string, std::string text, std::string* values, void*) override {
-            if constexpr (byNode && kNodeOnly) {
-                return detail::Verdict([&] { return m_fn(node); });
-            } else {
-                const std::string& t = text;
-                m_values.assign(values, values + m_count);
-                const detail::Attributes& a = m_values;
-                if constexpr (byNode && detail::kNodeCallable<Fn>)
-                    return detail::Verdict([&] { return m_fn(node, t, a); });
-                else if constexpr (!byNode && kWantsText)
-                    return detail::Verdict([&] { return m_fn(t, a); });
-                else if constexpr (!byNode && detail::kRecordCallable<Fn>)
-                    return detail::Verdict([&] { return m_fn(a); });
-                else
-                    return false;
-            }
-        }
-
-    private:
-        Fn& m_fn;
-        std::size_t m_count;
-        detail::Attributes m_values;
-    };
-    template <class Fn>
-    using NodeFunctor = CallableFunctor<Fn, true>;
-    template <class Fn>
-    using RecordFunctor = CallableFunctor<Fn, false>;
-    // The walks with a TFunctor and sWalkOptions: wantText false gives the functor an empty text
-    // (never built); records builds no node where the path allows it (StreamRecords).
-    static bool LoopWalk(TFunctor* functor, xercesc::DOMNode* node, const sWalkOptions& walk, bool wantText);
-    bool StreamWalk(const char* file, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
-                    bool wantText, bool records, bool* verdict);
-    static std::string Backslashed(std::string path);
-    // node's first direct child element called name (null for none): node itself when name is null.
-    static const xercesc::DOMNode* DirectChild(const xercesc::DOMNode* node, const char* name);
-    // The text of the first element name below node (child) or of its attribute name, or, when
-    // name is null, of node itself, converted with the checks of the Checked reads.
+    // The body of the sized walks that stream (file null reads memory): wantText false gives the
+    // functor an empty text (never built); records builds no node where the path allows it.
+    bool StreamWalk(const char* file, std::string_view memory, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                    detail::Layout<sWalkOptions> walk, bool wantText, bool records, bool* verdict);
+    // The caller's options when this library knows their layout; otherwise null, with the object
+    // emptied and the refusal recorded as for a refused load.
     template <class T>
-    static T ValueOr(const xercesc::DOMNode* node, const char* name, T fallback, bool* read, bool child) {
-        T value{};
-        std::string text;
-        bool ok = name ? (child ? GetChildValue(node, name, text) : GetAttributeValue(node, name, text))
-                       : node && GetValue(node, text);
-        if constexpr (std::is_same_v<T, std::string>)
-            value = std::move(text);
-        else
-            ok = ok && ParseNumber(text, value);
-        if (read) *read = ok;
-        return ok ? value : fallback;
-    }
-    // ParseText for any arithmetic type: the other ones are read through the widest of their
-    // kind and refused outside their range.
-    template <class T>
-    static bool ParseNumber(const std::string& text, T& value) {
-        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float> || std::is_same_v<T, double> ||
-                      std::is_same_v<T, int> || std::is_same_v<T, long> || std::is_same_v<T, long long> ||
-                      std::is_same_v<T, unsigned int> || std::is_same_v<T, unsigned long> ||
-                      std::is_same_v<T, unsigned long long>) {
-            return ParseText(text, value);
-        } else {
-            using Wide = std::conditional_t<std::is_floating_point_v<T>, double,
-                                            std::conditional_t<std::is_signed_v<T>, long long, unsigned long long>>;
-            Wide wide{};
-            if (!ParseText(text, wide)) return false;
-            if constexpr (std::is_integral_v<T>) {
-                if (wide > static_cast<Wide>(std::numeric_limits<T>::max())) return false;
-                if constexpr (std::is_signed_v<T>)
-                    if (wide < static_cast<Wide>(std::numeric_limits<T>::min())) return false;
-            }
-            value = static_cast<T>(wide);
-            return true;
-        }
-    }
-    static bool ParseText(const std::string& text, int& value);
-    static bool ParseText(const std::string& text, long& value);
-    static bool ParseText(const std::string& text, long long& value);
-    static bool ParseText(const std::string& text, unsigned int& value);
-    static bool ParseText(const std::string& text, unsigned long& value);
-    static bool ParseText(const std::string& text, unsigned long long& value);
-    static bool ParseText(const std::string& text, float& value);
-    static bool ParseText(const std::string& text, double& value);
-    static bool ParseText(const std::string& text, bool& value);
-
-    // The ValueText argument that holds any value of T.
-    template <class T>
-    static auto Widened(T value) {
-        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, float>)
-            return value;
-        else if constexpr (std::is_floating_point_v<T>)
-            return static_cast<double>(value);
-        else if constexpr (std::is_signed_v<T>)
-            return static_cast<long long>(value);
-        else
-            return static_cast<unsigned long long>(value);
-    }
-
+    const T* Known(detail::Layout<T> layout);
     struct DocumentReleaser {
         void operator()(xercesc::DOMDocument* doc) const noexcept;
     };

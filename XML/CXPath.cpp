@@ -2,6 +2,7 @@
 #include <XML/CXPath.h>
 
 #include "XML/internal/Messages.h"
+#include "XML/internal/OptionsLayout.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/XPathEval.h"
 #include "XML/internal/XPathNumber.h"
@@ -155,6 +156,13 @@ bool Run(const Expr* expr, const sXPathLimits& limits, const xercesc::DOMNode* c
 }  // namespace
 
 CXPath::CXPath() = default;
+
+void CXPath::SetLimitsSized(detail::Layout<sXPathLimits> layout) {
+    if (const std::optional<sXPathLimits> limits = internal::KnownPrefix(layout))
+        m_limits = *limits;
+    else
+        m_errors.AddError(E_EXCEPTION, internal::msg::kUnknownOptionsLayout);
+}
 CXPath::CXPath(const std::string& expr, const std::map<std::string, std::string>& namespaces) {
     Compile(expr, namespaces);
 }

@@ -6,7 +6,7 @@
 #include <XML/KelXMLExport.h>
 #include <XML/Options.h>
 
-#include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/util/XercesDefs.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +14,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMNode;
+XERCES_CPP_NAMESPACE_END
 
 namespace XML {
 
@@ -73,7 +77,11 @@ public:
     bool Compile(const std::string& expr, const std::map<std::string, std::string>& namespaces = {});
     bool IsCompiled() const { return static_cast<bool>(m_pExpr); }
     // The bounds later Compile and evaluation calls apply (the defaults until set); copies keep them.
-    void SetLimits(const sXPathLimits& limits) { m_limits = limits; }
+    void SetLimits(const sXPathLimits& limits) { SetLimitsSized(detail::LayoutOf(limits)); }
+    // What SetLimits calls, with the caller's layout of sXPathLimits (CONTRIBUTING, "ABI policy"):
+    // the fields its size covers, the defaults for the rest; a size this library does not know
+    // leaves the bounds as they were, with one kind-3 record in GetErrors(). Not for direct use.
+    void SetLimitsSized(detail::Layout<sXPathLimits> limits);
     const sXPathLimits& GetLimits() const { return m_limits; }
     // The expression as last given to Compile.
     const std::string& GetExpression() const { return m_strExpression; }

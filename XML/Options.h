@@ -16,6 +16,21 @@ namespace XML {
 
 class CXPath;
 
+namespace detail {
+// An options structure as the caller's compile laid it out: the inline forms hand it to the
+// library's sized entry points, which read only the fields its size covers and take the defaults
+// for the rest (CONTRIBUTING, "ABI policy"). Not for direct use.
+template <class T>
+struct Layout {
+    const T* pOptions;
+    std::size_t nSize;
+};
+template <class T>
+constexpr Layout<T> LayoutOf(const T& options) noexcept {
+    return {&options, sizeof(T)};
+}
+}  // namespace detail
+
 // What one evaluation may cost, and the longest expression Compile takes. Past a bound the
 // evaluation fails (false, empty) and its reason names the bound; the defaults keep any
 // expression on any document the load limits admit within about 2 s of CPU and 256 MB.
@@ -213,7 +228,8 @@ struct sLoadOptions {
     std::string strBaseURI{};
 };
 
-// How CKelXML::ForEachFile and ValidateFiles share a list of documents out.
+// How CKelXML::ForEachFile and ValidateFiles share a list of documents out. Its limits stay its
+// last field (they grow at their end): a new batch setting goes to a new structure.
 struct sBatchOptions {
     // Threads working at once, the calling one among them; 0: one per core. Never more than the files.
     std::size_t nThreads = 0;

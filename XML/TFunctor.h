@@ -4,9 +4,13 @@
 
 #include <XML/KelXMLExport.h>
 
-#include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/util/XercesDefs.hpp>
 
 #include <string>
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMNode;
+XERCES_CPP_NAMESPACE_END
 
 namespace XML {
 

@@ -17,6 +17,7 @@
 #include <tinyxml2.h>
 #endif
 
+#include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 namespace bench {

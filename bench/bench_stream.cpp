@@ -8,6 +8,7 @@
 #include "XML/TFunctor.h"
 
 #include <libxml/xmlreader.h>
+#include <xercesc/dom/DOM.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>

@@ -2,6 +2,8 @@
 // Try: canonical examples/sample.xml
 #include <XML/CKelXML.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 #include <iostream>
 
 int main(int argc, char** argv) {

@@ -2,6 +2,8 @@
 // edited value changes in the file. Try: edit_attribute copy-of-sample.xml
 #include <XML/CKelXML.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 #include <iostream>
 
 int main(int argc, char** argv) {

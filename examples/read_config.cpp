@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include <xercesc/dom/DOM.hpp>
+
 using XML::CKelXML;
 
 int main(int argc, char** argv) {

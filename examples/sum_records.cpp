@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 using XML::CKelXML;
 
 int main(int argc, char** argv) {

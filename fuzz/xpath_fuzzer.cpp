@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace {
 
 constexpr const char* kDocument =

@@ -15,6 +15,8 @@
 
 #include <unistd.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml_test {
 
 // A fresh folder, removed with everything in it when the test ends.

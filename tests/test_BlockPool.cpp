@@ -4,6 +4,7 @@
 
 #include "XML/internal/BlockPool.h"
 
+#include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <cstring>

@@ -4,6 +4,8 @@
 
 #include "XML/internal/Canonical.h"
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 using namespace xercesc;
 

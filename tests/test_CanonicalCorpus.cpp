@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <map>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 using namespace xercesc;
 

@@ -10,6 +10,8 @@
 
 #include <sys/mman.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 using namespace xercesc;
 

@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 
 TEST(Save, WhatIsMissingIsRecorded) {

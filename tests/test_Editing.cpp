@@ -4,6 +4,8 @@
 #include <climits>
 #include <functional>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 using namespace xercesc;
 using XML::CKelXML;

@@ -2,6 +2,8 @@
 // a tree too deep to save, and a text node the process has no memory for.
 #include "TestSupport.h"
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 
 namespace {

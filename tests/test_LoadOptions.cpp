@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include <unistd.h>
@@ -98,6 +100,87 @@ TEST(GrammarCache, ParsesOnceAndSeesEdits) {
     EXPECT_EQ(Verdict(doc, Load(doc, "<!DOCTYPE list SYSTEM 'x.dtd'><list><entry>x</entry></list>", dtd), "ok",
                       "kind=second"),
               "ok");
+}
+
+// The sized entry points: a caller's older layout gives its own fields and the defaults for the
+// rest; a size that covers no whole field, or more than the library knows, is refused
+// (data/options_layout.tsv).
+template <class T>
+void Marked(T& options, std::size_t size) {  // every field the size covers set to 7 (none defaults to it)
+    std::vector<std::size_t> fields(sizeof(T) / sizeof(std::size_t), 7);
+    std::memcpy(static_cast<void*>(&options), fields.data(), std::min(size, sizeof(T)));
+}
+template <class T>
+std::string FieldsAfter(const T& taken, std::size_t size) {  // "ok" when the fields follow the rule
+    std::vector<std::size_t> got(sizeof(T) / sizeof(std::size_t)), defaults(got.size());
+    const T fresh{};
+    std::memcpy(got.data(), static_cast<const void*>(&taken), sizeof(T));
+    std::memcpy(defaults.data(), static_cast<const void*>(&fresh), sizeof(T));
+    for (std::size_t i = 0; i < got.size(); ++i)
+        if (got[i] != (i * sizeof(std::size_t) < size ? 7 : defaults[i])) return "field " + std::to_string(i);
+    return "ok";
+}
+template <class T>
+std::size_t SizeOf(const std::string& text) {
+    if (text.rfind("all", 0) != 0) return std::stoul(text);
+    return sizeof(T) + (text.size() > 3 ? std::stol(text.substr(3)) : 0);
+}
+
+TEST(OptionsLayout, Table) {
+    const std::string kRefused = "3: options structure of a size this library does not know\n";
+    const std::string file = KELXML_TEST_DATA "/hand-indented.xml";
+    for (const auto& row : Table(KELXML_TEST_DATA "/options_layout.tsv")) {
+        SCOPED_TRACE(row[0] + " " + row[1]);
+        ASSERT_EQ(row.size(), 3u);
+        const bool ok = row[2] == "ok";
+        std::string result;
+        if (row[0] == "sLimits") {
+            const std::size_t size = SizeOf<XML::sLimits>(row[1]);
+            XML::sLimits given[2];  // room for a newer caller's longer layout
+            Marked(given[0], size);
+            XML::CKelXML doc;
+            doc.SetLimitsSized({given, size});
+            result = ok ? FieldsAfter(doc.GetLimits(), size) : FieldsAfter(doc.GetLimits(), 0);
+            EXPECT_EQ(Dump(doc), ok ? "" : kRefused);
+        } else if (row[0] == "sXPathLimits") {
+            const std::size_t size = SizeOf<XML::sXPathLimits>(row[1]);
+            XML::sXPathLimits given[2];
+            Marked(given[0], size);
+            XML::CXPath xpath;
+            xpath.SetLimitsSized({given, size});
+            result = FieldsAfter(xpath.GetLimits(), ok ? size : 0);
+            EXPECT_EQ(xpath.GetErrors()->GetAllErrors().size(), ok ? 0u : 1u);
+        } else if (row[0] == "sBatchOptions") {
+            const std::size_t size = SizeOf<XML::sBatchOptions>(row[1]);
+            XML::sBatchOptions given[2];
+            Marked(given[0], size);
+            given[0].nThreads = 1;
+            try {
+                XML::CKelXML::ForEachFileSized({file}, {given, size}, [&](std::size_t, XML::CKelXML& xml) {
+                    XML::sBatchOptions seen;
+                    seen.nThreads = 7;
+                    seen.limits = xml.GetLimits();
+                    result = FieldsAfter(seen, size);
+                });
+            } catch (const std::invalid_argument& refusal) {
+                result = ok ? refusal.what() : "ok";
+            }
+        } else if (row[0] == "sLoadOptions") {
+            const XML::sLoadOptions given[2];
+            XML::CKelXML doc;
+            const bool loaded = doc.LoadSized(file.c_str(), {given, SizeOf<XML::sLoadOptions>(row[1])});
+            result = loaded == ok && (ok || Dump(doc) == kRefused) ? "ok" : Dump(doc);
+        } else {
+            const XML::sWalkOptions given[2] = {{"user"}, {}};
+            const Loaded doc("<users><user/><user/></users>");
+            int calls = 0;
+            const auto count = [&calls](xercesc::DOMNode*) { ++calls; };
+            XML::detail::NodeFunctor<decltype(count)> functor(count, 0);
+            XML::CKelXML::LoopElementsSized(&functor, doc.root, {given, SizeOf<XML::sWalkOptions>(row[1])}, false);
+            result = (calls > 0) == ok ? "ok" : std::to_string(calls) + " calls";
+        }
+        EXPECT_EQ(result, "ok");
+    }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string_view>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 
 TEST(Numbers, WritersPickTheFormOfTheArgumentsType) {

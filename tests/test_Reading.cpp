@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 using namespace xercesc;
 using XML::CKelXML;

@@ -8,6 +8,8 @@
 #include <climits>
 #include <stdexcept>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 using namespace kelxml_test;
 
 namespace {

@@ -15,6 +15,8 @@
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
+
+#include <xercesc/dom/DOM.hpp>
 #endif
 
 using namespace kelxml_test;

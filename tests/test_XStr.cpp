@@ -2,6 +2,7 @@
 // empty the source (the leak checker watches the buffers).
 #include "TestSupport.h"
 
+#include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/XMLString.hpp>
 
 #include <utility>

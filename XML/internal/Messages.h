@@ -57,6 +57,8 @@ inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kOneLoadMode = "a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})";
+// An options structure whose size matches no layout this library knows (a newer or hand-made one).
+inline constexpr const char* kUnknownOptionsLayout = "options structure of a size this library does not know";
 // A new element goes beside or below an element of the document that makes it.
 inline constexpr const char* kNotOwnElement = "node is not an element of this document";
 // An attribute given a namespace by name needs a prefix bound to it, and one that does not change

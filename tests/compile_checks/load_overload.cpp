@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 // Each misuse form uses some of the parameters only.
 bool Use([[maybe_unused]] XML::CKelXML& doc, [[maybe_unused]] std::vector<char>& bytes,
          [[maybe_unused]] const std::string& name, [[maybe_unused]] const std::filesystem::path& path,

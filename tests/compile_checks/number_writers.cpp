@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 bool Use(XML::CKelXML& doc, xercesc::DOMElement* e, const std::vector<int>& v, std::int64_t id, float ratio,
          unsigned char byte, long double wide) {
     bool ok = doc.AddChildNodeValue(e, "count", 0) && doc.AddChildNodeValue(e, "delta", -3) &&

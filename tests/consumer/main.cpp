@@ -1,6 +1,8 @@
 // Uses the installed library through its public headers only; exits 0 when it works.
 #include <XML/CKelXML.h>
 
+#include <xercesc/dom/DOM.hpp>
+
 #include <cstdio>
 
 int main() {

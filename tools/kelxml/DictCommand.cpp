@@ -8,6 +8,8 @@
 
 #include <iostream>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 int Dict(const Arguments& args) {

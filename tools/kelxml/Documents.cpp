@@ -18,6 +18,8 @@
 #include <map>
 #include <stdexcept>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 std::string Escape(const std::string& text) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 // Keeps each printed value on one line: backslash, tab, newline, carriage return escaped.

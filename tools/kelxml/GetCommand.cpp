@@ -10,6 +10,8 @@
 #include <atomic>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 namespace {

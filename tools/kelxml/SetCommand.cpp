@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 namespace {

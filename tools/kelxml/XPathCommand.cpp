@@ -12,6 +12,8 @@
 #include <iostream>
 #include <map>
 
+#include <xercesc/dom/DOM.hpp>
+
 namespace kelxml {
 
 namespace {

@@ -12,6 +12,7 @@
 #include <XML/CKelXML.h>
 #include <XML/KelXMLVersion.h>
 
+#include <xercesc/dom/DOM.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
