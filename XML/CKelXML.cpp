@@ -898,16 +898,17 @@ bool CKelXML::StreamWalk(const char* file, std::string_view memory, detail::Layo
                       walk->bStopOnMissingAttribute, verdict, walk->pFilter, wantText, records);
 }
 
-bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
-                                  unsigned long& count) {
+bool CKelXML::GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOptions> options,
+                                       detail::Layout<sWalkOptions> layout, unsigned long& count) {
     count = 0;
-    sWalkOptions counted = walk;
+    const sWalkOptions* const walk = Known(layout);
+    if (!walk) return false;
+    sWalkOptions counted = *walk;
     counted.vAttributes.clear();
     counted.bStopOnTrue = counted.bStopOnFalse = counted.bStopOnMissingAttribute = false;
-    return StreamRecords(file, options, counted, [&count](const std::vector<std::string>&) {
-        ++count;
-        return true;
-    });
+    const auto one = [&count](const std::vector<std::string>&) { ++count; };
+    detail::RecordFunctor<decltype(one)> functor(one, 0);
+    return StreamWalk(file, std::string_view(), options, &functor, detail::LayoutOf(counted), false, true, nullptr);
 }
 
 bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
@@ -1052,10 +1053,16 @@ bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor
                           stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
 }
 
-bool CKelXML::StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const std::string& path,
-                             std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
-                             bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
-    return StreamFrom(file, std::string_view(), options, functor, path, attributeNames, attributeCount, userData,
+bool CKelXML::StreamElementsSized(const char* file, detail::Layout<sLoadOptions> layout, TFunctor* functor,
+                                  const std::string& path, std::string* attributeNames, int attributeCount,
+                                  void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
+                                  bool* verdict) {
+    const sLoadOptions* const options = Known(layout);
+    if (!options) {
+        if (verdict) *verdict = false;
+        return false;
+    }
+    return StreamFrom(file, std::string_view(), *options, functor, path, attributeNames, attributeCount, userData,
                       stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
 }
 
@@ -1075,10 +1082,12 @@ bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* 
     return GetNbElementsInFile(file, OptionsFor(bValidate), name, count);
 }
 
-bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name,
-                                  unsigned long& count) {
+bool CKelXML::GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOptions> layout, const char* name,
+                                       unsigned long& count) {
     count = 0;
-    if (!AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
+    const sLoadOptions& options = *known;
     return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      nullptr, [&](const InputSource* source) { count = parser.Count(file, source, name); });

@@ -358,8 +358,13 @@ public:
     // named grammars); the bool forms are E_LOAD_VALIDATE / E_LOAD_AUTO.
     bool StreamElements(const char* file, const sLoadOptions& options, TFunctor* functor, const std::string& path,
                         std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
-                        bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict = nullptr);
-    bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name, unsigned long& count);
+                        bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict = nullptr) {
+        return StreamElementsSized(file, detail::LayoutOf(options), functor, path, attributeNames, attributeCount,
+                                   userData, stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
+    }
+    bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const char* name, unsigned long& count) {
+        return GetNbElementsInFileSized(file, detail::LayoutOf(options), name, count);
+    }
 
     // --- Walks with a callable --------------------------------------------------------------
     // The same walks as LoopElements and StreamElements, with any callable instead of a TFunctor
@@ -402,7 +407,9 @@ public:
     // file is parsed (without building a node when there is no filter, as StreamRecords does);
     // records and returns as StreamElements.
     bool GetNbElementsInFile(const char* file, const sLoadOptions& options, const sWalkOptions& walk,
-                             unsigned long& count);
+                             unsigned long& count) {
+        return GetNbElementsInFileSized(file, detail::LayoutOf(options), detail::LayoutOf(walk), count);
+    }
     // --- Records without a node -------------------------------------------------------------
     // The streaming walk of StreamElements for a caller that needs no node: each record at
     // walk.strPath is read from the parser's events and no node of the document is ever built, so
@@ -680,6 +687,13 @@ public:
                                   bool wantText);
     bool StreamElementsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
                              detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
+    bool StreamElementsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                             const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
+                             bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict);
+    bool GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOptions> options, const char* name,
+                                  unsigned long& count);
+    bool GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOptions> options,
+                                  detail::Layout<sWalkOptions> walk, unsigned long& count);
     bool StreamRecordsSized(const char* file, detail::Layout<sLoadOptions> options, TFunctor* functor,
                             detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
     bool StreamRecordsSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options,

@@ -158,10 +158,20 @@ bool Run(const Expr* expr, const sXPathLimits& limits, const xercesc::DOMNode* c
 CXPath::CXPath() = default;
 
 void CXPath::SetLimitsSized(detail::Layout<sXPathLimits> layout) {
-    if (const std::optional<sXPathLimits> limits = internal::KnownPrefix(layout))
-        m_limits = *limits;
-    else
-        m_errors.AddError(E_EXCEPTION, internal::msg::kUnknownOptionsLayout);
+    const std::optional<sXPathLimits> limits = internal::KnownPrefix(layout);
+    try {
+        if (limits)
+            m_pLimits = std::make_shared<const sXPathLimits>(*limits);
+        else
+            m_errors.AddError(E_EXCEPTION, internal::msg::kUnknownOptionsLayout);
+    } catch (const std::bad_alloc&) {
+        // The bounds stay as they were.
+    }
+}
+
+const sXPathLimits& CXPath::GetLimits() const {
+    static const sXPathLimits defaults;
+    return m_pLimits ? *m_pLimits : defaults;
 }
 CXPath::CXPath(const std::string& expr, const std::map<std::string, std::string>& namespaces) {
     Compile(expr, namespaces);
@@ -177,7 +187,7 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
     m_errors.ResetError();  // the list speaks of this compile only
     try {
         m_strExpression = expr;
-        if (expr.size() > m_limits.maxExpressionLength) {
+        if (expr.size() > GetLimits().maxExpressionLength) {
             m_errors.AddError(E_EXCEPTION, internal::msg::kXPathTooLong);
             return false;
         }
@@ -207,7 +217,7 @@ bool CXPath::Compile(const std::string& expr, const std::map<std::string, std::s
 bool CXPath::Evaluate(const xercesc::DOMNode* context, sXPathValue& result, const XPathVariables& variables,
                       std::string* reason) const {
     sXPathValue value;
-    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+    const bool ok = Run(m_pExpr.get(), GetLimits(), context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) {
                             Value v = ev.Eval(e, c, 1, 1);
                             switch (v.type) {
@@ -234,7 +244,7 @@ std::vector<xercesc::DOMNode*> CXPath::SelectNodes(const xercesc::DOMNode* conte
                                                    const XPathVariables& variables) const {
     std::vector<xercesc::DOMNode*> result;
     if (m_pExpr && m_pExpr->type != Type::NodeSet && m_pExpr->type != Type::Any) return result;
-    Run(m_pExpr.get(), m_limits, context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
+    Run(m_pExpr.get(), GetLimits(), context, variables, nullptr, [&](Evaluator& ev, const Expr& e, const Node& c) {
         Value v = ev.Eval(e, c, 1, 1);
         if (v.type == Type::NodeSet) ToDom(v.nodes, result);
     });
@@ -262,7 +272,7 @@ bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const
 bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value, const XPathVariables& variables,
                             std::string* reason) const {
     std::string text;
-    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+    const bool ok = Run(m_pExpr.get(), GetLimits(), context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) {
                             XString s;
                             ev.EvalString(e, c, 1, 1, s);
@@ -275,7 +285,7 @@ bool CXPath::EvaluateString(const xercesc::DOMNode* context, std::string& value,
 bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, const XPathVariables& variables,
                             std::string* reason) const {
     double n = 0;
-    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+    const bool ok = Run(m_pExpr.get(), GetLimits(), context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { n = ev.EvalNumber(e, c, 1, 1); });
     if (ok) value = n;
     return ok;
@@ -284,7 +294,7 @@ bool CXPath::EvaluateNumber(const xercesc::DOMNode* context, double& value, cons
 bool CXPath::EvaluateBoolean(const xercesc::DOMNode* context, bool& value, const XPathVariables& variables,
                              std::string* reason) const {
     bool b = false;
-    const bool ok = Run(m_pExpr.get(), m_limits, context, variables, reason,
+    const bool ok = Run(m_pExpr.get(), GetLimits(), context, variables, reason,
                         [&](Evaluator& ev, const Expr& e, const Node& c) { b = ev.EvalBoolean(e, c, 1, 1); });
     if (ok) value = b;
     return ok;

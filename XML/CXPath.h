@@ -82,7 +82,7 @@ public:
     // the fields its size covers, the defaults for the rest; a size this library does not know
     // leaves the bounds as they were, with one kind-3 record in GetErrors(). Not for direct use.
     void SetLimitsSized(detail::Layout<sXPathLimits> limits);
-    const sXPathLimits& GetLimits() const { return m_limits; }
+    const sXPathLimits& GetLimits() const;
     // The expression as last given to Compile.
     const std::string& GetExpression() const { return m_strExpression; }
     // This object's error list (owned by it; never null): the records of the last Compile.
@@ -122,7 +122,8 @@ private:
     std::shared_ptr<const internal::xpath::Expr> m_pExpr;
     std::string m_strExpression;
     CError m_errors;
-    sXPathLimits m_limits;
+    // Held apart, so that the object's size stays when sXPathLimits grows; null: the defaults.
+    std::shared_ptr<const sXPathLimits> m_pLimits;
 };
 
 }  // namespace XML
