@@ -39,6 +39,9 @@ run=$(ls "$work"/build/kelxml_*.deb)
 dev=$(ls "$work"/build/kelxml-dev_*.deb)
 if [ -n "$keep" ]; then mkdir -p "$keep" && cp "$run" "$dev" "$keep"/; fi
 version=$(dpkg-deb -f "$run" Version)
+# The library's file names follow the project version: libKel_XML.so.MAJOR and .so.MAJOR.MINOR.PATCH.
+upstream=${version%-*}
+major=${upstream%%.*}
 multiarch=$(grep -oP '^CMAKE_INSTALL_LIBDIR:PATH=lib/\K.*' "$work/build/CMakeCache.txt" || true)
 libdir=/usr/lib${multiarch:+/$multiarch}
 
@@ -62,7 +65,7 @@ for deb in "$run" "$dev"; do
   dpkg-deb -f "$deb" Package Version Section Depends
   dpkg-deb -c "$deb" | awk '{ $2 = $4 = $5 = ""; print }' | tr -s ' '
 done
-contains "$run" ./usr/bin/kelxml ".$libdir/libKel_XML.so.1" ".$libdir/libKel_XML.so.1.0.0" \
+contains "$run" ./usr/bin/kelxml ".$libdir/libKel_XML.so.$major" ".$libdir/libKel_XML.so.$upstream" \
   ./usr/share/man/man1/kelxml.1.gz ./usr/share/bash-completion/completions/kelxml \
   ./usr/share/doc/kelxml/copyright ./usr/share/doc/kelxml/changelog.Debian.gz
 contains "$dev" ./usr/include/XML/CKelXML.h ./usr/include/XML/KelXMLVersion.h ".$libdir/libKel_XML.so" \
@@ -76,11 +79,11 @@ if dpkg-deb -c "$dev" | awk '{ print $6 }' | grep -E '/bin/|\.so\.[0-9]'; then
 fi
 grep -q 'libxerces-c3\.2' <<<"$(dpkg-deb -f "$run" Depends)" || fail "kelxml does not depend on libxerces-c3.2"
 [ "$(dpkg-deb -f "$dev" Depends)" = "kelxml (= $version), libxerces-c-dev" ] || fail "kelxml-dev's dependencies"
-[ "$(dpkg-deb -I "$run" shlibs)" = "libKel_XML 1 kelxml (>= $version)" ] || fail "kelxml's shlibs file"
+[ "$(dpkg-deb -I "$run" shlibs)" = "libKel_XML $major kelxml (>= $version)" ] || fail "kelxml's shlibs file"
 [ "$(dpkg-deb -I "$run" triggers)" = 'activate-noawait ldconfig' ] || fail "kelxml has no ldconfig trigger"
 dpkg-deb -x "$run" "$work/unpacked"
 dpkg-deb -x "$dev" "$work/unpacked"
-for f in /usr/bin/kelxml "$libdir/libKel_XML.so.1.0.0"; do
+for f in /usr/bin/kelxml "$libdir/libKel_XML.so.$upstream"; do
   if grep -q '\.symtab' <<<"$(readelf -S "$work/unpacked$f")"; then fail "$f is not stripped"; fi
 done
 if grep -qE 'RPATH|RUNPATH' <<<"$(readelf -d "$work/unpacked/usr/bin/kelxml")"; then fail "kelxml has a run path"; fi
