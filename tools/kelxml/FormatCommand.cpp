@@ -49,7 +49,9 @@ std::vector<std::string> TargetsIn(const std::string& folder, const std::vector<
         if (name.empty() || name == "." || name == "..") throw UsageError{"'" + file + "' names no file"};
         if (!names.insert(name).second)
             throw UsageError{"two FILEs are named '" + name + "': both would be written to the same file"};
-        targets.push_back(folder + (folder.back() == '/' ? "" : "/") + name);
+        std::string target = folder;
+        if (target.back() != '/') target += '/';
+        targets.push_back(target += name);
     }
     return targets;
 }
