@@ -76,6 +76,7 @@ int Format(const Arguments& args) {
                       : c14nComments ? Form::CanonicalComments
                       : unindented   ? Form::Unindented
                                      : Form::Pretty;
+    const std::size_t jobs = JobsOf(args);
     const bool intoFolder = !out.empty() && out != "-" && IsFolder(out);
     if (files.size() > 1 && !intoFolder)
         throw UsageError{"several FILEs are written with -o FOLDER, an existing folder"};
@@ -98,7 +99,7 @@ int Format(const Arguments& args) {
     // Every target is known before the first is written: a usage error writes nothing.
     const std::vector<std::string> targets = TargetsIn(out, files);
     std::atomic<int> status{kSuccess};
-    ForEachFile(files, JobsOf(args), [&](std::size_t index, XML::CKelXML& xml) {
+    ForEachFile(files, jobs, [&](std::size_t index, XML::CKelXML& xml) {
         if (FormatOne(xml, files[index], targets[index], form, options) != kSuccess) status = kProblem;
     });
     return status;
