@@ -1,7 +1,9 @@
 // Validating 1,000 small documents (1 KB configurations, each a little different) against one
 // XML Schema that is parsed once and kept: the library without a tree (Validate) and
 // with one (Load), in the named-grammar mode, next to a raw SAX2 handler validating against the
-// same grammar loaded once into a grammar pool.
+// same grammar loaded once into a grammar pool. And one document naming a set of schemas
+// (schemaLocation), each importing one large shared schema, read and compiled at every parse:
+// Validate against a raw SAX2 handler loading the schemas as the document names them.
 #include "BenchSupport.h"
 #include "Generator.h"
 
@@ -14,6 +16,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
 
+#include <string>
 #include <vector>
 
 using namespace xercesc;
@@ -133,6 +136,91 @@ Op EachDocument(One one) {
     };
 }
 
+// --- A schema set the document names ----------------------------------------------------------
+constexpr int kParts = 24;    // schemas the document names, each importing the shared one
+constexpr int kShared = 360;  // complex types of the shared schema (about 200 KB)
+constexpr int kElements = 8;  // elements in each type's sequence
+
+std::string SharedSchema() {
+    std::string s = R"(<?xml version="1.0" encoding="UTF-8"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:c="urn:kel:common" targetNamespace="urn:kel:common">
+  <xs:simpleType name="code"><xs:restriction base="xs:string"><xs:pattern value="[A-Z]{2}-[0-9]{1,6}"/></xs:restriction></xs:simpleType>
+)";
+    for (int t = 0; t < kShared; ++t) {
+        const std::string n = std::to_string(t);
+        s += "  <xs:complexType name=\"T" + n + "\">\n    <xs:sequence>\n";
+        for (int e = 0; e < kElements; ++e)
+            s += "      <xs:element name=\"e" + std::to_string(e) + "\" type=\"" +
+                 (e % 3 == 0   ? "c:code"
+                  : e % 3 == 1 ? "xs:string"
+                               : "xs:int") +
+                 "\" minOccurs=\"0\"/>\n";
+        s += "    </xs:sequence>\n    <xs:attribute name=\"id\" type=\"xs:ID\"/>\n"
+             "    <xs:attribute name=\"weight\" type=\"xs:decimal\"/>\n  </xs:complexType>\n";
+    }
+    return s + "</xs:schema>\n";
+}
+
+std::string PartSchema(int k) {
+    const std::string n = std::to_string(k);
+    std::string s = R"(<?xml version="1.0" encoding="UTF-8"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:c="urn:kel:common" targetNamespace="urn:kel:part)" +
+                    n + R"(" elementFormDefault="qualified">
+  <xs:import namespace="urn:kel:common" schemaLocation="common.xsd"/>
+  <xs:element name="Item" type="c:T)" +
+                    std::to_string(k * 7 % kShared) + R"("/>
+)";
+    if (k == 0)
+        s += R"(  <xs:element name="Set"><xs:complexType><xs:sequence>
+    <xs:any namespace="##other" processContents="strict" maxOccurs="unbounded"/>
+  </xs:sequence></xs:complexType></xs:element>
+)";
+    return s + "</xs:schema>\n";
+}
+
+struct NamedSet : Input {};
+
+const NamedSet& SchemaSet() {
+    static const NamedSet set = [] {
+        NamedSet s;
+        EnsureFile("common.xsd", SharedSchema());
+        std::string locations, items;
+        for (int k = 0; k < kParts; ++k) {
+            const std::string n = std::to_string(k);
+            EnsureFile("part" + n + ".xsd", PartSchema(k));
+            locations += (k ? " urn:kel:part" : "urn:kel:part") + n + " part" + n + ".xsd";
+            if (k == 0) continue;
+            items += "  <p" + n + ":Item xmlns:p" + n + "=\"urn:kel:part" + n + "\" id=\"i" + n + "\" weight=\"1.5\">";
+            items += "<e0>AB-" + n + "</e0><e1>text " + n + "</e1><e2>" + n + "</e2></p" + n + ":Item>\n";
+        }
+        const std::string text =
+            "<?xml version=\"1.0\"?>\n<p0:Set xmlns:p0=\"urn:kel:part0\" "
+            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" +
+            locations + "\">\n" + items + "</p0:Set>\n";
+        s.path = EnsureFile("named-set.xml", text);
+        s.records = 1;
+        s.bytes = text.size();
+        return s;
+    }();
+    return set;
+}
+
+// A SAX2 reader with the load's settings that reads the schemas the document names at each parse.
+struct SaxLoader {
+    SaxLoader() {
+        reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
+        reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
+        reader->setFeature(XMLUni::fgXercesDynamic, false);
+        reader->setFeature(XMLUni::fgXercesSchema, true);
+        reader->setFeature(XMLUni::fgXercesSchemaFullChecking, true);
+        reader->setProperty(XMLUni::fgXercesSecurityManager, &security);
+        reader->setErrorHandler(&errors);
+    }
+    SaxValidator::Errors errors;
+    SecurityManager security;
+    std::unique_ptr<SAX2XMLReader> reader{XMLReaderFactory::createXMLReader()};
+};
+
 }  // namespace
 
 void RegisterValidate() {
@@ -152,6 +240,20 @@ void RegisterValidate() {
             sax->reader->parse(file);
             return sax->errors.count == 0;
         });
+    });
+
+    const InputOf named = []() -> const Input& { return SchemaSet(); };
+    Add("validate_named_schemas", "kel", named, [](const Input& in) -> Op {
+        auto doc = std::make_shared<XML::CKelXML>();
+        return [doc, path = in.path] { return doc->Validate(path.c_str(), XML::sLoadOptions{XML::E_LOAD_VALIDATE}); };
+    });
+    Add("validate_named_schemas", "raw_sax", named, [](const Input& in) -> Op {
+        auto sax = std::make_shared<SaxLoader>();
+        return [sax, path = in.path] {
+            sax->errors.count = 0;
+            sax->reader->parse(path.c_str());
+            return sax->errors.count == 0;
+        };
     });
 }
 

@@ -5,8 +5,10 @@
 #include "XML/internal/DtdBudget.h"
 #include "XML/internal/ResourceGate.h"
 
-#include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -18,6 +20,8 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 using namespace xercesc;
 
@@ -216,10 +220,8 @@ struct PatternParser {
 // --- Schema documents ---------------------------------------------------------------------
 
 const XMLCh kSchemaNamespace[] = u"http://www.w3.org/2001/XMLSchema";
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-std::string Attribute(const DOMElement* element, const char16_t* name) {
-    return XStr::ToLocal(element->getAttribute(reinterpret_cast<const XMLCh*>(name)));
-}
 std::string LocalPart(const std::string& qname) {
     const std::size_t colon = qname.rfind(':');
     return colon == std::string::npos ? qname : qname.substr(colon + 1);
@@ -237,6 +239,84 @@ Count Occurs(const std::string& text, Count absent) {
     }
     return value;
 }
+
+// One element of a schema document, as the judge reads it: what it is, its parent, and the few
+// attributes the judge looks at (kept for the schema's own elements only). A type is found by
+// its local name whatever its namespace, as an element that holds a derivation.
+struct SchemaElement {
+    enum Kind { Other, Model, Leaf, Group, ComplexType, Content, Extension, Restriction, List, SimpleType, Pattern };
+    Kind kind = Other;
+    bool schema = false;
+    std::size_t parent = kNone;
+    bool hasRef = false;
+    std::string name, ref, minOccurs, maxOccurs, base, value;
+};
+
+SchemaElement::Kind KindOf(const XMLCh* local) {
+    using K = SchemaElement::Kind;
+    if (Is(local, u"sequence") || Is(local, u"choice") || Is(local, u"all")) return K::Model;
+    if (Is(local, u"element") || Is(local, u"any")) return K::Leaf;
+    if (Is(local, u"group")) return K::Group;
+    if (Is(local, u"complexType")) return K::ComplexType;
+    if (Is(local, u"complexContent") || Is(local, u"simpleContent")) return K::Content;
+    if (Is(local, u"extension")) return K::Extension;
+    if (Is(local, u"restriction")) return K::Restriction;
+    if (Is(local, u"list")) return K::List;
+    if (Is(local, u"simpleType")) return K::SimpleType;
+    if (Is(local, u"pattern")) return K::Pattern;
+    return K::Other;
+}
+
+// Reads a schema document with every bound of a load, building no tree: only the elements, in
+// document order, with what the judge needs of them.
+class SchemaReader : public BoundedDOMParser {
+public:
+    SchemaReader() : BoundedDOMParser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr) { BuildTree(false); }
+    std::vector<SchemaElement> elements;
+
+    void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
+                      const RefVectorOf<XMLAttr>& attrs, const XMLSize_t count, const bool isEmpty,
+                      const bool isRoot) override {
+        // The bounds first (told the element is not empty, so that the base does not end it
+        // before it is read here).
+        BoundedDOMParser::startElement(decl, urlId, prefix, attrs, count, false, isRoot);
+        SchemaElement element;
+        element.kind = KindOf(decl.getBaseName());
+        element.schema = urlId != getScanner()->getEmptyNamespaceId() &&
+                         XMLString::equals(getScanner()->getURIText(urlId), kSchemaNamespace);
+        element.parent = m_open.empty() ? kNone : m_open.back();
+        if (element.schema || element.kind == SchemaElement::ComplexType || element.kind == SchemaElement::SimpleType)
+            for (XMLSize_t i = 0; i < count; ++i) Keep(element, *attrs.elementAt(i));
+        m_open.push_back(elements.size());
+        elements.push_back(std::move(element));
+        if (isEmpty) endElement(decl, urlId, isRoot, prefix);
+    }
+    void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const prefix) override {
+        if (!m_open.empty()) m_open.pop_back();
+        BoundedDOMParser::endElement(decl, urlId, isRoot, prefix);
+    }
+
+private:
+    static void Keep(SchemaElement& element, const XMLAttr& attr) {
+        const XMLCh* const name = attr.getQName();
+        const char16_t* const base = element.kind == SchemaElement::List ? u"itemType" : u"base";
+        const std::pair<const char16_t*, std::string SchemaElement::*> kept[] = {
+            {u"name", &SchemaElement::name},
+            {u"ref", &SchemaElement::ref},
+            {u"minOccurs", &SchemaElement::minOccurs},
+            {u"maxOccurs", &SchemaElement::maxOccurs},
+            {base, &SchemaElement::base},
+            {u"value", &SchemaElement::value}};
+        for (const auto& [attribute, member] : kept)
+            if (Is(name, attribute)) {
+                element.*member = XStr::ToLocal(attr.getValue());
+                element.hasRef = element.hasRef || member == &SchemaElement::ref;
+                return;
+            }
+    }
+    std::vector<std::size_t> m_open;
+};
 
 }  // namespace
 
@@ -271,7 +351,7 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
     // Read with the same bounds as a document; its grammar is not loaded, nothing is validated.
     SecurityManager security;
     security.setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
-    BoundedDOMParser parser(nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+    SchemaReader parser;
     parser.SetLimits(m_limits, bytes.size() + dtd.bytesRead);
     parser.setDoNamespaces(true);
     parser.setValidationScheme(AbstractDOMParser::Val_Never);
@@ -288,74 +368,65 @@ std::string SchemaBudget::Add(const std::string& bytes, const XMLCh* systemId) {
     } catch (const SAXException& e) {
         return refuse(XStr::ToLocal(e.getMessage()));
     }
-    const DOMDocument* document = parser.getDocument();
-    if (!document || !document->getDocumentElement()) return {};
+    const std::vector<SchemaElement>& elements = parser.elements;
     const std::size_t firstNew = m_types.size();
     std::vector<std::string> declared;  // groups and named types, as the waiting types name them
 
-    // Every element of the schema namespace, with the particle its particles belong to.
-    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    std::vector<std::pair<const DOMElement*, std::size_t>> pending{{document->getDocumentElement(), kNone}};
-    while (!pending.empty()) {
-        const auto [element, parent] = pending.back();
-        pending.pop_back();
-        std::size_t inside = kNone;  // the particle this element's children belong to
-        const XMLCh* const local = element->getLocalName();
-        if (XMLString::equals(element->getNamespaceURI(), kSchemaNamespace) && local) {
-            const bool group = Is(local, u"sequence") || Is(local, u"choice") || Is(local, u"all");
-            const bool leaf = Is(local, u"element") || Is(local, u"any");
-            const bool ref = Is(local, u"group") && element->hasAttribute(reinterpret_cast<const XMLCh*>(u"ref"));
-            if ((group || leaf || ref) && parent != kNone) {
-                Particle particle;
-                particle.kind = leaf ? Particle::Leaf : ref ? Particle::Ref : Particle::Group;
-                particle.min = Occurs(Attribute(element, u"minOccurs"), 1);
-                const std::string max = Attribute(element, u"maxOccurs");
-                particle.unbounded = max == "unbounded";
-                particle.max = particle.unbounded ? kMax : Occurs(max, 1);
-                if (ref) particle.ref = LocalPart(Attribute(element, u"ref"));
-                m_particles.push_back(particle);
-                m_particles[parent].children.push_back(m_particles.size() - 1);
-                if (group) inside = m_particles.size() - 1;
-            } else if (Is(local, u"group") || Is(local, u"complexType")) {
-                m_particles.emplace_back();
-                inside = m_particles.size() - 1;
-                const std::string named = Attribute(element, u"name");
-                if (Is(local, u"group")) {
-                    if (!named.empty() && m_groups.emplace(named, inside).second) declared.push_back("g:" + named);
-                } else {
-                    m_types.push_back(Type{named, inside, {}, false});
-                    m_typeByContent[inside] = m_types.size() - 1;
-                    if (!named.empty() && m_namedTypes.emplace(named, m_types.size() - 1).second)
-                        declared.push_back("t:" + named);
-                }
-            } else if (Is(local, u"complexContent") || Is(local, u"simpleContent")) {
-                inside = parent;
-            } else if (Is(local, u"extension") || Is(local, u"restriction") || Is(local, u"list")) {
-                inside = parent;
-                const std::string base = LocalPart(Attribute(element, Is(local, u"list") ? u"itemType" : u"base"));
-                // The type this derivation belongs to: the nearest complexType or simpleType above.
-                for (const DOMNode* up = element->getParentNode(); up; up = up->getParentNode()) {
-                    const XMLCh* const name = up->getLocalName();
-                    if (!name || !(Is(name, u"complexType") || Is(name, u"simpleType"))) continue;
-                    const std::string typeName = Attribute(static_cast<const DOMElement*>(up), u"name");
-                    if (!typeName.empty() && !base.empty() && base != typeName) Derive(typeName, base);
-                    const auto type = m_typeByContent.find(parent);
-                    if (Is(name, u"complexType") && type != m_typeByContent.end()) {
-                        m_types[type->second].base = base;
-                        m_types[type->second].extension = Is(local, u"extension");
-                    }
-                    break;
-                }
-            } else if (Is(local, u"simpleType")) {
-                inside = kNone;
-            } else if (Is(local, u"pattern")) {
-                const std::string refusal = PatternRefusal(Attribute(element, u"value"));
-                if (!refusal.empty()) return refuse(refusal);
+    // Every element of the schema namespace, in document order, with the particle its particles
+    // belong to (that of its parent element).
+    std::vector<std::size_t> inside(elements.size(), kNone);  // the particle each element's children belong to
+    for (std::size_t index = 0; index < elements.size(); ++index) {
+        const SchemaElement& element = elements[index];
+        if (!element.schema) continue;
+        const std::size_t parent = element.parent == kNone ? kNone : inside[element.parent];
+        const SchemaElement::Kind kind = element.kind;
+        const bool group = kind == SchemaElement::Model;
+        const bool leaf = kind == SchemaElement::Leaf;
+        const bool ref = kind == SchemaElement::Group && element.hasRef;
+        if ((group || leaf || ref) && parent != kNone) {
+            Particle particle;
+            particle.kind = leaf ? Particle::Leaf : ref ? Particle::Ref : Particle::Group;
+            particle.min = Occurs(element.minOccurs, 1);
+            particle.unbounded = element.maxOccurs == "unbounded";
+            particle.max = particle.unbounded ? kMax : Occurs(element.maxOccurs, 1);
+            if (ref) particle.ref = LocalPart(element.ref);
+            m_particles.push_back(particle);
+            m_particles[parent].children.push_back(m_particles.size() - 1);
+            if (group) inside[index] = m_particles.size() - 1;
+        } else if (kind == SchemaElement::Group || kind == SchemaElement::ComplexType) {
+            m_particles.emplace_back();
+            inside[index] = m_particles.size() - 1;
+            const std::string& named = element.name;
+            if (kind == SchemaElement::Group) {
+                if (!named.empty() && m_groups.emplace(named, inside[index]).second) declared.push_back("g:" + named);
+            } else {
+                m_types.push_back(Type{named, inside[index], {}, false});
+                m_typeByContent[inside[index]] = m_types.size() - 1;
+                if (!named.empty() && m_namedTypes.emplace(named, m_types.size() - 1).second)
+                    declared.push_back("t:" + named);
             }
+        } else if (kind == SchemaElement::Content) {
+            inside[index] = parent;
+        } else if (kind == SchemaElement::Extension || kind == SchemaElement::Restriction ||
+                   kind == SchemaElement::List) {
+            inside[index] = parent;
+            const std::string base = LocalPart(element.base);
+            // The type this derivation belongs to: the nearest complexType or simpleType above.
+            for (std::size_t up = element.parent; up != kNone; up = elements[up].parent) {
+                const SchemaElement& above = elements[up];
+                if (above.kind != SchemaElement::ComplexType && above.kind != SchemaElement::SimpleType) continue;
+                if (!above.name.empty() && !base.empty() && base != above.name) Derive(above.name, base);
+                const auto type = m_typeByContent.find(parent);
+                if (above.kind == SchemaElement::ComplexType && type != m_typeByContent.end()) {
+                    m_types[type->second].base = base;
+                    m_types[type->second].extension = kind == SchemaElement::Extension;
+                }
+                break;
+            }
+        } else if (kind == SchemaElement::Pattern) {
+            const std::string refusal = PatternRefusal(element.value);
+            if (!refusal.empty()) return refuse(refusal);
         }
-        for (const DOMNode* child = element->getLastChild(); child; child = child->getPreviousSibling())
-            if (child->getNodeType() == DOMNode::ELEMENT_NODE)
-                pending.emplace_back(static_cast<const DOMElement*>(child), inside);
     }
     const std::string refusal = Judge(firstNew, declared);
     return refusal.empty() ? refusal : refuse(refusal);

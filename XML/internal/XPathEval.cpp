@@ -57,11 +57,17 @@ bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n);
 
 bool IsEntityReference(const DOMNode* n) { return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE; }
 
+// What a walk of descendants tells as it goes down into a node's children and back up.
+struct NoDescent {
+    void Down(const DOMNode*) const {}
+    void Up() const {}
+};
+
 // The descendants of root in document order; false when emit stopped the walk. Its own stack of
 // ancestors, so that no step climbs through getParentNode, and the kind of the sibling it comes
 // from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
-template <class Emit>
-bool Descendants(const DOMNode* root, Emit&& emit) {
+template <class Emit, class Descent = NoDescent>
+bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent{}) {
     AncestorStack above;
     std::size_t entities = 0;  // entity references open around n
     int previous = -1;         // the kind of n's previous sibling, -1 for none
@@ -88,6 +94,7 @@ bool Descendants(const DOMNode* root, Emit&& emit) {
         if (k != DOMNode::DOCUMENT_TYPE_NODE) {
             if (const DOMNode* child = n->getFirstChild()) {
                 above.Push(n);
+                descent.Down(n);
                 entities += k == DOMNode::ENTITY_REFERENCE_NODE;
                 previous = -1;
                 n = child;
@@ -102,6 +109,7 @@ bool Descendants(const DOMNode* root, Emit&& emit) {
             }
             if (above.Empty()) return true;
             n = above.Pop();
+            descent.Up();
             entities -= IsEntityReference(n);
         }
     }
@@ -746,6 +754,7 @@ bool Evaluator::RunSteps(const Expr& e, std::size_t first, std::size_t end, std:
 }
 
 void Evaluator::EvalPath(const Expr& e, const Node& context, std::vector<Node>& out) {
+    if (DescendantThenChild(e, context, [&](const Node& n) { Hold(out, n); })) return;
     std::vector<Node> current = TakeBuffer();
     const bool flat = StartPath(e, context, current);
     RunSteps(e, 0, e.steps.size(), current, flat);
@@ -802,7 +811,49 @@ bool Evaluator::AnyNode(const Expr& e, const Node& context, Test&& test, bool di
 }
 
 template <class Each>
+bool Evaluator::DescendantThenChild(const Expr& e, const Node& context, Each&& each) {
+    if (e.op != Op::Path || e.start || e.steps.size() != 2) return false;
+    const Step& above = e.steps[0];
+    const Step& below = e.steps[1];
+    if (above.positional || below.positional || below.axis != Axis::Child ||
+        (above.axis != Axis::Descendant && above.axis != Axis::DescendantOrSelf))
+        return false;
+    const Node start = e.absolute ? Node{RootOf(context)} : context;
+    const auto first = [&](const Node& n) { return Matches(above, n) && AllHold(above, n); };
+    // Whether each open node (the start, then the ancestors of the walk's node) is a node of the
+    // first step, so that its children are candidates of the second; entity references are
+    // transparent and take their parent's.
+    std::vector<char> open;
+    if (above.axis == Axis::DescendantOrSelf) m_budget.Step();
+    open.push_back(above.axis == Axis::DescendantOrSelf && first(start));
+    if (IsOutsideContent(start)) return true;
+    const DOMNode* last = nullptr;  // the last element met, and whether it is of the first step
+    bool lastIsFirst = false;
+    struct Descent {
+        std::vector<char>& open;
+        const DOMNode*& last;
+        bool& lastIsFirst;
+        void Down(const DOMNode* n) const { open.push_back(n == last ? lastIsFirst : open.back()); }
+        void Up() const { open.pop_back(); }
+    };
+    Descendants(
+        start.dom,
+        [&](const Node& n) {
+            m_budget.Step();
+            if (open.back() && Matches(below, n) && AllHold(below, n)) each(n);
+            if (IsElement(n.dom)) {
+                last = n.dom;
+                lastIsFirst = first(n);
+            }
+            return true;
+        },
+        Descent{open, last, lastIsFirst});
+    return true;
+}
+
+template <class Each>
 void Evaluator::EachNode(const Expr& e, const Node& context, bool ordered, Each&& each) {
+    if (DescendantThenChild(e, context, each)) return;
     std::vector<Node> current = TakeBuffer();
     if (e.op != Op::Path || !Walkable(e)) {
         EvalNodes(e, context, current);

@@ -103,6 +103,11 @@ private:
     // meet a node twice (no set held); ordered: in document order, as the set would give them.
     template <class Each>
     void EachNode(const Expr& e, const Node& context, bool ordered, Each&& each);
+    // A descendant step then a child step, neither positional, from one node (//a/b): calls
+    // each(node) for every node of e in document order, in one walk of the tree. False (nothing
+    // called) for a path of another shape.
+    template <class Each>
+    bool DescendantThenChild(const Expr& e, const Node& context, Each&& each);
     double CountNodes(const Expr& e, const Node& context);
     double SumNodes(const Expr& e, const Node& context);
     template <class Test>

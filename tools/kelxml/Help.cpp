@@ -17,14 +17,15 @@ commands:
   dict FILE PATH                             print the child dictionary of the node at PATH
   set FILE PATH --attr NAME=VALUE | --add NAME=TEXT [--add-attr NAME=VALUE]... | --remove
       [--before | --after | --position N]    edit the first node at PATH and save the file
-  format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
-                                             pretty-print, unindent or canonicalise a document
+  format FILE... [-o OUT] [--unindented | --c14n | --c14n-comments]
+                                             pretty-print, unindent or canonicalise documents
   xpath FILE... EXPR [--ns PREFIX=URI]... [--xml]
                                              evaluate an XPath 1.0 expression
 
 get, count, check and xpath take several files: with more than one, each output line starts
-with its file's name and a colon, as grep writes them. -j N reads N files at once (by default
-as many as the machine has cores); the output is the same, in the order of the files.
+with its file's name and a colon, as grep writes them; format writes several files into a
+folder (-o FOLDER). -j N reads N files at once (by default as many as the machine has cores);
+the output is the same, in the order of the files.
 
 PATH names nodes from the root element down, separated by backslashes (quote them in a
 shell) or slashes: 'catalog\records\record' and catalog/records/record are the same path.
@@ -177,9 +178,14 @@ action or the save fails, 2 on a usage error.
 
 const char* const kFormatHelp =
     R"(usage: kelxml format FILE [-o OUT] [--unindented | --c14n | --c14n-comments]
+       kelxml format FILE... -o FOLDER [-j N] [--unindented | --c14n | --c14n-comments]
 
 Loads FILE ('-': standard input) and writes it again: to standard output (also with -o -),
-or to OUT with -o (replaced atomically; OUT may be FILE itself). The form is one of:
+or to OUT with -o (replaced atomically; OUT may be FILE itself). When OUT is an existing
+folder, each FILE is written into it under its own last name (a FILE in that folder is
+replaced by its new form); several FILEs need such a folder, two of them may not share a
+name, and '-' is not one of them. -j N writes N files at once (by default as many as the
+machine has cores), the files and the messages the same as with -j 1. The form is one of:
   (default)        pretty-printed by the parser library's serializer
   --unindented     the serializer's own form without indentation: XML declaration, document
                    type, entity references and CDATA sections kept, empty elements as <e/>,
@@ -197,8 +203,9 @@ are part of the canonical form) without validating it: a DTD the system's XML ca
 an installed file is read from there, and one that cannot be read (not allowed, not installed,
 or on the network) is left out with a warning, the canonical form being then the one without it.
 
-Exit status: 0 on success, 1 when the document has problems or cannot be written (in
-canonical form: also when a namespace URI is relative), 2 on a usage error.
+Exit status: 0 on success, 1 when a document has problems or cannot be written (in
+canonical form: also when a namespace URI is relative; the other files are written all the
+same), 2 on a usage error (nothing written).
 )";
 
 const char* const kXPathHelp =

@@ -49,7 +49,7 @@ const std::vector<Command>& Commands() {
         {"format",
          kFormatHelp,
          {"--unindented", "--canonical", "--c14n", "--c14n-comments", "--validate"},
-         {"-o", "--resources"},
+         {"-o", "--resources", "-j"},
          Format},
         {"xpath", kXPathHelp, {"--xml", "--validate"}, {"--ns", "-j"}, XPath},
     };
