@@ -410,6 +410,7 @@ sLimits sLimits::Huge() {
     huge.maxXPathNodes = 100000000;
     huge.maxXPathCharacters = 1000000000;
     huge.maxXPathExpressionLength = std::size_t{64} << 20;
+    huge.maxEnumerationComparisons = 10000000000;
     return huge;
 }
 
