@@ -236,6 +236,7 @@ void BoundedDOMParser::startDocument() {
     m_enumerations.Reset(m_limits.maxEnumerationComparisons);
     m_leaf = false;
     m_grammarsSeen = 0;
+    m_xsi = m_xmlns = 0;
     XercesDOMParser::startDocument();
 }
 
@@ -335,22 +336,25 @@ void BoundedDOMParser::ChargeEnumerations(const XMLElementDecl& elemDecl, const 
     m_leaf = elemDecl.getObjectType() == XMLElementDecl::Schema;
     if (!m_leaf) return;
     m_leafType = ContentType(elemDecl);
+    if (m_enumerations.PerWord(m_leafType) == 0) m_leafType = nullptr;  // no enumeration: nothing to keep
     m_leafText.clear();
     m_words = 0;
     m_inWord = false;
     m_retyped = false;
-    XMLStringPool* uris = getScanner()->getURIStringPool();
-    const unsigned int xsi = uris->getId(SchemaSymbols::fgURI_XSI);
-    const unsigned int xmlns = uris->getId(XMLUni::fgXMLNSURIName);
+    if (m_xsi == 0) {  // once a parse: the scanner's pool holds both names from its start
+        XMLStringPool* uris = getScanner()->getURIStringPool();
+        m_xsi = uris->getId(SchemaSymbols::fgURI_XSI);
+        m_xmlns = uris->getId(XMLUni::fgXMLNSURIName);
+    }
     const auto& schemaDecl = static_cast<const SchemaElementDecl&>(elemDecl);
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attr = attrList.elementAt(i);
         const XMLCh* const value = attr->getValue() ? attr->getValue() : u"";
-        if (attr->getURIId() == xsi) {
+        if (attr->getURIId() == m_xsi) {
             m_retyped = m_retyped || XMLString::equals(attr->getName(), SchemaSymbols::fgXSI_TYPE);
             continue;
         }
-        if (attr->getURIId() == xmlns) continue;
+        if (attr->getURIId() == m_xmlns) continue;
         const SchemaAttDef* declared = schemaDecl.getAttDef(attr->getName(), static_cast<int>(attr->getURIId()));
         if (const DatatypeValidator* type = declared ? declared->getDatatypeValidator() : nullptr)
             m_enumerations.ChargeValue(*type, value);

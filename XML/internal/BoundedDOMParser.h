@@ -103,6 +103,8 @@ private:
     std::size_t m_dearestOwn = 0;
     std::size_t m_grammarsSeen = 0;
     bool m_cachedGrammars = false;
+    // The URI ids of the schema-instance and namespace-declaration namespaces in this parse.
+    unsigned int m_xsi = 0, m_xmlns = 0;
     // Since the last start tag: its content type and text (the value the validator checks when
     // no element starts before its end), the words in it, whether it had xsi:type.
     static constexpr std::size_t kMaxKeptValue = 65536;
