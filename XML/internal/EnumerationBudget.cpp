@@ -67,12 +67,8 @@ void Normalize(const DatatypeValidator& validator, std::u16string_view value, st
         return;
     }
     for (const char16_t c : value) {
-        if (!IsSpace(c))
-            out += c;
-        else if (facet == DatatypeValidator::REPLACE)
-            out += u' ';
-        else if (!out.empty() && out.back() != u' ')
-            out += u' ';
+        const bool kept = !IsSpace(c) || facet == DatatypeValidator::REPLACE || (!out.empty() && out.back() != u' ');
+        if (kept) out += IsSpace(c) ? u' ' : c;
     }
     if (facet == DatatypeValidator::COLLAPSE && !out.empty() && out.back() == u' ') out.pop_back();
 }
