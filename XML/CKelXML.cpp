@@ -1389,12 +1389,9 @@ DOMComment* CKelXML::AddNewCommentNode(DOMNode* parent, std::string_view text) {
         Record(E_EXCEPTION, msg::kBadComment);
         return nullptr;
     }
-    return static_cast<DOMComment*>(NewNode(
-        [&](DOMNode*& node) {
-            const XStr text16 = To16(std::string(text).c_str());
-            node = m_pDocument->createComment(text16.unicodeForm());
-        },
-        [&] { return internal::AtEnd(parent); }));
+    return static_cast<DOMComment*>(
+        NewNode([&](DOMNode*& node) { node = m_pDocument->createComment(To16(text).c_str()); },
+                [&] { return internal::AtEnd(parent); }));
 }
 
 DOMProcessingInstruction* CKelXML::AddNewPINode(DOMNode* parent, std::string_view target, std::string_view data) {
@@ -1408,9 +1405,7 @@ DOMProcessingInstruction* CKelXML::AddNewPINode(DOMNode* parent, std::string_vie
     }
     return static_cast<DOMProcessingInstruction*>(NewNode(
         [&](DOMNode*& node) {
-            const XStr target16 = To16(std::string(target).c_str());
-            const XStr data16 = To16(std::string(data).c_str());
-            node = m_pDocument->createProcessingInstruction(target16.unicodeForm(), data16.unicodeForm());
+            node = m_pDocument->createProcessingInstruction(To16(target).c_str(), To16(data).c_str());
         },
         [&] { return internal::AtEnd(parent); }));
 }
@@ -1494,14 +1489,14 @@ DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& va
 DOMAttr* CKelXML::AddNewAttributeNS(DOMElement* element, std::string_view namespaceURI, std::string_view name,
                                     std::string_view value) {
     if (!CanEdit(element)) return nullptr;
-    const std::string name8(name), uri8(namespaceURI);
+    const std::string name8(name);
     bool declared = true;
     const bool checked = Guarded([&] {
-        const XStr name16 = To16(name8.c_str()), uri16 = To16(uri8.c_str());
-        const std::u16string prefix = PrefixOf(name16.unicodeForm());
+        const internal::XString name16 = To16(name), uri16 = To16(namespaceURI);
+        const std::u16string prefix = PrefixOf(name16.c_str());
         if (prefix == u"xml" || prefix == u"xmlns") return;
-        if (uri8.empty()) {
-            if (!prefix.empty()) m_pDocument->createAttributeNS(nullptr, name16.unicodeForm());  // refused
+        if (namespaceURI.empty()) {
+            if (!prefix.empty()) m_pDocument->createAttributeNS(nullptr, name16.c_str());  // refused
             return;
         }
         if (prefix.empty()) {
@@ -1511,14 +1506,14 @@ DOMAttr* CKelXML::AddNewAttributeNS(DOMElement* element, std::string_view namesp
         }
         bool bound = false;
         const XMLCh* current = InScope(element, prefix, bound);
-        if (bound && XMLString::equals(current, uri16.unicodeForm())) return;
+        if (bound && XMLString::equals(current, uri16.c_str())) return;
         // A declaration on element would move what already uses the prefix there to another namespace.
         if (bound || PrefixOf(element->getNodeName()) == prefix) {
             Record(E_EXCEPTION, msg::kPrefixBound);
             declared = false;
             return;
         }
-        element->setAttributeNS(XMLUni::fgXMLNSURIName, (u"xmlns:" + prefix).c_str(), uri16.unicodeForm());
+        element->setAttributeNS(XMLUni::fgXMLNSURIName, (u"xmlns:" + prefix).c_str(), uri16.c_str());
     });
     // Its prefix is now bound to namespaceURI at element: the plain form makes it there.
     return checked && declared ? AddNewAttribute(name8, std::string(value), element) : nullptr;

@@ -95,6 +95,10 @@ struct sLimits {
     std::size_t maxXPathNodes = sXPathLimits{}.maxNodes;
     std::size_t maxXPathCharacters = sXPathLimits{}.maxCharacters;
     std::size_t maxXPathExpressionLength = sXPathLimits{}.maxExpressionLength;
+    // Comparisons of values with enumeration facets in one schema validation: the validator
+    // searches an enumeration value by value, so a large one checked on many values costs their
+    // product. Each value's first 256 comparisons are not counted (they cost what reading it does).
+    std::size_t maxEnumerationComparisons = 100000000;
 
     // Bounds for trusted documents: ten to ten thousand times the defaults, as far as the
     // parser's own recursion allows (README, "Load limits").
@@ -121,6 +125,7 @@ inline sLimits sLimits::Huge() {
     huge.maxXPathNodes = 100000000;
     huge.maxXPathCharacters = 1000000000;
     huge.maxXPathExpressionLength = std::size_t{64} << 20;
+    huge.maxEnumerationComparisons = 10000000000;
     return huge;
 }
 

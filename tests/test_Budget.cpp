@@ -22,6 +22,7 @@ const std::map<std::string, std::size_t XML::sLimits::*> kLimits = {
     {"maxEntityDepth", &XML::sLimits::maxEntityDepth},
     {"maxContentModelParticles", &XML::sLimits::maxContentModelParticles},
     {"maxDerivationDepth", &XML::sLimits::maxDerivationDepth},
+    {"maxEnumerationComparisons", &XML::sLimits::maxEnumerationComparisons},
 };
 
 // Each row in a child process allowed 256 MiB more than it has and 60 s; the same object then

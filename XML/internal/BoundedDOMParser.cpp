@@ -5,11 +5,16 @@
 
 #include <xercesc/framework/XMLAttDefList.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/common/ContentSpecNode.hpp>
+#include <xercesc/validators/common/GrammarResolver.hpp>
+#include <xercesc/validators/schema/SchemaAttDef.hpp>
+#include <xercesc/validators/schema/SchemaElementDecl.hpp>
+#include <xercesc/validators/schema/SchemaSymbols.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -23,6 +28,17 @@ using namespace xercesc;
 namespace XML::internal {
 
 namespace {
+
+bool IsXmlSpace(XMLCh c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+std::size_t Words(const XMLCh* text) {
+    std::size_t words = 0;
+    for (bool inWord = false; *text; ++text) {
+        words += !IsXmlSpace(*text) && !inWord;
+        inWord = !IsXmlSpace(*text);
+    }
+    return words;
+}
 
 // Why the validator must not compile this element's content model, or empty when it may.
 std::string ContentModelRefusal(const DTDElementDecl& decl, const sLimits& limits) {
@@ -157,6 +173,7 @@ void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgno
 void BoundedDOMParser::SetLimits(const sLimits& limits, std::size_t inputBytes) {
     m_limits = limits;
     m_inputBytes = inputBytes;
+    m_cachedGrammars = isUsingCachedGrammarInParse();
 }
 
 void BoundedDOMParser::Deliver(std::size_t characters) {
@@ -198,6 +215,7 @@ void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
 
 void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
     Deliver(length);
+    if (m_leaf) NoteContent(chars, length);
     if (m_buildTree) XercesDOMParser::docCharacters(chars, length, cdataSection);
 }
 
@@ -215,6 +233,10 @@ void BoundedDOMParser::startDocument() {
     m_inScope = 0;
     m_inEntity = 0;
     m_expandedNodes = 0;
+    m_enumerations.Reset(m_limits.maxEnumerationComparisons);
+    m_leaf = false;
+    m_grammarsSeen = 0;
+    m_xsi = m_xmlns = 0;
     XercesDOMParser::startDocument();
 }
 
@@ -225,6 +247,7 @@ void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsign
         throw SAXException(("elements nested deeper than " + std::to_string(m_limits.maxDepth) + " levels").c_str());
     ChargeAttributes(attrCount, "an element", 1);
     ChargeNames(elemDecl, urlId, attrList, attrCount);
+    ChargeEnumerations(elemDecl, attrList, attrCount);
     std::size_t declared = 0;
     std::size_t characters = 0;
     std::size_t defaulted = 0;
@@ -295,7 +318,71 @@ void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned
         m_inScope -= m_declared.back();
         m_declared.pop_back();
     }
+    if (m_leaf) {
+        // An element without children: its text is the value the validator checked.
+        if (m_retyped)
+            m_enumerations.ChargeWords(Dearest(), m_words);
+        else if (m_leafType && m_leafText.size() >= kMaxKeptValue)
+            m_enumerations.ChargeWords(m_enumerations.PerWord(m_leafType), m_words);
+        else if (m_leafType)
+            m_enumerations.ChargeValue(*m_leafType, m_leafText);
+        m_leaf = false;
+    }
     if (m_buildTree) XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+}
+
+void BoundedDOMParser::ChargeEnumerations(const XMLElementDecl& elemDecl, const RefVectorOf<XMLAttr>& attrList,
+                                          XMLSize_t attrCount) {
+    m_leaf = elemDecl.getObjectType() == XMLElementDecl::Schema;
+    if (!m_leaf) return;
+    m_leafType = ContentType(elemDecl);
+    if (m_enumerations.PerWord(m_leafType) == 0) m_leafType = nullptr;  // no enumeration: nothing to keep
+    m_leafText.clear();
+    m_words = 0;
+    m_inWord = false;
+    m_retyped = false;
+    if (m_xsi == 0) {  // once a parse: the scanner's pool holds both names from its start
+        XMLStringPool* uris = getScanner()->getURIStringPool();
+        m_xsi = uris->getId(SchemaSymbols::fgURI_XSI);
+        m_xmlns = uris->getId(XMLUni::fgXMLNSURIName);
+    }
+    const auto& schemaDecl = static_cast<const SchemaElementDecl&>(elemDecl);
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const XMLAttr* attr = attrList.elementAt(i);
+        const XMLCh* const value = attr->getValue() ? attr->getValue() : u"";
+        if (attr->getURIId() == m_xsi) {
+            m_retyped = m_retyped || XMLString::equals(attr->getName(), SchemaSymbols::fgXSI_TYPE);
+            continue;
+        }
+        if (attr->getURIId() == m_xmlns) continue;
+        const SchemaAttDef* declared = schemaDecl.getAttDef(attr->getName(), static_cast<int>(attr->getURIId()));
+        if (const DatatypeValidator* type = declared ? declared->getDatatypeValidator() : nullptr)
+            m_enumerations.ChargeValue(*type, value);
+        else  // a wildcard may find it a declaration anywhere in the grammars
+            m_enumerations.ChargeWords(Dearest(), Words(value));
+    }
+}
+
+void BoundedDOMParser::NoteContent(const XMLCh* chars, XMLSize_t length) {
+    for (XMLSize_t i = 0; i < length; ++i) {
+        const bool space = IsXmlSpace(chars[i]);
+        m_words += !space && !m_inWord;
+        m_inWord = !space;
+    }
+    if (m_leafType && m_leafText.size() < kMaxKeptValue)
+        m_leafText.append(chars, std::min<std::size_t>(length, kMaxKeptValue - m_leafText.size()));
+}
+
+std::size_t BoundedDOMParser::Dearest() {
+    if (m_cachedGrammars) return m_dearestEnumeration;
+    // The document's own schemas, read as it names them: judged again when one is added.
+    std::size_t grammars = 0;
+    for (auto all = getGrammarResolver()->getGrammarEnumerator(); all.hasMoreElements(); all.nextElement()) ++grammars;
+    if (grammars != m_grammarsSeen) {
+        m_grammarsSeen = grammars;
+        m_dearestOwn = DearestEnumeration(getGrammarResolver()->getGrammarEnumerator());
+    }
+    return m_dearestOwn;
 }
 
 }  // namespace XML::internal

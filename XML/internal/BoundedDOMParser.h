@@ -4,10 +4,12 @@
 #define KELXML_BOUNDEDDOMPARSER_H
 
 #include "XML/Options.h"
+#include "XML/internal/EnumerationBudget.h"
 
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace XML::internal {
@@ -34,6 +36,7 @@ namespace XML::internal {
 // Elements and attributes made inside entity references count against maxExpandedNodes, and
 // element names and namespace URIs the parser keeps (its pools are never emptied during a parse)
 // against maxDistinctNames.
+// Enumeration facets are charged by EnumerationBudget as values are validated.
 // The bounds come from the sLimits given; past one the parse ends with a SAXException naming it.
 class BoundedDOMParser : public xercesc::XercesDOMParser {
 public:
@@ -45,6 +48,9 @@ public:
     // The bounds of the next parses, and the bytes they read (document and grammar files) for
     // the character count.
     void SetLimits(const sLimits& limits, std::size_t inputBytes);
+    // Parses against cached grammars are charged from their declarations, dearest what one
+    // word may cost where the document picks the type (DearestEnumeration).
+    void SetCachedGrammarCost(std::size_t dearest) { m_dearestEnumeration = dearest; }
     const sLimits& GetLimits() const { return m_limits; }
 
     void startDocument() override;
@@ -69,6 +75,11 @@ protected:
 private:
     void Deliver(std::size_t characters);
     void ChargeAttributes(std::size_t count, const char* what, std::size_t weight);
+    // The enumerations of a schema-validated tag's attributes, and what its content will cost.
+    void ChargeEnumerations(const xercesc::XMLElementDecl& elemDecl,
+                            const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount);
+    void NoteContent(const XMLCh* chars, XMLSize_t length);
+    std::size_t Dearest();
     void ChargeNames(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId,
                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount);
 
@@ -85,6 +96,24 @@ private:
     // Entity references open around the current position, and the nodes made inside them.
     std::size_t m_inEntity = 0;
     std::size_t m_expandedNodes = 0;
+    EnumerationBudget m_enumerations;
+    // What one word may cost against the dearest type of the cached grammars, or of the
+    // document's own schemas (m_grammarsSeen of them when it was last found).
+    std::size_t m_dearestEnumeration = 0;
+    std::size_t m_dearestOwn = 0;
+    std::size_t m_grammarsSeen = 0;
+    bool m_cachedGrammars = false;
+    // The URI ids of the schema-instance and namespace-declaration namespaces in this parse.
+    unsigned int m_xsi = 0, m_xmlns = 0;
+    // Since the last start tag: its content type and text (the value the validator checks when
+    // no element starts before its end), the words in it, whether it had xsi:type.
+    static constexpr std::size_t kMaxKeptValue = 65536;
+    bool m_leaf = false;
+    const xercesc::DatatypeValidator* m_leafType = nullptr;
+    std::u16string m_leafText;
+    std::size_t m_words = 0;
+    bool m_inWord = false;
+    bool m_retyped = false;
 };
 
 }  // namespace XML::internal

@@ -5,6 +5,7 @@
 #include "XML/XStr.h"
 #include "XML/internal/BoundedDOMParser.h"
 #include "XML/internal/DtdBudget.h"
+#include "XML/internal/EnumerationBudget.h"
 #include "XML/internal/ExceptionText.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/PatternGuard.h"
@@ -209,6 +210,7 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         // A schema named here is not read through the schema judge: its patterns are judged once built.
         const std::string refusal = PoolPatternRefusal(*set->m_pPool);
         if (!refusal.empty()) record(E_EXCEPTION, refusal);
+        set->m_dearestEnumeration = internal::DearestEnumeration(set->m_pPool->getGrammarEnumerator());
     } catch (...) {
         // A grammar's import has no load mode to take instead: the refusal alone.
         const std::string text = CurrentExceptionText();

@@ -9,6 +9,7 @@
 #include <xercesc/framework/XMLGrammarPool.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,8 @@ public:
     const std::vector<sError>& Diagnostics() const { return m_diagnostics; }
     // True while every file the grammars were read from is as it was stamped.
     bool Unchanged() const;
+    // What one word of a value may cost against the dearest enumeration of the grammars.
+    std::size_t DearestEnumeration() const { return m_dearestEnumeration; }
 
 private:
     // The pool's and its parser's memory: listed first, so it outlives the pool.
@@ -61,6 +64,7 @@ private:
     std::string m_dtdBytes;
     std::vector<sError> m_diagnostics;
     std::vector<FileStamp> m_files;
+    std::size_t m_dearestEnumeration = 0;
 };
 
 // The cache key of the grammars options name: the absolute name of each file, with the

@@ -85,6 +85,7 @@ void LoadParser::Prepare(const ParserSettings& settings, HandlerError& handler, 
     m_settings = settings;
     m_pHandler = &handler;
     m_pGrammars = grammars;
+    SetCachedGrammarCost(grammars ? grammars->DearestEnumeration() : 0);
     setValidationScheme(settings.scheme);
     setDoSchema(settings.doSchema);
     setValidationSchemaFullChecking(settings.fullChecking);

@@ -47,6 +47,9 @@ inline constexpr const char* kDefaultedAttributesEnd = " attributes";
 // A start tag past its bounds, found as the document is read: the text, the limit, the end.
 inline constexpr const char* kTagAttributes = "an element with more than ";
 inline constexpr const char* kTagAttributesEnd = " attributes: past the attribute cost bound";
+// Validation past the enumeration budget: the text, the limit, the end.
+inline constexpr const char* kEnumerationComparisons = "values checked against enumerations needed more than ";
+inline constexpr const char* kEnumerationComparisonsEnd = " comparisons (maxEnumerationComparisons)";
 inline constexpr const char* kLongAttribute = "an attribute value longer than ";
 inline constexpr const char* kLongAttributeEnd = " characters";
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";

@@ -159,6 +159,12 @@ XMLCh* NewUtf16(const char* text) {
     return ok ? buffer.Release() : nullptr;
 }
 
+XString To16(std::string_view text) {
+    XString converted;
+    if (!AppendUtf16(text.data(), text.size(), converted)) throw ConversionError();
+    return converted;
+}
+
 char* NewLocal(const XMLCh* text) {
     if (!text) return nullptr;
     std::string local;

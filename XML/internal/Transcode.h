@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace XML::internal {
 
@@ -25,6 +26,10 @@ inline constexpr std::size_t kPiece = std::size_t(1) << 28;
 bool AppendUtf16(const char* text, std::size_t length, XString& out, std::size_t piece = kPiece);
 // text (length units) appended to out in the local code page; the same rules.
 bool AppendLocal(const XMLCh* text, std::size_t length, std::string& out, std::size_t piece = kPiece);
+
+// A caller's text in UTF-16, for a member operation (the text is read up to its first NUL by the
+// DOM calls that take it): throws ConversionError when it cannot be converted.
+XString To16(std::string_view text);
 
 // Buffers for XStr, from the parser's memory manager (XMLString::release frees them): the
 // converted text, or null when the source is null or cannot be converted. Allocation failures throw.

@@ -123,6 +123,7 @@ private:
     const Variables* m_variables;
     Budget m_budget;
     DocumentOrder m_order;
+    StringLengths m_lengths;
     std::vector<std::vector<Node>> m_spare;
     XString m_scratch;
     // Sharing needs one tree for the whole evaluation: off when a variable brings nodes.

@@ -120,17 +120,6 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
     case Fn::Position: return NumberValue(static_cast<double>(position));
     case Fn::Count: return NumberValue(CountNodes(*args[0], context));
     case Fn::Id: {
-        XString tokens;
-        Value arg = Eval(*args[0], context, position, size);
-        if (arg.type == Type::NodeSet) {
-            for (const Node& n : arg.nodes) {
-                AppendStringValue(n, tokens, m_budget);
-                tokens += u' ';
-            }
-        } else {
-            ToString(arg, tokens);
-        }
-        Recycle(arg);
         Value result;
         result.type = Type::NodeSet;
         result.nodes = TakeBuffer();
@@ -138,16 +127,28 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
         const xercesc::DOMDocument* document = dom->getNodeType() == DOMNode::DOCUMENT_NODE
                                                    ? static_cast<const xercesc::DOMDocument*>(dom)
                                                    : dom->getOwnerDocument();
-        if (!document) return result;
-        for (std::size_t i = 0; i < tokens.size();) {
-            while (i < tokens.size() && IsSpace(tokens[i])) ++i;
-            const std::size_t begin = i;
-            while (i < tokens.size() && !IsSpace(tokens[i])) ++i;
-            if (i == begin) break;
-            const XString id = tokens.substr(begin, i - begin);
+        XString id;
+        const auto lookUp = [&](std::u16string_view token) {
             m_budget.Step();
-            if (const DOMNode* found = document->getElementById(id.c_str())) Hold(result.nodes, Node{found});
+            id.assign(token);
+            if (document)
+                if (const DOMNode* found = document->getElementById(id.c_str())) Hold(result.nodes, Node{found});
+        };
+        Value arg = Eval(*args[0], context, position, size);
+        if (arg.type == Type::NodeSet) {
+            // Nested nodes share their text: each is read once, not once per ancestor in the set.
+            StringValueTokens(arg.nodes, m_budget, lookUp);
+        } else {
+            XString tokens;
+            ToString(arg, tokens);
+            for (std::size_t i = 0; i < tokens.size();) {
+                while (i < tokens.size() && IsSpace(tokens[i])) ++i;
+                const std::size_t begin = i;
+                while (i < tokens.size() && !IsSpace(tokens[i])) ++i;
+                if (i > begin) lookUp(std::u16string_view(tokens).substr(begin, i - begin));
+            }
         }
+        Recycle(arg);
         m_order.Sort(result.nodes, 0, m_budget);
         return result;
     }
@@ -201,11 +202,11 @@ Value Evaluator::Call(const Expr& e, const Node& context, std::size_t position, 
         return StringValue(std::move(text));
     }
     case Fn::StringLength:
-        // A node's string value is measured where it lies, not copied.
-        if (args.empty()) return NumberValue(static_cast<double>(StringValueLength(context, m_budget)));
+        // A node's string value is measured where it lies, not copied, each subtree once.
+        if (args.empty()) return NumberValue(static_cast<double>(m_lengths.Of(context, m_budget)));
         if (args[0]->type == Type::NodeSet) {
             Node node;
-            return NumberValue(firstNode(node) ? static_cast<double>(StringValueLength(node, m_budget)) : 0.0);
+            return NumberValue(firstNode(node) ? static_cast<double>(m_lengths.Of(node, m_budget)) : 0.0);
         }
         return NumberValue(static_cast<double>(CharCount(stringOrContext())));
     case Fn::NormalizeSpace: {

@@ -239,6 +239,54 @@ void StringValuePieces(const Node& node, Budget& budget, Take&& take) {
     }
 }
 
+// Walks the subtree of root in document order without a call-stack frame per level: enter(n)
+// for root and each element below it (false: its subtree is passed over, leave is still called),
+// text(t) for each DOM text piece, leave(n) once n's subtree is done.
+template <class Enter, class Text, class Leave>
+void WalkSubtree(const DOMNode* root, Budget& budget, Enter&& enter, Text&& text, Leave&& leave) {
+    const DOMNode* n = root;
+    bool descend = enter(n);
+    for (;;) {
+        budget.Step();
+        if (IsText(n)) text(OrEmpty(n->getNodeValue()));
+        const DOMNode* child = descend && !IsText(n) ? n->getFirstChild() : nullptr;
+        if (child) {
+            n = child;
+            descend = !IsElement(n) || enter(n);
+            continue;
+        }
+        for (;;) {
+            if (IsElement(n) || n == root) leave(n);
+            if (n == root) return;
+            if (const DOMNode* sibling = n->getNextSibling()) {
+                n = sibling;
+                descend = !IsElement(n) || enter(n);
+                break;
+            }
+            n = n->getParentNode();
+        }
+    }
+}
+
+bool HasSubtree(const Node& node) {
+    if (node.IsNamespace()) return false;
+    const Kind k = node.dom->getNodeType();
+    return k == DOMNode::ELEMENT_NODE || k == DOMNode::DOCUMENT_NODE || k == DOMNode::DOCUMENT_FRAGMENT_NODE;
+}
+
+bool IsSpaceChar(XMLCh c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The maximal runs of characters other than spaces of text, as [begin, end) pairs.
+void Runs(const XString& text, std::vector<std::pair<std::size_t, std::size_t>>& runs) {
+    runs.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        while (i < text.size() && IsSpaceChar(text[i])) ++i;
+        const std::size_t begin = i;
+        while (i < text.size() && !IsSpaceChar(text[i])) ++i;
+        if (i > begin) runs.emplace_back(begin, i);
+    }
+}
+
 }  // namespace
 
 void AppendStringValue(const Node& node, XString& out, Budget& budget) {
@@ -506,6 +554,94 @@ void DocumentOrder::Merge(std::vector<Node>& nodes, std::size_t begin, const std
     }
     nodes.resize(begin);
     nodes.insert(nodes.end(), merged.begin(), merged.end());
+}
+
+}  // namespace XML::internal::xpath
+
+namespace XML::internal::xpath {
+
+void StringValueTokens(const std::vector<Node>& nodes, Budget& budget,
+                       const std::function<void(std::u16string_view)>& take) {
+    using Range = std::pair<std::size_t, std::size_t>;
+    std::unordered_set<const DOMNode*> members;
+    for (const Node& node : nodes)
+        if (HasSubtree(node)) members.insert(node.dom);
+    std::unordered_set<const DOMNode*> done;
+    XString text;
+    std::vector<Range> runs, ranges;
+    std::vector<std::pair<const DOMNode*, std::size_t>> open;
+    for (const Node& node : nodes) {
+        if (HasSubtree(node) && !done.insert(node.dom).second) continue;  // read with an outer node
+        text.clear();
+        ranges.clear();
+        if (!HasSubtree(node)) {
+            AppendStringValue(node, text, budget);
+        } else {
+            WalkSubtree(
+                node.dom, budget,
+                [&](const DOMNode* n) {
+                    if (n != node.dom && members.count(n) == 0) return true;
+                    done.insert(n);
+                    open.emplace_back(n, text.size());
+                    return true;
+                },
+                [&](const XMLCh* piece) {
+                    const std::size_t length = XMLString::stringLen(piece);
+                    budget.Build(length);
+                    text.append(piece, length);
+                },
+                [&](const DOMNode* n) {
+                    if (open.empty() || open.back().first != n) return;
+                    ranges.emplace_back(open.back().second, text.size());
+                    open.pop_back();
+                });
+        }
+        Runs(text, runs);
+        // Every run is a token of the outermost node; a nested node cuts the run its edges fall in.
+        for (const auto& [begin, end] : runs) take(std::u16string_view(text).substr(begin, end - begin));
+        const auto runAt = [&](std::size_t at) {  // the run holding text[at], or null
+            auto it = std::upper_bound(runs.begin(), runs.end(), at,
+                                       [](std::size_t value, const Range& run) { return value < run.first; });
+            return it != runs.begin() && at < std::prev(it)->second ? &*std::prev(it) : nullptr;
+        };
+        for (const auto& [begin, end] : ranges) {
+            if (begin >= end) continue;
+            if (const Range* run = runAt(begin); run && run->first < begin) {
+                const std::size_t cut = std::min(run->second, end) - begin;
+                budget.Build(cut);
+                take(std::u16string_view(text).substr(begin, cut));
+            }
+            if (const Range* run = runAt(end - 1); run && end < run->second && run->first < end) {
+                const std::size_t from = std::max(run->first, begin);
+                budget.Build(end - from);
+                take(std::u16string_view(text).substr(from, end - from));
+            }
+        }
+    }
+}
+
+std::size_t StringLengths::Of(const Node& node, Budget& budget) {
+    if (!HasSubtree(node)) return StringValueLength(node, budget);
+    if (const auto found = m_lengths.find(node.dom); found != m_lengths.end()) return found->second;
+    std::size_t total = 0;
+    std::vector<std::size_t> starts;
+    WalkSubtree(
+        node.dom, budget,
+        [&](const DOMNode* n) {
+            starts.push_back(total);
+            const auto found = m_lengths.find(n);
+            if (found == m_lengths.end()) return true;
+            total += found->second;  // measured before: its subtree is not walked again
+            return false;
+        },
+        [&](const XMLCh* piece) {
+            for (; *piece; ++piece) total += (*piece & 0xFC00) != 0xDC00;
+        },
+        [&](const DOMNode* n) {
+            m_lengths[n] = total - starts.back();
+            starts.pop_back();
+        });
+    return m_lengths[node.dom];
 }
 
 }  // namespace XML::internal::xpath

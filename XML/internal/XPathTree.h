@@ -13,6 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -62,6 +64,23 @@ void NamespacesOf(const xercesc::DOMNode* element, std::vector<Node>& out, Budge
 void AppendStringValue(const Node& node, XString& out, Budget& budget);
 // The length in characters (a surrogate pair is one) of the string value, copying nothing.
 std::size_t StringValueLength(const Node& node, Budget& budget);
+// Calls take(token) for each whitespace-separated token of the string value of each of nodes (in
+// document order), reading each text once however the nodes nest: a node inside another of the
+// set has the outer one's tokens but for the first and last, which its edges may cut. A token may
+// be given more than once; the text read and tokens cut are charged.
+void StringValueTokens(const std::vector<Node>& nodes, Budget& budget,
+                       const std::function<void(std::u16string_view)>& take);
+
+// The string value lengths of one evaluation: each element's subtree is measured once, and an
+// element inside one measured before costs a lookup.
+class StringLengths {
+public:
+    std::size_t Of(const Node& node, Budget& budget);
+
+private:
+    std::unordered_map<const xercesc::DOMNode*, std::size_t> m_lengths;
+};
+
 // The string value without copying when the node holds it in one piece (an attribute, a comment,
 // a PI, a lone text node, a namespace node); null otherwise.
 const XMLCh* DirectStringValue(const Node& node);

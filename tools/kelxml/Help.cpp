@@ -40,8 +40,8 @@ Every command takes the load limits (see README, "Load limits"): --huge raises t
 documents you trust; --max-depth, --max-namespaces, --max-attribute-cost, --max-attribute-length,
 --max-expansions, --max-expanded-chars, --max-expanded-nodes, --max-entity-depth, --max-particles,
 --max-ambiguous-particles, --max-derivation, --max-external-bytes, --max-distinct-names,
---max-diagnostics, and for XPath --max-xpath-steps, --max-xpath-nodes, --max-xpath-chars and
---max-xpath-length N set one. A --max-depth above 20000 is lowered to 20000: deeper trees cost
+--max-diagnostics, --max-enumeration-comparisons, and for XPath --max-xpath-steps,
+--max-xpath-nodes, --max-xpath-chars and --max-xpath-length N set one. A --max-depth above 20000 is lowered to 20000: deeper trees cost
 the square of their depth.
 
 What a command reads besides FILE: --resources none (nothing), folder (files in FILE's folder

@@ -36,6 +36,7 @@ const std::vector<std::pair<std::string, Field>>& Fields() {
         {"--max-xpath-nodes", &XML::sLimits::maxXPathNodes},
         {"--max-xpath-chars", &XML::sLimits::maxXPathCharacters},
         {"--max-xpath-length", &XML::sLimits::maxXPathExpressionLength},
+        {"--max-enumeration-comparisons", &XML::sLimits::maxEnumerationComparisons},
     };
     return fields;
 }
