@@ -1555,7 +1555,10 @@ DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
 namespace {
 // A memory document's bytes: never a null pointer (which the walks read as "no file named"), and
 // of any size, as the parser takes it.
-std::string_view Bytes(std::string_view bytes) { return bytes.data() ? bytes : std::string_view("", 0); }
+std::string_view Bytes(std::string_view bytes) {
+    static constexpr char kNoBytes[] = "";
+    return bytes.data() ? bytes : kNoBytes;
+}
 
 // An expression for the compile, which reads a C string: a NUL byte, which no expression may
 // hold, becomes another character none may hold, so the compile refuses it at its own column

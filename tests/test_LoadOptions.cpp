@@ -68,6 +68,10 @@ TEST(LoadOptions, ModesAndFileNamesOfEveryForm) {
                 doc.LoadFromMemory(bytes, XML::E_LOAD_WELL_FORMED));
     EXPECT_FALSE(doc.LoadFromMemory(bytes, {XML::E_LOAD_VALIDATE}) || doc.LoadFromMemory(bytes, XML::E_LOAD_VALIDATE));
     EXPECT_FALSE(doc.LoadFromMemory(bytes, {XML::E_LOAD_WELL_FORMED, XML::E_LOAD_AUTO}) || doc.GetDocument());
+    // No bytes at all are an empty document, never a missing file name.
+    EXPECT_FALSE(doc.ValidateFromMemory({}, {}) || doc.LoadFromMemory(std::string_view(), XML::sLoadOptions{}) ||
+                 doc.StreamRecordsFromMemory({}, {}, {"r"}, [](const std::vector<std::string>&) {}));
+    EXPECT_EQ(Records(doc).front().eType, XML::E_FATAL_ERROR) << Dump(doc);
 }
 
 // Rewrites a grammar with the content of another, so that its stamp surely changes.
