@@ -353,7 +353,9 @@ bool CKelXML::AcceptSource(const void* source, const char* missing) {
 
 bool CKelXML::Load(const char* file, bool bValidate) { return Load(file, OptionsFor(bValidate)); }
 
-bool CKelXML::Load(const void* buffer, unsigned int size) { return Load(buffer, size, OptionsFor(false)); }
+bool CKelXML::Load(const void* buffer, unsigned int size) {
+    return LoadSized(buffer, size, detail::LayoutOf(OptionsFor(false)));
+}
 
 bool CKelXML::Load(const char* file, E_LOAD_MODE eMode) {
     sLoadOptions options;
@@ -388,17 +390,8 @@ bool CKelXML::LoadSized(const char* file, detail::Layout<sLoadOptions> layout) {
 }
 
 bool CKelXML::LoadSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
-    const sLoadOptions* const known = Known(layout);
-    if (!known || !AcceptSource(buffer, msg::kNoBuffer)) return false;
-    const sLoadOptions& options = *known;
-    return LoadWith(
-        options,
-        [this, buffer, size, &options](BoundedDOMParser& parser) {
-            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options,
-                        std::string_view(static_cast<const char*>(buffer), size),
-                        [&parser](const InputSource& source) { parser.parse(source); });
-        },
-        BytesOf(static_cast<const char*>(buffer), size));
+    if (!buffer) return Known(layout) && AcceptSource(buffer, msg::kNoBuffer);
+    return LoadFromMemorySized(std::string_view(static_cast<const char*>(buffer), size), layout);
 }
 
 // --- Limits ----------------------------------------------------------------------------
@@ -421,15 +414,7 @@ const T* CKelXML::Known(detail::Layout<T> layout) {
 }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
-    if (!Replaceable()) return false;
-    const sLoadOptions options = OptionsFor(bValidate);
-    return LoadWith(
-        options,
-        [this, bytes, &options](BoundedDOMParser& parser) {
-            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, bytes,
-                        [&parser](const InputSource& source) { parser.parse(source); });
-        },
-        BytesOf(bytes.data(), bytes.size()));
+    return LoadFromMemory(bytes, OptionsFor(bValidate));
 }
 
 // --- Creating and saving ---------------------------------------------------------------
@@ -879,8 +864,8 @@ bool CKelXML::StreamRecordsSized(const void* buffer, unsigned int size, detail::
         if (verdict) *verdict = false;
         return false;
     }
-    return StreamWalk(nullptr, std::string_view(static_cast<const char*>(buffer), size), options, functor, walk,
-                      wantText, true, verdict);
+    return StreamRecordsFromMemorySized(std::string_view(static_cast<const char*>(buffer), size), options, functor,
+                                        walk, wantText, verdict);
 }
 
 bool CKelXML::StreamWalk(const char* file, std::string_view memory, detail::Layout<sLoadOptions> optionsLayout,
@@ -1105,14 +1090,8 @@ bool CKelXML::ValidateSized(const char* file, detail::Layout<sLoadOptions> layou
 }
 
 bool CKelXML::ValidateSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
-    const sLoadOptions* const known = Known(layout);
-    if (!known || !AcceptSource(buffer, msg::kNoBuffer)) return false;
-    const sLoadOptions& options = *known;
-    const std::string_view bytes(static_cast<const char*>(buffer), size);
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes, nullptr,
-                     [&](const InputSource* source) { parser.Check(nullptr, source); });
-    });
+    if (!buffer) return Known(layout) && AcceptSource(buffer, msg::kNoBuffer);
+    return ValidateFromMemorySized(std::string_view(static_cast<const char*>(buffer), size), layout);
 }
 
 // --- Many documents on several threads -------------------------------------------------------
@@ -1234,7 +1213,11 @@ std::vector<DOMNode*> CKelXML::SelectNodes(const char* expr, const DOMNode* cont
 
 DOMNode* CKelXML::SelectNode(const char* expr, const DOMNode* context,
                              const std::map<std::string, std::string>& namespaces) {
+    // One deprecated form on another, until both go.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     const std::vector<DOMNode*> nodes = SelectNodes(expr, context, namespaces);
+#pragma GCC diagnostic pop
     return nodes.empty() ? nullptr : nodes.front();
 }
 
@@ -1560,6 +1543,140 @@ DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
     DOMNode* removed = nullptr;
     Guarded([&] { removed = parent->removeChild(child); });
     return removed;
+}
+
+// --- Forms of 2.0: text in as std::string_view, the context first, the output last -----------
+
+namespace {
+// A memory document's bytes: never a null pointer (which the walks read as "no file named"), and
+// of any size, as the parser takes it.
+std::string_view Bytes(std::string_view bytes) {
+    static constexpr char kNoBytes[] = "";
+    return bytes.data() ? bytes : kNoBytes;
+}
+
+// An expression for the compile, which reads a C string: a NUL byte, which no expression may
+// hold, becomes another character none may hold, so the compile refuses it at its own column
+// instead of reading the expression up to it.
+std::string ExprText(std::string_view expr) {
+    std::string text(expr);
+    std::replace(text.begin(), text.end(), '\0', '\x01');
+    return text;
+}
+}  // namespace
+
+bool CKelXML::LoadFromMemory(std::string_view bytes, E_LOAD_MODE eMode) {
+    sLoadOptions options;
+    options.eMode = eMode;
+    return LoadFromMemory(bytes, options);
+}
+
+bool CKelXML::LoadFromMemory(std::string_view bytes, std::initializer_list<E_LOAD_MODE> eMode) {
+    if (eMode.size() <= 1) return LoadFromMemory(bytes, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
+    if (!Replaceable()) return false;
+    Free();
+    Record(E_EXCEPTION, msg::kOneLoadMode);
+    return false;
+}
+
+bool CKelXML::LoadFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !Replaceable()) return false;
+    const sLoadOptions& options = *known;
+    const std::string_view memory = Bytes(bytes);
+    return LoadWith(
+        options,
+        [this, memory, &options](BoundedDOMParser& parser) {
+            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, memory,
+                        [&parser](const InputSource& source) { parser.parse(source); });
+        },
+        BytesOf(memory.data(), memory.size()));
+}
+
+bool CKelXML::ValidateFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> layout) {
+    const sLoadOptions* const known = Known(layout);
+    if (!known || !Replaceable()) return false;
+    const sLoadOptions& options = *known;
+    const std::string_view memory = Bytes(bytes);
+    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, memory, nullptr,
+                     [&](const InputSource* source) { parser.Check(nullptr, source); });
+    });
+}
+
+bool CKelXML::StreamRecordsFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options,
+                                           TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText,
+                                           bool* verdict) {
+    return StreamWalk(nullptr, Bytes(bytes), options, functor, walk, wantText, true, verdict);
+}
+
+bool CKelXML::XPathNodes(const DOMNode* context, std::string_view expr, std::vector<DOMNode*>& nodes) {
+    return XPathNodes(context, expr, {}, nodes);
+}
+
+bool CKelXML::XPathNodes(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                         std::vector<DOMNode*>& nodes) {
+    bool nodeSet = false;
+    const bool done = ReadXPath(ExprText(expr).c_str(), context, namespaces,
+                                [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                                    sXPathValue value;
+                                    if (!xpath.Evaluate(from, value, {}, reason)) return false;
+                                    nodeSet = value.eType == E_XPATH_NODESET;
+                                    if (nodeSet)
+                                        nodes = std::move(value.vNodes);
+                                    else
+                                        Record(E_EXCEPTION, msg::kXPathNoNodeSet);
+                                    return true;
+                                });
+    return done && nodeSet;
+}
+
+bool CKelXML::XPathNode(const DOMNode* context, std::string_view expr, DOMNode*& node) {
+    return XPathNode(context, expr, {}, node);
+}
+
+bool CKelXML::XPathNode(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                        DOMNode*& node) {
+    std::vector<DOMNode*> nodes;
+    if (!XPathNodes(context, expr, namespaces, nodes) || nodes.empty()) return false;
+    node = nodes.front();
+    return true;
+}
+
+bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, std::string& value) {
+    return XPathString(context, expr, {}, value);
+}
+
+bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                          std::string& value) {
+    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateString(from, value, {}, reason);
+                     });
+}
+
+bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, double& value) {
+    return XPathNumber(context, expr, {}, value);
+}
+
+bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                          double& value) {
+    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateNumber(from, value, {}, reason);
+                     });
+}
+
+bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, bool& value) {
+    return XPathBoolean(context, expr, {}, value);
+}
+
+bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                           bool& value) {
+    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateBoolean(from, value, {}, reason);
+                     });
 }
 
 }  // namespace XML

@@ -145,6 +145,13 @@ public:
     // bValidate) does; diagnostics name the document "toto". The bytes are only read during the
     // call. A name of its own, so that a std::string holding a file name is never parsed.
     bool LoadFromMemory(std::string_view bytes, bool bValidate = false);
+    // The same in the mode the options give (as Load(file, options)), or in one mode, braced or not,
+    // as the file forms take it; bytes of any size the process holds.
+    bool LoadFromMemory(std::string_view bytes, const sLoadOptions& options) {
+        return LoadFromMemorySized(bytes, detail::LayoutOf(options));
+    }
+    bool LoadFromMemory(std::string_view bytes, E_LOAD_MODE eMode);
+    bool LoadFromMemory(std::string_view bytes, std::initializer_list<E_LOAD_MODE> eMode);
 
     // --- Limits --------------------------------------------------------------------------
     // The bounds every later Load of this object applies (sLimits above); the defaults hold for
@@ -157,7 +164,9 @@ public:
     // refusal in every mode. In E_LOAD_NAMED_GRAMMARS, the diagnostics of the named grammars come
     // first in the list, naming the grammar file; no grammar named is kind 4 "no grammar named".
     bool Load(const char* file, const sLoadOptions& options) { return LoadSized(file, detail::LayoutOf(options)); }
-    bool Load(const void* buffer, unsigned int size, const sLoadOptions& options) {
+    // Deprecated in 2.0 (the size cannot pass 4 GiB): LoadFromMemory(bytes, options), same behaviour.
+    [[deprecated("use LoadFromMemory(bytes, options)")]] bool Load(const void* buffer, unsigned int size,
+                                                                   const sLoadOptions& options) {
         return LoadSized(buffer, size, detail::LayoutOf(options));
     }
 
@@ -438,10 +447,28 @@ public:
                        bool wantText, bool* verdict = nullptr) {
         return StreamRecordsSized(file, detail::LayoutOf(options), functor, detail::LayoutOf(walk), wantText, verdict);
     }
-    bool StreamRecords(const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor,
-                       const sWalkOptions& walk, bool wantText, bool* verdict = nullptr) {
+    // Deprecated in 2.0 (the size cannot pass 4 GiB): StreamRecordsFromMemory, same behaviour.
+    [[deprecated("use StreamRecordsFromMemory(bytes, options, functor, walk, wantText)")]] bool StreamRecords(
+        const void* buffer, unsigned int size, const sLoadOptions& options, TFunctor* functor, const sWalkOptions& walk,
+        bool wantText, bool* verdict = nullptr) {
         return StreamRecordsSized(buffer, size, detail::LayoutOf(options), functor, detail::LayoutOf(walk), wantText,
                                   verdict);
+    }
+    // The same two on the bytes of a string, of any size (diagnostics name it "toto"); a name of its
+    // own, as LoadFromMemory has, so that a std::string holding a file name is never parsed.
+    bool StreamRecordsFromMemory(std::string_view bytes, const sLoadOptions& options, TFunctor* functor,
+                                 const sWalkOptions& walk, bool wantText, bool* verdict = nullptr) {
+        return StreamRecordsFromMemorySized(bytes, detail::LayoutOf(options), functor, detail::LayoutOf(walk), wantText,
+                                            verdict);
+    }
+    template <class Fn>
+    bool StreamRecordsFromMemory(std::string_view bytes, const sLoadOptions& options, const sWalkOptions& walk, Fn&& fn,
+                                 bool* verdict = nullptr) {
+        static_assert(detail::kRecordCallable<Fn>,
+                      "StreamRecords calls fn(const std::string& text, const std::vector<std::string>& attributes) "
+                      "or fn(const std::vector<std::string>& attributes), returning a verdict (bool) or nothing");
+        detail::RecordFunctor<Fn> functor(fn, walk.vAttributes.size());
+        return StreamRecordsFromMemory(bytes, options, &functor, walk, detail::RecordFunctor<Fn>::kWantsText, verdict);
     }
 
     // --- Checking without a tree ---------------------------------------------------------------
@@ -453,7 +480,13 @@ public:
     bool Validate(const char* file, const sLoadOptions& options) {
         return ValidateSized(file, detail::LayoutOf(options));
     }
-    bool Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
+    // The bytes of a string, of any size; a name of its own, as LoadFromMemory has.
+    bool ValidateFromMemory(std::string_view bytes, const sLoadOptions& options) {
+        return ValidateFromMemorySized(bytes, detail::LayoutOf(options));
+    }
+    // Deprecated in 2.0 (the size cannot pass 4 GiB): ValidateFromMemory(bytes, options), same behaviour.
+    [[deprecated("use ValidateFromMemory(bytes, options)")]] bool Validate(const void* buffer, unsigned int size,
+                                                                           const sLoadOptions& options) {
         return ValidateSized(buffer, size, detail::LayoutOf(options));
     }
 
@@ -531,37 +564,70 @@ public:
     }
     // --- XPath ---------------------------------------------------------------------------
     // One-shot XPath 1.0 evaluations (CXPath.h: compile once there to evaluate many times, with
-    // variables). context is the context node, any node of any document; null means the current
-    // document. namespaces binds the prefixes the expression uses to namespace URIs. Recorded:
-    // kind 4 "DOMDOCUMENT undefined" (null context, no document) or "expression undefined";
-    // kind 3 "XPath expression error at column N: ..." (nColumn N) when expr does not compile;
-    // kind 3 "XPath expression could not be evaluated" when a text cannot be converted.
-    // The nodes selected, in document order (see CXPath for text and namespace nodes); empty on
-    // failure or when the value is not a node-set. The nodes belong to their document.
-    std::vector<xercesc::DOMNode*> SelectNodes(const char* expr, const xercesc::DOMNode* context = nullptr,
-                                               const std::map<std::string, std::string>& namespaces = {});
-    // The first of them, or null.
-    xercesc::DOMNode* SelectNode(const char* expr, const xercesc::DOMNode* context = nullptr,
-                                 const std::map<std::string, std::string>& namespaces = {});
-    // The value converted by string(), number() or boolean(); false, value untouched, on failure.
-    bool GetXPathString(const char* expr, std::string& value, const xercesc::DOMNode* context = nullptr,
-                        const std::map<std::string, std::string>& namespaces = {});
-    bool GetXPathNumber(const char* expr, double& value, const xercesc::DOMNode* context = nullptr,
-                        const std::map<std::string, std::string>& namespaces = {});
-    bool GetXPathBoolean(const char* expr, bool& value, const xercesc::DOMNode* context = nullptr,
-                         const std::map<std::string, std::string>& namespaces = {});
-    // The same from a context node, recording nothing: empty, null or false (value untouched)
-    // on any failure, a null context or expr included.
-    static std::vector<xercesc::DOMNode*> SelectNodes(const xercesc::DOMNode* context, const char* expr,
-                                                      const std::map<std::string, std::string>& namespaces = {});
-    static xercesc::DOMNode* SelectNode(const xercesc::DOMNode* context, const char* expr,
-                                        const std::map<std::string, std::string>& namespaces = {});
-    static bool GetXPathString(const xercesc::DOMNode* context, const char* expr, std::string& value,
-                               const std::map<std::string, std::string>& namespaces = {});
-    static bool GetXPathNumber(const xercesc::DOMNode* context, const char* expr, double& value,
-                               const std::map<std::string, std::string>& namespaces = {});
-    static bool GetXPathBoolean(const xercesc::DOMNode* context, const char* expr, bool& value,
-                                const std::map<std::string, std::string>& namespaces = {});
+    // variables, and to record nothing). context is the context node, any node of any document;
+    // null means the current document. namespaces binds the prefixes the expression uses to
+    // namespace URIs. Each returns true with its output set, or false with the output untouched.
+    // Recorded: kind 4 "DOMDOCUMENT undefined" (null context, no document); kind 3 "XPath
+    // expression error at column N: ..." (nColumn N) when expr does not compile (a NUL byte in it
+    // included); kind 3 "XPath expression could not be evaluated" when a text cannot be converted,
+    // or the bound of GetLimits() it reached.
+    // nodes = the nodes selected, in document order (see CXPath for text and namespace nodes),
+    // replacing what it held; they belong to their document. A value of another type is false with
+    // the kind-3 record "XPath expression gives no node-set".
+    bool XPathNodes(const xercesc::DOMNode* context, std::string_view expr, std::vector<xercesc::DOMNode*>& nodes);
+    bool XPathNodes(const xercesc::DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                    std::vector<xercesc::DOMNode*>& nodes);
+    // node = the first node selected in document order. False, node untouched, when none is
+    // selected (without a record) or as XPathNodes.
+    bool XPathNode(const xercesc::DOMNode* context, std::string_view expr, xercesc::DOMNode*& node);
+    bool XPathNode(const xercesc::DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                   xercesc::DOMNode*& node);
+    // value = the value converted by string(), number() or boolean().
+    bool XPathString(const xercesc::DOMNode* context, std::string_view expr, std::string& value);
+    bool XPathString(const xercesc::DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                     std::string& value);
+    bool XPathNumber(const xercesc::DOMNode* context, std::string_view expr, double& value);
+    bool XPathNumber(const xercesc::DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                     double& value);
+    bool XPathBoolean(const xercesc::DOMNode* context, std::string_view expr, bool& value);
+    bool XPathBoolean(const xercesc::DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+                      bool& value);
+
+    // Deprecated in 2.0, removed in the next major release: the forms of the first releases, same
+    // behaviour. The members record as the forms above do, an expr that is null too ("expression
+    // undefined"); SelectNodes gives an empty list, SelectNode null, for a value that is no node-set.
+    [[deprecated("use XPathNodes(context, expr, nodes)")]] std::vector<xercesc::DOMNode*> SelectNodes(
+        const char* expr, const xercesc::DOMNode* context = nullptr,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use XPathNode(context, expr, node)")]] xercesc::DOMNode* SelectNode(
+        const char* expr, const xercesc::DOMNode* context = nullptr,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use XPathString(context, expr, value)")]] bool GetXPathString(
+        const char* expr, std::string& value, const xercesc::DOMNode* context = nullptr,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use XPathNumber(context, expr, value)")]] bool GetXPathNumber(
+        const char* expr, double& value, const xercesc::DOMNode* context = nullptr,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use XPathBoolean(context, expr, value)")]] bool GetXPathBoolean(
+        const char* expr, bool& value, const xercesc::DOMNode* context = nullptr,
+        const std::map<std::string, std::string>& namespaces = {});
+    // The static forms record nothing: empty, null or false (value untouched) on any failure, a
+    // null context or expr included. Their replacement is CXPath (SelectNodes, SelectNode,
+    // EvaluateString...), which records a failed compile in its own list only.
+    [[deprecated("use CXPath(expr, namespaces).SelectNodes(context)")]] static std::vector<xercesc::DOMNode*>
+    SelectNodes(const xercesc::DOMNode* context, const char* expr,
+                const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use CXPath(expr, namespaces).SelectNode(context)")]] static xercesc::DOMNode* SelectNode(
+        const xercesc::DOMNode* context, const char* expr, const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use CXPath(expr, namespaces).EvaluateString(context, value)")]] static bool GetXPathString(
+        const xercesc::DOMNode* context, const char* expr, std::string& value,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use CXPath(expr, namespaces).EvaluateNumber(context, value)")]] static bool GetXPathNumber(
+        const xercesc::DOMNode* context, const char* expr, double& value,
+        const std::map<std::string, std::string>& namespaces = {});
+    [[deprecated("use CXPath(expr, namespaces).EvaluateBoolean(context, value)")]] static bool GetXPathBoolean(
+        const xercesc::DOMNode* context, const char* expr, bool& value,
+        const std::map<std::string, std::string>& namespaces = {});
 
     // --- Dictionary ----------------------------------------------------------------------
     // For every child of node (any kind), dictionary[name] = its text; a later child wins over
@@ -698,6 +764,10 @@ public:
                             detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
     bool StreamRecordsSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options,
                             TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
+    bool LoadFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options);
+    bool ValidateFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options);
+    bool StreamRecordsFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options, TFunctor* functor,
+                                      detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
     static void ForEachFileSized(const std::vector<std::string>& files, detail::Layout<sBatchOptions> batch,
                                  const std::function<void(std::size_t index, CKelXML& xml)>& fn);
     static bool ValidateFilesSized(const std::vector<std::string>& files, detail::Layout<sLoadOptions> options,

@@ -45,6 +45,8 @@ struct KELXML_EXPORT sXPathValue {
 
 // Variables by name as written after '$' ("x", or "p:x" with its prefix).
 using XPathVariables = std::map<std::string, sXPathValue>;
+// Namespace URIs by the prefix an expression names them with.
+using XPathNamespaces = std::map<std::string, std::string>;
 
 // Compile records its failures in the object's own list; evaluation never changes the object, so
 // one compiled expression may be evaluated by several threads at once (each on a document no

@@ -28,8 +28,10 @@ int main(int argc, char** argv) {
         return std::cerr << path << ": " << doc.GetErrors()->GetFirstErrorString() << '\n', 1;
     CKelXML reread;
     unsigned int items = 0;
-    if (!reread.Load(path, false) || !CKelXML::GetNbChildInNode(reread.GetRootNode("inventory"), "item", items))
+    xercesc::DOMNode* first = nullptr;
+    if (!reread.Load(path, false) || !CKelXML::GetNbChildInNode(reread.GetRootNode("inventory"), "item", items) ||
+        !reread.XPathNode(nullptr, "/inventory/item", first))
         return std::cerr << path << ": reading back failed\n", 1;
     std::cout << "saved " << path << " with " << items << " items, the first "
-              << CKelXML::GetAttributeValueOr(reread.SelectNode("/inventory/item"), "sku", "?") << '\n';
+              << CKelXML::GetAttributeValueOr(first, "sku", "?") << '\n';
 }

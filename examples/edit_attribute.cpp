@@ -13,7 +13,9 @@ int main(int argc, char** argv) {
     if (!doc.Load(argv[1], false) && doc.GetErrors()->HasFatalError())
         return std::cerr << doc.GetErrors()->GetFirstErrorString() << '\n', 1;
     // An attribute that exists, on the first node the XPath selects; false when there is none.
-    if (!XML::CKelXML::SetAttributeValue(doc.SelectNode("//record[@id='b2']"), "available", "true") ||
+    xercesc::DOMNode* record = nullptr;
+    if (!doc.XPathNode(nullptr, "//record[@id='b2']", record) ||
+        !XML::CKelXML::SetAttributeValue(record, "available", "true") ||
         !doc.Save(argv[1], XML::E_SAVE_AS_LOADED))  // atomic: on failure the old file stays
         return std::cerr << argv[1] << ": not edited\n", 1;
     std::cout << "edited " << argv[1] << '\n';

@@ -154,9 +154,7 @@ inline std::string CompareStream(const std::string& file, const std::string& byt
     bool plainVerdict = !got;
     XML::CKelXML events;
     const bool plainClean = file.empty()
-                                ? events.StreamRecords(static_cast<const void*>(bytes.data()),
-                                                       static_cast<unsigned int>(bytes.size()), {}, &plain, walk,
-                                                       wantText, &plainVerdict)
+                                ? events.StreamRecordsFromMemory(bytes, {}, &plain, walk, wantText, &plainVerdict)
                                 : events.StreamRecords(file.c_str(), {}, &plain, walk, wantText, &plainVerdict);
     std::vector<std::string> texts = log.texts;
     if (!wantText) texts.assign(texts.size(), std::string());

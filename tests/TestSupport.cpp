@@ -62,11 +62,11 @@ bool LoadText(XML::CKelXML& doc, const std::string& text, const std::string& bas
     if (base.empty()) return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()));
     XML::sLoadOptions options;
     options.strBaseURI = base;
-    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
+    return doc.LoadFromMemory(text, options);
 }
 
 bool Load(XML::CKelXML& doc, const std::string& text, const XML::sLoadOptions& options) {
-    return doc.Load(static_cast<const void*>(text.data()), static_cast<unsigned int>(text.size()), options);
+    return doc.LoadFromMemory(text, options);
 }
 
 Grammars::Grammars() {

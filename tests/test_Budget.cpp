@@ -63,12 +63,10 @@ TEST(Budget, LimitsTable) {
             [&] {
                 XML::CKelXML doc;
                 doc.SetLimits(limits);
-                const void* const bytes = document.data();
-                const auto size = static_cast<unsigned int>(document.size());
                 const std::string file = dir.File("doc.xml");
-                const bool loaded = stream   ? memory ? doc.Validate(bytes, size, options)
+                const bool loaded = stream   ? memory ? doc.ValidateFromMemory(document, options)
                                                       : doc.Validate(file.c_str(), options)
-                                      : memory ? doc.Load(bytes, size, options)
+                                      : memory ? doc.LoadFromMemory(document, options)
                                              : doc.Load(file.c_str(), options);
                 const std::string verdict = Verdict(doc, loaded, row[2], row[3] == "-" ? "" : row[3]);
                 return verdict + (doc.Load(static_cast<const void*>("<r/>"), 4) ? "" : " and broken");

@@ -391,7 +391,7 @@ TEST(InsertElements, SavedAsLoadedTheFileGainsOneIndentedLine) {
         CKelXML doc;
         ASSERT_TRUE(LoadText(doc, original));
         DOMElement* users = doc.GetDocument()->getDocumentElement();
-        ASSERT_NE(c.op(doc, users, static_cast<DOMElement*>(CKelXML::SelectNode(users, "user[2]"))), nullptr);
+        ASSERT_NE(c.op(doc, users, static_cast<DOMElement*>(XML::CXPath("user[2]").SelectNode(users))), nullptr);
         ASSERT_TRUE(doc.Save(file.c_str(), XML::E_SAVE_AS_LOADED)) << Dump(doc);
         std::string expected = original;
         expected.insert(expected.find(c.anchor), c.line);

@@ -62,6 +62,16 @@ TEST(LoadOptions, ModesAndFileNamesOfEveryForm) {
     EXPECT_FALSE(doc.Load(file.c_str(), {XML::E_LOAD_WELL_FORMED, XML::E_LOAD_AUTO}));
     EXPECT_EQ(Dump(doc), "3: a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})\n");
     EXPECT_EQ(doc.GetDocument(), nullptr);
+    // The memory forms take the mode the same ways.
+    const std::string bytes = ReadFile(file);
+    EXPECT_TRUE(doc.LoadFromMemory(bytes, {XML::E_LOAD_WELL_FORMED}) &&
+                doc.LoadFromMemory(bytes, XML::E_LOAD_WELL_FORMED));
+    EXPECT_FALSE(doc.LoadFromMemory(bytes, {XML::E_LOAD_VALIDATE}) || doc.LoadFromMemory(bytes, XML::E_LOAD_VALIDATE));
+    EXPECT_FALSE(doc.LoadFromMemory(bytes, {XML::E_LOAD_WELL_FORMED, XML::E_LOAD_AUTO}) || doc.GetDocument());
+    // No bytes at all are an empty document, never a missing file name.
+    EXPECT_FALSE(doc.ValidateFromMemory({}, {}) || doc.LoadFromMemory(std::string_view(), XML::sLoadOptions{}) ||
+                 doc.StreamRecordsFromMemory({}, {}, {"r"}, [](const std::vector<std::string>&) {}));
+    EXPECT_EQ(Records(doc).front().eType, XML::E_FATAL_ERROR) << Dump(doc);
 }
 
 // Rewrites a grammar with the content of another, so that its stamp surely changes.

@@ -243,7 +243,7 @@ TEST(Reading, TheTable) {
         }
         ASSERT_EQ(f.size(), 5u) << "line " << number << ": four columns";  // the last getline adds one
         ASSERT_TRUE(doc && ops.count(f[1])) << "line " << number;
-        const DOMNode* node = f[0] == "-" ? nullptr : CKelXML::SelectNode(doc->doc.GetDocument(), f[0].c_str());
+        const DOMNode* node = f[0] == "-" ? nullptr : XML::CXPath(f[0]).SelectNode(doc->doc.GetDocument());
         ASSERT_TRUE(node || f[0] == "-") << "line " << number << ": " << f[0];
         const std::string arg = Unescaped(f[2]);
         EXPECT_EQ(ops.at(f[1])(doc->doc, node, arg == "(null)" ? nullptr : arg.c_str()), Unescaped(f[3]))
@@ -348,8 +348,8 @@ TEST(Reading, DeepDocumentsWithoutRecursion) {
     EXPECT_TRUE(CKelXML::o_GetDictionaryFromNode(root, dictionary) && dictionary["d"] == "x");
     // Every XPath axis walks it without recursion too.
     double number = 0;
-    EXPECT_TRUE(doc.GetXPathNumber("count(//leaf/ancestor::*)", number) && number == kDepth + 1);
-    EXPECT_TRUE(doc.GetXPathNumber("count((//d)[1]/following::node() | //leaf/preceding::node())", number));
+    EXPECT_TRUE(doc.XPathNumber(nullptr, "count(//leaf/ancestor::*)", number) && number == kDepth + 1);
+    EXPECT_TRUE(doc.XPathNumber(nullptr, "count((//d)[1]/following::node() | //leaf/preceding::node())", number));
     EXPECT_EQ(number, 0);
-    EXPECT_TRUE(doc.GetXPathNumber("count(//d) + string-length(/)", number) && number == kDepth + 1);
+    EXPECT_TRUE(doc.XPathNumber(nullptr, "count(//d) + string-length(/)", number) && number == kDepth + 1);
 }

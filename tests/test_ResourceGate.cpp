@@ -125,8 +125,7 @@ TEST_F(ResourceGate, Table) {
                         unsigned long count = 0;
                         const bool loaded = form == 'f'   ? doc.Load(file.c_str(), options)
                                             : form == 's' ? doc.GetNbElementsInFile(file.c_str(), options, "*", count)
-                                                          : doc.Load(static_cast<const void*>(text.data()),
-                                                                     static_cast<unsigned int>(text.size()), options);
+                                                          : doc.LoadFromMemory(text, options);
                         const std::string seen = Dump(doc) +
                                                  (doc.GetDocument() ? InformationOf(doc.GetDocument(), false) : "");
                         if (holds != kSecret && seen.find(kSecret) != std::string::npos) return "read: " + seen;

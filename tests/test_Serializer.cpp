@@ -187,9 +187,9 @@ TEST(Save, BuiltNamespacesAnswerAsTheReloadedCopy) {
         ASSERT_TRUE(doc.CreateDoc(row[1].c_str()));
         EXPECT_EQ(Edit(doc, row[2]), "");
         std::string built, reloaded;
-        EXPECT_TRUE(doc.GetXPathString(row[3].c_str(), built, nullptr, prefixes)) << Dump(doc);
+        EXPECT_TRUE(doc.XPathString(nullptr, row[3], prefixes, built)) << Dump(doc);
         EXPECT_TRUE(LoadText(back, Saved(doc, nullptr, XML::E_SAVE_PRETTY, dir))) << Dump(back);
-        EXPECT_TRUE(back.GetXPathString(row[3].c_str(), reloaded, nullptr, prefixes)) << Dump(back);
+        EXPECT_TRUE(back.XPathString(nullptr, row[3], prefixes, reloaded)) << Dump(back);
         EXPECT_EQ(built, row[5]);
         EXPECT_EQ(reloaded, row[5]);
     }

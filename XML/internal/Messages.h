@@ -73,6 +73,7 @@ inline constexpr const char* kNoCanonicalXML = "no canonical XML: ";
 // Followed by the column (in characters, from 1), ": " and what is wrong there.
 inline constexpr const char* kXPathError = "XPath expression error at column ";
 inline constexpr const char* kXPathEvaluation = "XPath expression could not be evaluated";
+inline constexpr const char* kXPathNoNodeSet = "XPath expression gives no node-set";
 // A walk given a filter that never compiled (a failed compile records its own reason instead).
 inline constexpr const char* kFilterNotCompiled = "the walk's XPath filter is not compiled";
 // What a new comment or processing instruction may not hold (Save could not write it).

@@ -40,12 +40,17 @@ bool Use([[maybe_unused]] XML::CKelXML& doc, [[maybe_unused]] std::vector<char>&
                        XML::CKelXML::GetDirectChildValueOr(node, "z", static_cast<const char*>(nullptr));
     short delta = XML::CKelXML::GetAttributeValueOr(node, "d", short{-1});
     long double ratio = XML::CKelXML::GetChildValueOr(node, "r", 0.5L);
+    std::vector<xercesc::DOMNode*> nodes;
     return doc.Load(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size())) &&
            doc.Load("file.xml", true) && doc.Load("file.xml", validate) && doc.Load(name, false) &&
            doc.Load(path, validate) && doc.Load(path, {XML::E_LOAD_VALIDATE}) && doc.Load(name, wellFormed) &&
            doc.Load("file.xml", {XML::E_LOAD_WELL_FORMED}) && doc.Load(name.c_str(), {XML::E_LOAD_AUTO}) &&
            doc.Load("file.xml", {}) && doc.Load(name, XML::E_LOAD_DTD_DEFAULTS) &&
-           doc.LoadFromMemory(std::string_view(bytes.data(), bytes.size())) &&
+           doc.LoadFromMemory(std::string_view(bytes.data(), bytes.size())) && doc.LoadFromMemory(name, {}) &&
+           doc.LoadFromMemory(name, {XML::E_LOAD_WELL_FORMED}) && doc.LoadFromMemory(name, wellFormed) &&
+           doc.ValidateFromMemory(name, {}) &&
+           doc.StreamRecordsFromMemory(name, {}, walk, [](const std::vector<std::string>&) {}) &&
+           doc.XPathString(node, "string(.)", text) && doc.XPathNodes(nullptr, name, {{"p", "urn:p"}}, nodes) &&
            doc.StreamRecords("f.xml", {}, walk, [](const std::vector<std::string>&) {}) &&
            doc.StreamRecords("f.xml", {}, walk, [](const std::string&, const auto&) { return 1; }) &&
            XML::CKelXML::LoopElements(nullptr, walk, [](xercesc::DOMNode*) {}) && port + delta > 0 && ratio > 0 &&

@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <limits>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 #include <xercesc/dom/DOM.hpp>
 
@@ -84,21 +84,14 @@ bool LoadDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOp
     xml.SetLimits(LoadLimits());
     HoldSource(file);
     if (file != "-") return xml.Load(file.c_str(), options);
-    const std::string& bytes = StandardInput();
-    // The options overload counts its bytes in an unsigned int; larger input keeps the plain load.
-    if (bytes.size() > std::numeric_limits<unsigned int>::max())
-        return xml.LoadFromMemory(bytes, options.eMode == XML::E_LOAD_VALIDATE);
-    return xml.Load(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
+    return xml.LoadFromMemory(StandardInput(), options);
 }
 
 bool ValidateDocument(XML::CKelXML& xml, const std::string& file, const XML::sLoadOptions& options) {
     xml.SetLimits(LoadLimits());
     HoldSource(file);
     if (file != "-") return xml.Validate(file.c_str(), options);
-    const std::string& bytes = StandardInput();
-    // The memory form counts its bytes in an unsigned int; larger input is loaded.
-    if (bytes.size() > std::numeric_limits<unsigned int>::max()) return LoadDocument(xml, file, options);
-    return xml.Validate(static_cast<const void*>(bytes.data()), static_cast<unsigned int>(bytes.size()), options);
+    return xml.ValidateFromMemory(StandardInput(), options);
 }
 
 bool ReportUnreadable(const std::string& file) {
@@ -202,10 +195,10 @@ XML::sLoadOptions CheckingOptions(const Arguments& args) {
 void RequireCompiledGrammars(const XML::sLoadOptions& options) {
     // An empty document of its own: a record naming another file is the grammars' (compiled
     // once, into the options' cache, for every file then).
-    static constexpr char kProbe[] = "<_/>";
+    static constexpr std::string_view kProbe = "<_/>";
     XML::CKelXML probe;
     probe.SetLimits(LoadLimits());
-    if (probe.Validate(static_cast<const void*>(kProbe), sizeof kProbe - 1, options) || !probe.GetErrors()) return;
+    if (probe.ValidateFromMemory(kProbe, options) || !probe.GetErrors()) return;
     for (const XML::sError& record : probe.GetErrors()->GetAllErrors())
         if (record.eType >= XML::E_FATAL_ERROR && record.strSystemId != "toto")
             throw UsageError{"the grammars cannot be compiled: " + record.strMessage};
