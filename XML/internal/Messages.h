@@ -55,6 +55,8 @@ inline constexpr const char* kNotStarted =
     "the parser library is not started: call CKelXML::initXmlAPI first, or keep a CXmlLibrary alive";
 inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
+inline constexpr const char* kWalkedDocument =
+    "the document is being walked by LoopElements: it cannot be replaced during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kOneLoadMode = "a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})";
 // A new element goes beside or below an element of the document that makes it.
