@@ -7,12 +7,10 @@
 #include "XML/internal/DocumentOutput.h"
 #include "XML/internal/DocumentParse.h"
 #include "XML/internal/DocumentState.h"
-#include "XML/internal/GrammarCache.h"
 #include "XML/internal/LoadSession.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
-#include "XML/internal/Serializer.h"
 #include "XML/internal/SourceKeepingParser.h"
 #include "XML/internal/Startup.h"
 #include "XML/internal/StreamingParser.h"
@@ -22,7 +20,6 @@
 #include "XML/internal/XPathReads.h"
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -198,28 +195,7 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
 
 // --- Creating and saving ---------------------------------------------------------------
 
-bool CKelXML::CreateDoc(const char* rootName) {
-    const Held held = Impl::Of(*this);
-    if (!Replaceable(held) || !Ready(held)) return false;
-    Release(held);
-    MakeErrors(held);
-    if (!Require(held, rootName, msg::kNoRootName)) return false;
-    return Guarded(held,
-                   [&] {
-                       const XStr core("Core");
-                       DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
-                       if (!impl) {
-                           Record(held, E_MISSING, msg::kNoImplementation);
-                           return;
-                       }
-                       const XStr name = To16(rootName);
-                       m_pImpl->createdDocument.reset(impl->createDocument(nullptr, name.unicodeForm(), nullptr,
-                                                                           XMLPlatformUtils::fgMemoryManager));
-                       m_pImpl->createdNotes = std::make_unique<SourceNotes>();
-                       m_pDocument = m_pImpl->createdDocument.get();
-                   }) &&
-           m_pDocument;
-}
+bool CKelXML::CreateDoc(const char* rootName) { return CreateDocument(Impl::Of(*this), rootName); }
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
     return Save(file, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);

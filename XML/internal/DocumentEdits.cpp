@@ -8,6 +8,7 @@
 #include "XML/internal/Serializer.h"
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -32,6 +33,29 @@ DOMNode* NewNode(const Held& held, Make&& make, Where&& where) {
 }
 
 }  // namespace
+
+bool CreateDocument(const Held& held, const char* rootName) {
+    if (!Replaceable(held) || !Ready(held)) return false;
+    Release(held);
+    MakeErrors(held);
+    if (!Require(held, rootName, msg::kNoRootName)) return false;
+    DocumentState& state = *held.state;
+    return Guarded(held,
+                   [&] {
+                       const XStr core("Core");
+                       DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
+                       if (!impl) {
+                           Record(held, E_MISSING, msg::kNoImplementation);
+                           return;
+                       }
+                       const XStr name = To16(rootName);
+                       state.createdDocument.reset(impl->createDocument(nullptr, name.unicodeForm(), nullptr,
+                                                                        XMLPlatformUtils::fgMemoryManager));
+                       state.createdNotes = std::make_unique<SourceNotes>();
+                       held.document = state.createdDocument.get();
+                   }) &&
+           held.document;
+}
 
 DOMElement* NewElement(const Held& held, const char* name, const char* text, const std::function<Placement()>& where,
                        const char* uri) {

@@ -1,4 +1,4 @@
-// DocumentEdits: the edits of a document object (new elements, comments, processing
+// DocumentEdits: the edits of a document object (a new document, new elements, comments, processing
 // instructions, attributes, removals), each checked, made in the current document, placed with
 // the whitespace of its neighbours, and recorded when it fails.
 #ifndef KELXML_INTERNAL_DOCUMENTEDITS_H
@@ -21,6 +21,9 @@ XERCES_CPP_NAMESPACE_END
 
 namespace XML::internal {
 
+// Replaces the current document by a new one holding an empty root element rootName, with a
+// fresh error list (the object then owns the document). False, with a record, when refused.
+bool CreateDocument(const Held& held, const char* rootName);
 // A new element name holding text (when not null), in namespace uri when not null (else as the
 // declarations in scope say), placed where where() says; the caller checked the document and
 // the place. Null, with a record and nothing changed, on failure.
