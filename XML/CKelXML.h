@@ -348,7 +348,7 @@ public:
     // One owner per parser and document: objects move, they do not copy.
     CKelXML(const CKelXML&) = delete;
     CKelXML& operator=(const CKelXML&) = delete;
-    // Moves transfer parser, error list and document, leaving the source empty.
+    // Moves transfer parser, error list, document and limits, leaving the source as a new object.
     CKelXML(CKelXML&& other) noexcept;
     CKelXML& operator=(CKelXML&& other) noexcept;
 
