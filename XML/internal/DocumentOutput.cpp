@@ -54,7 +54,8 @@ bool WriteFile(const Held& held, const char* file, const FileContent& content) {
         error);
     if (written) return true;
     Record(held, E_EXCEPTION,
-           refusal.empty() ? ("unable to save '" + std::string(file) + "': " + error).c_str() : refusal.c_str());
+           refusal.empty() ? (msg::kUnableToSave + std::string(file) + msg::kUnableToSaveEnd + error).c_str()
+                           : refusal.c_str());
     return false;
 }
 

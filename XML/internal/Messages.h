@@ -86,6 +86,9 @@ inline constexpr const char* kXPathTooLong = "XPath expression longer than the l
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 
+// A save that failed: the text, the file, the end, then why.
+inline constexpr const char* kUnableToSave = "unable to save '";
+inline constexpr const char* kUnableToSaveEnd = "': ";
 // Why Save refuses a target (after "unable to save '<file>': refused '<path>': ").
 inline constexpr const char* kNotRegularFile =
     "not a regular file (Save replaces regular files, and writes in place only to /dev/null and to this "
