@@ -3,50 +3,29 @@
 #include "XML/CXPath.h"
 
 #include "XML/HandlerError.h"
-#include "XML/internal/AtomicFile.h"
-#include "XML/internal/BlockPool.h"
-#include "XML/internal/BoundedDOMParser.h"
-#include "XML/internal/Canonical.h"
+#include "XML/internal/DocumentEdits.h"
+#include "XML/internal/DocumentOutput.h"
 #include "XML/internal/DocumentParse.h"
-#include "XML/internal/DtdBudget.h"
-#include "XML/internal/ExceptionText.h"
-#include "XML/internal/GrammarCache.h"
-#include "XML/internal/Indentation.h"
-#include "XML/internal/LoadParser.h"
+#include "XML/internal/DocumentState.h"
+#include "XML/internal/LoadSession.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
-#include "XML/internal/Namespaces.h"
 #include "XML/internal/NumberText.h"
 #include "XML/internal/OptionsLayout.h"
-#include "XML/internal/ResourceGate.h"
-#include "XML/internal/SchemaBudget.h"
-#include "XML/internal/Serializer.h"
 #include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/Startup.h"
 #include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/internal/WorkerPool.h"
-#include "XML/internal/XPathBudget.h"
+#include "XML/internal/XPathReads.h"
 
-#include <xercesc/framework/LocalFileInputSource.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/sax/SAXException.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/XMLException.hpp>
-#include <xercesc/util/XMLString.hpp>
-#include <xercesc/util/XMLURL.hpp>
-#include <xercesc/util/XMLUni.hpp>
+#include <xercesc/dom/DOM.hpp>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <mutex>
-#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -59,6 +38,28 @@ using namespace XML::internal;
 
 namespace XML {
 
+// The state, and the one step only the object may take: the grammar cache's own entry point.
+struct KELXML_NO_EXPORT CKelXML::Impl final : DocumentState {
+    std::shared_ptr<const GrammarSet> Acquire(CGrammarCache& cache, const sLoadOptions& options) override {
+        return cache.Acquire(options, securityManager.get());
+    }
+    // self's parts as they are (the state null when self has none).
+    static Held Parts(CKelXML& self) noexcept {
+        return {self.m_pParser, self.m_pErrors, self.m_pDocument, self.m_pImpl.get()};
+    }
+    // The same, the state made when self has none (left null when no memory is left for it).
+    static Held Of(CKelXML& self) noexcept {
+        if (!self.m_pImpl) {
+            try {
+                self.m_pImpl = std::make_unique<Impl>();
+            } catch (...) {
+                // Running and Ready refuse an object without a state, recording it.
+            }
+        }
+        return Parts(self);
+    }
+};
+
 namespace {
 
 // A walk's path with '/' as the positional forms write it ('\\').
@@ -67,63 +68,24 @@ std::string Backslashed(std::string path) {
     return path;
 }
 
-// Documents whose children LoopElements walks on this thread, innermost last: replacing one
-// of them (Load, CreateDoc) would free the nodes under the walk.
-thread_local std::vector<const DOMDocument*> t_walked;
-
-class WalkMark {
-public:
-    explicit WalkMark(const DOMDocument* document) { t_walked.push_back(document); }
-    ~WalkMark() { t_walked.pop_back(); }
-    WalkMark(const WalkMark&) = delete;
-    WalkMark& operator=(const WalkMark&) = delete;
-};
+// The record walks (defined with the iteration below).
+bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
+          void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
+          bool wantText = true);
+bool StreamFrom(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
+                TFunctor* functor, const std::string& path, std::string* attributeNames, int attributeCount,
+                void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
+                const CXPath* filter = nullptr, bool wantText = true, bool records = false);
 
 }  // namespace
 
 // --- Library start-up ------------------------------------------------------------------
 
-namespace {
+bool CKelXML::initXmlAPI() { return StartLibrary(); }
 
-// Starts and stops take the lock; every operation reads the state alone, without it: the
-// number of the current run of the parser library (what an object made in an earlier run holds
-// belongs to a library that is gone) times two, plus one while the library runs.
-std::mutex g_startLock;
-std::size_t g_starts = 0;  // starts not yet matched by a stop, under g_startLock
-std::atomic<std::uint64_t> g_state{2};
+void CKelXML::TerminateXmlAPI() { StopLibrary(); }
 
-constexpr std::uint64_t kRunning = 1;
-bool IsRunning(std::uint64_t state) { return (state & kRunning) != 0; }
-std::uint64_t RunOf(std::uint64_t state) { return state >> 1; }
-// An object's run, m_uRun: 0 when it holds nothing of the parser library.
-bool HeldBy(std::uint64_t run, std::uint64_t state) { return IsRunning(state) && (run == 0 || run == RunOf(state)); }
-
-}  // namespace
-
-bool CKelXML::initXmlAPI() {
-    const std::lock_guard<std::mutex> lock(g_startLock);
-    try {
-        XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale);
-    } catch (const XMLException& e) {
-        std::fputs(XStr::ToLocal(e.getMessage()).c_str(), stdout);
-        return false;
-    }
-    // Published after the start: a thread that reads it running finds the library started.
-    if (g_starts++ == 0) g_state.store(g_state.load(std::memory_order_relaxed) | kRunning, std::memory_order_release);
-    return true;
-}
-
-void CKelXML::TerminateXmlAPI() {
-    const std::lock_guard<std::mutex> lock(g_startLock);
-    if (g_starts == 0) return;  // a stop without a start: nothing to stop
-    // The next run is published before the library stops: from then on, objects of this run
-    // abandon what they hold instead of releasing it into a library being torn down.
-    if (--g_starts == 0)
-        g_state.store((RunOf(g_state.load(std::memory_order_relaxed)) + 1) << 1, std::memory_order_release);
-    XMLPlatformUtils::Terminate();
-}
-
-bool CKelXML::IsXmlAPIStarted() { return IsRunning(g_state.load(std::memory_order_acquire)); }
+bool CKelXML::IsXmlAPIStarted() { return IsRunning(LibraryState()); }
 
 CXmlLibrary::CXmlLibrary() : m_bStarted(CKelXML::initXmlAPI()) {}
 
@@ -131,47 +93,7 @@ CXmlLibrary::~CXmlLibrary() {
     if (m_bStarted) CKelXML::TerminateXmlAPI();
 }
 
-bool CKelXML::Alive() const { return HeldBy(m_uRun, g_state.load(std::memory_order_acquire)); }
-
-bool CKelXML::Ready() {
-    const std::uint64_t state = g_state.load(std::memory_order_acquire);
-    if (!IsRunning(state)) {
-        Record(E_EXCEPTION, msg::kNotStarted);
-        return false;
-    }
-    if (!HeldBy(m_uRun, state)) Abandon();
-    m_uRun = RunOf(state);
-    return true;
-}
-
-bool CKelXML::Running() {
-    if (Alive()) return true;
-    Record(E_EXCEPTION, msg::kNotStarted);
-    return false;
-}
-
-bool CKelXML::RequireDocument() { return Running() && Require(m_pDocument, msg::kNoDocument); }
-
-void CKelXML::Abandon() noexcept {
-    // Their memory belonged to a parser library that has stopped: releasing it would crash.
-    m_pDocument = nullptr;
-    static_cast<void>(m_pParser.release());
-    static_cast<void>(m_pCreatedDocument.release());
-    static_cast<void>(m_pSecurityManager.release());
-    try {
-        static_cast<void>(new std::shared_ptr<const GrammarSet>(std::move(m_pGrammars)));
-        static_cast<void>(new std::shared_ptr<CGrammarCache>(std::move(m_pGrammarCache)));
-    } catch (const std::bad_alloc&) {
-        // Out of memory even for a pointer: what is left is released, as nothing else can be done.
-    }
-    m_uRun = 0;
-}
-
 // --- Object lifecycle ------------------------------------------------------------------
-
-void CKelXML::DocumentReleaser::operator()(DOMDocument* doc) const noexcept {
-    if (doc) doc->release();
-}
 
 CKelXML::CKelXML() = default;
 
@@ -181,13 +103,7 @@ CKelXML::CKelXML(CKelXML&& other) noexcept
     : m_pParser(std::move(other.m_pParser)),
       m_pErrors(std::move(other.m_pErrors)),
       m_pDocument(std::exchange(other.m_pDocument, nullptr)),
-      m_pCreatedDocument(std::move(other.m_pCreatedDocument)),
-      m_pCreatedNotes(std::move(other.m_pCreatedNotes)),
-      m_pSecurityManager(std::move(other.m_pSecurityManager)),
-      m_limits(other.m_limits),
-      m_pGrammars(std::move(other.m_pGrammars)),
-      m_pGrammarCache(std::move(other.m_pGrammarCache)),
-      m_uRun(std::exchange(other.m_uRun, 0)) {}
+      m_pImpl(std::move(other.m_pImpl)) {}
 
 CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
     if (this != &other) {
@@ -195,161 +111,23 @@ CKelXML& CKelXML::operator=(CKelXML&& other) noexcept {
         m_pParser = std::move(other.m_pParser);
         m_pErrors = std::move(other.m_pErrors);
         m_pDocument = std::exchange(other.m_pDocument, nullptr);
-        m_pCreatedDocument = std::move(other.m_pCreatedDocument);
-        m_pCreatedNotes = std::move(other.m_pCreatedNotes);
-        // The moved parser keeps pointing at this security manager: it moves along.
-        m_pSecurityManager = std::move(other.m_pSecurityManager);
-        m_limits = other.m_limits;
-        m_pGrammars = std::move(other.m_pGrammars);
-        m_pGrammarCache = std::move(other.m_pGrammarCache);
-        m_uRun = std::exchange(other.m_uRun, 0);
+        // The moved parser keeps pointing at the security manager of this state: it moves along.
+        m_pImpl = std::move(other.m_pImpl);
     }
     return *this;
 }
 
-void CKelXML::Free() noexcept {
-    if (!Alive()) Abandon();
-    // The parser goes first: it owns the loaded document and still points at the handler.
-    m_pDocument = nullptr;
-    m_pParser.reset();
-    m_pGrammars.reset();
-    m_pCreatedDocument.reset();
-    m_pCreatedNotes.reset();
-    m_pErrors.reset();
-}
+const CError* CKelXML::GetErrors() const { return m_pErrors.get(); }
 
-void CKelXML::CreateHanderErrorIfNecessary() {
-    if (!m_pErrors) m_pErrors = std::make_unique<HandlerError>();
-}
+void CKelXML::Free() noexcept { Release(Impl::Parts(*this)); }
 
-void CKelXML::Record(E_TYPE_ERROR eType, const char* message) noexcept {
-    try {
-        CreateHanderErrorIfNecessary();
-        m_pErrors->AddError(eType, message);
-    } catch (...) {
-        // Out of memory while recording: the operation's false result is all that is left.
-    }
-}
-
-template <class Fn>
-bool CKelXML::Guarded(Fn&& fn) {
-    try {
-        fn();
-        return true;
-    } catch (...) {
-        Record(E_EXCEPTION, CurrentExceptionText().c_str());
-    }
-    return false;
-}
+void CKelXML::CreateHanderErrorIfNecessary() { MakeErrors(Impl::Parts(*this)); }
 
 void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<const GrammarSet> grammars) {
-    m_pDocument = nullptr;
-    m_pCreatedDocument.reset();
-    m_pCreatedNotes.reset();
-    // A parser is bound to the grammar pool it was made with: other grammars need another one.
-    if (m_pParser && m_pGrammars != grammars) m_pParser.reset();
-    if (m_pParser) {
-        // The parser is kept from one load to the next: making one costs more than parsing a
-        // small document. Without its documents and with a fresh error list it parses as a new
-        // one would (grammars and parse state are reset by every parse).
-        m_pParser->resetDocumentPool();
-        m_pParser->setErrorHandler(nullptr);
-        m_pParser->setXMLEntityResolver(nullptr);
-    }
-    m_pErrors.reset();
-    m_pGrammars = std::move(grammars);
-    auto handler = std::make_unique<HandlerError>();
-    if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
-    m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
-    if (!m_pParser)
-        m_pParser = std::make_unique<internal::StreamingParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr,
-                                                                m_pSecurityManager.get());
-    // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
-    // opens local files and refuses any network resource.
-    m_pParser->Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, m_pGrammars.get());
-    m_pErrors = std::move(handler);
+    internal::InitializeParser(Impl::Of(*this), options, std::move(grammars));
 }
 
 // --- Loading ---------------------------------------------------------------------------
-
-namespace {
-
-sLoadOptions OptionsFor(bool bValidate) {
-    sLoadOptions options;
-    options.eMode = bValidate ? E_LOAD_VALIDATE : E_LOAD_AUTO;
-    return options;
-}
-
-bool NamesGrammars(const sLoadOptions& options) { return !options.vSchemas.empty() || !options.strDTDFile.empty(); }
-
-}  // namespace
-
-bool CKelXML::PrepareParser(const sLoadOptions& options) {
-    std::shared_ptr<const GrammarSet> grammars;
-    if (options.eMode == E_LOAD_NAMED_GRAMMARS) {
-        if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
-        if (!options.pGrammarCache && !m_pGrammarCache) m_pGrammarCache = std::make_shared<CGrammarCache>();
-        CGrammarCache& cache = options.pGrammarCache ? *options.pGrammarCache : *m_pGrammarCache;
-        grammars = cache.Acquire(options, m_pSecurityManager.get());
-    }
-    InitializeParser(options, grammars);
-    if (!grammars) return true;
-    // Grammars that do not compile would flood every document with "no declaration found": the
-    // first fault (a fatal error naming the grammar file, or the refusal of a bound) is the record.
-    const auto& diagnostics = grammars->Diagnostics();
-    const auto fault = std::find_if(diagnostics.begin(), diagnostics.end(),
-                                    [](const sError& diagnostic) { return diagnostic.eType >= E_ERROR; });
-    if (fault == diagnostics.end()) {
-        for (const sError& diagnostic : diagnostics) m_pErrors->AddError(diagnostic);
-        return true;
-    }
-    sError record = *fault;
-    if (record.eType < E_EXCEPTION) record.eType = E_FATAL_ERROR;
-    m_pErrors->AddError(record);
-    return false;
-}
-
-template <class ParseFn, class ReadFn>
-bool CKelXML::LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read) {
-    if (!Ready()) return false;
-    if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
-        Free();
-        Record(E_MISSING, msg::kNoGrammar);
-        return false;
-    }
-    const bool parsed = Guarded([&] {
-        if (!PrepareParser(options)) return;
-        m_pParser->SetSourceReader(read);
-        parse(*m_pParser);
-        m_pDocument = m_pParser->getDocument();
-        m_pParser->KeepSource(read);
-    });
-    if (!parsed) {
-        // A parse cut short by an exception may leave the parser half reset: the next load
-        // makes a new one. The error list, with the record of the exception, stays.
-        m_pDocument = nullptr;
-        m_pParser.reset();
-    }
-    return parsed && m_pErrors && !m_pErrors->HasError();
-}
-
-bool CKelXML::Replaceable() {
-    if (m_bStreaming) {
-        Record(E_EXCEPTION, msg::kStreaming);
-        return false;
-    }
-    if (!m_pDocument || std::find(t_walked.begin(), t_walked.end(), m_pDocument) == t_walked.end()) return true;
-    Record(E_EXCEPTION, "the document is being walked by LoopElements: it cannot be replaced during the walk");
-    return false;
-}
-
-bool CKelXML::AcceptSource(const void* source, const char* missing) {
-    if (!Replaceable()) return false;
-    if (source) return true;
-    Free();
-    Record(E_MISSING, missing);
-    return false;
-}
 
 bool CKelXML::Load(const char* file, bool bValidate) { return Load(file, OptionsFor(bValidate)); }
 
@@ -365,52 +143,51 @@ bool CKelXML::Load(const char* file, E_LOAD_MODE eMode) {
 
 bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
     if (eMode.size() <= 1) return Load(file, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
-    if (!Replaceable()) return false;
-    Free();
-    Record(E_EXCEPTION, msg::kOneLoadMode);
+    const Held held = Impl::Of(*this);
+    if (!Replaceable(held)) return false;
+    Release(held);
+    Record(held, E_EXCEPTION, msg::kOneLoadMode);
     return false;
 }
 
 bool CKelXML::LoadSized(const char* file, detail::Layout<sLoadOptions> layout) {
     const sLoadOptions* const known = Known(layout);
-    if (!known || !AcceptSource(file, msg::kNoFileName)) return false;
-    const sLoadOptions& options = *known;
-    // Set once the file is open: reads its bytes again from the same descriptor.
-    SourceKeepingParser::ByteReader read;
-    return LoadWith(
-        options,
-        [this, file, &options, &read](BoundedDOMParser& parser) {
-            ParseFile(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, &read,
-                      [this, &parser, &read](const InputSource* source) {
-                          m_pParser->SetSourceReader(read);
-                          parser.parse(*source);
-                      });
-        },
-        read);
+    const Held held = Impl::Of(*this);
+    return known && AcceptSource(held, file, msg::kNoFileName) && LoadFile(held, *known, file);
 }
 
 bool CKelXML::LoadSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
-    if (!buffer) return Known(layout) && AcceptSource(buffer, msg::kNoBuffer);
+    if (!buffer) return Known(layout) && AcceptSource(Impl::Of(*this), buffer, msg::kNoBuffer);
     return LoadFromMemorySized(std::string_view(static_cast<const char*>(buffer), size), layout);
 }
 
 // --- Limits ----------------------------------------------------------------------------
 
 void CKelXML::SetLimitsSized(detail::Layout<sLimits> layout) {
-    if (const std::optional<sLimits> limits = KnownPrefix(layout))
-        m_limits = *limits;
+    const Held held = Impl::Of(*this);
+    const std::optional<sLimits> limits = KnownPrefix(layout);
+    if (!limits)
+        Record(held, E_EXCEPTION, msg::kUnknownOptionsLayout);
+    else if (held.state)
+        held.state->limits = *limits;
     else
-        Record(E_EXCEPTION, msg::kUnknownOptionsLayout);
+        Record(held, E_EXCEPTION, msg::kOutOfMemory);
 }
 
 template <class T>
 const T* CKelXML::Known(detail::Layout<T> layout) {
     if (const T* known = KnownLayout(layout)) return known;
-    if (Replaceable()) {
-        Free();
-        Record(E_EXCEPTION, msg::kUnknownOptionsLayout);
+    const Held held = Impl::Of(*this);
+    if (Replaceable(held)) {
+        Release(held);
+        Record(held, E_EXCEPTION, msg::kUnknownOptionsLayout);
     }
     return nullptr;
+}
+
+const sLimits& CKelXML::GetLimits() const {
+    static const sLimits defaults;
+    return m_pImpl ? m_pImpl->limits : defaults;
 }
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
@@ -419,40 +196,7 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, bool bValidate) {
 
 // --- Creating and saving ---------------------------------------------------------------
 
-bool CKelXML::CreateDoc(const char* rootName) {
-    if (!Replaceable() || !Ready()) return false;
-    Free();
-    CreateHanderErrorIfNecessary();
-    if (!Require(rootName, msg::kNoRootName)) return false;
-    return Guarded([&] {
-               const XStr core("Core");
-               DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core.unicodeForm());
-               if (!impl) {
-                   Record(E_MISSING, msg::kNoImplementation);
-                   return;
-               }
-               const XStr name = To16(rootName);
-               m_pCreatedDocument.reset(
-                   impl->createDocument(nullptr, name.unicodeForm(), nullptr, XMLPlatformUtils::fgMemoryManager));
-               m_pCreatedNotes = std::make_unique<SourceNotes>();
-               m_pDocument = m_pCreatedDocument.get();
-           }) &&
-           m_pDocument;
-}
-
-namespace {
-
-// What Save and the edits keep of node's document besides its DOM: the loading parser's notes for
-// the document it made, the object's own for the one it created; null for any other document.
-SourceNotes* NotesOf(const DOMNode* node, const DOMDocument* current, internal::StreamingParser* parser,
-                     SourceNotes* created) {
-    const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
-                                                                             : node->getOwnerDocument();
-    if (!owner || owner != current) return nullptr;
-    return parser && parser->getDocument() == current ? &parser->Notes() : created;
-}
-
-}  // namespace
+bool CKelXML::CreateDoc(const char* rootName) { return CreateDocument(Impl::Of(*this), rootName); }
 
 bool CKelXML::Save(const char* file, bool bCanonical) {
     return Save(file, bCanonical ? E_SAVE_CANONICAL : E_SAVE_PRETTY);
@@ -464,99 +208,24 @@ bool CKelXML::Save(const char* file, const DOMNode* node, bool bCanonical) {
 
 bool CKelXML::Save(const char* file, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
-    if (!RequireDocument()) return false;
-    return Save(file, m_pDocument, eForm);
+    return RequireDocument(Impl::Of(*this)) && Save(file, m_pDocument, eForm);
 }
 
 bool CKelXML::Save(const char* file, const DOMNode* node, E_SAVE_FORM eForm) {
     CreateHanderErrorIfNecessary();
-    if (!RequireDocument()) return false;
-    if (!Require(file, msg::kNoFileName)) return false;
-    if (!Require(node, msg::kNoNode)) return false;
-    return WriteFile(file,
-                     [&](const ByteSink& write, std::string& why) { return SerializeTo(node, eForm, write, why); });
+    return SaveNode(Impl::Of(*this), file, node, eForm);
 }
 
 bool CKelXML::GetXML(const DOMNode* node, E_SAVE_FORM eForm, std::string& text) {
-    CreateHanderErrorIfNecessary();
-    if (!RequireDocument()) return false;
-    if (!Require(node, msg::kNoNode)) return false;
-    std::string bytes, refusal;
-    const auto append = [&bytes](std::string_view block) {
-        bytes.append(block);
-        return true;
-    };
-    if (!SerializeTo(node, eForm, append, refusal)) {
-        Record(E_EXCEPTION, refusal.c_str());
-        return false;
-    }
-    text = std::move(bytes);
-    return true;
-}
-
-bool CKelXML::SerializeTo(const DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
-                          std::string& refusal) const {
-    const Layout layout = eForm == E_SAVE_CANONICAL   ? Layout::Plain
-                          : eForm == E_SAVE_AS_LOADED ? Layout::AsLoaded
-                                                      : Layout::Indented;
-    const SourceNotes* notes = NotesOf(node, m_pDocument, m_pParser.get(), m_pCreatedNotes.get());
-    // Nesting deeper than Load accepts is refused, so that what is written loads again.
-    try {
-        return Serialize(node, layout, BoundedDOMParser::kMaxDepth, notes, sink, refusal);
-    } catch (...) {
-        refusal = CurrentExceptionText();
-    }
-    return false;
-}
-
-bool CKelXML::WriteFile(const char* file, const FileContent& content) {
-    // Written into the temporary file as it is made: the target is only replaced once the whole
-    // text exists, and a refusal part-way leaves it untouched.
-    std::string refusal, error;
-    const bool written = WriteFileAtomically(
-        file,
-        [&](const ByteSink& write, std::string& why) {
-            bool made = false;
-            try {
-                made = content(write, why);
-            } catch (...) {
-                why = CurrentExceptionText();
-            }
-            if (!made) refusal = why;  // empty: the write failed
-            return made;
-        },
-        error);
-    if (written) return true;
-    Record(E_EXCEPTION,
-           refusal.empty() ? ("unable to save '" + std::string(file) + "': " + error).c_str() : refusal.c_str());
-    return false;
+    return NodeText(Impl::Of(*this), node, eForm, text);
 }
 
 bool CKelXML::GetCanonicalXML(const DOMNode* node, bool withComments, std::string& text) {
-    CreateHanderErrorIfNecessary();
-    if (!RequireDocument()) return false;
-    if (!Require(node, msg::kNoNode)) return false;
-    std::string bytes, error;
-    bool written = false;
-    if (!Guarded([&] { written = internal::AppendCanonicalXML(node, withComments, bytes, error); })) return false;
-    if (!written) {
-        Record(E_EXCEPTION, (msg::kNoCanonicalXML + error).c_str());
-        return false;
-    }
-    text = std::move(bytes);
-    return true;
+    return CanonicalText(Impl::Of(*this), node, withComments, text);
 }
 
 bool CKelXML::SaveCanonicalXML(const char* file, const DOMNode* node, bool withComments) {
-    CreateHanderErrorIfNecessary();
-    if (!RequireDocument()) return false;
-    if (!Require(file, msg::kNoFileName)) return false;
-    if (!Require(node, msg::kNoNode)) return false;
-    return WriteFile(file, [&](const ByteSink& write, std::string& why) {
-        if (internal::WriteCanonicalXML(node, withComments, write, why)) return true;
-        if (!why.empty()) why = msg::kNoCanonicalXML + why;
-        return false;
-    });
+    return SaveCanonical(Impl::Of(*this), file, node, withComments);
 }
 
 bool CKelXML::SaveCanonicalXML(const char* file, bool withComments) {
@@ -580,9 +249,10 @@ bool ReadConverted(Read read, const DOMNode* node, const char* name, T& value, C
 // --- Node lookup -----------------------------------------------------------------------
 
 DOMNode* CKelXML::GetRootNode(std::string name) {
-    if (!RequireDocument()) return nullptr;
+    const Held held = Impl::Of(*this);
+    if (!RequireDocument(held)) return nullptr;
     if (!m_pDocument->getFirstChild()) {
-        Record(E_MISSING, msg::kEmptyDocument);
+        Record(held, E_MISSING, msg::kEmptyDocument);
         return nullptr;
     }
     // The document type bears the root element's name; the element is what a caller looks for.
@@ -860,7 +530,7 @@ bool CKelXML::StreamRecordsSized(const char* file, detail::Layout<sLoadOptions> 
 
 bool CKelXML::StreamRecordsSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> options,
                                  TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict) {
-    if (!AcceptSource(buffer, msg::kNoBuffer)) {
+    if (!AcceptSource(Impl::Of(*this), buffer, msg::kNoBuffer)) {
         if (verdict) *verdict = false;
         return false;
     }
@@ -878,7 +548,7 @@ bool CKelXML::StreamWalk(const char* file, std::string_view memory, detail::Layo
         return false;
     }
     std::vector<std::string> names = walk->vAttributes;
-    return StreamFrom(file, memory, *options, functor, Backslashed(walk->strPath), names.data(),
+    return StreamFrom(Impl::Of(*this), file, memory, *options, functor, Backslashed(walk->strPath), names.data(),
                       static_cast<int>(names.size()), nullptr, walk->bStopOnTrue, walk->bStopOnFalse,
                       walk->bStopOnMissingAttribute, verdict, walk->pFilter, wantText, records);
 }
@@ -896,9 +566,11 @@ bool CKelXML::GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOpt
     return StreamWalk(file, std::string_view(), options, &functor, detail::LayoutOf(counted), false, true, nullptr);
 }
 
-bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
-                   void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
-                   bool wantText) {
+namespace {
+
+bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
+          void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
+          bool wantText) {
     if (!functor || !node) return false;
     if (attributeCount < 0) attributeCount = 0;
     if (attributeCount > 0 && !attributeNames) return false;
@@ -935,69 +607,34 @@ bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::stri
     return visitor.Verdict();
 }
 
-// --- Streaming -------------------------------------------------------------------------
-
-template <class WalkFn>
-bool CKelXML::StreamWith(const sLoadOptions& options, WalkFn&& walk) {
-    if (!Ready()) return false;
-    if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
-        Free();
-        Record(E_MISSING, msg::kNoGrammar);
-        return false;
-    }
-    std::exception_ptr thrown;
-    const bool parsed = Guarded([&] {
-        if (!PrepareParser(options)) return;
-        m_bStreaming = true;
-        const struct Done {
-            bool& streaming;
-            ~Done() { streaming = false; }
-        } done{m_bStreaming};
-        walk(*m_pParser, thrown);
-    });
-    // The parser holds what is left of the walk's document; the next load starts afresh.
-    m_pDocument = nullptr;
-    if (!parsed || thrown) m_pParser.reset();
-    if (thrown) {
-        // The callback's exception ends the walk as a record: no member operation throws.
-        try {
-            std::rethrow_exception(thrown);
-        } catch (...) {
-            Record(E_EXCEPTION, CurrentExceptionText().c_str());
-        }
-        return false;
-    }
-    return parsed && m_pErrors && !m_pErrors->HasError();
-}
-
-bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
-                         const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
-                         bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                         const CXPath* filter, bool wantText, bool records) {
+bool StreamFrom(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
+                TFunctor* functor, const std::string& path, std::string* attributeNames, int attributeCount,
+                void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
+                const CXPath* filter, bool wantText, bool records) {
     if (verdict) *verdict = false;
-    if (!Replaceable()) return false;
+    if (!Replaceable(held)) return false;
     const char* const missing = !file && !memory.data()                 ? msg::kNoFileName
                                 : !functor                              ? msg::kNoFunctor
                                 : attributeCount > 0 && !attributeNames ? msg::kNoAttributeNames
                                                                         : nullptr;
     if (missing) {
-        Free();
-        Record(E_MISSING, missing);
+        Release(held);
+        Record(held, E_MISSING, missing);
         return false;
     }
     if (attributeCount > internal::Visitor::kMaxAttributes) {
-        Free();
-        Record(E_EXCEPTION, msg::kTooManyAttributeNames);
+        Release(held);
+        Record(held, E_EXCEPTION, msg::kTooManyAttributeNames);
         return false;
     }
     if (filter && !filter->IsCompiled()) {
         // Walking with a filter that never compiled would skip every record: a false zero.
-        Free();
+        Release(held);
         const std::vector<sError>& reasons = filter->GetErrors()->GetAllErrors();
-        if (reasons.empty()) Record(E_EXCEPTION, msg::kFilterNotCompiled);
-        Guarded([&] {
-            CreateHanderErrorIfNecessary();
-            for (const sError& reason : reasons) m_pErrors->AddError(reason);
+        if (reasons.empty()) Record(held, E_EXCEPTION, msg::kFilterNotCompiled);
+        Guarded(held, [&] {
+            MakeErrors(held);
+            for (const sError& reason : reasons) held.errors->AddError(reason);
         });
         return false;
     }
@@ -1015,10 +652,10 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
                             });
     internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
                               {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records});
-    const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
+    const bool clean = StreamWith(held, options, [&](StreamingParser& parser, std::exception_ptr& thrown) {
         visitor.CatchInto(&thrown);
         SourceKeepingParser::ByteReader read = BytesOf(memory.data(), memory.size());
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory, &read,
+        StreamWithin(parser, *held.errors, held.state->limits, options, file, memory, &read,
                      [&](const InputSource* source) {
                          parser.SetSourceReader(read);
                          if (fromEvents)
@@ -1030,6 +667,8 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
     if (verdict) *verdict = visitor.Verdict();
     return clean;
 }
+
+}  // namespace
 
 bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor, const std::string& path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
@@ -1047,20 +686,21 @@ bool CKelXML::StreamElementsSized(const char* file, detail::Layout<sLoadOptions>
         if (verdict) *verdict = false;
         return false;
     }
-    return StreamFrom(file, std::string_view(), *options, functor, path, attributeNames, attributeCount, userData,
-                      stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
+    return StreamFrom(Impl::Of(*this), file, std::string_view(), *options, functor, path, attributeNames,
+                      attributeCount, userData, stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
 }
 
 bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* functor, const std::string& path,
                              std::string* attributeNames, int attributeCount, void* userData, bool stopOnTrue,
                              bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict) {
-    if (!AcceptSource(buffer, msg::kNoBuffer)) {
+    const Held held = Impl::Of(*this);
+    if (!AcceptSource(held, buffer, msg::kNoBuffer)) {
         if (verdict) *verdict = false;
         return false;
     }
-    return StreamFrom(nullptr, std::string_view(static_cast<const char*>(buffer), size), OptionsFor(false), functor,
-                      path, attributeNames, attributeCount, userData, stopOnTrue, stopOnFalse, stopOnMissingAttribute,
-                      verdict);
+    return StreamFrom(held, nullptr, std::string_view(static_cast<const char*>(buffer), size), OptionsFor(false),
+                      functor, path, attributeNames, attributeCount, userData, stopOnTrue, stopOnFalse,
+                      stopOnMissingAttribute, verdict);
 }
 
 bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* name, unsigned long& count) {
@@ -1071,26 +711,20 @@ bool CKelXML::GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOpt
                                        unsigned long& count) {
     count = 0;
     const sLoadOptions* const known = Known(layout);
-    if (!known || !AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
-    const sLoadOptions& options = *known;
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
-                     nullptr, [&](const InputSource* source) { count = parser.Count(file, source, name); });
-    });
+    const Held held = Impl::Of(*this);
+    if (!known || !AcceptSource(held, file, msg::kNoFileName) || !AcceptSource(held, name, msg::kNoElementName))
+        return false;
+    return CountElements(held, *known, file, name, count);
 }
 
 bool CKelXML::ValidateSized(const char* file, detail::Layout<sLoadOptions> layout) {
     const sLoadOptions* const known = Known(layout);
-    if (!known || !AcceptSource(file, msg::kNoFileName)) return false;
-    const sLoadOptions& options = *known;
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
-                     nullptr, [&](const InputSource* source) { parser.Check(file, source); });
-    });
+    const Held held = Impl::Of(*this);
+    return known && AcceptSource(held, file, msg::kNoFileName) && CheckDocument(held, *known, file, std::string_view());
 }
 
 bool CKelXML::ValidateSized(const void* buffer, unsigned int size, detail::Layout<sLoadOptions> layout) {
-    if (!buffer) return Known(layout) && AcceptSource(buffer, msg::kNoBuffer);
+    if (!buffer) return Known(layout) && AcceptSource(Impl::Of(*this), buffer, msg::kNoBuffer);
     return ValidateFromMemorySized(std::string_view(static_cast<const char*>(buffer), size), layout);
 }
 
@@ -1164,50 +798,16 @@ std::vector<std::pair<std::string, std::string>> CKelXML::GetAttributes(const DO
 
 // --- XPath -----------------------------------------------------------------------------
 
-const DOMNode* CKelXML::PrepareXPath(const char* expr, const DOMNode* context,
-                                     const std::map<std::string, std::string>& namespaces, CXPath& xpath) {
-    if (!Running() || (!context && !RequireDocument())) return nullptr;
-    if (!Require(expr, msg::kNoExpression)) return nullptr;
-    sXPathLimits limits;
-    limits.maxSteps = m_limits.maxXPathSteps;
-    limits.maxNodes = m_limits.maxXPathNodes;
-    limits.maxCharacters = m_limits.maxXPathCharacters;
-    limits.maxExpressionLength = m_limits.maxXPathExpressionLength;
-    xpath.SetLimits(limits);
-    if (xpath.Compile(expr, namespaces)) return context ? context : m_pDocument;
-    Guarded([&] {
-        CreateHanderErrorIfNecessary();
-        for (const sError& record : xpath.GetErrors()->GetAllErrors()) m_pErrors->AddError(record);
-    });
-    return nullptr;
-}
-
-// Every member form: compile, then evaluate with read(xpath, context), recording what fails.
-template <class Read>
-bool CKelXML::ReadXPath(const char* expr, const DOMNode* context, const std::map<std::string, std::string>& namespaces,
-                        Read&& read) {
-    bool done = false;
-    Guarded([&] {
-        CXPath xpath;
-        const DOMNode* from = PrepareXPath(expr, context, namespaces, xpath);
-        if (!from) return;
-        std::string reason;
-        done = read(xpath, from, &reason);
-        // A bound of the budget is named; other failures keep their one general text.
-        if (!done) Record(E_EXCEPTION, xpath::IsBudgetMessage(reason) ? reason.c_str() : msg::kXPathEvaluation);
-    });
-    return done;
-}
-
 std::vector<DOMNode*> CKelXML::SelectNodes(const char* expr, const DOMNode* context,
                                            const std::map<std::string, std::string>& namespaces) {
     std::vector<DOMNode*> nodes;
-    ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-        sXPathValue value;
-        if (!xpath.Evaluate(from, value, {}, reason)) return false;
-        nodes = std::move(value.vNodes);
-        return true;
-    });
+    ReadXPath(Impl::Of(*this), expr, context, namespaces,
+              [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                  sXPathValue value;
+                  if (!xpath.Evaluate(from, value, {}, reason)) return false;
+                  nodes = std::move(value.vNodes);
+                  return true;
+              });
     return nodes;
 }
 
@@ -1223,39 +823,27 @@ DOMNode* CKelXML::SelectNode(const char* expr, const DOMNode* context,
 
 bool CKelXML::GetXPathString(const char* expr, std::string& value, const DOMNode* context,
                              const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-        return xpath.EvaluateString(from, value, {}, reason);
-    });
+    return ReadXPath(Impl::Of(*this), expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateString(from, value, {}, reason);
+                     });
 }
 
 bool CKelXML::GetXPathNumber(const char* expr, double& value, const DOMNode* context,
                              const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-        return xpath.EvaluateNumber(from, value, {}, reason);
-    });
+    return ReadXPath(Impl::Of(*this), expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateNumber(from, value, {}, reason);
+                     });
 }
 
 bool CKelXML::GetXPathBoolean(const char* expr, bool& value, const DOMNode* context,
                               const std::map<std::string, std::string>& namespaces) {
-    return ReadXPath(expr, context, namespaces, [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-        return xpath.EvaluateBoolean(from, value, {}, reason);
-    });
+    return ReadXPath(Impl::Of(*this), expr, context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return xpath.EvaluateBoolean(from, value, {}, reason);
+                     });
 }
-
-namespace {
-// The static forms: any failure, an exception included, is a plain false.
-template <class Read>
-bool StaticXPath(const DOMNode* context, const char* expr, const std::map<std::string, std::string>& namespaces,
-                 Read&& read) noexcept {
-    if (!context || !expr) return false;
-    try {
-        const CXPath xpath(expr, namespaces);
-        return xpath.IsCompiled() && read(xpath);
-    } catch (...) {
-        return false;
-    }
-}
-}  // namespace
 
 std::vector<DOMNode*> CKelXML::SelectNodes(const DOMNode* context, const char* expr,
                                            const std::map<std::string, std::string>& namespaces) {
@@ -1310,130 +898,41 @@ bool CKelXML::o_GetDictionaryFromNode(const DOMNode* node, std::map<std::string,
 
 // --- Editing ---------------------------------------------------------------------------
 
-bool CKelXML::Require(const void* what, const char* missing) {
-    if (!what) Record(E_MISSING, missing);
-    return what != nullptr;
-}
-
-bool CKelXML::CanEdit(const void* parent) { return RequireDocument() && Require(parent, msg::kNoParent); }
-
-bool CKelXML::CanEditBeside(const DOMNode* node, const char* missing) {
-    if (!RequireDocument() || !Require(node, missing)) return false;
-    if (node->getNodeType() == DOMNode::ELEMENT_NODE && node->getOwnerDocument() == m_pDocument) return true;
-    Record(E_EXCEPTION, msg::kNotOwnElement);
-    return false;
-}
-
-template <class Make, class Where>
-DOMNode* CKelXML::NewNode(Make&& make, Where&& where) {
-    DOMNode* node = nullptr;
-    const bool ok = Guarded([&] {
-        make(node);
-        internal::Place(where(), node);
-    });
-    // A node that was not placed is referenced by no one: give its memory back.
-    if (!ok && node && !node->getParentNode()) node->release();
-    return ok ? node : nullptr;
-}
-
-template <class Where>
-DOMElement* CKelXML::NewElement(const char* name, const char* text, Where&& where, const char* uri) {
-    if (!Require(name, msg::kNoElementName)) return nullptr;
-    internal::Placement placement;
-    return static_cast<DOMElement*>(NewNode(
-        [&](DOMNode*& node) {
-            placement = where();
-            DOMElement* element = nullptr;
-            {
-                const XStr name16 = To16(name);
-                if (!uri) {
-                    node = element = MakeElement(*m_pDocument, placement.parent, name16.unicodeForm());
-                } else {
-                    const XStr uri16 = To16(uri);
-                    const XMLCh* ns = *uri ? uri16.unicodeForm() : nullptr;
-                    node = element = m_pDocument->createElementNS(ns, name16.unicodeForm());
-                    const std::u16string declaration = NeededDeclaration(placement.parent,
-                                                                         PrefixOf(name16.unicodeForm()), ns ? ns : u"");
-                    if (!declaration.empty())
-                        element->setAttributeNS(XMLUni::fgXMLNSURIName, declaration.c_str(), ns ? ns : u"");
-                }
-            }
-            if (text) {
-                const XStr text16 = To16(text);
-                element->setTextContent(text16.unicodeForm());
-            }
-        },
-        [&] { return placement; }));
-}
-
 DOMComment* CKelXML::AddNewCommentNode(DOMNode* parent, std::string_view text) {
-    if (!CanEdit(parent)) return nullptr;
-    if (text.find("--") != std::string_view::npos || (!text.empty() && text.back() == '-')) {
-        Record(E_EXCEPTION, msg::kBadComment);
-        return nullptr;
-    }
-    return static_cast<DOMComment*>(
-        NewNode([&](DOMNode*& node) { node = m_pDocument->createComment(To16(text).c_str()); },
-                [&] { return internal::AtEnd(parent); }));
+    return AddComment(Impl::Of(*this), parent, text);
 }
 
 DOMProcessingInstruction* CKelXML::AddNewPINode(DOMNode* parent, std::string_view target, std::string_view data) {
-    if (!CanEdit(parent)) return nullptr;
-    const auto reserved = [](std::string_view name) {
-        return name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' && (name[2] | 0x20) == 'l';
-    };
-    if (data.find("?>") != std::string_view::npos || target.find("?>") != std::string_view::npos || reserved(target)) {
-        Record(E_EXCEPTION, msg::kBadPI);
-        return nullptr;
-    }
-    return static_cast<DOMProcessingInstruction*>(NewNode(
-        [&](DOMNode*& node) {
-            node = m_pDocument->createProcessingInstruction(To16(target).c_str(), To16(data).c_str());
-        },
-        [&] { return internal::AtEnd(parent); }));
+    return AddPI(Impl::Of(*this), parent, target, data);
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, DOMNode* parent) {
-    if (!CanEdit(parent)) return nullptr;
-    return NewElement(name.c_str(), nullptr, [&] { return internal::AtEnd(parent); });
+    return AddElement(Impl::Of(*this), parent, name.c_str(), nullptr);
 }
 
 DOMElement* CKelXML::AddNewElementNode(const std::string& name, const std::string& text, DOMNode* parent) {
-    if (!CanEdit(parent)) return nullptr;
-    return NewElement(name.c_str(), text.c_str(), [&] { return internal::AtEnd(parent); });
+    return AddElement(Impl::Of(*this), parent, name.c_str(), text.c_str());
 }
 
 DOMElement* CKelXML::AddNewElementNodeNS(DOMNode* parent, std::string_view namespaceURI, std::string_view name,
                                          std::string_view text) {
-    if (!CanEdit(parent)) return nullptr;
-    const std::string name8(name), uri8(namespaceURI), text8(text);
-    return NewElement(
-        name8.c_str(), text.empty() ? nullptr : text8.c_str(), [&] { return internal::AtEnd(parent); }, uri8.c_str());
+    return AddElementNS(Impl::Of(*this), parent, namespaceURI, name, text);
 }
 
 DOMElement* CKelXML::InsertNewElementNodeBefore(DOMNode* sibling, const char* name, const char* text) {
-    if (!CanEditBeside(sibling, msg::kNoSibling) || !Require(sibling->getParentNode(), msg::kNoParent)) return nullptr;
-    return NewElement(name, text, [&] { return internal::BeforeSibling(sibling); });
+    return InsertBeside(Impl::Of(*this), sibling, false, name, text);
 }
 
 DOMElement* CKelXML::InsertNewElementNodeAfter(DOMNode* sibling, const char* name, const char* text) {
-    if (!CanEditBeside(sibling, msg::kNoSibling) || !Require(sibling->getParentNode(), msg::kNoParent)) return nullptr;
-    return NewElement(name, text, [&] { return internal::AfterSibling(sibling); });
+    return InsertBeside(Impl::Of(*this), sibling, true, name, text);
 }
 
 DOMElement* CKelXML::InsertNewElementNodeAt(DOMNode* parent, std::size_t position, const char* name, const char* text) {
-    if (!CanEditBeside(parent, msg::kNoParent)) return nullptr;
-    return NewElement(name, text, [&] { return internal::AtPosition(parent, position); });
+    return InsertAt(Impl::Of(*this), parent, position, name, text);
 }
 
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, const char* text) {
-    // The document and the parent are checked first, as by every editing operation.
-    if (!CanEdit(parent)) return false;
-    if (!Require(name, msg::kNoElementName)) return false;
-    if (!Require(text, msg::kNoElementText)) return false;
-    bool added = false;
-    Guarded([&] { added = AddNewElementNode(std::string(name), std::string(text), parent) != nullptr; });
-    return added;
+    return AddChildText(Impl::Of(*this), parent, name, text);
 }
 
 bool CKelXML::AddChildNodeValue(DOMNode* parent, const char* name, unsigned int value) {
@@ -1447,102 +946,24 @@ std::string CKelXML::ValueText(double value) { return FormatValue(value); }
 std::string CKelXML::ValueText(bool value) { return FormatValue(value); }
 
 DOMAttr* CKelXML::AddNewAttribute(const std::string& name, const std::string& value, DOMElement* element) {
-    if (!CanEdit(element)) return nullptr;
-    DOMAttr* attribute = nullptr;
-    const bool ok = Guarded([&] {
-        {
-            const XStr name16 = To16(name.c_str());
-            attribute = MakeAttribute(*m_pDocument, element, name16.unicodeForm());
-        }
-        {
-            const XStr value16 = To16(value.c_str());
-            attribute->setValue(value16.unicodeForm());
-        }
-        const bool added = !element->getAttributeNode(attribute->getName());
-        element->setAttributeNode(attribute);
-        // Saved after the attributes the element had, in the order of the calls.
-        if (SourceNotes* notes = NotesOf(element, m_pDocument, m_pParser.get(), m_pCreatedNotes.get()); added && notes)
-            notes->attributeOrders.Append(element, attribute->getName());
-        Rebind(*m_pDocument, *element, *attribute);
-    });
-    if (!ok && attribute && !attribute->getOwnerElement()) attribute->release();
-    return ok ? attribute : nullptr;
+    return AddAttribute(Impl::Of(*this), element, name, value);
 }
 
 DOMAttr* CKelXML::AddNewAttributeNS(DOMElement* element, std::string_view namespaceURI, std::string_view name,
                                     std::string_view value) {
-    if (!CanEdit(element)) return nullptr;
-    const std::string name8(name);
-    bool declared = true;
-    const bool checked = Guarded([&] {
-        const internal::XString name16 = To16(name), uri16 = To16(namespaceURI);
-        const std::u16string prefix = PrefixOf(name16.c_str());
-        if (prefix == u"xml" || prefix == u"xmlns") return;
-        if (namespaceURI.empty()) {
-            if (!prefix.empty()) m_pDocument->createAttributeNS(nullptr, name16.c_str());  // refused
-            return;
-        }
-        if (prefix.empty()) {
-            Record(E_EXCEPTION, msg::kAttributeNeedsPrefix);
-            declared = false;
-            return;
-        }
-        bool bound = false;
-        const XMLCh* current = InScope(element, prefix, bound);
-        if (bound && XMLString::equals(current, uri16.c_str())) return;
-        // A declaration on element would move what already uses the prefix there to another namespace.
-        if (bound || PrefixOf(element->getNodeName()) == prefix) {
-            Record(E_EXCEPTION, msg::kPrefixBound);
-            declared = false;
-            return;
-        }
-        element->setAttributeNS(XMLUni::fgXMLNSURIName, (u"xmlns:" + prefix).c_str(), uri16.c_str());
-    });
-    // Its prefix is now bound to namespaceURI at element: the plain form makes it there.
-    return checked && declared ? AddNewAttribute(name8, std::string(value), element) : nullptr;
+    return AddAttributeNS(Impl::Of(*this), element, namespaceURI, name, value);
 }
 
 DOMAttr* CKelXML::ModifyAttribute(const std::string& name, const std::string& value, DOMElement* element) {
-    if (!Running() || !Require(element, msg::kNoParent)) return nullptr;
-    DOMAttr* attribute = nullptr;
-    const bool ok = Guarded([&] {
-        {
-            const XStr name16 = To16(name.c_str());
-            attribute = element->getAttributeNode(name16.unicodeForm());
-        }
-        if (!attribute) return;
-        const XStr value16 = To16(value.c_str());
-        attribute->setValue(value16.unicodeForm());
-        // Not set again on element: the DOM would then take it for an attribute of no element
-        // (getOwnerElement null, free to be set on another element while still on this one).
-        Rebind(*element->getOwnerDocument(), *element, *attribute);
-    });
-    if (!ok) return nullptr;
-    if (!attribute) Record(E_MISSING, msg::kNoAttribute);
-    return attribute;
+    return ChangeAttribute(Impl::Of(*this), element, name, value);
 }
 
 bool CKelXML::SetAttributeValue(const DOMNode* node, const char* name, const char* value) {
-    if (!node || !name || !value) return false;
-    try {
-        const DOMNamedNodeMap* attributes = node->getAttributes();
-        if (!attributes) return false;
-        DOMNode* attribute = attributes->getNamedItem(Name16(name).get());
-        if (!attribute) return false;
-        const XStr value16 = To16(value);
-        attribute->setNodeValue(value16.unicodeForm());
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return SetExistingAttribute(node, name, value);
 }
 
 DOMNode* CKelXML::RemoveChildNode(DOMNode* parent, DOMNode* child) {
-    if (!Running() || !Require(parent, msg::kNoParent)) return nullptr;
-    if (!Require(child, msg::kNoOldChild)) return nullptr;
-    DOMNode* removed = nullptr;
-    Guarded([&] { removed = parent->removeChild(child); });
-    return removed;
+    return RemoveChild(Impl::Of(*this), parent, child);
 }
 
 // --- Forms of 2.0: text in as std::string_view, the context first, the output last -----------
@@ -1573,35 +994,23 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, E_LOAD_MODE eMode) {
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, std::initializer_list<E_LOAD_MODE> eMode) {
     if (eMode.size() <= 1) return LoadFromMemory(bytes, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
-    if (!Replaceable()) return false;
-    Free();
-    Record(E_EXCEPTION, msg::kOneLoadMode);
+    const Held held = Impl::Of(*this);
+    if (!Replaceable(held)) return false;
+    Release(held);
+    Record(held, E_EXCEPTION, msg::kOneLoadMode);
     return false;
 }
 
 bool CKelXML::LoadFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> layout) {
     const sLoadOptions* const known = Known(layout);
-    if (!known || !Replaceable()) return false;
-    const sLoadOptions& options = *known;
-    const std::string_view memory = Bytes(bytes);
-    return LoadWith(
-        options,
-        [this, memory, &options](BoundedDOMParser& parser) {
-            ParseMemory(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, memory,
-                        [&parser](const InputSource& source) { parser.parse(source); });
-        },
-        BytesOf(memory.data(), memory.size()));
+    const Held held = Impl::Of(*this);
+    return known && Replaceable(held) && LoadMemory(held, *known, Bytes(bytes));
 }
 
 bool CKelXML::ValidateFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> layout) {
     const sLoadOptions* const known = Known(layout);
-    if (!known || !Replaceable()) return false;
-    const sLoadOptions& options = *known;
-    const std::string_view memory = Bytes(bytes);
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
-        StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, memory, nullptr,
-                     [&](const InputSource* source) { parser.Check(nullptr, source); });
-    });
+    const Held held = Impl::Of(*this);
+    return known && Replaceable(held) && CheckDocument(held, *known, nullptr, Bytes(bytes));
 }
 
 bool CKelXML::StreamRecordsFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options,
@@ -1617,7 +1026,8 @@ bool CKelXML::XPathNodes(const DOMNode* context, std::string_view expr, std::vec
 bool CKelXML::XPathNodes(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                          std::vector<DOMNode*>& nodes) {
     bool nodeSet = false;
-    const bool done = ReadXPath(ExprText(expr).c_str(), context, namespaces,
+    const Held held = Impl::Of(*this);
+    const bool done = ReadXPath(held, ExprText(expr).c_str(), context, namespaces,
                                 [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
                                     sXPathValue value;
                                     if (!xpath.Evaluate(from, value, {}, reason)) return false;
@@ -1625,7 +1035,7 @@ bool CKelXML::XPathNodes(const DOMNode* context, std::string_view expr, const XP
                                     if (nodeSet)
                                         nodes = std::move(value.vNodes);
                                     else
-                                        Record(E_EXCEPTION, msg::kXPathNoNodeSet);
+                                        Record(held, E_EXCEPTION, msg::kXPathNoNodeSet);
                                     return true;
                                 });
     return done && nodeSet;
@@ -1649,7 +1059,7 @@ bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, std::st
 
 bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                           std::string& value) {
-    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
                      [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
                          return xpath.EvaluateString(from, value, {}, reason);
                      });
@@ -1661,7 +1071,7 @@ bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, double&
 
 bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                           double& value) {
-    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
                      [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
                          return xpath.EvaluateNumber(from, value, {}, reason);
                      });
@@ -1673,7 +1083,7 @@ bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, bool& 
 
 bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                            bool& value) {
-    return ReadXPath(ExprText(expr).c_str(), context, namespaces,
+    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
                      [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
                          return xpath.EvaluateBoolean(from, value, {}, reason);
                      });

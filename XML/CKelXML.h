@@ -42,6 +42,8 @@ XERCES_CPP_NAMESPACE_END
 
 namespace XML {
 
+class HandlerError;
+
 namespace internal {
 class GrammarSet;
 class StreamingParser;
@@ -89,14 +91,14 @@ public:
     // One owner per parser and document: objects move, they do not copy.
     CKelXML(const CKelXML&) = delete;
     CKelXML& operator=(const CKelXML&) = delete;
-    // Moves transfer parser, error list and document, leaving the source empty.
+    // Moves transfer parser, error list, document and limits, leaving the source as a new object.
     CKelXML(CKelXML&& other) noexcept;
     CKelXML& operator=(CKelXML&& other) noexcept;
 
     // The current document (owned by this object), or null.
     xercesc::DOMDocument* GetDocument() const { return m_pDocument; }
     // The error list (owned by this object), or null before any operation made one.
-    const CError* GetErrors() const { return m_pErrors.get(); }
+    const CError* GetErrors() const;
 
     // --- Loading -----------------------------------------------------------------------
     // Parses the named file with a fresh error list and the object's parser, reset so that
@@ -157,7 +159,7 @@ public:
     // The bounds every later Load of this object applies (sLimits above); the defaults hold for
     // any new object. Raise them only for documents and grammars you trust. Moves carry them.
     void SetLimits(const sLimits& limits) { SetLimitsSized(detail::LayoutOf(limits)); }
-    const sLimits& GetLimits() const { return m_limits; }
+    const sLimits& GetLimits() const;
 
     // --- Load options (the types are declared above the class) -----------------------------
     // The same loads in the mode the options give; same result rule, same limits and network
@@ -776,117 +778,31 @@ public:
 private:
     // The body of the sized walks that stream (file null reads memory): wantText false gives the
     // functor an empty text (never built); records builds no node where the path allows it.
-    bool StreamWalk(const char* file, std::string_view memory, detail::Layout<sLoadOptions> options, TFunctor* functor,
-                    detail::Layout<sWalkOptions> walk, bool wantText, bool records, bool* verdict);
+    KELXML_NO_EXPORT bool StreamWalk(const char* file, std::string_view memory, detail::Layout<sLoadOptions> options,
+                                     TFunctor* functor, detail::Layout<sWalkOptions> walk, bool wantText, bool records,
+                                     bool* verdict);
     // The caller's options when this library knows their layout; otherwise null, with the object
     // emptied and the refusal recorded as for a refused load.
     template <class T>
-    const T* Known(detail::Layout<T> layout);
-    struct DocumentReleaser {
-        void operator()(xercesc::DOMDocument* doc) const noexcept;
-    };
+    KELXML_NO_EXPORT const T* Known(detail::Layout<T> layout);
 
-    // Compiles expr into xpath for a one-shot evaluation and gives the context it runs on (the
-    // document for null); null, with a record, when there is none or expr does not compile.
-    const xercesc::DOMNode* PrepareXPath(const char* expr, const xercesc::DOMNode* context,
-                                         const std::map<std::string, std::string>& namespaces, CXPath& xpath);
-    // The body of the member XPath reads: compile, read(xpath, context), record what fails.
-    template <class Read>
-    bool ReadXPath(const char* expr, const xercesc::DOMNode* context,
-                   const std::map<std::string, std::string>& namespaces, Read&& read);
-    void Free() noexcept;
-    // Readies the parser (made anew when its grammar pool changes) and a fresh error list for a
-    // load with these options.
-    void InitializeParser(const sLoadOptions& options, std::shared_ptr<const internal::GrammarSet> grammars);
-    void CreateHanderErrorIfNecessary();
-    // True when what is there; otherwise records kind 4 with the message missing.
-    bool Require(const void* what, const char* missing);
-    // True when the library runs for what the object holds; otherwise false with "not started".
-    bool Running();
-    // Require for the current document, once the library is known to run ("not started" first).
-    bool RequireDocument();
-    // Whether what the object holds belongs to the running library.
-    bool Alive() const;
-    // True, with what belongs to an earlier run abandoned, when the library runs; otherwise false
-    // with a record.
-    bool Ready();
-    // Forgets, without releasing, the parser, the documents and the grammars.
-    void Abandon() noexcept;
-    // Records what an edit lacks ("DOMDOCUMENT undefined" first, then "ParentNode undefined");
-    // true when both the document and the parent are there.
-    bool CanEdit(const void* parent);
-    // CanEdit for the node a new element goes beside or below (missing names it when null), which
-    // must be an element of the current document.
-    bool CanEditBeside(const xercesc::DOMNode* node, const char* missing);
-    // The body of every operation that adds a node: make(node) makes it in the current document,
-    // placed where where() says (an internal::Placement); null, with a record and nothing
-    // changed, on failure.
-    template <class Make, class Where>
-    xercesc::DOMNode* NewNode(Make&& make, Where&& where);
-    // NewNode for a new element name holding text (when not null), in namespace uri when not null
-    // (else as the declarations in scope say).
-    template <class Where>
-    xercesc::DOMElement* NewElement(const char* name, const char* text, Where&& where, const char* uri = nullptr);
-    // False, with a record, while LoopElements walks the current document on this thread, or
-    // while this object streams a document.
-    bool Replaceable();
-    // Whether a load or a walk may start from source: Replaceable, and a null source empties the
-    // object and records missing.
-    bool AcceptSource(const void* source, const char* missing);
-    // Records one error, making the error list first when the object has none.
-    void Record(E_TYPE_ERROR eType, const char* message) noexcept;
-    // Writes node in eForm to sink block by block, as Save and GetXML make it. False with the
-    // refusal (an exception's text included), or with refusal empty when the sink failed.
-    bool SerializeTo(const xercesc::DOMNode* node, E_SAVE_FORM eForm, const std::function<bool(std::string_view)>& sink,
-                     std::string& refusal) const;
-    // Writes to file atomically what content hands its sink block by block (content: false with
-    // the refusal, or with it empty when the sink failed). False with a record: the refusal, or
-    // one naming the file.
-    using FileContent = std::function<bool(const std::function<bool(std::string_view)>&, std::string&)>;
-    bool WriteFile(const char* file, const FileContent& content);
-    // Runs fn, turning any exception into a kind-3 record; true when fn ran to its end.
-    template <class Fn>
-    bool Guarded(Fn&& fn);
-    // The shared body of every Load form: grammars, reset parser, fresh list, parse, take the
-    // document. read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
-    template <class ParseFn, class ReadFn>
-    bool LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read);
-    // Acquires the grammars the options name and makes the parser ready for them; the error
-    // list then holds the grammars' own warnings. False, with one record, when they do not compile.
-    bool PrepareParser(const sLoadOptions& options);
-    // The shared body of the streaming operations: like LoadWith, but no document is kept, and
-    // an exception the walk stored becomes a kind-3 record once the parse is closed.
-    template <class WalkFn>
-    bool StreamWith(const sLoadOptions& options, WalkFn&& walk);
-    // The checks and the walk shared by the StreamElements forms; file null reads memory.
-    // wantText and records as StreamWalk's.
-    bool StreamFrom(const char* file, std::string_view memory, const sLoadOptions& options, TFunctor* functor,
-                    const std::string& path, std::string* attributeNames, int attributeCount, void* userData,
-                    bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                    const CXPath* filter = nullptr, bool wantText = true, bool records = false);
-    // The body of every LoopElements form; filter as sWalkOptions::pFilter.
-    static bool Loop(TFunctor* functor, xercesc::DOMNode* node, std::string path, std::string* attributeNames,
-                     int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
-                     const CXPath* filter, bool wantText = true);
+    // The object's state besides its three pointers (limits, grammars, created document, run):
+    // made at its first use, so a new or moved-from object holds none.
+    struct Impl;
+
+    // The private members the class has always had, kept as members but not exported (no caller's code
+    // reaches them): the release of what the object holds; the parser (made anew when its
+    // grammar pool changes) and a fresh error list readied for a load with these options; the
+    // error list made when there is none. The internal units do the work, the loads included.
+    KELXML_NO_EXPORT void Free() noexcept;
+    KELXML_NO_EXPORT void InitializeParser(const sLoadOptions& options,
+                                           std::shared_ptr<const internal::GrammarSet> grammars);
+    KELXML_NO_EXPORT void CreateHanderErrorIfNecessary();
 
     std::unique_ptr<internal::StreamingParser> m_pParser;
-    std::unique_ptr<CError> m_pErrors;
+    std::unique_ptr<HandlerError> m_pErrors;
     xercesc::DOMDocument* m_pDocument = nullptr;
-    // Set when the current document was made by CreateDoc, which this object then owns.
-    std::unique_ptr<xercesc::DOMDocument, DocumentReleaser> m_pCreatedDocument;
-    // What Save keeps of the created document besides its DOM (the order attributes were added in).
-    std::unique_ptr<internal::SourceNotes> m_pCreatedNotes;
-    // Limits entity expansion in every parser this object makes; outlives them.
-    std::unique_ptr<xercesc::SecurityManager> m_pSecurityManager;
-    sLimits m_limits;
-    // The grammars the parser was made with (it is bound to their pool), and the object's own
-    // grammar cache; both outlive the parser.
-    std::shared_ptr<const internal::GrammarSet> m_pGrammars;
-    std::shared_ptr<CGrammarCache> m_pGrammarCache;
-    // Set during a streaming walk: its callbacks may not replace what the walk parses.
-    bool m_bStreaming = false;
-    // The run of the parser library the parser and documents belong to (0: none held).
-    std::uint64_t m_uRun = 0;
+    std::unique_ptr<Impl> m_pImpl;
 };
 
 // Starts the parser library for as long as it lives: one at the top of main, before any

@@ -86,6 +86,9 @@ TEST(Budget, LimitsBelongToTheObject) {
     const std::string wide = Expand("<r{200: a$i='v'}/>");
     EXPECT_FALSE(LoadText(moved, wide));
     EXPECT_TRUE(LoadText(fresh, wide));
+    // The source is left as a new object: the default bounds, and it loads again.
+    EXPECT_EQ(doc.GetLimits().maxAttributeCost, XML::sLimits{}.maxAttributeCost);  // NOLINT(bugprone-use-after-move)
+    EXPECT_TRUE(LoadText(doc, wide));
 }
 
 }  // namespace

@@ -160,6 +160,10 @@ TEST(Editing, RefusalsOfTheDomAreKindThreeAndChangeNothing) {
         {"instruction named XmL", [](Tree& t) { return t.doc.AddNewPINode(t.root, "XmL", "d"); }},
         {"instruction target not a name", [](Tree& t) { return t.doc.AddNewPINode(t.root, "1t", "d"); }},
         {"instruction without target", [](Tree& t) { return t.doc.AddNewPINode(t.doc.GetDocument(), "", "d"); }},
+        {"namespaced attribute without prefix",
+         [](Tree& t) { return t.doc.AddNewAttributeNS(t.root, "urn:y", "b", "v"); }},
+        {"attribute prefix bound elsewhere",
+         [](Tree& t) { return t.doc.AddNewAttributeNS(t.root, "urn:y", "x:b", "v"); }},
     };
     const std::string otherBefore = Shape(other.doc.GetDocument());
     for (const Case& c : cases) {
@@ -168,6 +172,7 @@ TEST(Editing, RefusalsOfTheDomAreKindThreeAndChangeNothing) {
         ASSERT_TRUE(t.doc.CreateDoc("r"));
         t.root = t.doc.GetDocument()->getDocumentElement();
         t.doc.AddNewAttribute("a", "1", t.root);
+        t.doc.AddNewAttribute("xmlns:x", "urn:x", t.root);
         t.child = t.doc.AddNewElementNode("c", "text", t.root);
         t.grandchild = t.doc.AddNewElementNode("g", t.child);
         ASSERT_NE(t.grandchild, nullptr);

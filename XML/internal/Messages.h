@@ -58,6 +58,8 @@ inline constexpr const char* kNotStarted =
     "the parser library is not started: call CKelXML::initXmlAPI first, or keep a CXmlLibrary alive";
 inline constexpr const char* kStreaming =
     "the object is walking a document with StreamElements: it cannot load, create or walk another during the walk";
+inline constexpr const char* kWalkedDocument =
+    "the document is being walked by LoopElements: it cannot be replaced during the walk";
 inline constexpr const char* kUnknownError = "Unknown Error";
 inline constexpr const char* kOneLoadMode = "a load takes one mode: Load(file, {XML::E_LOAD_VALIDATE})";
 // An options structure whose size matches no layout this library knows (a newer or hand-made one).
@@ -90,6 +92,9 @@ inline constexpr const char* kXPathTooLong = "XPath expression longer than the l
 inline constexpr const char* kUnconvertibleText =
     "text that cannot be converted between the local code page and UTF-16";
 
+// A save that failed: the text, the file, the end, then why.
+inline constexpr const char* kUnableToSave = "unable to save '";
+inline constexpr const char* kUnableToSaveEnd = "': ";
 // Why Save refuses a target (after "unable to save '<file>': refused '<path>': ").
 inline constexpr const char* kNotRegularFile =
     "not a regular file (Save replaces regular files, and writes in place only to /dev/null and to this "
