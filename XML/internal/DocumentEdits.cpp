@@ -129,9 +129,9 @@ DOMComment* AddComment(const Held& held, DOMNode* parent, std::string_view text)
         Record(held, E_EXCEPTION, msg::kBadComment);
         return nullptr;
     }
-    return static_cast<DOMComment*>(
-        NewNode(held, [&](DOMNode*& node) { node = held.document->createComment(To16(text).c_str()); },
-                [&] { return AtEnd(parent); }));
+    return static_cast<DOMComment*>(NewNode(
+        held, [&](DOMNode*& node) { node = held.document->createComment(To16(text).c_str()); },
+        [&] { return AtEnd(parent); }));
 }
 
 DOMProcessingInstruction* AddPI(const Held& held, DOMNode* parent, std::string_view target, std::string_view data) {
