@@ -17,11 +17,10 @@
 #include "XML/internal/NameText.h"
 #include "XML/internal/Namespaces.h"
 #include "XML/internal/NumberText.h"
+#include "XML/internal/RecordWalk.h"
 #include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
 #include "XML/internal/Serializer.h"
-#include "XML/internal/SourceKeepingParser.h"
-#include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/internal/WorkerPool.h"
@@ -253,8 +252,8 @@ void CKelXML::InitializeParser(const sLoadOptions& options, std::shared_ptr<cons
     if (!m_pSecurityManager) m_pSecurityManager = std::make_unique<SecurityManager>();
     m_pSecurityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(m_limits.maxEntityExpansions));
     if (!m_pParser)
-        m_pParser = std::make_unique<internal::StreamingParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr,
-                                                                m_pSecurityManager.get());
+        m_pParser = std::make_unique<internal::LoadParser>(m_pGrammars ? m_pGrammars->Pool() : nullptr,
+                                                           m_pSecurityManager.get());
     // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
     // opens local files and refuses any network resource.
     m_pParser->Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, m_pGrammars.get());
@@ -363,7 +362,7 @@ bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
 bool CKelXML::Load(const char* file, const sLoadOptions& options) {
     if (!AcceptSource(file, msg::kNoFileName)) return false;
     // Set once the file is open: reads its bytes again from the same descriptor.
-    SourceKeepingParser::ByteReader read;
+    ByteReader read;
     return LoadWith(
         options,
         [this, file, &options, &read](BoundedDOMParser& parser) {
@@ -454,7 +453,7 @@ namespace {
 
 // What Save and the edits keep of node's document besides its DOM: the loading parser's notes for
 // the document it made, the object's own for the one it created; null for any other document.
-SourceNotes* NotesOf(const DOMNode* node, const DOMDocument* current, internal::StreamingParser* parser,
+SourceNotes* NotesOf(const DOMNode* node, const DOMDocument* current, internal::LoadParser* parser,
                      SourceNotes* created) {
     const DOMDocument* owner = node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                              : node->getOwnerDocument();
@@ -905,40 +904,15 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
 bool CKelXML::Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
                    void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
                    bool wantText) {
-    if (!functor || !node) return false;
-    if (attributeCount < 0) attributeCount = 0;
-    if (attributeCount > 0 && !attributeNames) return false;
-    if (attributeCount > internal::Visitor::kMaxAttributes) return false;
-    if (filter && !filter->IsCompiled()) return false;
-
-    // Every component before the last leads to the first child of that name.
-    std::size_t start = 0;
-    for (std::size_t slash; (slash = path.find('\\', start)) != std::string::npos; start = slash + 1) {
-        path[slash] = '\0';
-        node = FindChild(node, path.c_str() + start);
-        if (!node) return false;
-    }
-    internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText});
+    if (!node) return false;
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
-    for (DOMNode* child = node->getFirstChild(); child;) {
-        if (!NameIs(child, visitor.TagName().c_str())) {
-            child = child->getNextSibling();
-            continue;
-        }
-        DOMNode* const next = child->getNextSibling();
-        if (!visitor.Visit(child)) break;
-        // Read only now: the callback may have inserted nodes right after this one. When it
-        // removed this one, the walk goes on from the node that followed it, if still there.
-        if (child->getParentNode() == node)
-            child = child->getNextSibling();
-        else if (!next || next->getParentNode() == node)
-            child = next;
-        else
-            return false;  // both gone: where the walk stood is lost
-    }
-    return visitor.Verdict();
+    return internal::WalkLoaded(node, path,
+                                {functor,
+                                 attributeNames,
+                                 attributeCount,
+                                 userData,
+                                 {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText}});
 }
 
 // --- Streaming -------------------------------------------------------------------------
@@ -1007,33 +981,23 @@ bool CKelXML::StreamFrom(const char* file, std::string_view memory, const sLoadO
         });
         return false;
     }
-    std::vector<std::string> components;
-    for (std::size_t start = 0;;) {
-        const std::size_t slash = path.find('\\', start);
-        components.push_back(path.substr(start, slash - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
-    // Without a node, the records are read from the parser's events, unless the path names a node
-    // kind or a filter needs the node.
-    const bool fromEvents = records && !filter && std::none_of(components.begin(), components.end(), [](const auto& c) {
-                                return !c.empty() && c[0] == '#';
-                            });
-    internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records});
-    const bool clean = StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr& thrown) {
-        visitor.CatchInto(&thrown);
-        SourceKeepingParser::ByteReader read = BytesOf(memory.data(), memory.size());
+    internal::StreamedWalk walk(path,
+                                {functor,
+                                 attributeNames,
+                                 attributeCount,
+                                 userData,
+                                 {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records}},
+                                records);
+    const bool clean = StreamWith(options, [&](internal::LoadParser& parser, std::exception_ptr& thrown) {
+        walk.CatchInto(&thrown);
+        ByteReader read = BytesOf(memory.data(), memory.size());
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, memory, &read,
                      [&](const InputSource* source) {
                          parser.SetSourceReader(read);
-                         if (fromEvents)
-                             parser.WalkRecords(file, source, components, visitor);
-                         else
-                             parser.Walk(file, source, components, visitor);
+                         walk.Run(parser, file, source);
                      });
     });
-    if (verdict) *verdict = visitor.Verdict();
+    if (verdict) *verdict = walk.Verdict();
     return clean;
 }
 
@@ -1071,7 +1035,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
                                   unsigned long& count) {
     count = 0;
     if (!AcceptSource(file, msg::kNoFileName) || !AcceptSource(name, msg::kNoElementName)) return false;
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+    return StreamWith(options, [&](internal::LoadParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      nullptr, [&](const InputSource* source) { count = parser.Count(file, source, name); });
     });
@@ -1079,7 +1043,7 @@ bool CKelXML::GetNbElementsInFile(const char* file, const sLoadOptions& options,
 
 bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
     if (!AcceptSource(file, msg::kNoFileName)) return false;
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+    return StreamWith(options, [&](internal::LoadParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, file, std::string_view(),
                      nullptr, [&](const InputSource* source) { parser.Check(file, source); });
     });
@@ -1088,7 +1052,7 @@ bool CKelXML::Validate(const char* file, const sLoadOptions& options) {
 bool CKelXML::Validate(const void* buffer, unsigned int size, const sLoadOptions& options) {
     if (!AcceptSource(buffer, msg::kNoBuffer)) return false;
     const std::string_view bytes(static_cast<const char*>(buffer), size);
-    return StreamWith(options, [&](internal::StreamingParser& parser, std::exception_ptr&) {
+    return StreamWith(options, [&](internal::LoadParser& parser, std::exception_ptr&) {
         StreamWithin(parser, static_cast<HandlerError&>(*m_pErrors), m_limits, options, nullptr, bytes, nullptr,
                      [&](const InputSource* source) { parser.Check(nullptr, source); });
     });

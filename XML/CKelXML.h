@@ -104,7 +104,7 @@ enum E_SAVE_FORM {
 
 namespace internal {
 class GrammarSet;
-class StreamingParser;
+class LoadParser;
 struct SourceNotes;
 }  // namespace internal
 
@@ -1090,7 +1090,7 @@ private:
     template <class Fn>
     bool Guarded(Fn&& fn);
     // The shared body of every Load form: grammars, reset parser, fresh list, parse, take the
-    // document. read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
+    // document. read gives back bytes of the document parsed (see internal::ByteReader).
     template <class ParseFn, class ReadFn>
     bool LoadWith(const sLoadOptions& options, ParseFn&& parse, ReadFn&& read);
     // Acquires the grammars the options name and makes the parser ready for them; the error
@@ -1111,7 +1111,7 @@ private:
                      int attributeCount, void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute,
                      const CXPath* filter, bool wantText = true);
 
-    std::unique_ptr<internal::StreamingParser> m_pParser;
+    std::unique_ptr<internal::LoadParser> m_pParser;
     std::unique_ptr<CError> m_pErrors;
     xercesc::DOMDocument* m_pDocument = nullptr;
     // Set when the current document was made by CreateDoc, which this object then owns.
