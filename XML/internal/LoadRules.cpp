@@ -36,6 +36,16 @@ InputSource* Nothing(const XMLCh* systemId) {
     return new MemBufInputSource(kNothing, 0, systemId, false, XMLPlatformUtils::fgMemoryManager);
 }
 
+// Why resource is not read for being on the network (the refusal's text), or empty.
+std::string NetworkRefusal(const XMLResourceIdentifier& resource) {
+    try {
+        HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
+    } catch (const SAXException& refused) {
+        return XStr::ToLocal(refused.getMessage());
+    }
+    return {};
+}
+
 }  // namespace
 
 ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed) {
@@ -188,25 +198,21 @@ void LoadRules::Warn(const std::string& text) {
 }
 
 InputSource* LoadRules::SkipUnreachable(XMLResourceIdentifier& resource, bool schema) {
-    std::string why;
+    std::string why = NetworkRefusal(resource);
     std::unique_ptr<InputSource> source;
-    try {
-        HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
-        if (m_pHandler) source.reset(m_pHandler->resolveEntity(&resource));
-        const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
-        if (probe) return source.release();
-        why = "cannot be opened";
-    } catch (const ResourceDenied& denied) {
-        why = XStr::ToLocal(denied.getMessage());
-    } catch (const SAXException& refused) {
-        // The network only: what cannot be read safely (a FIFO, past the budget) stays a refusal.
+    if (!why.empty()) {
+        why = why.substr(0, why.find(msg::kNetworkWayOut));  // this load takes that way
+    } else {
+        // What cannot be read safely (a FIFO, past the budget) stays a refusal: only the access
+        // rule's is a warning.
         try {
-            HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
-        } catch (const SAXException&) {
-            why = XStr::ToLocal(refused.getMessage());
-            why = why.substr(0, why.find(msg::kNetworkWayOut));  // this load takes that way
+            if (m_pHandler) source.reset(m_pHandler->resolveEntity(&resource));
+            const std::unique_ptr<BinInputStream> probe(source ? source->makeStream() : nullptr);
+            if (probe) return source.release();
+            why = "cannot be opened";
+        } catch (const ResourceDenied& denied) {
+            why = XStr::ToLocal(denied.getMessage());
         }
-        if (why.empty()) throw;
     }
     // Not validated: the grammar would be partial, or absent.
     m_parser.Scanner()->setValidationScheme(XMLScanner::Val_Auto);
@@ -219,14 +225,8 @@ InputSource* LoadRules::SkipUnreachable(XMLResourceIdentifier& resource, bool sc
 }
 
 InputSource* LoadRules::SkipUnreadable(const XMLResourceIdentifier& resource, std::string why) {
-    if (why.empty()) {
-        why = "cannot be opened";
-        try {
-            HandlerError::RefuseNetwork(resource.getBaseURI(), resource.getSystemId());
-        } catch (const SAXException& e) {
-            why = XStr::ToLocal(e.getMessage());
-        }
-    }
+    if (why.empty()) why = NetworkRefusal(resource);
+    if (why.empty()) why = "cannot be opened";
     Warn(msg::kDtdNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
     MarkUnreadDTD();
     m_parser.Scanner()->setHasNoDTD(true);
