@@ -7,14 +7,14 @@
 #include "XML/internal/DocumentOutput.h"
 #include "XML/internal/DocumentParse.h"
 #include "XML/internal/DocumentState.h"
+#include "XML/internal/LoadParser.h"
 #include "XML/internal/LoadSession.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/NameText.h"
 #include "XML/internal/NumberText.h"
 #include "XML/internal/OptionsLayout.h"
-#include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/RecordWalk.h"
 #include "XML/internal/Startup.h"
-#include "XML/internal/StreamingParser.h"
 #include "XML/internal/Transcode.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/internal/WorkerPool.h"
@@ -571,40 +571,15 @@ namespace {
 bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
           void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
           bool wantText) {
-    if (!functor || !node) return false;
-    if (attributeCount < 0) attributeCount = 0;
-    if (attributeCount > 0 && !attributeNames) return false;
-    if (attributeCount > internal::Visitor::kMaxAttributes) return false;
-    if (filter && !filter->IsCompiled()) return false;
-
-    // Every component before the last leads to the first child of that name.
-    std::size_t start = 0;
-    for (std::size_t slash; (slash = path.find('\\', start)) != std::string::npos; start = slash + 1) {
-        path[slash] = '\0';
-        node = FindChild(node, path.c_str() + start);
-        if (!node) return false;
-    }
-    internal::Visitor visitor(functor, path.substr(start), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText});
+    if (!node) return false;
     const WalkMark mark(node->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<const DOMDocument*>(node)
                                                                       : node->getOwnerDocument());
-    for (DOMNode* child = node->getFirstChild(); child;) {
-        if (!NameIs(child, visitor.TagName().c_str())) {
-            child = child->getNextSibling();
-            continue;
-        }
-        DOMNode* const next = child->getNextSibling();
-        if (!visitor.Visit(child)) break;
-        // Read only now: the callback may have inserted nodes right after this one. When it
-        // removed this one, the walk goes on from the node that followed it, if still there.
-        if (child->getParentNode() == node)
-            child = child->getNextSibling();
-        else if (!next || next->getParentNode() == node)
-            child = next;
-        else
-            return false;  // both gone: where the walk stood is lost
-    }
-    return visitor.Verdict();
+    return internal::WalkLoaded(node, path,
+                                {functor,
+                                 attributeNames,
+                                 attributeCount,
+                                 userData,
+                                 {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText}});
 }
 
 bool StreamFrom(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
@@ -638,33 +613,23 @@ bool StreamFrom(const Held& held, const char* file, std::string_view memory, con
         });
         return false;
     }
-    std::vector<std::string> components;
-    for (std::size_t start = 0;;) {
-        const std::size_t slash = path.find('\\', start);
-        components.push_back(path.substr(start, slash - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
-    // Without a node, the records are read from the parser's events, unless the path names a node
-    // kind or a filter needs the node.
-    const bool fromEvents = records && !filter && std::none_of(components.begin(), components.end(), [](const auto& c) {
-                                return !c.empty() && c[0] == '#';
-                            });
-    internal::Visitor visitor(functor, components.back(), attributeNames, attributeCount, userData,
-                              {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records});
-    const bool clean = StreamWith(held, options, [&](StreamingParser& parser, std::exception_ptr& thrown) {
-        visitor.CatchInto(&thrown);
-        SourceKeepingParser::ByteReader read = BytesOf(memory.data(), memory.size());
+    internal::StreamedWalk walk(path,
+                                {functor,
+                                 attributeNames,
+                                 attributeCount,
+                                 userData,
+                                 {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records}},
+                                records);
+    const bool clean = StreamWith(held, options, [&](LoadParser& parser, std::exception_ptr& thrown) {
+        walk.CatchInto(&thrown);
+        ByteReader read = BytesOf(memory.data(), memory.size());
         StreamWithin(parser, *held.errors, held.state->limits, options, file, memory, &read,
                      [&](const InputSource* source) {
                          parser.SetSourceReader(read);
-                         if (fromEvents)
-                             parser.WalkRecords(file, source, components, visitor);
-                         else
-                             parser.Walk(file, source, components, visitor);
+                         walk.Run(parser, file, source);
                      });
     });
-    if (verdict) *verdict = visitor.Verdict();
+    if (verdict) *verdict = walk.Verdict();
     return clean;
 }
 

@@ -46,7 +46,7 @@ class HandlerError;
 
 namespace internal {
 class GrammarSet;
-class StreamingParser;
+class LoadParser;
 struct SourceNotes;
 }  // namespace internal
 
@@ -799,7 +799,7 @@ private:
                                            std::shared_ptr<const internal::GrammarSet> grammars);
     KELXML_NO_EXPORT void CreateHanderErrorIfNecessary();
 
-    std::unique_ptr<internal::StreamingParser> m_pParser;
+    std::unique_ptr<internal::LoadParser> m_pParser;
     std::unique_ptr<HandlerError> m_pErrors;
     xercesc::DOMDocument* m_pDocument = nullptr;
     std::unique_ptr<Impl> m_pImpl;

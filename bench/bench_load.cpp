@@ -6,7 +6,7 @@
 
 #include "XML/CKelXML.h"
 #include "XML/internal/BlockPool.h"
-#include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/SourceKeeper.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
@@ -41,10 +41,12 @@ struct Layer {
         } else if (column == "pooled" || column == "srcofs") {
             parser = std::make_unique<BoundedDOMParser>(nullptr, &pool, nullptr);
             parser->setCalculateSrcOfs(column == "srcofs");
-        } else {  // source, notes: the parser of every load, which counts source offsets itself
-            auto keeping = std::make_unique<SourceKeepingParser>(nullptr, &pool, nullptr);
-            keeping->KeepAttributeOrder(column == "notes");
-            parser = std::move(keeping);
+        } else {  // source, notes: the source notes of every load, which count source offsets
+            auto bounded = std::make_unique<BoundedDOMParser>(nullptr, &pool, nullptr);
+            keeper = std::make_unique<SourceKeeper>(*bounded);
+            keeper->Keep(column == "notes");
+            bounded->Observe(*keeper);
+            parser = std::move(bounded);
         }
         if (auto* bounded = dynamic_cast<BoundedDOMParser*>(parser.get())) bounded->SetLimits(sLimits{}, in.bytes);
         LoadSettings(*parser, errors, column == "raw_nosec" ? nullptr : &security);
@@ -53,6 +55,7 @@ struct Layer {
     RawErrors errors;
     xercesc::SecurityManager security;
     std::unique_ptr<xercesc::XercesDOMParser> parser;
+    std::unique_ptr<XML::internal::SourceKeeper> keeper;  // observes parser: goes first
 };
 
 // The columns of a load: kept between loads unless the column makes a new one per load.

@@ -1,388 +1,190 @@
 #include "XML/internal/BoundedDOMParser.h"
 
-#include "XML/XStr.h"
-#include "XML/internal/Messages.h"
-
-#include <xercesc/framework/XMLAttDefList.hpp>
-#include <xercesc/framework/XMLAttr.hpp>
-#include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/sax/SAXException.hpp>
-#include <xercesc/util/XMLString.hpp>
-#include <xercesc/util/XMLUni.hpp>
-#include <xercesc/validators/DTD/DTDElementDecl.hpp>
-#include <xercesc/validators/common/ContentSpecNode.hpp>
-#include <xercesc/validators/common/GrammarResolver.hpp>
-#include <xercesc/validators/schema/SchemaAttDef.hpp>
-#include <xercesc/validators/schema/SchemaElementDecl.hpp>
-#include <xercesc/validators/schema/SchemaSymbols.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
+#include <xercesc/dom/impl/DOMEntityImpl.hpp>
 
 #include <algorithm>
-#include <cstdint>
-#include <string>
-#include <unordered_map>
+#include <memory>
 #include <utility>
-#include <vector>
 
 using namespace xercesc;
 
 namespace XML::internal {
 
-namespace {
+BoundedDOMParser::BoundedDOMParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
+    : XercesDOMParser(validator, manager, pool) {
+    Observe(m_bounds);
+}
 
-bool IsXmlSpace(XMLCh c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+void BoundedDOMParser::Observe(ParserObserver& observer, bool first) {
+    m_roster.insert(first ? m_roster.begin() : m_roster.end(), &observer);
+    Refresh();
+}
 
-std::size_t Words(const XMLCh* text) {
-    std::size_t words = 0;
-    for (bool inWord = false; *text; ++text) {
-        words += !IsXmlSpace(*text) && !inWord;
-        inWord = !IsXmlSpace(*text);
+void BoundedDOMParser::Forget(ParserObserver& observer) {
+    m_roster.erase(std::remove(m_roster.begin(), m_roster.end(), &observer), m_roster.end());
+    Refresh();
+}
+
+void BoundedDOMParser::Refresh() {
+    for (List& list : m_on) list.clear();
+    for (ParserObserver* observer : m_roster) {
+        const ParserObserver::Events wanted = observer->Wanted();
+        for (unsigned event = 0; event < ParserObserver::kEventCount; ++event)
+            if (wanted & (ParserObserver::Events{1} << event)) m_on[event].push_back(observer);
     }
-    return words;
-}
-
-// Why the validator must not compile this element's content model, or empty when it may.
-std::string ContentModelRefusal(const DTDElementDecl& decl, const sLimits& limits) {
-    if (decl.getModelType() != DTDElementDecl::Children || !decl.getContentSpec()) return {};
-    const auto refuse = [&decl](const std::string& why) {
-        return "the content model of element '" + XStr::ToLocal(decl.getFullName()) + "' " + why;
-    };
-    // Every node, parents before children, with depth and size bounded as they are met.
-    std::vector<const ContentSpecNode*> nodes;
-    std::vector<std::pair<const ContentSpecNode*, std::size_t>> pending{{decl.getContentSpec(), 1}};
-    while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
-        pending.pop_back();
-        if (depth > limits.maxDepth)
-            return refuse("is nested deeper than " + std::to_string(limits.maxDepth) + " levels");
-        if (nodes.size() == limits.maxContentModelParticles)
-            return refuse("has more than " + std::to_string(limits.maxContentModelParticles) + " parts");
-        switch (node->getType()) {
-        case ContentSpecNode::Leaf:
-        case ContentSpecNode::ZeroOrOne:
-        case ContentSpecNode::ZeroOrMore:
-        case ContentSpecNode::OneOrMore:
-        case ContentSpecNode::Choice:
-        case ContentSpecNode::Sequence: break;
-        default: return {};  // not a DTD model: nothing here to judge
-        }
-        nodes.push_back(node);
-        if (node->getFirst()) pending.emplace_back(node->getFirst(), depth + 1);
-        if (node->getSecond()) pending.emplace_back(node->getSecond(), depth + 1);
-    }
-
-    // Positions are the element particles; the automaton has at most 2^positions states.
-    std::unordered_map<const ContentSpecNode*, std::size_t> index;
-    std::vector<std::size_t> nameOf;  // position -> name number
-    std::unordered_map<std::basic_string<XMLCh>, std::size_t> names;
-    std::unordered_map<const ContentSpecNode*, std::size_t> position;
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        index[nodes[i]] = i;
-        if (nodes[i]->getType() != ContentSpecNode::Leaf || !nodes[i]->getElement()) continue;
-        const XMLCh* raw = nodes[i]->getElement()->getRawName();
-        const std::basic_string<XMLCh> name = raw ? std::basic_string<XMLCh>(raw) : std::basic_string<XMLCh>();
-        position[nodes[i]] = nameOf.size();
-        nameOf.push_back(names.emplace(name, names.size()).first->second);
-    }
-    const std::size_t count = nameOf.size();
-    if (count <= limits.maxAmbiguousParticles) return {};
-
-    // Glushkov sets, children before parents: the model is deterministic when no first set and
-    // no follow set holds two positions of the same name.
-    using Set = std::vector<std::uint64_t>;
-    const std::size_t words = (count + 63) / 64;
-    const auto unite = [](Set& into, const Set& from) {
-        for (std::size_t w = 0; w < into.size(); ++w) into[w] |= from[w];
-    };
-    std::vector<Set> first(nodes.size(), Set(words)), last(nodes.size(), Set(words)), follow(count, Set(words));
-    std::vector<bool> nullable(nodes.size());
-    const auto addFollow = [&](const Set& from, const Set& to) {
-        for (std::size_t w = 0; w < words; ++w)
-            for (std::uint64_t bits = from[w]; bits; bits &= bits - 1)
-                unite(follow[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))], to);
-    };
-    for (std::size_t i = nodes.size(); i-- > 0;) {
-        const ContentSpecNode* node = nodes[i];
-        const std::size_t a = node->getFirst() ? index[node->getFirst()] : nodes.size();
-        const std::size_t b = node->getSecond() ? index[node->getSecond()] : nodes.size();
-        switch (node->getType()) {
-        case ContentSpecNode::Leaf:
-            if (position.count(node)) {
-                const std::size_t p = position[node];
-                first[i][p / 64] |= std::uint64_t{1} << (p % 64);
-                last[i] = first[i];
-            } else {
-                nullable[i] = true;  // #PCDATA
-            }
-            break;
-        case ContentSpecNode::ZeroOrOne:
-        case ContentSpecNode::ZeroOrMore:
-        case ContentSpecNode::OneOrMore:
-            if (a == nodes.size()) break;
-            first[i] = first[a];
-            last[i] = last[a];
-            nullable[i] = node->getType() != ContentSpecNode::OneOrMore || nullable[a];
-            if (node->getType() != ContentSpecNode::ZeroOrOne) addFollow(last[a], first[a]);
-            break;
-        default: {  // Choice, Sequence; a missing second operand leaves the first alone
-            if (a == nodes.size()) break;
-            first[i] = first[a];
-            last[i] = last[a];
-            nullable[i] = nullable[a];
-            if (b == nodes.size()) break;
-            if (node->getType() == ContentSpecNode::Choice) {
-                unite(first[i], first[b]);
-                unite(last[i], last[b]);
-                nullable[i] = nullable[a] || nullable[b];
-            } else {
-                addFollow(last[a], first[b]);
-                if (nullable[a]) unite(first[i], first[b]);
-                last[i] = last[b];
-                if (nullable[b]) unite(last[i], last[a]);
-                nullable[i] = nullable[a] && nullable[b];
-            }
-        }
-        }
-    }
-    std::vector<std::size_t> seen(names.size(), 0);
-    std::size_t stamp = 0;
-    const auto deterministic = [&](const Set& set) {
-        ++stamp;
-        for (std::size_t w = 0; w < words; ++w)
-            for (std::uint64_t bits = set[w]; bits; bits &= bits - 1) {
-                const std::size_t name = nameOf[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))];
-                if (seen[name] == stamp) return false;
-                seen[name] = stamp;
-            }
-        return true;
-    };
-    bool ok = deterministic(first[0]);
-    for (std::size_t p = 0; ok && p < count; ++p) ok = deterministic(follow[p]);
-    if (ok) return {};
-    return refuse("is not deterministic and has more than " + std::to_string(limits.maxAmbiguousParticles) +
-                  " particles");
-}
-
-}  // namespace
-
-void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
-    const std::string refusal = ContentModelRefusal(decl, m_limits);
-    if (!refusal.empty()) throw SAXException(refusal.c_str());
-    XercesDOMParser::elementDecl(decl, isIgnored);
-}
-
-void BoundedDOMParser::SetLimits(const sLimits& limits, std::size_t inputBytes) {
-    m_limits = limits;
-    m_inputBytes = inputBytes;
-    m_cachedGrammars = isUsingCachedGrammarInParse();
-}
-
-void BoundedDOMParser::Deliver(std::size_t characters) {
-    m_delivered += characters;
-    if (m_delivered - std::min(m_delivered, m_inputBytes) > m_limits.maxExpandedCharacters)
-        throw SAXException(("entity expansion and attribute defaults produced more than " +
-                            std::to_string(m_limits.maxExpandedCharacters) + " characters")
-                               .c_str());
-}
-
-// The DOM compares each attribute it adds with every one before it: n attributes cost
-// n*(n-1)/2, and each attribute seen gives back 32, so elements of up to 64 attributes are free.
-// weight: how many times dearer each comparison is than one of a start tag.
-void BoundedDOMParser::ChargeAttributes(std::size_t count, const char* what, std::size_t weight) {
-    m_attributeCost += count * (count - (count > 0)) / 2 * weight;
-    m_attributes += count;
-    if (m_attributeCost > m_attributes * 32 + m_limits.maxAttributeCost)
-        throw SAXException((std::string(what) + " with " + std::to_string(count) +
-                            " attributes: past the attribute cost bound of " +
-                            std::to_string(m_limits.maxAttributeCost) + " comparisons")
-                               .c_str());
-}
-
-void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
-    // Each attribute list of an element makes every default attribute of that element again.
-    std::size_t defaults = 0;
-    if (elemDecl.hasAttDefs()) {
-        const XMLAttDefList& list = elemDecl.getAttDefList();
-        const XMLSize_t count = list.getAttDefCount();
-        for (XMLSize_t i = 0; i < count; ++i)
-            if (const XMLCh* value = list.getAttDef(i).getValue()) defaults += XMLString::stringLen(value) + 1;
-        // Measured: a default attribute made this way costs about eight attributes of a tag.
-        ChargeAttributes(count,
-                         ("the attribute list of element '" + XStr::ToLocal(elemDecl.getFullName()) + "'").c_str(), 8);
-    }
-    Deliver(defaults);
-    XercesDOMParser::endAttList(elemDecl);
-}
-
-void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
-    Deliver(length);
-    if (m_leaf) NoteContent(chars, length);
-    if (m_buildTree) XercesDOMParser::docCharacters(chars, length, cdataSection);
-}
-
-void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
-    Deliver(length);
-    if (m_buildTree) XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
 }
 
 void BoundedDOMParser::startDocument() {
-    m_delivered = 0;
-    m_attributeCost = 0;
-    m_attributes = 0;
-    m_depth = 0;
-    m_declared.clear();
-    m_inScope = 0;
-    m_inEntity = 0;
-    m_expandedNodes = 0;
-    m_enumerations.Reset(m_limits.maxEnumerationComparisons);
-    m_leaf = false;
-    m_grammarsSeen = 0;
-    m_xsi = m_xmlns = 0;
+    m_rootStarted = false;
+    m_inEmptyTag = false;
     XercesDOMParser::startDocument();
+    m_bounds.Begin(getScanner(), getGrammarResolver(), isUsingCachedGrammarInParse());
+    for (ParserObserver* o : On(ParserObserver::kStartDocument)) o->StartDocument();
+}
+
+void BoundedDOMParser::XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
+                               const XMLCh* actualEncStr) {
+    XercesDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, actualEncStr);
+    for (ParserObserver* o : On(ParserObserver::kXMLDecl)) o->XMLDecl(versionStr);
+}
+
+void BoundedDOMParser::doctypeDecl(const DTDElementDecl& elemDecl, const XMLCh* const publicId,
+                                   const XMLCh* const systemId, const bool hasIntSubset, const bool hasExtSubset) {
+    XercesDOMParser::doctypeDecl(elemDecl, publicId, systemId, hasIntSubset, hasExtSubset);
+    for (ParserObserver* o : On(ParserObserver::kDoctype)) o->Doctype(systemId, hasIntSubset, hasExtSubset);
+}
+
+void BoundedDOMParser::startIntSubset() {
+    XercesDOMParser::startIntSubset();
+    for (ParserObserver* o : On(ParserObserver::kStartIntSubset)) o->StartIntSubset();
+}
+
+void BoundedDOMParser::endIntSubset() {
+    XercesDOMParser::endIntSubset();
+    for (ParserObserver* o : On(ParserObserver::kEndIntSubset)) o->EndIntSubset();
+}
+
+void BoundedDOMParser::elementDecl(const DTDElementDecl& decl, const bool isIgnored) {
+    for (ParserObserver* o : On(ParserObserver::kElementDecl)) o->ElementDecl(decl);
+    XercesDOMParser::elementDecl(decl, isIgnored);
+}
+
+void BoundedDOMParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef, const bool ignoring) {
+    for (ParserObserver* o : On(ParserObserver::kAttDef)) o->AttDef(elemDecl, attDef);
+    XercesDOMParser::attDef(elemDecl, attDef, ignoring);
+}
+
+void BoundedDOMParser::endAttList(const DTDElementDecl& elemDecl) {
+    for (ParserObserver* o : On(ParserObserver::kEndAttList)) o->EndAttList(elemDecl);
+    XercesDOMParser::endAttList(elemDecl);
 }
 
 void BoundedDOMParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
                                     const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
                                     const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
-    if (m_depth >= m_limits.maxDepth)
-        throw SAXException(("elements nested deeper than " + std::to_string(m_limits.maxDepth) + " levels").c_str());
-    ChargeAttributes(attrCount, "an element", 1);
-    ChargeNames(elemDecl, urlId, attrList, attrCount);
-    ChargeEnumerations(elemDecl, attrList, attrCount);
-    std::size_t declared = 0;
-    std::size_t characters = 0;
-    std::size_t defaulted = 0;
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-        const XMLAttr* attr = attrList.elementAt(i);
-        defaulted += attr->getSpecified() ? 0 : 1;
-        const std::size_t length = XMLString::stringLen(attr->getValue());
-        if (length > m_limits.maxAttributeLength)
-            throw SAXException(
-                (msg::kLongAttribute + std::to_string(m_limits.maxAttributeLength) + msg::kLongAttributeEnd).c_str());
-        characters += length;
-        const XMLCh* const prefix = attr->getPrefix();
-        if (XMLString::equals(prefix, XMLUni::fgXMLNSString) ||
-            ((!prefix || !*prefix) && XMLString::equals(attr->getName(), XMLUni::fgXMLNSString)))
-            ++declared;
-    }
-    // Nodes the input did not write: everything made inside an entity reference, and the
-    // attributes a DTD default adds to each element that receives it (a few hundred bytes of
-    // declarations would otherwise make millions of attributes).
-    m_expandedNodes += m_inEntity > 0 ? 1 + attrCount : defaulted;
-    if (m_expandedNodes > m_limits.maxExpandedNodes)
-        throw SAXException(((m_inEntity > 0 ? msg::kExpandedNodes : msg::kDefaultedAttributes) +
-                            std::to_string(m_limits.maxExpandedNodes) +
-                            (m_inEntity > 0 ? msg::kExpandedNodesEnd : msg::kDefaultedAttributesEnd))
-                               .c_str());
-    Deliver(characters);
-    if (m_inScope + declared > m_limits.maxNamespacesInScope)
-        throw SAXException(
-            ("more than " + std::to_string(m_limits.maxNamespacesInScope) + " namespace declarations in scope")
-                .c_str());
-    // The base class ends an empty element itself, through endElement below.
-    ++m_depth;
-    m_declared.push_back(declared);
-    m_inScope += declared;
+    m_rootStarted = true;
+    const StartTag tag{elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot};
+    for (ParserObserver* o : On(ParserObserver::kStartElement)) o->StartElement(tag);
+    // The base class ends an empty element itself, through endElement.
+    m_inEmptyTag = isEmpty;
     if (m_buildTree)
         XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
     else if (isEmpty)
         endElement(elemDecl, urlId, isRoot, elemPrefix);
-}
-
-// The scanner numbers element declarations (those of the grammar, and those it makes for
-// undeclared names) and namespace URIs in order: an id is the count of distinct ones before it.
-void BoundedDOMParser::ChargeNames(const XMLElementDecl& elemDecl, unsigned int urlId,
-                                   const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount) {
-    std::size_t highest = std::max<std::size_t>(elemDecl.getId(), urlId);
-    for (XMLSize_t i = 0; i < attrCount; ++i)
-        highest = std::max<std::size_t>(highest, attrList.elementAt(i)->getURIId());
-    if (highest >= m_limits.maxDistinctNames)
-        throw SAXException(
-            ("more than " + std::to_string(m_limits.maxDistinctNames) + " distinct element names or namespace URIs")
-                .c_str());
-}
-
-void BoundedDOMParser::startEntityReference(const XMLEntityDecl& entDecl) {
-    ++m_inEntity;
-    if (m_buildTree) XercesDOMParser::startEntityReference(entDecl);
-}
-
-void BoundedDOMParser::endEntityReference(const XMLEntityDecl& entDecl) {
-    if (m_inEntity > 0) --m_inEntity;
-    if (m_buildTree) XercesDOMParser::endEntityReference(entDecl);
+    m_inEmptyTag = false;
+    for (ParserObserver* o : On(ParserObserver::kStartedElement)) o->StartedElement(tag);
 }
 
 void BoundedDOMParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                                   const XMLCh* const elemPrefix) {
-    if (m_depth > 0) --m_depth;
-    if (!m_declared.empty()) {
-        m_inScope -= m_declared.back();
-        m_declared.pop_back();
-    }
-    if (m_leaf) {
-        // An element without children: its text is the value the validator checked.
-        if (m_retyped)
-            m_enumerations.ChargeWords(Dearest(), m_words);
-        else if (m_leafType && m_leafText.size() >= kMaxKeptValue)
-            m_enumerations.ChargeWords(m_enumerations.PerWord(m_leafType), m_words);
-        else if (m_leafType)
-            m_enumerations.ChargeValue(*m_leafType, m_leafText);
-        m_leaf = false;
-    }
     if (m_buildTree) XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    for (ParserObserver* o : On(ParserObserver::kEndElement)) o->EndElement(m_inEmptyTag);
 }
 
-void BoundedDOMParser::ChargeEnumerations(const XMLElementDecl& elemDecl, const RefVectorOf<XMLAttr>& attrList,
-                                          XMLSize_t attrCount) {
-    m_leaf = elemDecl.getObjectType() == XMLElementDecl::Schema;
-    if (!m_leaf) return;
-    m_leafType = ContentType(elemDecl);
-    if (m_enumerations.PerWord(m_leafType) == 0) m_leafType = nullptr;  // no enumeration: nothing to keep
-    m_leafText.clear();
-    m_words = 0;
-    m_inWord = false;
-    m_retyped = false;
-    if (m_xsi == 0) {  // once a parse: the scanner's pool holds both names from its start
-        XMLStringPool* uris = getScanner()->getURIStringPool();
-        m_xsi = uris->getId(SchemaSymbols::fgURI_XSI);
-        m_xmlns = uris->getId(XMLUni::fgXMLNSURIName);
-    }
-    const auto& schemaDecl = static_cast<const SchemaElementDecl&>(elemDecl);
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-        const XMLAttr* attr = attrList.elementAt(i);
-        const XMLCh* const value = attr->getValue() ? attr->getValue() : u"";
-        if (attr->getURIId() == m_xsi) {
-            m_retyped = m_retyped || XMLString::equals(attr->getName(), SchemaSymbols::fgXSI_TYPE);
-            continue;
-        }
-        if (attr->getURIId() == m_xmlns) continue;
-        const SchemaAttDef* declared = schemaDecl.getAttDef(attr->getName(), static_cast<int>(attr->getURIId()));
-        if (const DatatypeValidator* type = declared ? declared->getDatatypeValidator() : nullptr)
-            m_enumerations.ChargeValue(*type, value);
-        else  // a wildcard may find it a declaration anywhere in the grammars
-            m_enumerations.ChargeWords(Dearest(), Words(value));
-    }
+void BoundedDOMParser::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
+    for (ParserObserver* o : On(ParserObserver::kCharacters)) o->Characters(chars, length);
+    if (m_buildTree) XercesDOMParser::docCharacters(chars, length, cdataSection);
 }
 
-void BoundedDOMParser::NoteContent(const XMLCh* chars, XMLSize_t length) {
-    for (XMLSize_t i = 0; i < length; ++i) {
-        const bool space = IsXmlSpace(chars[i]);
-        m_words += !space && !m_inWord;
-        m_inWord = !space;
-    }
-    if (m_leafType && m_leafText.size() < kMaxKeptValue)
-        m_leafText.append(chars, std::min<std::size_t>(length, kMaxKeptValue - m_leafText.size()));
+void BoundedDOMParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) {
+    for (ParserObserver* o : On(ParserObserver::kCharacters)) o->Characters(chars, length);
+    if (m_buildTree) XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
 }
 
-std::size_t BoundedDOMParser::Dearest() {
-    if (m_cachedGrammars) return m_dearestEnumeration;
-    // The document's own schemas, read as it names them: judged again when one is added.
-    std::size_t grammars = 0;
-    for (auto all = getGrammarResolver()->getGrammarEnumerator(); all.hasMoreElements(); all.nextElement()) ++grammars;
-    if (grammars != m_grammarsSeen) {
-        m_grammarsSeen = grammars;
-        m_dearestOwn = DearestEnumeration(getGrammarResolver()->getGrammarEnumerator());
+void BoundedDOMParser::startEntityReference(const XMLEntityDecl& entDecl) {
+    for (ParserObserver* o : On(ParserObserver::kStartEntity)) o->StartEntity(entDecl);
+    if (m_buildTree) XercesDOMParser::startEntityReference(entDecl);
+    for (ParserObserver* o : On(ParserObserver::kStartedEntity)) o->StartedEntity();
+}
+
+void BoundedDOMParser::endEntityReference(const XMLEntityDecl& entDecl) {
+    if (m_buildTree) XercesDOMParser::endEntityReference(entDecl);
+    for (ParserObserver* o : On(ParserObserver::kEndEntity)) o->EndEntity();
+}
+
+void BoundedDOMParser::docComment(const XMLCh* const comment) {
+    if (m_buildTree) XercesDOMParser::docComment(comment);
+    for (ParserObserver* o : On(ParserObserver::kComment)) o->Comment(comment);
+}
+
+void BoundedDOMParser::docPI(const XMLCh* const target, const XMLCh* const data) {
+    if (m_buildTree) XercesDOMParser::docPI(target, data);
+    for (ParserObserver* o : On(ParserObserver::kPI)) o->PI(target, data);
+}
+
+void BoundedDOMParser::error(const unsigned int errCode, const XMLCh* const msgDomain,
+                             const XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
+                             const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
+                             const XMLFileLoc colNum) {
+    const Diagnostic diagnostic{errCode, msgDomain, errType, errorText, systemId, publicId, lineNum, colNum};
+    for (ParserObserver* o : On(ParserObserver::kError))
+        if (o->Error(diagnostic)) return;
+    Deliver(diagnostic);
+}
+
+void BoundedDOMParser::Deliver(const Diagnostic& d) {
+    XercesDOMParser::error(d.code, d.domain, d.type, d.text, d.systemId, d.publicId, d.line, d.column);
+}
+
+// The document keeps every node the parser made: the old one goes whole, which is far cheaper
+// than releasing node by node.
+void BoundedDOMParser::RenewDocument(std::vector<DOMNode*>& open) {
+    struct Releaser {
+        void operator()(DOMDocumentImpl* document) const noexcept { document->release(); }
+    };
+    DOMNode* const root = open[1];
+    fDocument->removeChild(root);
+    // Owned here until it replaces the old one: an exception on the way releases it.
+    std::unique_ptr<DOMDocumentImpl, Releaser> owned(static_cast<DOMDocumentImpl*>(fDocument->cloneNode(true)));
+    DOMDocumentImpl* const copy = owned.get();
+    copy->setErrorChecking(false);
+    copy->setDocumentURI(fDocument->getDocumentURI());
+    copy->setInputEncoding(fDocument->getInputEncoding());
+
+    DOMNode* const current = fCurrentNode;
+    open[0] = copy;
+    for (std::size_t i = 1; i < open.size(); ++i) {
+        DOMNode* const node = copy->importNode(open[i], false);
+        open[i - 1]->appendChild(node);
+        open[i] = node;
     }
-    return m_dearestOwn;
+    fCurrentParent = open.back();
+    fCurrentNode = fCurrentParent;
+    // Characters that follow are appended to the text the parser made last.
+    if (current != open.back() && current->getNodeType() == DOMNode::TEXT_NODE)
+        fCurrentNode = fCurrentParent->appendChild(copy->importNode(current, false));
+
+    fDocumentType = static_cast<DOMDocumentTypeImpl*>(copy->getDoctype());
+    if (fCurrentEntity) {
+        const XMLCh* const name = fCurrentEntity->getNodeName();
+        fCurrentEntity = fDocumentType ? static_cast<DOMEntityImpl*>(fDocumentType->getEntities()->getNamedItem(name))
+                                       : nullptr;
+    }
+    std::exchange(fDocument, owned.release())->release();
 }
 
 }  // namespace XML::internal

@@ -11,7 +11,7 @@ namespace XML::internal {
 using namespace xercesc;
 
 // Reads back bytes of a document parsed from memory.
-SourceKeepingParser::ByteReader BytesOf(const char* data, std::size_t size) {
+ByteReader BytesOf(const char* data, std::size_t size) {
     return [data, size](std::uint64_t offset, std::size_t length, std::string& bytes) {
         if (offset > size || length > size - offset) return false;
         bytes.assign(data + offset, length);

@@ -14,7 +14,7 @@
 #include "XML/internal/Messages.h"
 #include "XML/internal/ResourceGate.h"
 #include "XML/internal/SchemaBudget.h"
-#include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/SourceKeeper.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -29,7 +29,7 @@
 namespace XML::internal {
 
 // Reads back bytes of a document parsed from memory.
-SourceKeepingParser::ByteReader BytesOf(const char* data, std::size_t size);
+ByteReader BytesOf(const char* data, std::size_t size);
 
 // What a load may read besides the document: the options' own rule, or the mode's.
 E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options);
@@ -104,7 +104,7 @@ void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits&
 // descriptor (null for a pipe), before parse is called.
 template <class Parse>
 void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-               const char* file, SourceKeepingParser::ByteReader* reader, Parse&& parse) {
+               const char* file, ByteReader* reader, Parse&& parse) {
     const XStr name(file);
     HandlerError::RefuseNetwork(nullptr, name.unicodeForm());
     // The system id the parser gives the document: its references name it as their base.
@@ -135,7 +135,7 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
 // document), judging its DTD first as Load does; reader as ParseFile sets it.
 template <class Parse>
 void StreamWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, const sLoadOptions& options,
-                  const char* file, std::string_view memory, SourceKeepingParser::ByteReader* reader, Parse&& parse) {
+                  const char* file, std::string_view memory, ByteReader* reader, Parse&& parse) {
     if (file)
         ParseFile(parser, handler, limits, options, file, reader, parse);
     else

@@ -4,10 +4,10 @@
 
 #include "XML/HandlerError.h"
 #include "XML/internal/GrammarCache.h"
+#include "XML/internal/LoadParser.h"
 #include "XML/internal/Messages.h"
 #include "XML/internal/Serializer.h"
 #include "XML/internal/Startup.h"
-#include "XML/internal/StreamingParser.h"
 
 #include <xercesc/dom/DOM.hpp>
 

@@ -26,7 +26,7 @@ class HandlerError;
 namespace XML::internal {
 
 class GrammarSet;
-class StreamingParser;
+class LoadParser;
 struct SourceNotes;
 
 struct DocumentReleaser {
@@ -64,7 +64,7 @@ public:
 // One object's parts: its three pointers, by reference, and its state, null only when there was
 // no memory left to make it (then Running and Ready refuse, recording it).
 struct Held {
-    std::unique_ptr<StreamingParser>& parser;
+    std::unique_ptr<LoadParser>& parser;
     std::unique_ptr<HandlerError>& errors;
     xercesc::DOMDocument*& document;
     DocumentState* state;

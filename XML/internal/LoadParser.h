@@ -1,58 +1,30 @@
-// LoadParser: how the parser of a load is made and set up for each load mode, in one place for
-// every reader of documents (Load, and any walk that must parse exactly as Load does): the
-// settings of each mode, and the DOM parser that adds what the modes need to the bounds of
-// SourceKeepingParser (bounded, and keeping what Save needs of the source). Internal to the library.
+// LoadParser: the parser of a CKelXML object, kept from one load to the next: the one DOM parser
+// with the observers of a load (the mode's rules, the notes Save needs, and the bounds it always
+// has), set up for each load mode, and the streamed operations (walks, count, check), which add
+// their own observer for the time of the parse. Internal to the library.
 #ifndef KELXML_INTERNAL_LOADPARSER_H
 #define KELXML_INTERNAL_LOADPARSER_H
 
 #include "XML/Options.h"
 #include "XML/internal/BlockPool.h"
-#include "XML/internal/SourceKeepingParser.h"
-
-#include <xercesc/util/XMLEntityResolver.hpp>
+#include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/LoadRules.h"
+#include "XML/internal/SourceKeeper.h"
 
 #include <string>
+#include <vector>
 
-namespace XML {
-class HandlerError;
-}
+XERCES_CPP_NAMESPACE_BEGIN
+class InputSource;
+XERCES_CPP_NAMESPACE_END
 
 namespace XML::internal {
 
-class GrammarSet;
+class Visitor;
 
-// The parser settings of one load mode.
-struct ParserSettings {
-    xercesc::AbstractDOMParser::ValSchemes scheme = xercesc::AbstractDOMParser::Val_Auto;
-    bool doSchema = true;
-    bool fullChecking = true;
-    // Read the DOCTYPE's external subset when not validating.
-    bool loadExternalDTD = true;
-    // Follow xsi:schemaLocation and xsi:noNamespaceSchemaLocation.
-    bool loadSchema = true;
-    // Validate against the grammars of the parser's pool.
-    bool useCachedGrammar = false;
-    // Well-formed mode: external parameter entities are not read either, and an entity reference
-    // that only the unread DTD parts could declare is a warning, and the parse goes on.
-    bool reportUnreadEntities = false;
-    // Named-grammar mode: the DOCTYPE's external subset is the named DTD, or empty when none.
-    bool substituteSubset = false;
-    // DTD-defaults mode: a DTD part that cannot be read is left out with a warning (and an
-    // entity reference only it could declare is a warning too), not a fatal error.
-    bool skipUnreadableDTD = false;
-    // Automatic scheme: a DTD part or a schema the document names that is on the network, missing
-    // or left out by the access rule is not read, after a warning; the document is then not
-    // validated, and a reference to an entity only the unread part could declare is an error.
-    bool skipUnreachable = false;
-};
-
-// The settings of a mode; the named-grammar mode validates with schemas only when some are named.
-ParserSettings SettingsFor(E_LOAD_MODE mode, bool schemasNamed);
-
-// The DOM parser of every load, bound to a grammar pool (null: none) for its whole life.
-// Its memory comes from a pool of its own (PooledBase, built first and destroyed last), which keeps
-// freed DOM blocks for the next load.
-class LoadParser : private PooledBase, public SourceKeepingParser, public xercesc::XMLEntityResolver {
+// Bound to a grammar pool (null: none) for its whole life. Its memory comes from a pool of its own
+// (PooledBase, built first and destroyed last), which keeps freed DOM blocks for the next load.
+class LoadParser final : private PooledBase, public BoundedDOMParser {
 public:
     LoadParser(xercesc::XMLGrammarPool* pool, xercesc::SecurityManager* security);
 
@@ -60,63 +32,46 @@ public:
     // diagnostics and resolves external resources (refusing the network), and the grammars of a
     // named-grammar load (null otherwise). handler and grammars must outlive the parse.
     void Prepare(const ParserSettings& settings, HandlerError& handler, const GrammarSet* grammars);
-
     // Whether the grammars of the next parse include a named DTD.
-    bool NamesDTD() const;
+    bool NamesDTD() const { return m_rules.NamesDTD(); }
 
-    xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
+    // See SourceKeeper: how the next parse may read its document's bytes; what a load kept.
+    void SetSourceReader(ByteReader read) { m_keeper.SetSourceReader(std::move(read)); }
+    void KeepSource(const ByteReader& read) noexcept { m_keeper.KeepSource(read); }
+    const SourceNotes& Notes() const { return m_keeper.Notes(); }
+    SourceNotes& Notes() { return m_keeper.Notes(); }
 
-    void startDocument() override;
-    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
-                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
-                      const bool isEmpty, const bool isRoot) override;
-    void doctypeDecl(const xercesc::DTDElementDecl& elemDecl, const XMLCh* const publicId, const XMLCh* const systemId,
-                     const bool hasIntSubset, const bool hasExtSubset) override;
-    void startIntSubset() override;
-    void endIntSubset() override;
-    void elementDecl(const xercesc::DTDElementDecl& decl, const bool isIgnored) override;
-    void attDef(const xercesc::DTDElementDecl& elemDecl, const xercesc::DTDAttDef& attDef,
-                const bool ignoring) override;
-    void error(const unsigned int errCode, const XMLCh* const msgDomain,
-               const xercesc::XMLErrorReporter::ErrTypes errType, const XMLCh* const errorText,
-               const XMLCh* const systemId, const XMLCh* const publicId, const XMLFileLoc lineNum,
-               const XMLFileLoc colNum) override;
+    // Walks path (components, the first the root element's name) as LoopElements walks the loaded
+    // document from the root element, a one-name path visiting the root element itself; a path
+    // whose first name is not the root element's is read below the root element. The
+    // parse reads file, or source when it is not null, and stops at once when the walk ends;
+    // otherwise it goes to the end of the document, so that every diagnostic is reported, or to
+    // its first fatal error. The visitor keeps the verdict. Parser exceptions pass.
+    void Walk(const char* file, const xercesc::InputSource* source, const std::vector<std::string>& path,
+              Visitor& visitor);
+    // The walk of Walk from the parser's events, building no node: each element (or entity
+    // reference, or processing instruction) at the end of path is handed to the visitor's
+    // VisitRecord with its text (all character data below it) and attributes, between two parse
+    // steps, in the order and at the moment Walk would visit it. No component may name a node
+    // kind ("#text"...): elements, entity references and processing instructions only.
+    void WalkRecords(const char* file, const xercesc::InputSource* source, const std::vector<std::string>& path,
+                     Visitor& visitor);
+    // The number of elements named name (the DOM's tag-name rule, "*": all) below the root
+    // element, from the parser's events: no node is built (the bounds, checks and diagnostics of
+    // a load all hold), so memory stays flat whatever the file's size.
+    unsigned long Count(const char* file, const xercesc::InputSource* source, const char* name);
+    // Parses the whole document with every bound, check and diagnostic of a load, building no node.
+    void Check(const char* file, const xercesc::InputSource* source);
 
 private:
-    // The source the handler's resolver gives for resource, when it can be read; null otherwise,
-    // with the resolver's refusal (if it refused) in refusal.
-    xercesc::InputSource* Opened(xercesc::XMLResourceIdentifier* resource, std::string& refusal);
-    // Records a diagnostic of the load itself at the scanner's position.
-    void Report(xercesc::XMLErrorReporter::ErrTypes type, const XMLCh* text);
-    // In the named-grammar mode with a named DTD, the internal subset may not declare elements or
-    // attributes: the named DTD is the grammar, the document cannot loosen it.
-    void RefuseInternalDeclaration(const std::string& what);
-    // Notes that part of the DTD is not read: undeclared entities are then reported, not fatal.
-    void MarkUnreadDTD();
-    // In DTD-defaults mode, a DTD part that cannot be read: an empty stand-in, after a warning.
-    xercesc::InputSource* SkipUnreadable(const xercesc::XMLResourceIdentifier& resource, std::string why = {});
-    // In the automatic scheme, the source of a DTD part or schema the document names, or, when it
-    // is on the network, missing or left out by the access rule, a warning and a stand-in.
-    xercesc::InputSource* SkipUnreachable(xercesc::XMLResourceIdentifier& resource, bool schema);
-    // Records a warning at the scanner's position.
-    void Warn(const std::string& text);
+    // Runs run (a parse) with observer added, the notes kept for Save left out, and, without a
+    // tree, no node built; offsets: whether the readers count source offsets (a cost on every
+    // character) for values read back.
+    template <class Run>
+    void Streamed(ParserObserver* observer, bool tree, bool offsets, Run&& run);
 
-    ParserSettings m_settings;
-    HandlerError* m_pHandler = nullptr;
-    const GrammarSet* m_pGrammars = nullptr;
-    // The DOCTYPE's system identifier as written, while its external subset is being resolved.
-    std::basic_string<XMLCh> m_subsetId;
-    bool m_hasSubset = false;
-    // Set once part of the DTD (the external subset, an external parameter entity) goes unread.
-    bool m_unreadSubset = false;
-    // Until the root element starts: an external entity asked for then is DTD material.
-    bool m_inProlog = true;
-    bool m_inInternalSubset = false;
-    std::size_t m_diagnostics = 0;
-    bool m_fatalSeen = false;
-    // A DOCTYPE was read; a schema the document names was left out (not validated against it).
-    bool m_hasDoctype = false;
-    bool m_schemaLeftOut = false;
+    LoadRules m_rules;
+    SourceKeeper m_keeper;
 };
 
 }  // namespace XML::internal

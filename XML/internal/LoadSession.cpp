@@ -6,7 +6,6 @@
 #include "XML/internal/DocumentParse.h"
 #include "XML/internal/GrammarCache.h"
 #include "XML/internal/LoadParser.h"
-#include "XML/internal/StreamingParser.h"
 
 #include <xercesc/dom/DOM.hpp>
 
@@ -32,7 +31,7 @@ void InitializeParser(const Held& held, const sLoadOptions& options, std::shared
     held.document = nullptr;
     state.createdDocument.reset();
     state.createdNotes.reset();
-    std::unique_ptr<StreamingParser>& parser = held.parser;
+    std::unique_ptr<LoadParser>& parser = held.parser;
     // A parser is bound to the grammar pool it was made with: other grammars need another one.
     if (parser && state.grammars != grammars) parser.reset();
     if (parser) {
@@ -49,8 +48,8 @@ void InitializeParser(const Held& held, const sLoadOptions& options, std::shared
     if (!state.securityManager) state.securityManager = std::make_unique<xercesc::SecurityManager>();
     state.securityManager->setEntityExpansionLimit(static_cast<XMLSize_t>(state.limits.maxEntityExpansions));
     if (!parser)
-        parser = std::make_unique<StreamingParser>(state.grammars ? state.grammars->Pool() : nullptr,
-                                                   state.securityManager.get());
+        parser = std::make_unique<LoadParser>(state.grammars ? state.grammars->Pool() : nullptr,
+                                              state.securityManager.get());
     // The handler records the diagnostics and resolves external entities, DTDs and schemas: it
     // opens local files and refuses any network resource.
     parser->Prepare(SettingsFor(options.eMode, !options.vSchemas.empty()), *handler, state.grammars.get());
@@ -85,10 +84,9 @@ bool PrepareParser(const Held& held, const sLoadOptions& options) {
 namespace {
 
 // The shared body of every load: grammars, reset parser, fresh list, parse, take the document.
-// read gives back bytes of the document parsed (see SourceKeepingParser::ByteReader).
+// read gives back bytes of the document parsed (see ByteReader).
 template <class ParseFn>
-bool LoadWith(const Held& held, const sLoadOptions& options, ParseFn&& parse,
-              const SourceKeepingParser::ByteReader& read) {
+bool LoadWith(const Held& held, const sLoadOptions& options, ParseFn&& parse, const ByteReader& read) {
     if (!Ready(held)) return false;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
         Release(held);
@@ -115,10 +113,10 @@ bool LoadWith(const Held& held, const sLoadOptions& options, ParseFn&& parse,
 
 bool LoadFile(const Held& held, const sLoadOptions& options, const char* file) {
     // Set once the file is open: reads its bytes again from the same descriptor.
-    SourceKeepingParser::ByteReader read;
+    ByteReader read;
     return LoadWith(
         held, options,
-        [&](StreamingParser& parser) {
+        [&](LoadParser& parser) {
             ParseFile(parser, *held.errors, held.state->limits, options, file, &read,
                       [&parser, &read](const InputSource* source) {
                           parser.SetSourceReader(read);
@@ -131,7 +129,7 @@ bool LoadFile(const Held& held, const sLoadOptions& options, const char* file) {
 bool LoadMemory(const Held& held, const sLoadOptions& options, std::string_view bytes) {
     return LoadWith(
         held, options,
-        [&](StreamingParser& parser) {
+        [&](LoadParser& parser) {
             ParseMemory(parser, *held.errors, held.state->limits, options, bytes,
                         [&parser](const InputSource& source) { parser.parse(source); });
         },
@@ -139,7 +137,7 @@ bool LoadMemory(const Held& held, const sLoadOptions& options, std::string_view 
 }
 
 bool CheckDocument(const Held& held, const sLoadOptions& options, const char* file, std::string_view bytes) {
-    return StreamWith(held, options, [&](StreamingParser& parser, std::exception_ptr&) {
+    return StreamWith(held, options, [&](LoadParser& parser, std::exception_ptr&) {
         StreamWithin(parser, *held.errors, held.state->limits, options, file, bytes, nullptr,
                      [&](const InputSource* source) { parser.Check(file, source); });
     });
@@ -147,7 +145,7 @@ bool CheckDocument(const Held& held, const sLoadOptions& options, const char* fi
 
 bool CountElements(const Held& held, const sLoadOptions& options, const char* file, const char* name,
                    unsigned long& count) {
-    return StreamWith(held, options, [&](StreamingParser& parser, std::exception_ptr&) {
+    return StreamWith(held, options, [&](LoadParser& parser, std::exception_ptr&) {
         StreamWithin(parser, *held.errors, held.state->limits, options, file, std::string_view(), nullptr,
                      [&](const InputSource* source) { count = parser.Count(file, source, name); });
     });

@@ -15,7 +15,7 @@
 namespace XML::internal {
 
 class GrammarSet;
-class StreamingParser;
+class LoadParser;
 
 // The options of the bool forms: "always validate", or the automatic scheme.
 sLoadOptions OptionsFor(bool bValidate);

@@ -1,4 +1,4 @@
-#include "XML/internal/SourceKeepingParser.h"
+#include "XML/internal/SourceKeeper.h"
 
 #include "XML/internal/Serializer.h"
 #include "XML/internal/SourceTags.h"
@@ -35,7 +35,7 @@ bool EndsWith(const std::u16string& text, const char16_t* tail) {
 
 // The length of the byte order mark that opens the document, if any; order = "BE" or "LE" for
 // a UTF-16 one.
-std::uint64_t ByteOrderMark(const SourceKeepingParser::ByteReader& read, const char16_t*& order) {
+std::uint64_t ByteOrderMark(const ByteReader& read, const char16_t*& order) {
     std::string start;
     for (std::size_t length = 4; length > 1 && !read(0, length, start); --length) start.clear();
     const auto opens = [&start](std::string_view mark) { return start.compare(0, mark.size(), mark) == 0; };
@@ -103,14 +103,19 @@ bool MayDeclareTypes(std::string_view head) {
     }
 }
 
-SourceKeepingParser::SourceKeepingParser(XMLValidator* validator, MemoryManager* manager, XMLGrammarPool* pool)
-    : BoundedDOMParser(validator, manager, pool) {
-    setCalculateSrcOfs(true);
+SourceKeeper::SourceKeeper(BoundedDOMParser& parser) : m_parser(parser) { parser.setCalculateSrcOfs(true); }
+
+ParserObserver::Events SourceKeeper::Wanted() const {
+    Events wanted = Bit(kStartDocument);
+    if (m_keep) wanted |= Bit(kXMLDecl) | Bit(kStartIntSubset) | Bit(kEndIntSubset) | Bit(kEndElement);
+    // Values are put right in the tree: without one, a walk asks for them (KeptValues).
+    if (m_keep || m_parser.BuildsTree()) wanted |= Bit(kStartedElement);
+    return wanted;
 }
 
-bool SourceKeepingParser::Here(std::uint64_t& offset) const {
-    if (!getCalculateSrcOfs()) return false;  // the readers count none: asking would throw
-    const ReaderMgr* readers = getScanner()->getReaderMgr();
+bool SourceKeeper::Here(std::uint64_t& offset) const {
+    if (!m_parser.getCalculateSrcOfs()) return false;  // the readers count none: asking would throw
+    const ReaderMgr* readers = m_parser.Scanner()->getReaderMgr();
     if (!readers || readers->getCurrentReaderNum() != m_documentReader || !readers->getCurrentEncodingStr())
         return false;
     try {
@@ -121,13 +126,13 @@ bool SourceKeepingParser::Here(std::uint64_t& offset) const {
     return true;
 }
 
-bool SourceKeepingParser::Here(std::uint64_t& offset, std::u16string& encoding) const {
+bool SourceKeeper::Here(std::uint64_t& offset, std::u16string& encoding) const {
     if (!Here(offset)) return false;
-    encoding = getScanner()->getReaderMgr()->getCurrentEncodingStr();
+    encoding = m_parser.Scanner()->getReaderMgr()->getCurrentEncodingStr();
     return true;
 }
 
-void SourceKeepingParser::startDocument() {
+void SourceKeeper::StartDocument() {
     m_declaration = Span{};
     m_subset = Span{};
     m_declared = false;
@@ -138,20 +143,16 @@ void SourceKeepingParser::startDocument() {
     m_notes.attributeOrders.Clear();
     m_notes.tags.Clear();
     m_tagEncoding.clear();
-    m_endingEmpty = false;
     m_lastOrders.clear();
     m_read = std::move(m_nextRead);
     m_nextRead = nullptr;
     m_skipped = ~std::uint64_t(0);
-    BoundedDOMParser::startDocument();
     // The document entity's reader is the current one now, and stays so outside entities.
-    const ReaderMgr* readers = getScanner()->getReaderMgr();
+    const ReaderMgr* readers = m_parser.Scanner()->getReaderMgr();
     m_documentReader = readers ? readers->getCurrentReaderNum() : ~XMLSize_t(0);
 }
 
-void SourceKeepingParser::XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
-                                  const XMLCh* actualEncStr) {
-    BoundedDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, actualEncStr);
+void SourceKeeper::XMLDecl(const XMLCh* versionStr) {
     // The reader stands right after "?>"; the declaration opens the entity (after a byte order mark).
     // Only the document entity's own declaration; Here() tells when its position is unknown.
     if (m_declared || !versionStr || !*versionStr) return;
@@ -159,28 +160,27 @@ void SourceKeepingParser::XMLDecl(const XMLCh* versionStr, const XMLCh* encoding
     m_declaration.valid = m_declared;
 }
 
-void SourceKeepingParser::startIntSubset() {
-    BoundedDOMParser::startIntSubset();
+void SourceKeeper::StartIntSubset() {
     m_subset.valid = Here(m_subset.begin, m_subset.encoding);  // right after "["
 }
 
-void SourceKeepingParser::endIntSubset() {
-    BoundedDOMParser::endIntSubset();
+void SourceKeeper::EndIntSubset() {
     std::u16string encoding;
     m_subset.valid = m_subset.valid && Here(m_subset.end, encoding) && encoding == m_subset.encoding &&
                      m_subset.end > m_subset.begin;  // right after "]"
 }
 
-void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
-                                       const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
-                                       const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) {
-    m_endingEmpty = isEmpty;
-    BoundedDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
-    m_endingEmpty = false;
-    if (DOMNode* current = getCurrentNode(); current && current->getNodeType() == DOMNode::ELEMENT_NODE)
-        NormaliseEnumerations(*static_cast<DOMElement*>(current), attrList, attrCount);
-    if (!m_keepAttributeOrder) return;
-    NoteStartTag(attrList, attrCount, isEmpty);
+void SourceKeeper::StartedElement(const StartTag& tag) {
+    if (DOMNode* current = m_parser.CurrentNode(); current && current->getNodeType() == DOMNode::ELEMENT_NODE)
+        NormaliseEnumerations(*static_cast<DOMElement*>(current), tag.attributes, tag.count);
+    if (!m_keep) return;
+    NoteStartTag(tag.attributes, tag.count, tag.isEmpty);
+    NoteOrder(tag);
+}
+
+void SourceKeeper::NoteOrder(const StartTag& tag) {
+    const RefVectorOf<XMLAttr>& attrList = tag.attributes;
+    const XMLSize_t attrCount = tag.count;
     // The DOM keeps attributes sorted by name: note the written order where it differs.
     const XMLCh* previous = nullptr;
     bool sorted = true;
@@ -190,7 +190,7 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
         sorted = !previous || XMLString::compareString(previous, attribute->getQName()) < 0;
         previous = attribute->getQName();
     }
-    DOMNode* element = getCurrentNode();
+    DOMNode* element = m_parser.CurrentNode();
     if (sorted || !element || element->getNodeType() != DOMNode::ELEMENT_NODE) return;
     // A table beside the document: user data on the DOM's nodes makes releasing it slow (every
     // node's handlers are then looked up one by one). The scratch text keeps its capacity.
@@ -198,7 +198,7 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     // tried first.
     internal::AttributeOrders& orders = m_notes.attributeOrders;
     const auto last = std::find_if(m_lastOrders.begin(), m_lastOrders.end(),
-                                   [&elemDecl](const auto& entry) { return entry.first == &elemDecl; });
+                                   [&tag](const auto& entry) { return entry.first == &tag.decl; });
     if (last != m_lastOrders.end() &&
         SameOrder(orders.Order(last->second), element->getNodeName(), attrList, attrCount)) {
         orders.Add(element, last->second);
@@ -215,34 +215,33 @@ void SourceKeepingParser::startElement(const XMLElementDecl& elemDecl, const uns
     if (last != m_lastOrders.end())
         last->second = order;
     else if (m_lastOrders.size() < kLastOrders)
-        m_lastOrders.emplace_back(&elemDecl, order);
+        m_lastOrders.emplace_back(&tag.decl, order);
 }
 
-void SourceKeepingParser::NoteStartTag(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty) {
-    DOMNode* element = getCurrentNode();
+void SourceKeeper::NoteStartTag(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty) {
+    DOMNode* element = m_parser.CurrentNode();
     std::uint64_t end = 0;
     if (!element || element->getNodeType() != DOMNode::ELEMENT_NODE || !Here(end)) {
         m_notes.tags.Start(nullptr, 0, isEmpty, false);
         return;
     }
-    if (m_tagEncoding.empty()) m_tagEncoding = getScanner()->getReaderMgr()->getCurrentEncodingStr();
+    if (m_tagEncoding.empty()) m_tagEncoding = m_parser.Scanner()->getReaderMgr()->getCurrentEncodingStr();
     bool typed = false;
     for (XMLSize_t i = 0; i < attrCount && !typed; ++i)
         typed = attrList.elementAt(i)->getSpecified() && attrList.elementAt(i)->getType() != XMLAttDef::CData;
     m_notes.tags.Start(element, end, isEmpty, typed);
 }
 
-void SourceKeepingParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
-                                     const XMLCh* const elemPrefix) {
-    BoundedDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
-    if (!m_keepAttributeOrder || m_endingEmpty) return;
+void SourceKeeper::EndElement(bool emptyTag) {
+    // An empty tag's end is noted with its start.
+    if (emptyTag) return;
     std::uint64_t end = 0;
     const bool known = Here(end);
     m_notes.tags.End(end, known);
 }
 
 template <class Correct>
-void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct) {
+void SourceKeeper::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct) {
     bool lists = false;
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
@@ -256,8 +255,9 @@ void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XM
         if (collapsed != value) correct(*attribute, collapsed);
     }
     std::u16string tag;
-    if (!lists || !m_read || !StartTag(tag)) return;
-    const bool xml11 = getDocument() && XMLString::equals(getDocument()->getXmlVersion(), u"1.1");
+    if (!lists || !m_read || !StartTagSource(tag)) return;
+    const DOMDocument* const document = m_parser.getDocument();
+    const bool xml11 = document && XMLString::equals(document->getXmlVersion(), u"1.1");
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const XMLAttr* attribute = attrList.elementAt(i);
         const XMLAttDef::AttTypes type = attribute->getType();
@@ -270,15 +270,15 @@ void SourceKeepingParser::CorrectValues(const RefVectorOf<XMLAttr>& attrList, XM
     }
 }
 
-void SourceKeepingParser::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,
-                                                XMLSize_t attrCount) {
+void SourceKeeper::NormaliseEnumerations(DOMElement& element, const RefVectorOf<XMLAttr>& attrList,
+                                         XMLSize_t attrCount) {
     CorrectValues(attrList, attrCount, [&element](const XMLAttr& attribute, const std::u16string& value) {
         if (DOMAttr* node = element.getAttributeNode(attribute.getQName())) node->setValue(value.c_str());
     });
 }
 
-void SourceKeepingParser::KeptValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount,
-                                     std::vector<std::pair<XMLSize_t, std::u16string>>& corrected) {
+void SourceKeeper::KeptValues(const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount,
+                              std::vector<std::pair<XMLSize_t, std::u16string>>& corrected) {
     corrected.clear();
     CorrectValues(attrList, attrCount, [&](const XMLAttr& attribute, const std::u16string& value) {
         for (XMLSize_t i = 0; i < attrCount; ++i)
@@ -286,7 +286,7 @@ void SourceKeepingParser::KeptValues(const RefVectorOf<XMLAttr>& attrList, XMLSi
     });
 }
 
-bool SourceKeepingParser::StartTag(std::u16string& text) {
+bool SourceKeeper::StartTagSource(std::u16string& text) {
     std::uint64_t end = 0;
     std::u16string encoding;
     if (!Here(end, encoding)) return false;  // a start tag inside an entity: its source is elsewhere
@@ -307,7 +307,7 @@ bool SourceKeepingParser::StartTag(std::u16string& text) {
     return open != std::string::npos && Decode(bytes.substr(open), encoding, text);
 }
 
-bool SourceKeepingParser::NextMayDeclareTypes() const {
+bool SourceKeeper::NextMayDeclareTypes() const {
     if (!m_nextRead) return true;
     // The reader reads whole spans only: a short document is asked for less.
     std::string head;
@@ -316,7 +316,7 @@ bool SourceKeepingParser::NextMayDeclareTypes() const {
     return true;
 }
 
-void SourceKeepingParser::KeepSource(const ByteReader& read) noexcept {
+void SourceKeeper::KeepSource(const ByteReader& read) noexcept {
     try {
         // The reader counts its offsets after the byte order mark.
         const std::uint64_t skipped = ByteOrderMark(read, m_notes.byteOrder);

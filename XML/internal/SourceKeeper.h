@@ -1,15 +1,15 @@
-// SourceKeepingParser: the parser of every Load. On top of BoundedDOMParser's bounds it notes
-// what the DOM keeps only rebuilt or sorted, so that Save can write it back as the document had
-// it: the XML declaration and the internal DTD subset as raw text (the DOM rebuilds the subset
-// from its declarations, and gets it wrong: character references in entity values expanded, the
-// "%" of parameter entities dropped, conditional sections lost), and the order in which each
-// element's attributes were written (the DOM sorts them). It also puts right the attribute
-// values of token types that the parser normalises otherwise than XML does (see
-// NormaliseEnumerations). Internal to the library.
-#ifndef KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
-#define KELXML_INTERNAL_SOURCEKEEPINGPARSER_H
+// SourceKeeper: the parser observer that notes what the DOM keeps only rebuilt or sorted, so
+// that Save can write it back as the document had it: the XML declaration and the internal DTD
+// subset as raw text (the DOM rebuilds the subset from its declarations, and gets it wrong:
+// character references in entity values expanded, the "%" of parameter entities dropped,
+// conditional sections lost), and the order in which each element's attributes were written (the
+// DOM sorts them). It also puts right the attribute values of token types that the parser
+// normalises otherwise than XML does (see NormaliseEnumerations). Internal to the library.
+#ifndef KELXML_INTERNAL_SOURCEKEEPER_H
+#define KELXML_INTERNAL_SOURCEKEEPER_H
 
 #include "XML/internal/BoundedDOMParser.h"
+#include "XML/internal/ParserObserver.h"
 #include "XML/internal/Serializer.h"
 
 #include <cstdint>
@@ -25,13 +25,13 @@ namespace XML::internal {
 // can): false when head certainly opens the root element before any document type declaration.
 bool MayDeclareTypes(std::string_view head);
 
-class SourceKeepingParser : public BoundedDOMParser {
-public:
-    SourceKeepingParser(xercesc::XMLValidator* validator, xercesc::MemoryManager* manager,
-                        xercesc::XMLGrammarPool* pool);
+// Reads length bytes of the document entity from offset into bytes; false when it cannot.
+using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
 
-    // Reads length bytes of the document entity from offset into bytes; false when it cannot.
-    using ByteReader = std::function<bool(std::uint64_t offset, std::size_t length, std::string& bytes)>;
+class SourceKeeper final : public ParserObserver {
+public:
+    // Has the parser count source offsets, which it reads back.
+    explicit SourceKeeper(BoundedDOMParser& parser);
     // Before a parse: how the next parse may read its document's bytes while it runs (for the
     // start tags whose values the parser normalised wrongly); that parse only.
     void SetSourceReader(ByteReader read) { m_nextRead = std::move(read); }
@@ -45,9 +45,10 @@ public:
     // What was kept of the document this parser made last (and owns).
     const internal::SourceNotes& Notes() const { return m_notes; }
     internal::SourceNotes& Notes() { return m_notes; }
-    // Whether the next parses note the written order of attributes (a walk that hands out
-    // records and never saves them has no use for it).
-    void KeepAttributeOrder(bool keep) { m_keepAttributeOrder = keep; }
+    // What the next parses note: all Save needs (keep, the default), or only what a walk needs
+    // (the values put right, in the tree when the parser builds one). Refresh the parser after a
+    // change, or one of its tree.
+    void Keep(bool keep) { m_keep = keep; }
 
     // The attributes of a start tag whose value the document keeps otherwise than the parser gives
     // it (see NormaliseEnumerations): (index in attrList, kept value). Called from startElement,
@@ -55,16 +56,13 @@ public:
     void KeptValues(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount,
                     std::vector<std::pair<XMLSize_t, std::u16string>>& corrected);
 
-    void startDocument() override;
-    void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
-                 const XMLCh* actualEncStr) override;
-    void startIntSubset() override;
-    void endIntSubset() override;
-    void startElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
-                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
-                      const bool isEmpty, const bool isRoot) override;
-    void endElement(const xercesc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
-                    const XMLCh* const elemPrefix) override;
+    Events Wanted() const override;
+    void StartDocument() override;
+    void XMLDecl(const XMLCh* version) override;
+    void StartIntSubset() override;
+    void EndIntSubset() override;
+    void StartedElement(const StartTag& tag) override;
+    void EndElement(bool emptyTag) override;
 
 private:
     // How much of the document's head NextMayDeclareTypes reads.
@@ -81,6 +79,8 @@ private:
     bool Here(std::uint64_t& offset) const;
     // Notes where the start tag just read ends (see SourceTags::Start).
     void NoteStartTag(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty);
+    // Notes the written order of the attributes of the element just built, where the DOM's differs.
+    void NoteOrder(const StartTag& tag);
 
     // Attribute values of declared token types the parser normalises unlike XML 1.0: it
     // neither trims nor collapses the spaces of enumerated values (fixed at once from the DOM),
@@ -92,14 +92,15 @@ private:
     template <class Correct>
     void CorrectValues(const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount, Correct&& correct);
     // The source of the start tag the parser has just read; false when it cannot be read back.
-    bool StartTag(std::u16string& text);
+    bool StartTagSource(std::u16string& text);
+    BoundedDOMParser& m_parser;
     ByteReader m_nextRead, m_read;                // set for the next parse; of this parse
     std::uint64_t m_skipped = ~std::uint64_t(0);  // this parse's byte order mark, once known
 
     Span m_declaration, m_subset;
     internal::SourceNotes m_notes;
     bool m_declared = false;
-    bool m_keepAttributeOrder = true;
+    bool m_keep = true;
     std::u16string m_order;  // scratch for the order of one element
     // The order last noted for the first kLastOrders element names (by their declaration, which
     // the scanner keeps for the whole parse).
@@ -107,7 +108,6 @@ private:
     std::vector<std::pair<const xercesc::XMLElementDecl*, std::uint32_t>> m_lastOrders;
     XMLSize_t m_documentReader = 0;  // the document entity opens with an XML declaration
     std::u16string m_tagEncoding;    // the document entity's, where its first tag was read
-    bool m_endingEmpty = false;      // the base class ends an empty element from startElement
 };
 
 }  // namespace XML::internal
