@@ -46,8 +46,8 @@ public:
 private:
     friend class CKelXML;
     // The set for these options: the held one when its files are unchanged, else a new parse.
-    std::shared_ptr<const internal::GrammarSet> Acquire(const sLoadOptions& options,
-                                                        xercesc::SecurityManager* security);
+    KELXML_NO_EXPORT std::shared_ptr<const internal::GrammarSet> Acquire(const sLoadOptions& options,
+                                                                         xercesc::SecurityManager* security);
 
     struct Impl;
     std::unique_ptr<Impl> m_pImpl;
