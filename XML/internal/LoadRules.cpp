@@ -22,7 +22,9 @@
 #include <xercesc/validators/DTD/DTDAttDef.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 using namespace xercesc;
 
@@ -220,7 +222,7 @@ InputSource* LoadRules::SkipUnreachable(XMLResourceIdentifier& resource, bool sc
     // A missing schema the parser reports itself, as a warning.
     if (source) return source.release();
     Warn(msg::kSchemaNotRead + ("'" + XStr::ToLocal(resource.getSystemId()) + "': " + why));
-    m_schemaLeftOut = true;
+    m_leftOutSchemas.emplace_back(resource.getSystemId() ? resource.getSystemId() : u"");
     return Unopened(resource.getSystemId());
 }
 
@@ -250,7 +252,7 @@ void LoadRules::StartDocument() {
     m_diagnostics = 0;
     m_fatalSeen = false;
     m_hasDoctype = false;
-    m_schemaLeftOut = false;
+    m_leftOutSchemas.clear();
     m_parser.Scanner()->setExitOnFirstFatal(true);
 }
 
@@ -295,7 +297,14 @@ bool LoadRules::Error(const Diagnostic& d) {
     m_fatalSeen = m_fatalSeen || fatal;
     // The document was said not to be validated against a schema it names that was left out: with
     // no DTD either, a validity error only says that grammar is missing, once per element.
-    if (m_schemaLeftOut && !m_hasDoctype && XMLString::equals(d.domain, XMLUni::fgValidityDomain)) return true;
+    if (!m_leftOutSchemas.empty() && !m_hasDoctype && XMLString::equals(d.domain, XMLUni::fgValidityDomain))
+        return true;
+    // The parser's own "unable to open" for a schema left out repeats the warning that said so.
+    if (d.type == XMLErrorReporter::ErrType_Warning && d.text &&
+        std::any_of(m_leftOutSchemas.begin(), m_leftOutSchemas.end(), [&](const std::u16string& id) {
+            return !id.empty() && std::u16string_view(d.text).find(id) != std::u16string_view::npos;
+        }))
+        return true;
     // Past the bound, warnings and validity errors are counted, not recorded: the parse goes on
     // and the list stays small whatever the document.
     const std::size_t bound = m_parser.GetLimits().maxDiagnostics;

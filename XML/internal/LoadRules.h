@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace XML {
 class HandlerError;
@@ -112,9 +113,10 @@ private:
     bool m_inInternalSubset = false;
     std::size_t m_diagnostics = 0;
     bool m_fatalSeen = false;
-    // A DOCTYPE was read; a schema the document names was left out (not validated against it).
+    // A DOCTYPE was read; the schemas the document names that were left out (it is not validated
+    // against them).
     bool m_hasDoctype = false;
-    bool m_schemaLeftOut = false;
+    std::vector<std::u16string> m_leftOutSchemas;
 };
 
 }  // namespace XML::internal
