@@ -47,7 +47,9 @@ void HandlerError::fatalError(const SAXParseException& exc) { ReportParseError(e
 void HandlerError::resetErrors() { ResetError(); }
 
 InputSource* HandlerError::resolveEntity(XMLResourceIdentifier* resource) {
-    if (!resource) return nullptr;
+    // An import that names a namespace but no location asks for nothing to be read: null lets the
+    // parser go on without it, where a source it cannot open would be a warning.
+    if (!resource || !resource->getSystemId() || !*resource->getSystemId()) return nullptr;
     RefuseNetwork(resource->getBaseURI(), resource->getSystemId());
     if (m_resourceReader) return m_resourceReader(*resource);
     // Null: the parser resolves the local file exactly as it would without a resolver.
