@@ -696,7 +696,7 @@ bool CKelXML::ValidateSized(const void* buffer, unsigned int size, detail::Layou
 // --- Many documents on several threads -------------------------------------------------------
 
 void CKelXML::ForEachFileSized(const std::vector<std::string>& files, detail::Layout<sBatchOptions> layout,
-                               const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
+                               detail::FileTask fn) {
     const std::optional<sBatchOptions> known = KnownPrefix(layout);
     if (!known) throw std::invalid_argument(msg::kUnknownOptionsLayout);
     const sBatchOptions& batch = *known;
@@ -705,7 +705,8 @@ void CKelXML::ForEachFileSized(const std::vector<std::string>& files, detail::La
         object = std::make_unique<CKelXML>();
         object->SetLimits(batch.limits);
     }
-    RunTasks(files.size(), objects.size(), [&](std::size_t index, std::size_t worker) { fn(index, *objects[worker]); });
+    RunTasks(files.size(), objects.size(),
+             [&](std::size_t index, std::size_t worker) { fn.call(fn.object, index, *objects[worker]); });
 }
 
 bool CKelXML::ValidateFilesSized(const std::vector<std::string>& files, detail::Layout<sLoadOptions> layout,

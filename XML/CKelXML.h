@@ -18,7 +18,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -498,9 +497,9 @@ public:
     // batch.limits, kept from file to file (its parser, and grammars it parsed, serve again). The
     // order of the calls across threads is not fixed. An exception fn throws stops the handing out
     // of later files and is rethrown to the caller once every thread is joined.
-    static void ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch,
-                            const std::function<void(std::size_t index, CKelXML& xml)>& fn) {
-        ForEachFileSized(files, detail::LayoutOf(batch), fn);
+    template <class Fn>
+    static void ForEachFile(const std::vector<std::string>& files, const sBatchOptions& batch, Fn&& fn) {
+        ForEachFileSized(files, detail::LayoutOf(batch), detail::TaskOf(fn));
     }
     // Checks every file as Validate(file, options) does, on threads as ForEachFile shares them
     // out; named grammars are parsed once for all of them (in options.pGrammarCache, else in a
@@ -771,7 +770,7 @@ public:
     bool StreamRecordsFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> options, TFunctor* functor,
                                       detail::Layout<sWalkOptions> walk, bool wantText, bool* verdict);
     static void ForEachFileSized(const std::vector<std::string>& files, detail::Layout<sBatchOptions> batch,
-                                 const std::function<void(std::size_t index, CKelXML& xml)>& fn);
+                                 detail::FileTask fn);
     static bool ValidateFilesSized(const std::vector<std::string>& files, detail::Layout<sLoadOptions> options,
                                    detail::Layout<sBatchOptions> batch, std::vector<sFileResult>& results);
 

@@ -4,6 +4,7 @@
 #include "XML/internal/AtomicFile.h"
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <random>
 

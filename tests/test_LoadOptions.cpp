@@ -166,12 +166,13 @@ TEST(OptionsLayout, Table) {
             Marked(given[0], size);
             given[0].nThreads = 1;
             try {
-                XML::CKelXML::ForEachFileSized({file}, {given, size}, [&](std::size_t, XML::CKelXML& xml) {
+                auto look = [&](std::size_t, XML::CKelXML& xml) {
                     XML::sBatchOptions seen;
                     seen.nThreads = 7;
                     seen.limits = xml.GetLimits();
                     result = FieldsAfter(seen, size);
-                });
+                };
+                XML::CKelXML::ForEachFileSized({file}, {given, size}, XML::detail::TaskOf(look));
             } catch (const std::invalid_argument& refusal) {
                 result = ok ? refusal.what() : "ok";
             }

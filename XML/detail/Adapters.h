@@ -21,7 +21,25 @@ XERCES_CPP_NAMESPACE_BEGIN
 class DOMNode;
 XERCES_CPP_NAMESPACE_END
 
+namespace XML {
+class CKelXML;
+}
+
 namespace XML::detail {
+
+// The callable of CKelXML::ForEachFile, borrowed for the length of the call: the caller's object
+// and the function that calls it (no std::function, so the header needs no <functional>).
+struct FileTask {
+    void* object;
+    void (*call)(void* object, std::size_t index, CKelXML& xml);
+};
+template <class Fn>
+FileTask TaskOf(Fn& fn) noexcept {
+    static_assert(std::is_invocable_v<Fn&, std::size_t, CKelXML&>,
+                  "ForEachFile's callable takes (std::size_t index, CKelXML& xml)");
+    return {const_cast<void*>(static_cast<const void*>(&fn)),
+            [](void* object, std::size_t index, CKelXML& xml) { (*static_cast<Fn*>(object))(index, xml); }};
+}
 
 // File names the Load forms take besides a C string: their bytes, as they are (no transcoding):
 // a std::string, or a std::filesystem::path (told by its shape, so that this header needs no

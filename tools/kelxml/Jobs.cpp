@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <streambuf>
