@@ -116,7 +116,7 @@ else
   new_dirs=$(paths d | while read -r d; do if [ ! -e "$d" ]; then echo "$d"; fi; done)
   installed=yes
   "${as_root[@]}" dpkg -i "$run" "$dev" >/dev/null
-  grep -q 'libKel_XML\.so\.1 ' <<<"$(ldconfig -p)" || fail "the ldconfig trigger did not run"
+  grep -q "libKel_XML\\.so\\.$major " <<<"$(ldconfig -p)" || fail "the ldconfig trigger did not run"
   root=/
   # pkg-config gives the system folders as they are.
   [ "$(pkg-config --variable=includedir kelxml)" = /usr/include ] || fail "pkg-config's includedir"
