@@ -68,14 +68,10 @@ std::string Backslashed(std::string path) {
     return path;
 }
 
-// The record walks (defined with the iteration below).
+// The walk of every LoopElements form (defined with the iteration below).
 bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
           void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
           bool wantText = true);
-bool StreamFrom(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
-                TFunctor* functor, const std::string& path, std::string* attributeNames, int attributeCount,
-                void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                const CXPath* filter = nullptr, bool wantText = true, bool records = false);
 
 }  // namespace
 
@@ -547,10 +543,15 @@ bool CKelXML::StreamWalk(const char* file, std::string_view memory, detail::Layo
         if (verdict) *verdict = false;
         return false;
     }
-    std::vector<std::string> names = walk->vAttributes;
-    return StreamFrom(Impl::Of(*this), file, memory, *options, functor, Backslashed(walk->strPath), names.data(),
-                      static_cast<int>(names.size()), nullptr, walk->bStopOnTrue, walk->bStopOnFalse,
-                      walk->bStopOnMissingAttribute, verdict, walk->pFilter, wantText, records);
+    const std::vector<std::string> names = walk->vAttributes;
+    const WalkTarget target{
+        functor,
+        names.data(),
+        static_cast<int>(names.size()),
+        nullptr,
+        {walk->bStopOnTrue, walk->bStopOnFalse, walk->bStopOnMissingAttribute, walk->pFilter, wantText, !records}};
+    return internal::StreamRecords(Impl::Of(*this), file, memory, *options, Backslashed(walk->strPath), target, records,
+                                   verdict);
 }
 
 bool CKelXML::GetNbElementsInFileSized(const char* file, detail::Layout<sLoadOptions> options,
@@ -582,57 +583,6 @@ bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attri
                                  {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText}});
 }
 
-bool StreamFrom(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
-                TFunctor* functor, const std::string& path, std::string* attributeNames, int attributeCount,
-                void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, bool* verdict,
-                const CXPath* filter, bool wantText, bool records) {
-    if (verdict) *verdict = false;
-    if (!Replaceable(held)) return false;
-    const char* const missing = !file && !memory.data()                 ? msg::kNoFileName
-                                : !functor                              ? msg::kNoFunctor
-                                : attributeCount > 0 && !attributeNames ? msg::kNoAttributeNames
-                                                                        : nullptr;
-    if (missing) {
-        Release(held);
-        Record(held, E_MISSING, missing);
-        return false;
-    }
-    if (attributeCount > internal::Visitor::kMaxAttributes) {
-        Release(held);
-        Record(held, E_EXCEPTION, msg::kTooManyAttributeNames);
-        return false;
-    }
-    if (filter && !filter->IsCompiled()) {
-        // Walking with a filter that never compiled would skip every record: a false zero.
-        Release(held);
-        const std::vector<sError>& reasons = filter->GetErrors()->GetAllErrors();
-        if (reasons.empty()) Record(held, E_EXCEPTION, msg::kFilterNotCompiled);
-        Guarded(held, [&] {
-            MakeErrors(held);
-            for (const sError& reason : reasons) held.errors->AddError(reason);
-        });
-        return false;
-    }
-    internal::StreamedWalk walk(path,
-                                {functor,
-                                 attributeNames,
-                                 attributeCount,
-                                 userData,
-                                 {stopOnTrue, stopOnFalse, stopOnMissingAttribute, filter, wantText, !records}},
-                                records);
-    const bool clean = StreamWith(held, options, [&](LoadParser& parser, std::exception_ptr& thrown) {
-        walk.CatchInto(&thrown);
-        ByteReader read = BytesOf(memory.data(), memory.size());
-        StreamWithin(parser, *held.errors, held.state->limits, options, file, memory, &read,
-                     [&](const InputSource* source) {
-                         parser.SetSourceReader(read);
-                         walk.Run(parser, file, source);
-                     });
-    });
-    if (verdict) *verdict = walk.Verdict();
-    return clean;
-}
-
 }  // namespace
 
 bool CKelXML::StreamElements(const char* file, bool bValidate, TFunctor* functor, const std::string& path,
@@ -651,8 +601,13 @@ bool CKelXML::StreamElementsSized(const char* file, detail::Layout<sLoadOptions>
         if (verdict) *verdict = false;
         return false;
     }
-    return StreamFrom(Impl::Of(*this), file, std::string_view(), *options, functor, path, attributeNames,
-                      attributeCount, userData, stopOnTrue, stopOnFalse, stopOnMissingAttribute, verdict);
+    return internal::StreamRecords(Impl::Of(*this), file, std::string_view(), *options, path,
+                                   {functor,
+                                    attributeNames,
+                                    attributeCount,
+                                    userData,
+                                    {stopOnTrue, stopOnFalse, stopOnMissingAttribute, nullptr, true, true}},
+                                   false, verdict);
 }
 
 bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* functor, const std::string& path,
@@ -663,9 +618,14 @@ bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* fu
         if (verdict) *verdict = false;
         return false;
     }
-    return StreamFrom(held, nullptr, std::string_view(static_cast<const char*>(buffer), size), OptionsFor(false),
-                      functor, path, attributeNames, attributeCount, userData, stopOnTrue, stopOnFalse,
-                      stopOnMissingAttribute, verdict);
+    return internal::StreamRecords(held, nullptr, std::string_view(static_cast<const char*>(buffer), size),
+                                   OptionsFor(false), path,
+                                   {functor,
+                                    attributeNames,
+                                    attributeCount,
+                                    userData,
+                                    {stopOnTrue, stopOnFalse, stopOnMissingAttribute, nullptr, true, true}},
+                                   false, verdict);
 }
 
 bool CKelXML::GetNbElementsInFile(const char* file, bool bValidate, const char* name, unsigned long& count) {

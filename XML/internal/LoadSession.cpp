@@ -6,6 +6,7 @@
 #include "XML/internal/DocumentParse.h"
 #include "XML/internal/GrammarCache.h"
 #include "XML/internal/LoadParser.h"
+#include "XML/internal/RecordWalk.h"
 
 #include <xercesc/dom/DOM.hpp>
 
@@ -149,6 +150,49 @@ bool CountElements(const Held& held, const sLoadOptions& options, const char* fi
         StreamWithin(parser, *held.errors, held.state->limits, options, file, std::string_view(), nullptr,
                      [&](const InputSource* source) { count = parser.Count(file, source, name); });
     });
+}
+
+bool StreamRecords(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
+                   const std::string& path, const WalkTarget& target, bool records, bool* verdict) {
+    if (verdict) *verdict = false;
+    if (!Replaceable(held)) return false;
+    const char* const missing = !file && !memory.data()                               ? msg::kNoFileName
+                                : !target.functor                                     ? msg::kNoFunctor
+                                : target.attributeCount > 0 && !target.attributeNames ? msg::kNoAttributeNames
+                                                                                      : nullptr;
+    if (missing) {
+        Release(held);
+        Record(held, E_MISSING, missing);
+        return false;
+    }
+    if (target.attributeCount > Visitor::kMaxAttributes) {
+        Release(held);
+        Record(held, E_EXCEPTION, msg::kTooManyAttributeNames);
+        return false;
+    }
+    if (const CXPath* filter = target.flags.filter; filter && !filter->IsCompiled()) {
+        // Walking with a filter that never compiled would skip every record: a false zero.
+        Release(held);
+        const std::vector<sError>& reasons = filter->GetErrors()->GetAllErrors();
+        if (reasons.empty()) Record(held, E_EXCEPTION, msg::kFilterNotCompiled);
+        Guarded(held, [&] {
+            MakeErrors(held);
+            for (const sError& reason : reasons) held.errors->AddError(reason);
+        });
+        return false;
+    }
+    StreamedWalk walk(path, target, records);
+    const bool clean = StreamWith(held, options, [&](LoadParser& parser, std::exception_ptr& thrown) {
+        walk.CatchInto(&thrown);
+        ByteReader read = BytesOf(memory.data(), memory.size());
+        StreamWithin(parser, *held.errors, held.state->limits, options, file, memory, &read,
+                     [&](const InputSource* source) {
+                         parser.SetSourceReader(read);
+                         walk.Run(parser, file, source);
+                     });
+    });
+    if (verdict) *verdict = walk.Verdict();
+    return clean;
 }
 
 }  // namespace XML::internal

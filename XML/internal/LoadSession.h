@@ -10,12 +10,14 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace XML::internal {
 
 class GrammarSet;
 class LoadParser;
+struct WalkTarget;
 
 // The options of the bool forms: "always validate", or the automatic scheme.
 sLoadOptions OptionsFor(bool bValidate);
@@ -38,6 +40,13 @@ bool CheckDocument(const Held& held, const sLoadOptions& options, const char* fi
 // count = the elements called name below the root element of file, counted while it is parsed.
 bool CountElements(const Held& held, const sLoadOptions& options, const char* file, const char* name,
                    unsigned long& count);
+
+// The streamed walk of StreamElements and StreamRecords over the file (null: the bytes): the
+// source, the target and its filter checked (false with a record), then every record on path
+// handed to target; records: as StreamRecords (no node built where the path allows it).
+// verdict = the walk's verdict (false when it did not run).
+bool StreamRecords(const Held& held, const char* file, std::string_view memory, const sLoadOptions& options,
+                   const std::string& path, const WalkTarget& target, bool records, bool* verdict);
 
 // The shared body of the streaming operations: like a load, but no document is kept, and an
 // exception the walk stored in its exception_ptr becomes a kind-3 record once the parse is closed.
