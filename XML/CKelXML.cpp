@@ -68,6 +68,16 @@ std::string Backslashed(std::string path) {
     return path;
 }
 
+// The target of the positional StreamElements forms: the node and the text, no filter.
+WalkTarget PositionalTarget(TFunctor* functor, const std::string* attributeNames, int attributeCount, void* userData,
+                            bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute) {
+    return {functor,
+            attributeNames,
+            attributeCount,
+            userData,
+            {stopOnTrue, stopOnFalse, stopOnMissingAttribute, nullptr, true, true}};
+}
+
 // The walk of every LoopElements form (defined with the iteration below).
 bool Loop(TFunctor* functor, DOMNode* node, std::string path, std::string* attributeNames, int attributeCount,
           void* userData, bool stopOnTrue, bool stopOnFalse, bool stopOnMissingAttribute, const CXPath* filter,
@@ -602,11 +612,8 @@ bool CKelXML::StreamElementsSized(const char* file, detail::Layout<sLoadOptions>
         return false;
     }
     return internal::StreamRecords(Impl::Of(*this), file, std::string_view(), *options, path,
-                                   {functor,
-                                    attributeNames,
-                                    attributeCount,
-                                    userData,
-                                    {stopOnTrue, stopOnFalse, stopOnMissingAttribute, nullptr, true, true}},
+                                   PositionalTarget(functor, attributeNames, attributeCount, userData, stopOnTrue,
+                                                    stopOnFalse, stopOnMissingAttribute),
                                    false, verdict);
 }
 
@@ -620,11 +627,8 @@ bool CKelXML::StreamElements(const void* buffer, unsigned int size, TFunctor* fu
     }
     return internal::StreamRecords(held, nullptr, std::string_view(static_cast<const char*>(buffer), size),
                                    OptionsFor(false), path,
-                                   {functor,
-                                    attributeNames,
-                                    attributeCount,
-                                    userData,
-                                    {stopOnTrue, stopOnFalse, stopOnMissingAttribute, nullptr, true, true}},
+                                   PositionalTarget(functor, attributeNames, attributeCount, userData, stopOnTrue,
+                                                    stopOnFalse, stopOnMissingAttribute),
                                    false, verdict);
 }
 
@@ -910,6 +914,27 @@ std::string ExprText(std::string_view expr) {
     std::replace(text.begin(), text.end(), '\0', '\x01');
     return text;
 }
+
+// The conversions of the value reads: one CXPath evaluation per output type.
+bool EvaluateAs(const CXPath& xpath, const DOMNode* from, std::string& value, std::string* reason) {
+    return xpath.EvaluateString(from, value, {}, reason);
+}
+bool EvaluateAs(const CXPath& xpath, const DOMNode* from, double& value, std::string* reason) {
+    return xpath.EvaluateNumber(from, value, {}, reason);
+}
+bool EvaluateAs(const CXPath& xpath, const DOMNode* from, bool& value, std::string* reason) {
+    return xpath.EvaluateBoolean(from, value, {}, reason);
+}
+
+// The body of XPathString, XPathNumber and XPathBoolean.
+template <class T>
+bool ReadValue(const Held& held, const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
+               T& value) {
+    return ReadXPath(held, ExprText(expr).c_str(), context, namespaces,
+                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
+                         return EvaluateAs(xpath, from, value, reason);
+                     });
+}
 }  // namespace
 
 bool CKelXML::LoadFromMemory(std::string_view bytes, E_LOAD_MODE eMode) {
@@ -985,10 +1010,7 @@ bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, std::st
 
 bool CKelXML::XPathString(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                           std::string& value) {
-    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-                         return xpath.EvaluateString(from, value, {}, reason);
-                     });
+    return ReadValue(Impl::Of(*this), context, expr, namespaces, value);
 }
 
 bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, double& value) {
@@ -997,10 +1019,7 @@ bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, double&
 
 bool CKelXML::XPathNumber(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                           double& value) {
-    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-                         return xpath.EvaluateNumber(from, value, {}, reason);
-                     });
+    return ReadValue(Impl::Of(*this), context, expr, namespaces, value);
 }
 
 bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, bool& value) {
@@ -1009,10 +1028,7 @@ bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, bool& 
 
 bool CKelXML::XPathBoolean(const DOMNode* context, std::string_view expr, const XPathNamespaces& namespaces,
                            bool& value) {
-    return ReadXPath(Impl::Of(*this), ExprText(expr).c_str(), context, namespaces,
-                     [&](const CXPath& xpath, const DOMNode* from, std::string* reason) {
-                         return xpath.EvaluateBoolean(from, value, {}, reason);
-                     });
+    return ReadValue(Impl::Of(*this), context, expr, namespaces, value);
 }
 
 }  // namespace XML
