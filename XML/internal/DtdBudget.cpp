@@ -505,9 +505,10 @@ Count Judge::LiteralOutput(const std::string& text, std::size_t depth, bool& com
 
 }  // namespace
 
-std::optional<std::string> WithoutExternalSubset(const std::string& document) {
-    const std::string& t = document;
-    if (t.size() >= 2 && (t[0] == '\0' || t[1] == '\0' || t[0] == '\xFE' || t[0] == '\xFF')) return {};
+namespace {
+
+// Where the external identifier of t's DOCTYPE stands, [first, second), or nothing when it has none.
+std::optional<std::pair<std::size_t, std::size_t>> ExternalIdSpan(const std::string& t) {
     std::size_t i = At(t, 0, "\xEF\xBB\xBF") ? 3 : 0;
     for (;;) {
         SkipSpace(t, i);
@@ -529,8 +530,52 @@ std::optional<std::string> WithoutExternalSubset(const std::string& document) {
         SkipSpace(t, i);
         if (!Literal(t, i, literal)) return {};
     }
+    return std::make_pair(begin, i);
+}
+
+// For a document in UTF-16 (told by its byte-order mark or by "<?" in its first four bytes):
+// whether it is little-endian, and where its first code unit starts.
+std::optional<std::pair<bool, std::size_t>> Utf16Layout(const std::string& t) {
+    const auto at = [&](const char* bytes) { return t.compare(0, 4, bytes, 4) == 0; };
+    if (t.size() >= 2 && t[0] == '\xFF' && t[1] == '\xFE' && !(t.size() >= 4 && t[2] == '\0' && t[3] == '\0'))
+        return std::make_pair(true, std::size_t{2});
+    if (t.size() >= 2 && t[0] == '\xFE' && t[1] == '\xFF') return std::make_pair(false, std::size_t{2});
+    if (t.size() >= 4 && at("<\0?\0")) return std::make_pair(true, std::size_t{0});
+    if (t.size() >= 4 && at("\0<\0?")) return std::make_pair(false, std::size_t{0});
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> WithoutExternalSubset(const std::string& document) {
+    if (const auto utf16 = Utf16Layout(document)) {
+        // The same search over the code units, each read as its character when it is ASCII.
+        const auto [little, start] = *utf16;
+        const std::size_t units = (document.size() - start) / 2;
+        const auto unit = [&, little = little, start = start](std::size_t k) {
+            const auto lo = static_cast<unsigned char>(document[start + 2 * k + (little ? 0 : 1)]);
+            const auto hi = static_cast<unsigned char>(document[start + 2 * k + (little ? 1 : 0)]);
+            return static_cast<unsigned>(hi << 8 | lo);
+        };
+        std::string narrow(units, '\x80');
+        for (std::size_t k = 0; k < units; ++k)
+            if (unit(k) < 0x80) narrow[k] = static_cast<char>(unit(k));
+        const auto span = ExternalIdSpan(narrow);
+        if (!span) return {};
+        std::string blanked = document;
+        for (std::size_t k = span->first; k < span->second; ++k)
+            if (narrow[k] != '\n' && narrow[k] != '\r') {
+                blanked[start + 2 * k + (little ? 0 : 1)] = ' ';
+                blanked[start + 2 * k + (little ? 1 : 0)] = '\0';
+            }
+        return blanked;
+    }
+    // Encodings whose ASCII characters are four bytes (UCS-4) are left as they are.
+    if (document.size() >= 2 && (document[0] == '\0' || document[1] == '\0')) return {};
+    const auto span = ExternalIdSpan(document);
+    if (!span) return {};
     std::string blanked = document;
-    for (std::size_t c = begin; c < i; ++c)
+    for (std::size_t c = span->first; c < span->second; ++c)
         if (blanked[c] != '\n' && blanked[c] != '\r') blanked[c] = ' ';
     return blanked;
 }

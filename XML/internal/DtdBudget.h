@@ -36,8 +36,9 @@ DtdVerdict JudgeDtd(std::string_view document, bool whole, const XMLCh* base, co
                     ResourceGate* gate);
 
 // document with the external identifier of its DOCTYPE blanked out, every other byte (and so
-// every line and column) kept: the parser then reads its internal subset only. Empty when the
-// document names no external subset, or is in UTF-16 (left as it is).
+// every line and column) kept: the parser then reads its internal subset only. UTF-8 and UTF-16
+// documents (and the other one-byte ASCII encodings); empty when the document names no external
+// subset, or is in another encoding (left as it is).
 std::optional<std::string> WithoutExternalSubset(const std::string& document);
 
 }  // namespace XML::internal
