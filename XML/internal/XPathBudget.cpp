@@ -5,10 +5,7 @@
 
 namespace XML::internal::xpath {
 
-void Budget::Step(std::size_t n) {
-    m_steps += n;
-    if (m_steps > m_limits.steps) throw EvalError{msg::kXPathSteps};
-}
+void Budget::StepsExceeded() { throw EvalError{msg::kXPathSteps}; }
 
 void Budget::Hold(std::size_t n) {
     m_nodes += n;

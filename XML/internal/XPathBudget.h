@@ -26,7 +26,10 @@ public:
     explicit Budget(const BudgetLimits& limits) : m_limits(limits) {}
 
     // A node visited, an expression or predicate evaluated, a node sorted: n steps.
-    void Step(std::size_t n = 1);
+    void Step(std::size_t n = 1) {
+        m_steps += n;
+        if (m_steps > m_limits.steps) StepsExceeded();
+    }
     // n more nodes held in node-sets; Release gives them back when a set is dropped.
     void Hold(std::size_t n);
     void Release(std::size_t n) { m_nodes -= n < m_nodes ? n : m_nodes; }
@@ -34,6 +37,8 @@ public:
     void Build(std::size_t n);
 
 private:
+    [[noreturn]] static void StepsExceeded();
+
     BudgetLimits m_limits;
     std::size_t m_steps = 0;
     std::size_t m_nodes = 0;

@@ -42,9 +42,18 @@ bool Matches(const Step& s, const Node& n) {
                (s.local.empty() || XMLString::equals(n.dom->getNodeName(), s.local.c_str()));
     case Test::Any: return IsPrincipal(s.axis, n);
     case Test::AnyLocal: return IsPrincipal(s.axis, n) && XMLString::equals(NamespaceUri(n), s.uri.c_str());
-    case Test::Name:
-        return IsPrincipal(s.axis, n) && XMLString::equals(LocalName(n), s.local.c_str()) &&
-               XMLString::equals(NamespaceUri(n), s.uri.c_str());
+    case Test::Name: {
+        if (s.axis == Axis::Namespace || n.IsNamespace())
+            return IsPrincipal(s.axis, n) && XMLString::equals(LocalName(n), s.local.c_str()) &&
+                   XMLString::equals(NamespaceUri(n), s.uri.c_str());
+        // The kind read once: every node of a descendant walk meets this test.
+        const DOMNode* d = n.dom;
+        if (d->getNodeType() != (s.axis == Axis::Attribute ? DOMNode::ATTRIBUTE_NODE : DOMNode::ELEMENT_NODE))
+            return false;
+        const XMLCh* local = d->getLocalName();
+        return XMLString::equals(local ? local : d->getNodeName(), s.local.c_str()) &&
+               XMLString::equals(d->getNamespaceURI(), s.uri.c_str());
+    }
     }
     return false;
 }
@@ -54,8 +63,6 @@ bool Matches(const Step& s, const Node& n) {
 bool IsAttribute(const Node& n) { return !n.IsNamespace() && n.dom->getNodeType() == DOMNode::ATTRIBUTE_NODE; }
 // Attributes and namespace nodes have no children or siblings.
 bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n); }
-
-bool IsEntityReference(const DOMNode* n) { return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE; }
 
 // What a walk of descendants tells as it goes down into a node's children and back up.
 struct NoDescent {
@@ -101,16 +108,18 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
                 continue;
             }
         }
+        int kind = k;  // of n, read again only for an ancestor climbed back to
         for (;;) {
             if (const DOMNode* sibling = n->getNextSibling()) {
-                previous = n->getNodeType();
+                previous = kind;
                 n = sibling;
                 break;
             }
             if (above.Empty()) return true;
             n = above.Pop();
             descent.Up();
-            entities -= IsEntityReference(n);
+            kind = n->getNodeType();
+            entities -= kind == DOMNode::ENTITY_REFERENCE_NODE;
         }
     }
     return true;
