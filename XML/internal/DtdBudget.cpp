@@ -536,12 +536,14 @@ std::optional<std::pair<std::size_t, std::size_t>> ExternalIdSpan(const std::str
 // For a document in UTF-16 (told by its byte-order mark or by "<?" in its first four bytes):
 // whether it is little-endian, and where its first code unit starts.
 std::optional<std::pair<bool, std::size_t>> Utf16Layout(const std::string& t) {
-    const auto at = [&](const char* bytes) { return t.compare(0, 4, bytes, 4) == 0; };
+    const auto starts = [&](char a, char b, char c, char d) {
+        return t.size() >= 4 && t[0] == a && t[1] == b && t[2] == c && t[3] == d;
+    };
     if (t.size() >= 2 && t[0] == '\xFF' && t[1] == '\xFE' && !(t.size() >= 4 && t[2] == '\0' && t[3] == '\0'))
         return std::make_pair(true, std::size_t{2});
     if (t.size() >= 2 && t[0] == '\xFE' && t[1] == '\xFF') return std::make_pair(false, std::size_t{2});
-    if (t.size() >= 4 && at("<\0?\0")) return std::make_pair(true, std::size_t{0});
-    if (t.size() >= 4 && at("\0<\0?")) return std::make_pair(false, std::size_t{0});
+    if (starts('<', '\0', '?', '\0')) return std::make_pair(true, std::size_t{0});
+    if (starts('\0', '<', '\0', '?')) return std::make_pair(false, std::size_t{0});
     return {};
 }
 
