@@ -20,7 +20,12 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLURL.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDGrammar.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
+#include <xercesc/validators/schema/ComplexTypeInfo.hpp>
+#include <xercesc/validators/schema/SchemaElementDecl.hpp>
+#include <xercesc/validators/schema/SchemaGrammar.hpp>
 
 #include <climits>
 #include <cstdlib>
@@ -72,6 +77,37 @@ bool ReadGrammarFile(const std::string& path, std::string& bytes) {
 // never needs (its internal subset still applies), and every other byte where it was.
 void WithoutSchemaDtd(std::string& bytes) {
     if (std::optional<std::string> blanked = WithoutExternalSubset(bytes)) bytes = std::move(*blanked);
+}
+
+// Builds now what validation would build on first use and keep in the grammar: each element's
+// content model and its text for diagnostics. Both are made lazily, without a lock, so two
+// threads validating against one shared grammar would each make them (one copy lost, or worse).
+void BuildLazyParts(XMLGrammarPool& pool) {
+    for (auto grammars = pool.getGrammarEnumerator(); grammars.hasMoreElements();) {
+        Grammar& grammar = grammars.nextElement();
+        if (grammar.getGrammarType() == Grammar::DTDGrammarType) {
+            for (auto decls = static_cast<DTDGrammar&>(grammar).getElemEnumerator(); decls.hasMoreElements();) {
+                DTDElementDecl& decl = decls.nextElement();
+                decl.getContentModel();
+                decl.getFormattedContentModel();
+            }
+        } else if (grammar.getGrammarType() == Grammar::SchemaGrammarType) {
+            auto& schema = static_cast<SchemaGrammar&>(grammar);
+            for (auto decls = schema.getElemEnumerator(); decls.hasMoreElements();) {
+                SchemaElementDecl& decl = decls.nextElement();
+                decl.getContentModel();
+                decl.getFormattedContentModel();
+            }
+            if (RefHashTableOf<ComplexTypeInfo>* types = schema.getComplexTypeRegistry()) {
+                for (RefHashTableOfEnumerator<ComplexTypeInfo> all(types, false, XMLPlatformUtils::fgMemoryManager);
+                     all.hasMoreElements();) {
+                    ComplexTypeInfo& type = all.nextElement();
+                    type.getContentModel();
+                    type.getFormattedContentModel();
+                }
+            }
+        }
+    }
 }
 
 bool IsSchema(const XMLResourceIdentifier& resource) {
@@ -211,6 +247,7 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string refusal = PoolPatternRefusal(*set->m_pPool);
         if (!refusal.empty()) record(E_EXCEPTION, refusal);
         set->m_dearestEnumeration = internal::DearestEnumeration(set->m_pPool->getGrammarEnumerator());
+        BuildLazyParts(*set->m_pPool);
     } catch (...) {
         // A grammar's import has no load mode to take instead: the refusal alone.
         const std::string text = CurrentExceptionText();
