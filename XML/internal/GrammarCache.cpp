@@ -82,27 +82,37 @@ void WithoutSchemaDtd(std::string& bytes) {
 // Builds now what validation would build on first use and keep in the grammar: each element's
 // content model and its text for diagnostics. Both are made lazily, without a lock, so two
 // threads validating against one shared grammar would each make them (one copy lost, or worse).
+// Whether the validator asks an element of that content type for its model (not for ANY, EMPTY
+// or simple content). The two grammars number their content types differently.
+bool HasModel(DTDElementDecl::ModelTypes type) {
+    return type == DTDElementDecl::Children || type == DTDElementDecl::Mixed_Simple;
+}
+bool HasModel(int schemaType) {
+    return schemaType == SchemaElementDecl::Children || schemaType == SchemaElementDecl::Mixed_Simple ||
+           schemaType == SchemaElementDecl::Mixed_Complex;
+}
+
 void BuildLazyParts(XMLGrammarPool& pool) {
     for (auto grammars = pool.getGrammarEnumerator(); grammars.hasMoreElements();) {
         Grammar& grammar = grammars.nextElement();
         if (grammar.getGrammarType() == Grammar::DTDGrammarType) {
             for (auto decls = static_cast<DTDGrammar&>(grammar).getElemEnumerator(); decls.hasMoreElements();) {
                 DTDElementDecl& decl = decls.nextElement();
-                decl.getContentModel();
+                if (HasModel(decl.getModelType())) decl.getContentModel();
                 decl.getFormattedContentModel();
             }
         } else if (grammar.getGrammarType() == Grammar::SchemaGrammarType) {
             auto& schema = static_cast<SchemaGrammar&>(grammar);
             for (auto decls = schema.getElemEnumerator(); decls.hasMoreElements();) {
                 SchemaElementDecl& decl = decls.nextElement();
-                decl.getContentModel();
+                if (HasModel(static_cast<int>(decl.getModelType()))) decl.getContentModel();
                 decl.getFormattedContentModel();
             }
             if (RefHashTableOf<ComplexTypeInfo>* types = schema.getComplexTypeRegistry()) {
                 for (RefHashTableOfEnumerator<ComplexTypeInfo> all(types, false, XMLPlatformUtils::fgMemoryManager);
                      all.hasMoreElements();) {
                     ComplexTypeInfo& type = all.nextElement();
-                    type.getContentModel();
+                    if (HasModel(type.getContentType())) type.getContentModel();
                     type.getFormattedContentModel();
                 }
             }
