@@ -150,10 +150,7 @@ bool CKelXML::Load(const char* file, E_LOAD_MODE eMode) {
 bool CKelXML::Load(const char* file, std::initializer_list<E_LOAD_MODE> eMode) {
     if (eMode.size() <= 1) return Load(file, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
     const Held held = Impl::Of(*this);
-    if (!Replaceable(held)) return false;
-    Release(held);
-    Record(held, E_EXCEPTION, msg::kOneLoadMode);
-    return false;
+    return Replaceable(held) && RefuseLoad(held, E_EXCEPTION, msg::kOneLoadMode);
 }
 
 bool CKelXML::LoadSized(const char* file, detail::Layout<sLoadOptions> layout) {
@@ -184,10 +181,7 @@ template <class T>
 const T* CKelXML::Known(detail::Layout<T> layout) {
     if (const T* known = KnownLayout(layout)) return known;
     const Held held = Impl::Of(*this);
-    if (Replaceable(held)) {
-        Release(held);
-        Record(held, E_EXCEPTION, msg::kUnknownOptionsLayout);
-    }
+    if (Replaceable(held)) RefuseLoad(held, E_EXCEPTION, msg::kUnknownOptionsLayout);
     return nullptr;
 }
 
@@ -946,10 +940,7 @@ bool CKelXML::LoadFromMemory(std::string_view bytes, E_LOAD_MODE eMode) {
 bool CKelXML::LoadFromMemory(std::string_view bytes, std::initializer_list<E_LOAD_MODE> eMode) {
     if (eMode.size() <= 1) return LoadFromMemory(bytes, eMode.size() == 1 ? *eMode.begin() : E_LOAD_AUTO);
     const Held held = Impl::Of(*this);
-    if (!Replaceable(held)) return false;
-    Release(held);
-    Record(held, E_EXCEPTION, msg::kOneLoadMode);
-    return false;
+    return Replaceable(held) && RefuseLoad(held, E_EXCEPTION, msg::kOneLoadMode);
 }
 
 bool CKelXML::LoadFromMemorySized(std::string_view bytes, detail::Layout<sLoadOptions> layout) {

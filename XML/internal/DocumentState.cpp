@@ -130,12 +130,15 @@ bool Replaceable(const Held& held) {
     return false;
 }
 
+bool RefuseLoad(const Held& held, E_TYPE_ERROR eType, const char* message) noexcept {
+    Release(held);
+    Record(held, eType, message);
+    return false;
+}
+
 bool AcceptSource(const Held& held, const void* source, const char* missing) {
     if (!Replaceable(held)) return false;
-    if (source) return true;
-    Release(held);
-    Record(held, E_MISSING, missing);
-    return false;
+    return source || RefuseLoad(held, E_MISSING, missing);
 }
 
 bool CanEdit(const Held& held, const void* parent) {

@@ -105,6 +105,10 @@ void Abandon(const Held& held) noexcept;
 // belongs to a stopped library is abandoned instead.
 void Release(const Held& held) noexcept;
 
+// The end of a refused load or walk: what the object held is released and the one record made.
+// Always false.
+bool RefuseLoad(const Held& held, E_TYPE_ERROR eType, const char* message) noexcept;
+
 // False, with a record, while LoopElements walks the current document on this thread, or while
 // the object streams a document.
 bool Replaceable(const Held& held);

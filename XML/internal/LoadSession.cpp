@@ -90,9 +90,7 @@ template <class ParseFn>
 bool LoadWith(const Held& held, const sLoadOptions& options, ParseFn&& parse, const ByteReader& read) {
     if (!Ready(held)) return false;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
-        Release(held);
-        Record(held, E_MISSING, msg::kNoGrammar);
-        return false;
+        return RefuseLoad(held, E_MISSING, msg::kNoGrammar);
     }
     const bool parsed = Guarded(held, [&] {
         if (!PrepareParser(held, options)) return;
@@ -161,14 +159,10 @@ bool StreamRecords(const Held& held, const char* file, std::string_view memory, 
                                 : target.attributeCount > 0 && !target.attributeNames ? msg::kNoAttributeNames
                                                                                       : nullptr;
     if (missing) {
-        Release(held);
-        Record(held, E_MISSING, missing);
-        return false;
+        return RefuseLoad(held, E_MISSING, missing);
     }
     if (target.attributeCount > Visitor::kMaxAttributes) {
-        Release(held);
-        Record(held, E_EXCEPTION, msg::kTooManyAttributeNames);
-        return false;
+        return RefuseLoad(held, E_EXCEPTION, msg::kTooManyAttributeNames);
     }
     if (const CXPath* filter = target.flags.filter; filter && !filter->IsCompiled()) {
         // Walking with a filter that never compiled would skip every record: a false zero.

@@ -55,9 +55,7 @@ template <class WalkFn>
 bool StreamWith(const Held& held, const sLoadOptions& options, WalkFn&& walk) {
     if (!Ready(held)) return false;
     if (options.eMode == E_LOAD_NAMED_GRAMMARS && !NamesGrammars(options)) {
-        Release(held);
-        Record(held, E_MISSING, msg::kNoGrammar);
-        return false;
+        return RefuseLoad(held, E_MISSING, msg::kNoGrammar);
     }
     std::exception_ptr thrown;
     bool& streaming = held.state->streaming;
