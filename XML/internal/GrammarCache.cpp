@@ -326,15 +326,22 @@ void CGrammarCache::Clear() {
 std::shared_ptr<const internal::GrammarSet> CGrammarCache::Acquire(const sLoadOptions& options,
                                                                    SecurityManager* security) {
     const std::string key = internal::GrammarKey(options);
+    // The stamps are read outside the lock: they are system calls, made at every load, and
+    // threads that share the cache would otherwise queue for them.
+    std::shared_ptr<const internal::GrammarSet> kept;
+    if (!key.empty()) {
+        const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+        if (const auto found = m_pImpl->sets.find(key); found != m_pImpl->sets.end()) kept = found->second;
+    }
+    if (kept && kept->Unchanged()) return kept;
     // One lock over look-up and parse: a second thread that needs the same set waits for it
     // rather than parsing it too.
     const std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     if (!key.empty()) {
         const auto found = m_pImpl->sets.find(key);
-        if (found != m_pImpl->sets.end()) {
-            if (found->second->Unchanged()) return found->second;
-            m_pImpl->sets.erase(found);
-        }
+        // Another thread parsed the set again meanwhile: its copy is as new as one made here.
+        if (found != m_pImpl->sets.end() && found->second != kept) return found->second;
+        if (found != m_pImpl->sets.end()) m_pImpl->sets.erase(found);
     }
     std::shared_ptr<const internal::GrammarSet> set = internal::GrammarSet::Parse(options, security);
     ++m_pImpl->parses;

@@ -133,21 +133,28 @@ std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut,
 }
 
 void HoldSource(const std::string& file) {
+    if (file == "-") return;
     HeldFiles& held = Held();
-    const std::lock_guard<std::mutex> guard(held.lock);
-    if (file == "-" || held.open.count(file)) return;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        if (held.order.size() == kHeld) {
-            held.open.erase(held.order.front());
-            held.order.erase(held.order.begin());
-        }
-        held.open.emplace(file, std::make_shared<const HeldFile>(fd));
-        held.order.push_back(file);
-    } else if (fd >= 0) {
-        ::close(fd);
+    {
+        const std::lock_guard<std::mutex> guard(held.lock);
+        if (held.open.count(file)) return;
     }
+    // Opened outside the lock: the jobs of -j N would otherwise queue behind each other's opens.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;
+    auto opened = std::make_shared<const HeldFile>(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
+    std::shared_ptr<const HeldFile> dropped;  // closed once the lock is let go
+    const std::lock_guard<std::mutex> guard(held.lock);
+    if (held.open.count(file)) return;
+    if (held.order.size() == kHeld) {
+        dropped = std::move(held.open[held.order.front()]);
+        held.open.erase(held.order.front());
+        held.order.erase(held.order.begin());
+    }
+    held.open.emplace(file, std::move(opened));
+    held.order.push_back(file);
 }
 
 std::unique_ptr<SourceText> SourceText::FromFile(const std::string& path) {
