@@ -26,20 +26,22 @@ E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
 }
 
 void OpenDocument(const std::string& path, OpenedDocument& document) {
-    std::string why;
-    struct stat named {};
-    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
-        document.open = document.file.OpenStream(path, why);
-        return;
-    }
     const std::size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     document.folder.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    // The name the caller gave may be a link: it is followed, but never into a FIFO that blocks.
+    // The name is looked at once: what it is when opened decides. O_NONBLOCK: the open itself
+    // never waits (a FIFO's writer is waited for only once the name is known to be one).
     const int fd = document.folder.get() < 0 || base.empty()
                        ? -1
                        : ::openat(document.folder.get(), base.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat opened {};
+    if (fd >= 0 && ::fstat(fd, &opened) == 0 && !S_ISREG(opened.st_mode)) {
+        std::string why;
+        document.open = document.file.AdoptStream(fd, why);
+        return;
+    }
+    std::string why;
     document.open = document.regular = document.file.Adopt(fd, why);
     if (document.file.Refused()) document.refusal = why;
 }

@@ -43,9 +43,9 @@ struct OpenedDocument {
     bool regular = false;  // a regular file (judged first, read again at offsets)
     std::string refusal;   // why the file is refused for what it is (the parser never sees it)
 };
-// Opens path, a regular file without blocking (a FIFO or link swapped in for it is refused or
-// not followed into a FIFO); a pipe or device that path named when it was looked at is opened
-// as it is, to be read once.
+// Opens path once, in its folder, without blocking: a regular file to be judged and read at
+// offsets, or the pipe or device the name is when opened (a FIFO waits for its writer, as the
+// caller named it), to be read once.
 void OpenDocument(const std::string& path, OpenedDocument& document);
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -121,10 +122,10 @@ bool OpenedFile::Adopt(int fd, std::string& why) {
     return false;
 }
 
-bool OpenedFile::OpenStream(const std::string& path, std::string& why) {
+bool OpenedFile::AdoptStream(int fd, std::string& why) {
     m_refused = false;
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0 || ::fstat(fd.get(), &m_status) != 0) {
+    FileDescriptor file(fd);
+    if (file.get() < 0 || ::fstat(file.get(), &m_status) != 0) {
         why = std::strerror(errno);
         return false;
     }
@@ -132,7 +133,20 @@ bool OpenedFile::OpenStream(const std::string& path, std::string& why) {
         why = std::strerror(EISDIR);
         return false;
     }
-    m_file = std::make_shared<FileDescriptor>(std::move(fd));
+    // A FIFO opened without blocking reads as empty until a writer comes: it waits for one, as
+    // opening it by name would have.
+    if (S_ISFIFO(m_status.st_mode)) {
+        pollfd ready{file.get(), POLLIN, 0};
+        while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+    // Read as it comes: a pipe's writer may be slower than the parser.
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    m_file = std::make_shared<FileDescriptor>(std::move(file));
     return true;
 }
 

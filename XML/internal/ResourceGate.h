@@ -59,9 +59,9 @@ public:
     bool Open(const std::string& path, std::string& why);
     // Takes fd (or the errno of the open that failed, when fd < 0) and checks it as Open does.
     bool Adopt(int fd, std::string& why);
-    // Opens a pipe or device the caller named (the file a name is the caller's choice, and a pipe
-    // is read as it comes): blocking, anything but a folder; read once, by the parser.
-    bool OpenStream(const std::string& path, std::string& why);
+    // Takes fd, a pipe or device the caller named (what a name is, is the caller's choice), to be
+    // read as it comes, once, by the parser: reads block from then on; a folder is refused.
+    bool AdoptStream(int fd, std::string& why);
     // After a failed open: whether the file was refused for what it is (rather than not opened).
     bool Refused() const { return m_refused; }
     // After a failed open: whether no file has that name.
