@@ -19,6 +19,10 @@
 #include <unordered_set>
 #include <vector>
 
+namespace XML::internal {
+class NodeIndex;
+}
+
 namespace XML::internal::xpath {
 
 // A value: one of the four types (never Any); node-sets in document order without duplicates.
@@ -40,8 +44,17 @@ double NumberOf(const XMLCh* text);
 // sub-expressions that do not depend on their context. Not shared between threads.
 class Evaluator {
 public:
-    // context: the node evaluations start from; sharing values needs it to be in a document.
-    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context);
+    // context: the node evaluations start from; sharing values needs it to be in a document, and
+    // so does the document's index (kept between evaluations when its owner registered it).
+    // buildIndex: false to use only an index built before, never to build one.
+    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context, bool buildIndex = true);
+    ~Evaluator();
+    Evaluator(const Evaluator&) = delete;
+    Evaluator& operator=(const Evaluator&) = delete;
+
+    // Whether this evaluation built the document's index and charged it to its steps: a failure
+    // for the steps is then retried without building (the index built stays for later ones).
+    bool BuiltIndex() const { return m_builtIndex; }
 
     // The value of e with context node, position and size; throws EvalError.
     Value Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size);
@@ -119,6 +132,9 @@ private:
     bool PredicateHolds(const Expr& predicate, const Node& node, std::size_t position, std::size_t size);
     void StepFrom(const Step& step, const Node& context, std::vector<Node>& out);
     const Value& Variable(const Expr& e) const;
+    // The document's index when axis walks the descendants of the document from context (asked
+    // for, and built if need be, once per evaluation); null otherwise.
+    const NodeIndex* IndexFor(Axis axis, const Node& context);
 
     const Variables* m_variables;
     Budget m_budget;
@@ -131,6 +147,11 @@ private:
     std::size_t m_predicates = 0;  // predicates open around the current expression
     std::unordered_map<const Expr*, bool> m_contextFree;
     std::unordered_map<const Expr*, Shared> m_shared;
+    const xercesc::DOMNode* m_document = nullptr;  // the context's document node, if it is in one
+    std::shared_ptr<const NodeIndex> m_index;
+    bool m_indexAsked = false;
+    bool m_buildIndex = true;
+    bool m_builtIndex = false;
 };
 
 }  // namespace XML::internal::xpath
