@@ -12,13 +12,15 @@
 
 namespace XML::internal {
 
-namespace {
-
 // What the registry keeps of one document: its current snapshot and the lock one build holds.
-struct Slot {
+struct IndexSlot {
     std::mutex building;
     std::shared_ptr<const NodeIndex> current;  // read and replaced through std::atomic_load/store
 };
+
+namespace {
+
+using Slot = IndexSlot;
 
 std::shared_mutex g_registryLock;
 std::unordered_map<const xercesc::DOMDocument*, std::shared_ptr<Slot>> g_registry;
@@ -42,27 +44,37 @@ bool Current(const std::shared_ptr<const NodeIndex>& index, int changes) {
 
 }  // namespace
 
-class NodeIndexBuilder {
-public:
-    // The walk of document recorded, or null when it passed maxNodes; built counts the entries.
-    static std::shared_ptr<const NodeIndex> Build(const xercesc::DOMDocument* document, std::size_t maxNodes,
-                                                  const IndexWalk& walk, std::size_t& built) {
-        auto index = std::make_shared<NodeIndex>();
-        index->m_root = document;
-        index->m_changes = ChangesOf(document);
-        NodeIndex::Recorder recorder(*index,
-                                     std::min<std::size_t>(maxNodes, std::numeric_limits<std::uint32_t>::max() - 1));
-        const bool whole = walk(document, recorder);
-        built = index->m_entries.size();
-        if (!whole) return nullptr;
-        index->m_entries.shrink_to_fit();
-        return index;
+IndexBuild::IndexBuild(std::shared_ptr<IndexSlot> slot, std::unique_lock<std::mutex> lock,
+                       const xercesc::DOMDocument* document, std::size_t cap)
+    : m_slot(std::move(slot)),
+      m_lock(std::move(lock)),
+      m_index(std::make_shared<NodeIndex>()),
+      m_recorder(*m_index, std::min<std::size_t>(cap, std::numeric_limits<std::uint32_t>::max() - 1)) {
+    m_index->m_root = document;
+    m_index->m_changes = ChangesOf(document);
+}
+
+IndexBuild::~IndexBuild() = default;
+
+std::shared_ptr<const NodeIndex> IndexBuild::Finish() {
+    std::shared_ptr<const NodeIndex> done;
+    if (m_recorder.Complete()) {
+        m_index->m_entries.shrink_to_fit();
+        done = m_index;
     }
-};
+    // A failed build drops the stale snapshot too: nothing can use it any more.
+    std::atomic_store(&m_slot->current, done);
+    return done;
+}
+
+std::size_t NodeIndex::Recorder::Recorded() const { return m_index.m_entries.size(); }
 
 bool NodeIndex::Recorder::Give(const xercesc::DOMNode* node, int kind) {
     std::vector<Entry>& entries = m_index.m_entries;
-    if (entries.size() >= m_cap) return false;
+    if (entries.size() >= m_cap) {
+        m_stopped = true;
+        return false;
+    }
     entries.push_back({node, 0, static_cast<std::uint8_t>(kind), kGiven});
     return true;
 }
@@ -110,22 +122,34 @@ std::shared_ptr<const NodeIndex> CurrentIndex(const xercesc::DOMDocument* docume
     return Current(index, ChangesOf(document)) ? index : nullptr;
 }
 
+IndexAccess AccessIndex(const xercesc::DOMDocument* document, std::size_t maxNodes) {
+    IndexAccess access;
+    std::shared_ptr<Slot> slot = SlotOf(document);
+    if (!slot) return access;
+    const int changes = ChangesOf(document);
+    access.index = std::atomic_load(&slot->current);
+    if (Current(access.index, changes)) return access;
+    access.index = nullptr;
+    std::unique_lock<std::mutex> lock(slot->building, std::try_to_lock);
+    if (!lock.owns_lock()) return access;
+    std::shared_ptr<const NodeIndex> built = std::atomic_load(&slot->current);  // ended while this one started
+    if (Current(built, changes)) {
+        access.index = std::move(built);
+        return access;
+    }
+    access.build = std::make_unique<IndexBuild>(std::move(slot), std::move(lock), document, maxNodes);
+    return access;
+}
+
 std::shared_ptr<const NodeIndex> AcquireIndex(const xercesc::DOMDocument* document, std::size_t maxNodes,
                                               const IndexWalk& walk, std::size_t& built) {
     built = 0;
-    const std::shared_ptr<Slot> slot = SlotOf(document);
-    if (!slot) return nullptr;
-    const int changes = ChangesOf(document);
-    std::shared_ptr<const NodeIndex> index = std::atomic_load(&slot->current);
-    if (Current(index, changes)) return index;
-    const std::unique_lock<std::mutex> lock(slot->building, std::try_to_lock);
-    if (!lock.owns_lock()) return nullptr;
-    index = std::atomic_load(&slot->current);  // a build that ended while this one was starting
-    if (Current(index, changes)) return index;
-    index = NodeIndexBuilder::Build(document, maxNodes, walk, built);
-    // A failed build drops the stale snapshot too: nothing can use it any more.
-    std::atomic_store(&slot->current, index);
-    return index;
+    IndexAccess access = AccessIndex(document, maxNodes);
+    if (!access.build) return access.index;
+    NodeIndex::Recorder& recorder = access.build->Recorder();
+    if (walk(document, recorder)) recorder.End();
+    built = recorder.Recorded();
+    return access.build->Finish();
 }
 
 }  // namespace XML::internal

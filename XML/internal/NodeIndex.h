@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -40,19 +41,25 @@ public:
     // What a walk records, in its order; at most cap entries.
     class Recorder {
     public:
-        // A node given; false (the walk is to stop) past the cap.
+        explicit Recorder(NodeIndex& index, std::size_t cap) : m_index(index), m_cap(cap) {}
+        // A node given; false (nothing more is recorded) past the cap.
         bool Give(const xercesc::DOMNode* node, int kind);
         // The walk goes down into node's children (node: the last given, or an entity reference).
         void Down(const xercesc::DOMNode* node, int kind);
         // The walk comes back up from the children it went down into last.
         void Up();
+        // The walk reached its end: what was recorded is the whole walk unless the cap stopped it.
+        void End() { m_complete = !m_stopped; }
+        bool Stopped() const { return m_stopped; }
+        bool Complete() const { return m_complete; }
+        std::size_t Recorded() const;
 
     private:
-        friend class NodeIndexBuilder;
-        explicit Recorder(NodeIndex& index, std::size_t cap) : m_index(index), m_cap(cap) {}
         NodeIndex& m_index;
         std::size_t m_cap;
         std::vector<std::uint32_t> m_open;
+        bool m_stopped = false;
+        bool m_complete = false;
     };
 
     // The entries in the walk's order.
@@ -63,10 +70,41 @@ public:
     int Changes() const { return m_changes; }
 
 private:
-    friend class NodeIndexBuilder;
+    friend class IndexBuild;
     std::vector<Entry> m_entries;
     const xercesc::DOMNode* m_root = nullptr;
     int m_changes = 0;
+};
+
+// What the registry keeps of one document.
+struct IndexSlot;
+
+// The recording of a document's index by one walk: holds the document's build lock until it ends.
+class IndexBuild {
+public:
+    ~IndexBuild();
+    IndexBuild(const IndexBuild&) = delete;
+    IndexBuild& operator=(const IndexBuild&) = delete;
+
+    NodeIndex::Recorder& Recorder() { return m_recorder; }
+    // Publishes what was recorded when the walk was recorded whole, and returns it (else null).
+    std::shared_ptr<const NodeIndex> Finish();
+
+    // Called with the slot's build lock held (it moves into the build).
+    IndexBuild(std::shared_ptr<IndexSlot> slot, std::unique_lock<std::mutex> lock, const xercesc::DOMDocument* document,
+               std::size_t cap);
+
+private:
+    std::shared_ptr<IndexSlot> m_slot;
+    std::unique_lock<std::mutex> m_lock;
+    std::shared_ptr<NodeIndex> m_index;
+    NodeIndex::Recorder m_recorder;
+};
+
+// What an evaluation may do with a document's index: read it (index), or record it (build).
+struct IndexAccess {
+    std::shared_ptr<const NodeIndex> index;
+    std::unique_ptr<IndexBuild> build;
 };
 
 // Walks the descendants of the document into the recorder; false when the recorder stopped it.
@@ -78,6 +116,10 @@ using IndexWalk = std::function<bool(const xercesc::DOMNode* document, NodeIndex
 void RegisterDocument(const xercesc::DOMDocument* document) noexcept;
 void ForgetDocument(const xercesc::DOMDocument* document) noexcept;
 
+// For a registered document: its index when the one kept is current, else a build to record at
+// most maxNodes nodes, unless another thread is building it (no reader waits for another); neither
+// for a document nobody registered. The caller owns the build and shares the index.
+IndexAccess AccessIndex(const xercesc::DOMDocument* document, std::size_t maxNodes);
 // The index of a registered document as it is now: the one kept when the document has not
 // changed since, else one recorded now by walk, if it records at most maxNodes nodes (built: how
 // many it recorded, 0 when none was built, to be charged to the caller's budget). Null when the

@@ -109,13 +109,11 @@ bool IndexedDescendants(const NodeIndex& index, Emit&& emit, Descent&& descent) 
     return true;
 }
 
-// The descendants of root in document order; false when emit stopped the walk. From the index
-// when root is the indexed document. Its own stack of ancestors, so that no step climbs through
-// getParentNode, and the kind of the sibling it comes from, so that a text node needs no
-// getPreviousSibling to tell whether it continues a run.
-template <class Emit, class Descent = NoDescent>
-bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent{}, const NodeIndex* index = nullptr) {
-    if (index && index->Root() == root) return IndexedDescendants(*index, emit, descent);
+// The descendants of root in the DOM in document order; false when emit stopped the walk. Its own
+// stack of ancestors, so that no step climbs through getParentNode, and the kind of the sibling
+// it comes from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
+template <class Emit, class Descent>
+bool WalkDescendants(const DOMNode* root, Emit&& emit, Descent&& descent) {
     AncestorStack above;
     std::size_t entities = 0;  // entity references open around n
     int previous = -1;         // the kind of n's previous sibling, -1 for none
@@ -164,6 +162,42 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
         }
     }
     return true;
+}
+
+// The walk of the DOM, recorded into recorder as it goes: once emit stops it, the walk goes on
+// for the recorder alone, so that the record is whole.
+template <class Emit, class Descent>
+bool RecordDescendants(const DOMNode* root, Emit&& emit, Descent&& descent, NodeIndex::Recorder& recorder) {
+    bool live = true;  // emit has not stopped the walk
+    const auto both = [&](const Node& n, int kind) {
+        if (!recorder.Stopped()) recorder.Give(n.dom, kind);
+        if (live) live = emit(n, kind);
+        return live || !recorder.Stopped();
+    };
+    struct Both {
+        Descent& descent;
+        NodeIndex::Recorder& recorder;
+        const bool& live;
+        void Down(const DOMNode* n, int kind) const {
+            if (!recorder.Stopped()) recorder.Down(n, kind);
+            if (live) descent.Down(n, kind);
+        }
+        void Up() const {
+            if (!recorder.Stopped()) recorder.Up();
+            if (live) descent.Up();
+        }
+    };
+    if (WalkDescendants(root, both, Both{descent, recorder, live})) recorder.End();
+    return live;
+}
+
+// The descendants of root in document order; false when emit stopped the walk. Read from the
+// document's index, or recorded into it, as use says.
+template <class Emit, class Descent = NoDescent>
+bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent{}, const IndexUse& use = {}) {
+    if (use.read && use.read->Root() == root) return IndexedDescendants(*use.read, emit, descent);
+    if (use.record) return RecordDescendants(root, emit, descent, *use.record);
+    return WalkDescendants(root, emit, descent);
 }
 
 // The children of parent in the data model (entity references opened, a run of text given once
@@ -215,10 +249,10 @@ bool ReverseSubtree(const DOMNode* s, Emit&& emit) {
     }
 }
 
-// index: the document's, used when the axis walks the descendants of the document.
+// use: the document's index, for a walk of the descendants of the document.
 template <class KindedEmit>
 void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budget, KindedEmit&& kindedEmit,
-              const NodeIndex* index = nullptr) {
+              const IndexUse& use = {}) {
     const auto emit = [&kindedEmit](const Node& n) { return kindedEmit(n, kUnknownKind); };
     switch (axis) {
     case Axis::Self: emit(c); return;
@@ -229,7 +263,7 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budg
         if (!emit(c)) return;
         [[fallthrough]];
     case Axis::Descendant:
-        if (!IsOutsideContent(c)) Descendants(c.dom, kindedEmit, NoDescent{}, index);
+        if (!IsOutsideContent(c)) Descendants(c.dom, kindedEmit, NoDescent{}, use);
         return;
     case Axis::Parent:
         if (const DOMNode* p = Parent(c)) emit(Node{p});
@@ -406,35 +440,41 @@ Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits, con
 
 Evaluator::~Evaluator() = default;
 
-const NodeIndex* Evaluator::IndexFor(Axis axis, const Node& context) {
+template <class Walk>
+void Evaluator::OverDocument(Axis axis, const Node& context, Walk&& walk) {
     if (!m_document || context.dom != m_document || context.IsNamespace() ||
-        (axis != Axis::Descendant && axis != Axis::DescendantOrSelf))
-        return nullptr;
+        (axis != Axis::Descendant && axis != Axis::DescendantOrSelf) || m_build) {
+        walk(IndexUse{});  // a walk inside the one recording goes through the tree
+        return;
+    }
     if (!m_indexAsked) {
         m_indexAsked = true;
         const auto* document = static_cast<const xercesc::DOMDocument*>(m_document);
         if (m_buildIndex) {
-            // The index records the walk of the DOM itself. A node indexed is a step; a build the
-            // budget cannot pay for is not made.
-            struct Record {
-                NodeIndex::Recorder& recorder;
-                void Down(const DOMNode* n, int kind) const { recorder.Down(n, kind); }
-                void Up() const { recorder.Up(); }
-            };
-            const IndexWalk walk = [](const DOMNode* root, NodeIndex::Recorder& recorder) {
-                return Descendants(
-                    root, [&recorder](const Node& n, int kind) { return recorder.Give(n.dom, kind); },
-                    Record{recorder});
-            };
-            std::size_t built = 0;
-            m_index = AcquireIndex(document, m_budget.StepsLeft(), walk, built);
-            m_builtIndex = built != 0;
-            m_budget.Step(std::min(built, m_budget.StepsLeft()));
+            // A node recorded is a step: at most the steps left are recorded.
+            IndexAccess access = AccessIndex(document, m_budget.StepsLeft());
+            m_index = std::move(access.index);
+            m_build = std::move(access.build);
         } else {
             m_index = CurrentIndex(document);
         }
     }
-    return m_index.get();
+    if (!m_build) {
+        walk(IndexUse{m_index.get(), nullptr});
+        return;
+    }
+    NodeIndex::Recorder& recorder = m_build->Recorder();
+    try {
+        walk(IndexUse{nullptr, &recorder});
+    } catch (...) {
+        m_build.reset();  // nothing published
+        throw;
+    }
+    const std::size_t recorded = recorder.Recorded();
+    m_index = m_build->Finish();
+    m_build.reset();
+    m_builtIndex = true;
+    m_budget.Step(std::min(recorded, m_budget.StepsLeft()));
 }
 
 std::vector<Node> Evaluator::TakeBuffer() {
@@ -730,25 +770,29 @@ void Evaluator::StepFrom(const Step& step, const Node& context, std::vector<Node
     std::vector<Node> scratch;
     if (!step.positional) {
         // Predicates that ignore position are tested as the axis is walked: nothing is held.
+        OverDocument(step.axis, context, [&](const IndexUse& use) {
+            WalkAxis(
+                step.axis, context, scratch, m_budget,
+                [&](const Node& n, int kind) {
+                    m_budget.Step();
+                    if (Matches(step, n, kind) && AllHold(step, n)) Hold(out, n);
+                    return true;
+                },
+                use);
+        });
+        if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
+        return;
+    }
+    OverDocument(step.axis, context, [&](const IndexUse& use) {
         WalkAxis(
             step.axis, context, scratch, m_budget,
             [&](const Node& n, int kind) {
                 m_budget.Step();
-                if (Matches(step, n, kind) && AllHold(step, n)) Hold(out, n);
+                if (Matches(step, n, kind)) Hold(out, n);
                 return true;
             },
-            IndexFor(step.axis, context));
-        if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
-        return;
-    }
-    WalkAxis(
-        step.axis, context, scratch, m_budget,
-        [&](const Node& n, int kind) {
-            m_budget.Step();
-            if (Matches(step, n, kind)) Hold(out, n);
-            return true;
-        },
-        IndexFor(step.axis, context));
+            use);
+    });
     ApplyPredicates(step.predicates, 0, out, begin);
     if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
 }
@@ -929,18 +973,20 @@ bool Evaluator::DescendantThenChild(const Expr& e, const Node& context, Each&& e
         void Down(const DOMNode* n, int) const { open.push_back(n == last ? lastIsFirst : open.back()); }
         void Up() const { open.pop_back(); }
     };
-    Descendants(
-        start.dom,
-        [&](const Node& n, int kind) {
-            m_budget.Step();
-            if (open.back() && Matches(below, n, kind) && AllHold(below, n)) each(n);
-            if (kind == DOMNode::ELEMENT_NODE) {
-                last = n.dom;
-                lastIsFirst = first(n);
-            }
-            return true;
-        },
-        Descent{open, last, lastIsFirst}, IndexFor(Axis::Descendant, start));
+    OverDocument(Axis::Descendant, start, [&](const IndexUse& use) {
+        Descendants(
+            start.dom,
+            [&](const Node& n, int kind) {
+                m_budget.Step();
+                if (open.back() && Matches(below, n, kind) && AllHold(below, n)) each(n);
+                if (kind == DOMNode::ELEMENT_NODE) {
+                    last = n.dom;
+                    lastIsFirst = first(n);
+                }
+                return true;
+            },
+            Descent{open, last, lastIsFirst}, use);
+    });
     return true;
 }
 
@@ -993,15 +1039,17 @@ bool Evaluator::AnyFrom(const Expr& e, std::size_t index, const Node& context, T
     const bool last = index + 1 == e.steps.size();
     std::vector<Node> scratch;
     bool found = false;
-    WalkAxis(
-        step.axis, context, scratch, m_budget,
-        [&](const Node& n, int kind) {
-            m_budget.Step();
-            if (!Matches(step, n, kind) || !AllHold(step, n)) return true;
-            found = last ? test(n) : AnyFrom(e, index + 1, n, test);
-            return !found;
-        },
-        IndexFor(step.axis, context));
+    OverDocument(step.axis, context, [&](const IndexUse& use) {
+        WalkAxis(
+            step.axis, context, scratch, m_budget,
+            [&](const Node& n, int kind) {
+                m_budget.Step();
+                if (!Matches(step, n, kind) || !AllHold(step, n)) return true;
+                found = last ? test(n) : AnyFrom(e, index + 1, n, test);
+                return !found;
+            },
+            use);
+    });
     return found;
 }
 

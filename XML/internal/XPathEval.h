@@ -7,6 +7,7 @@
 #ifndef KELXML_INTERNAL_XPATHEVAL_H
 #define KELXML_INTERNAL_XPATHEVAL_H
 
+#include "XML/internal/NodeIndex.h"
 #include "XML/internal/XPathAst.h"
 #include "XML/internal/XPathBudget.h"
 #include "XML/internal/XPathTree.h"
@@ -19,11 +20,13 @@
 #include <unordered_set>
 #include <vector>
 
-namespace XML::internal {
-class NodeIndex;
-}
-
 namespace XML::internal::xpath {
+
+// How a walk of a document's descendants uses its index: reads it, records it, or neither.
+struct IndexUse {
+    const NodeIndex* read = nullptr;
+    NodeIndex::Recorder* record = nullptr;
+};
 
 // A value: one of the four types (never Any); node-sets in document order without duplicates.
 struct Value {
@@ -132,9 +135,11 @@ private:
     bool PredicateHolds(const Expr& predicate, const Node& node, std::size_t position, std::size_t size);
     void StepFrom(const Step& step, const Node& context, std::vector<Node>& out);
     const Value& Variable(const Expr& e) const;
-    // The document's index when axis walks the descendants of the document from context (asked
-    // for, and built if need be, once per evaluation); null otherwise.
-    const NodeIndex* IndexFor(Axis axis, const Node& context);
+    // Runs walk(use) for a walk of axis from context: with the document's index to read when
+    // axis walks the descendants of the document, or to record by the first such walk of the
+    // evaluation (charged to the steps once it ends); with neither otherwise.
+    template <class Walk>
+    void OverDocument(Axis axis, const Node& context, Walk&& walk);
 
     const Variables* m_variables;
     Budget m_budget;
@@ -149,6 +154,7 @@ private:
     std::unordered_map<const Expr*, Shared> m_shared;
     const xercesc::DOMNode* m_document = nullptr;  // the context's document node, if it is in one
     std::shared_ptr<const NodeIndex> m_index;
+    std::unique_ptr<IndexBuild> m_build;  // while the first walk records the index
     bool m_indexAsked = false;
     bool m_buildIndex = true;
     bool m_builtIndex = false;
