@@ -82,8 +82,10 @@ bool NodeIndex::Recorder::Give(const xercesc::DOMNode* node, int kind) {
 void NodeIndex::Recorder::Down(const xercesc::DOMNode* node, int kind) {
     std::vector<Entry>& entries = m_index.m_entries;
     // An entity reference is not given: it is recorded where the walk goes through it.
-    if (entries.empty() || entries.back().node != node)
-        entries.push_back({node, 0, static_cast<std::uint8_t>(kind), 0});
+    if (entries.empty() || entries.back().node != node) {
+        if (!Give(node, kind)) return;
+        entries.back().flags = 0;
+    }
     entries.back().flags |= kOpens;
     m_open.push_back(static_cast<std::uint32_t>(entries.size() - 1));
 }

@@ -164,31 +164,29 @@ bool WalkDescendants(const DOMNode* root, Emit&& emit, Descent&& descent) {
     return true;
 }
 
-// The walk of the DOM, recorded into recorder as it goes: once emit stops it, the walk goes on
-// for the recorder alone, so that the record is whole.
+// The walk of the DOM, recorded into recorder as it goes. A walk that emit stops keeps no
+// record: going on for the record alone would make a search that ends early walk everything.
 template <class Emit, class Descent>
 bool RecordDescendants(const DOMNode* root, Emit&& emit, Descent&& descent, NodeIndex::Recorder& recorder) {
-    bool live = true;  // emit has not stopped the walk
     const auto both = [&](const Node& n, int kind) {
-        if (!recorder.Stopped()) recorder.Give(n.dom, kind);
-        if (live) live = emit(n, kind);
-        return live || !recorder.Stopped();
+        recorder.Give(n.dom, kind);  // past its cap the recorder keeps nothing more
+        return emit(n, kind);
     };
     struct Both {
         Descent& descent;
         NodeIndex::Recorder& recorder;
-        const bool& live;
         void Down(const DOMNode* n, int kind) const {
             if (!recorder.Stopped()) recorder.Down(n, kind);
-            if (live) descent.Down(n, kind);
+            descent.Down(n, kind);
         }
         void Up() const {
             if (!recorder.Stopped()) recorder.Up();
-            if (live) descent.Up();
+            descent.Up();
         }
     };
-    if (WalkDescendants(root, both, Both{descent, recorder, live})) recorder.End();
-    return live;
+    if (!WalkDescendants(root, both, Both{descent, recorder})) return false;
+    recorder.End();
+    return true;
 }
 
 // The descendants of root in document order; false when emit stopped the walk. Read from the
