@@ -50,25 +50,29 @@ TEST(Threads, OwnObjectsPerThreadNeverMix) {
     }
 }
 
-// One compiled expression, several threads, each on a document of its own.
+// One compiled expression, several threads, two at a time on each document (whose index the
+// first evaluation builds while the other reads it or walks the tree).
 TEST(XPath, OneExpressionServesSeveralThreads) {
     const XML::CXPath query("count(//v[. > 2]) + sum(//v[last()]) + count(//v/following::v)");
     std::vector<std::unique_ptr<Loaded>> docs;
-    std::vector<double> results(4, -1);
+    std::vector<double> results(8, -1);
     for (int t = 0; t < 4; ++t) {
         std::string text = "<r>";
-        for (int i = 0; i < 50 * (t + 1); ++i) text += "<a><v>" + std::to_string(i % 5) + "</v></a>";
+        for (int i = 0; i < 500 * (t + 1); ++i) text += "<a><v>" + std::to_string(i % 5) + "</v></a>";
         docs.push_back(std::make_unique<Loaded>(text + "</r>"));
     }
     std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < 4; ++t)
+    std::atomic<int> waiting{8};
+    for (std::size_t t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
+            for (--waiting; waiting > 0;) std::this_thread::yield();  // all start at once
             for (double value = 0, round = 0; round < 20; ++round)
-                results[t] = query.EvaluateNumber(docs[t]->root, value) && (round == 0 || value == results[t]) ? value
-                                                                                                               : -2;
+                results[t] = query.EvaluateNumber(docs[t % 4]->root, value) && (round == 0 || value == results[t])
+                                 ? value
+                                 : -2;
         });
     for (std::thread& thread : threads) thread.join();
-    for (std::size_t t = 0; t < 4; ++t) EXPECT_EQ(results[t], 50.0 * (t + 1) * (2.0 / 5 + 2 + 1) - 1) << t;
+    for (std::size_t t = 0; t < 8; ++t) EXPECT_EQ(results[t], 500.0 * (t % 4 + 1) * (2.0 / 5 + 2 + 1) - 1) << t;
 }
 
 TEST(GrammarCache, OneGrammarSharedByThreads) {

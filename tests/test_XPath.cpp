@@ -1,7 +1,7 @@
 // XPath: the expression cases of tests/data/xpath_cases.txt (location paths, conversions,
-// namespaces, text and entity references, syntax errors), each read by CXPath, by the document
-// object's forms and by their deprecated aliases; then what the table cannot say: variables, the
-// document object's records, depth, nesting.
+// namespaces, text and entity references, syntax errors, edits and reloads between evaluations),
+// each read by CXPath, by the document object's forms and by their deprecated aliases; then what
+// the table cannot say: variables, the document object's records, depth, nesting.
 #include "TestSupport.h"
 
 #include <XML/CKelXML.h>
@@ -10,6 +10,7 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <fstream>
+#include <sstream>
 
 #include <sys/resource.h>
 
@@ -89,6 +90,43 @@ std::string Outcome(char kind, const std::string& expr, const DOMNode* context, 
     return ok ? std::string("B ") + (b ? "true" : "false") : "B <failed>";
 }
 
+// One edit of the table ("edit", how, the target's path from the document, arguments), through
+// Xerces or the document object; false when the target is missing or the edit failed.
+bool Edit(CKelXML& doc, const std::vector<std::string>& f) {
+    using namespace xercesc;
+    DOMNode* const target = f.size() > 2 ? CXPath(f[2]).SelectNode(doc.GetDocument()) : nullptr;
+    if (!target) return false;
+    const auto arg = [&f](std::size_t i) { return XML::XStr(f.at(i).c_str()); };
+    DOMDocument* const owner = doc.GetDocument();
+    auto* const element = dynamic_cast<DOMElement*>(target);
+    const std::string& how = f[1];
+    if (how == "value")
+        target->setNodeValue(arg(3).unicodeForm());
+    else if (how == "content")
+        target->setTextContent(arg(3).unicodeForm());
+    else if (how == "append")
+        target->appendChild(owner->createElement(arg(3).unicodeForm()));
+    else if (how == "remove")
+        target->getParentNode()->removeChild(target)->release();
+    else if (how == "rename")
+        owner->renameNode(target, nullptr, arg(3).unicodeForm());
+    else if (how == "attribute" && element)
+        element->setAttribute(arg(3).unicodeForm(), arg(4).unicodeForm());
+    else if (how == "normalize")
+        target->normalize();
+    else if (how == "split")
+        static_cast<DOMText*>(target)->splitText(std::stoul(f.at(3)));
+    else if (how == "add")
+        return doc.AddNewElementNode(f.at(3), f.at(4), target) != nullptr;
+    else if (how == "comment")
+        return doc.AddNewCommentNode(target, f.at(3)) != nullptr;
+    else if (how == "attr" && element)
+        return doc.AddNewAttribute(f.at(3), f.at(4), element) != nullptr;
+    else
+        return false;
+    return true;
+}
+
 TEST(XPath, CasesOfTheTable) {
     std::ifstream in(std::string(KELXML_TEST_DATA) + "/xpath_cases.txt");
     ASSERT_TRUE(in) << "tests/data/xpath_cases.txt missing";
@@ -99,11 +137,12 @@ TEST(XPath, CasesOfTheTable) {
     for (std::string line; std::getline(in, line);) {
         ++number;
         if (line.empty() || line[0] == '#') continue;
-        if (line == "doc") {
+        if (line == "doc" || line == "reload") {
             std::string text;
             for (std::string part; std::getline(in, part) && part != "end"; ++number) text += part;
             ++number;
-            doc = std::make_unique<CKelXML>();
+            // A reload replaces the object's document: the new one often takes the old one's place.
+            if (line == "doc" || !doc) doc = std::make_unique<CKelXML>();
             XML::sLoadOptions options;
             options.eMode = XML::E_LOAD_WELL_FORMED;
             ASSERT_TRUE(doc->LoadFromMemory(text, options)) << Dump(*doc);
@@ -112,6 +151,11 @@ TEST(XPath, CasesOfTheTable) {
         } else if (line.rfind("context ", 0) == 0) {
             context = CXPath(line.substr(8)).SelectNode(doc->GetDocument());
             ASSERT_TRUE(context) << "line " << number;
+        } else if (line.rfind("edit\t", 0) == 0) {
+            std::vector<std::string> fields;
+            std::istringstream split(line);
+            for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+            ASSERT_TRUE(doc && Edit(*doc, fields)) << "line " << number;
         } else if (line.rfind("ns ", 0) == 0) {
             const std::size_t space = line.find(' ', 3);
             ns[line.substr(3, space - 3)] = line.substr(space + 1);

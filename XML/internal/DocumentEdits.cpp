@@ -52,7 +52,7 @@ bool CreateDocument(const Held& held, const char* rootName) {
                        state.createdDocument.reset(impl->createDocument(nullptr, name.unicodeForm(), nullptr,
                                                                         XMLPlatformUtils::fgMemoryManager));
                        state.createdNotes = std::make_unique<SourceNotes>();
-                       held.document = state.createdDocument.get();
+                       SetDocument(held, state.createdDocument.get());
                    }) &&
            held.document;
 }

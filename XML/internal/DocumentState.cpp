@@ -6,6 +6,7 @@
 #include "XML/internal/GrammarCache.h"
 #include "XML/internal/LoadParser.h"
 #include "XML/internal/Messages.h"
+#include "XML/internal/NodeIndex.h"
 #include "XML/internal/Serializer.h"
 #include "XML/internal/Startup.h"
 
@@ -90,9 +91,15 @@ bool Ready(const Held& held) {
 
 bool RequireDocument(const Held& held) { return Running(held) && Require(held, held.document, msg::kNoDocument); }
 
+void SetDocument(const Held& held, DOMDocument* document) noexcept {
+    ForgetDocument(held.document);
+    held.document = document;
+    RegisterDocument(document);
+}
+
 void Abandon(const Held& held) noexcept {
     // Their memory belonged to a parser library that has stopped: releasing it would crash.
-    held.document = nullptr;
+    SetDocument(held, nullptr);
     static_cast<void>(held.parser.release());
     DocumentState* const state = held.state;
     if (!state) return;
@@ -110,7 +117,7 @@ void Abandon(const Held& held) noexcept {
 void Release(const Held& held) noexcept {
     if (!Alive(held)) Abandon(held);
     // The parser goes first: it owns the loaded document and still points at the handler.
-    held.document = nullptr;
+    SetDocument(held, nullptr);
     held.parser.reset();
     if (DocumentState* const state = held.state) {
         state->grammars.reset();

@@ -99,6 +99,9 @@ bool Running(const Held& held);
 bool Ready(const Held& held);
 // Require for the current document, once the library is known to run ("not started" first).
 bool RequireDocument(const Held& held);
+// Makes document (null: none) the object's current document, forgetting the index of the one
+// before it, before that one can be released, and registering the new one for indexing.
+void SetDocument(const Held& held, xercesc::DOMDocument* document) noexcept;
 // Forgets, without releasing, the parser, the documents and the grammars.
 void Abandon(const Held& held) noexcept;
 // Releases the parser (with its document), the created document and the error list; what

@@ -29,7 +29,7 @@ bool NamesGrammars(const sLoadOptions& options) { return !options.vSchemas.empty
 
 void InitializeParser(const Held& held, const sLoadOptions& options, std::shared_ptr<const GrammarSet> grammars) {
     DocumentState& state = *held.state;
-    held.document = nullptr;
+    SetDocument(held, nullptr);
     state.createdDocument.reset();
     state.createdNotes.reset();
     std::unique_ptr<LoadParser>& parser = held.parser;
@@ -96,13 +96,13 @@ bool LoadWith(const Held& held, const sLoadOptions& options, ParseFn&& parse, co
         if (!PrepareParser(held, options)) return;
         held.parser->SetSourceReader(read);
         parse(*held.parser);
-        held.document = held.parser->getDocument();
+        SetDocument(held, held.parser->getDocument());
         held.parser->KeepSource(read);
     });
     if (!parsed) {
         // A parse cut short by an exception may leave the parser half reset: the next load
         // makes a new one. The error list, with the record of the exception, stays.
-        held.document = nullptr;
+        SetDocument(held, nullptr);
         held.parser.reset();
     }
     return parsed && NothingRecorded(held);

@@ -69,7 +69,7 @@ bool StreamWith(const Held& held, const sLoadOptions& options, WalkFn&& walk) {
         walk(*held.parser, thrown);
     });
     // The parser holds what is left of the walk's document; the next load starts afresh.
-    held.document = nullptr;
+    SetDocument(held, nullptr);
     if (!parsed || thrown) held.parser.reset();
     if (thrown) {
         // The callback's exception ends the walk as a record: no member operation throws.

@@ -30,6 +30,8 @@ public:
         m_steps += n;
         if (m_steps > m_limits.steps) StepsExceeded();
     }
+    // The steps that can still be taken.
+    std::size_t StepsLeft() const { return m_steps < m_limits.steps ? m_limits.steps - m_steps : 0; }
     // n more nodes held in node-sets; Release gives them back when a set is dropped.
     void Hold(std::size_t n);
     void Release(std::size_t n) { m_nodes -= n < m_nodes ? n : m_nodes; }

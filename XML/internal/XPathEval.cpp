@@ -1,15 +1,18 @@
 // XPathEval: axes, node tests, predicates, operators and comparisons.
 #include "XML/internal/XPathEval.h"
 
+#include "XML/internal/NodeIndex.h"
 #include "XML/internal/TreeWalk.h"
 #include "XML/internal/XPathNumber.h"
 
+#include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/util/XMLString.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <unordered_set>
 
 namespace XML::internal::xpath {
@@ -25,30 +28,39 @@ constexpr XMLCh kFalse[] = {'f', 'a', 'l', 's', 'e', 0};
 
 // --- Node tests ------------------------------------------------------------------------------
 
-bool IsPrincipal(Axis axis, const Node& n) {
+// The kind of a node as a walk gives it: known when the walk read it already (or has it from the
+// document's index), so that a node a test rejects by kind is not read at all.
+constexpr int kUnknownKind = -1;
+Kind KindOf(const Node& n, int kind) { return kind == kUnknownKind ? n.dom->getNodeType() : static_cast<Kind>(kind); }
+
+bool IsPrincipal(Axis axis, const Node& n, int kind) {
     if (axis == Axis::Namespace) return n.IsNamespace();
     if (n.IsNamespace()) return false;
-    const Kind k = n.dom->getNodeType();
+    const Kind k = KindOf(n, kind);
     return axis == Axis::Attribute ? k == DOMNode::ATTRIBUTE_NODE : k == DOMNode::ELEMENT_NODE;
 }
 
-bool Matches(const Step& s, const Node& n) {
+bool Matches(const Step& s, const Node& n, int kind = kUnknownKind) {
     switch (s.test) {
     case Test::Node: return true;
-    case Test::Text: return !n.IsNamespace() && IsText(n.dom);
-    case Test::Comment: return !n.IsNamespace() && n.dom->getNodeType() == DOMNode::COMMENT_NODE;
+    case Test::Text: {
+        if (n.IsNamespace()) return false;
+        const Kind k = KindOf(n, kind);
+        return k == DOMNode::TEXT_NODE || k == DOMNode::CDATA_SECTION_NODE;
+    }
+    case Test::Comment: return !n.IsNamespace() && KindOf(n, kind) == DOMNode::COMMENT_NODE;
     case Test::PI:
-        return !n.IsNamespace() && n.dom->getNodeType() == DOMNode::PROCESSING_INSTRUCTION_NODE &&
+        return !n.IsNamespace() && KindOf(n, kind) == DOMNode::PROCESSING_INSTRUCTION_NODE &&
                (s.local.empty() || XMLString::equals(n.dom->getNodeName(), s.local.c_str()));
-    case Test::Any: return IsPrincipal(s.axis, n);
-    case Test::AnyLocal: return IsPrincipal(s.axis, n) && XMLString::equals(NamespaceUri(n), s.uri.c_str());
+    case Test::Any: return IsPrincipal(s.axis, n, kind);
+    case Test::AnyLocal: return IsPrincipal(s.axis, n, kind) && XMLString::equals(NamespaceUri(n), s.uri.c_str());
     case Test::Name: {
         if (s.axis == Axis::Namespace || n.IsNamespace())
-            return IsPrincipal(s.axis, n) && XMLString::equals(LocalName(n), s.local.c_str()) &&
+            return IsPrincipal(s.axis, n, kind) && XMLString::equals(LocalName(n), s.local.c_str()) &&
                    XMLString::equals(NamespaceUri(n), s.uri.c_str());
         // The kind read once: every node of a descendant walk meets this test.
         const DOMNode* d = n.dom;
-        if (d->getNodeType() != (s.axis == Axis::Attribute ? DOMNode::ATTRIBUTE_NODE : DOMNode::ELEMENT_NODE))
+        if (KindOf(n, kind) != (s.axis == Axis::Attribute ? DOMNode::ATTRIBUTE_NODE : DOMNode::ELEMENT_NODE))
             return false;
         const XMLCh* local = d->getLocalName();
         return XMLString::equals(local ? local : d->getNodeName(), s.local.c_str()) &&
@@ -58,7 +70,7 @@ bool Matches(const Step& s, const Node& n) {
     return false;
 }
 
-// --- Axes: each calls emit(node) in the axis's order while emit returns true -----------------
+// --- Axes: each calls emit(node, kind) in the axis's order while emit returns true ---------------
 
 bool IsAttribute(const Node& n) { return !n.IsNamespace() && n.dom->getNodeType() == DOMNode::ATTRIBUTE_NODE; }
 // Attributes and namespace nodes have no children or siblings.
@@ -66,15 +78,42 @@ bool IsOutsideContent(const Node& n) { return n.IsNamespace() || IsAttribute(n);
 
 // What a walk of descendants tells as it goes down into a node's children and back up.
 struct NoDescent {
-    void Down(const DOMNode*) const {}
+    void Down(const DOMNode*, int) const {}
     void Up() const {}
 };
 
-// The descendants of root in document order; false when emit stopped the walk. Its own stack of
-// ancestors, so that no step climbs through getParentNode, and the kind of the sibling it comes
-// from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
-template <class Emit, class Descent = NoDescent>
-bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent{}) {
+// The descendants of the document in document order, read from its index: the same nodes, kinds
+// and descents as the walk of the DOM below recorded them, without visiting a node the caller
+// does not read.
+template <class Emit, class Descent>
+bool IndexedDescendants(const NodeIndex& index, Emit&& emit, Descent&& descent) {
+    constexpr bool kDescends = !std::is_same_v<std::decay_t<Descent>, NoDescent>;
+    const std::vector<NodeIndex::Entry>& entries = index.Entries();
+    std::vector<std::uint32_t> ends;  // of the subtrees gone down into, innermost last
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const NodeIndex::Entry& e = entries[i];
+        if constexpr (kDescends) {
+            while (!ends.empty() && ends.back() <= i) {
+                ends.pop_back();
+                descent.Up();
+            }
+        }
+        if ((e.flags & NodeIndex::kGiven) != 0 && !emit(Node{e.node}, static_cast<int>(e.kind))) return false;
+        if constexpr (kDescends) {
+            if ((e.flags & NodeIndex::kOpens) != 0) {
+                ends.push_back(e.end);
+                descent.Down(e.node, static_cast<int>(e.kind));
+            }
+        }
+    }
+    return true;
+}
+
+// The descendants of root in the DOM in document order; false when emit stopped the walk. Its own
+// stack of ancestors, so that no step climbs through getParentNode, and the kind of the sibling
+// it comes from, so that a text node needs no getPreviousSibling to tell whether it continues a run.
+template <class Emit, class Descent>
+bool WalkDescendants(const DOMNode* root, Emit&& emit, Descent&& descent) {
     AncestorStack above;
     std::size_t entities = 0;  // entity references open around n
     int previous = -1;         // the kind of n's previous sibling, -1 for none
@@ -85,7 +124,7 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
         case DOMNode::ELEMENT_NODE:
         case DOMNode::COMMENT_NODE:
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
-            if (!emit(Node{n})) return false;
+            if (!emit(Node{n}, static_cast<int>(k))) return false;
             break;
         case DOMNode::TEXT_NODE:
         case DOMNode::CDATA_SECTION_NODE: {
@@ -93,7 +132,7 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
                                        ? ContinuesText(n)
                                        : previous == DOMNode::TEXT_NODE || previous == DOMNode::CDATA_SECTION_NODE ||
                                              (previous == DOMNode::ENTITY_REFERENCE_NODE && ContinuesText(n));
-            if (!continues && !emit(Node{n})) return false;
+            if (!continues && !emit(Node{n}, static_cast<int>(k))) return false;
             break;
         }
         default: break;  // entity references are walked through; document types hold no content
@@ -101,7 +140,7 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
         if (k != DOMNode::DOCUMENT_TYPE_NODE) {
             if (const DOMNode* child = n->getFirstChild()) {
                 above.Push(n);
-                descent.Down(n);
+                descent.Down(n, static_cast<int>(k));
                 entities += k == DOMNode::ENTITY_REFERENCE_NODE;
                 previous = -1;
                 n = child;
@@ -123,6 +162,40 @@ bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent
         }
     }
     return true;
+}
+
+// The walk of the DOM, recorded into recorder as it goes. A walk that emit stops keeps no
+// record: going on for the record alone would make a search that ends early walk everything.
+template <class Emit, class Descent>
+bool RecordDescendants(const DOMNode* root, Emit&& emit, Descent&& descent, NodeIndex::Recorder& recorder) {
+    const auto both = [&](const Node& n, int kind) {
+        recorder.Give(n.dom, kind);  // past its cap the recorder keeps nothing more
+        return emit(n, kind);
+    };
+    struct Both {
+        Descent& descent;
+        NodeIndex::Recorder& recorder;
+        void Down(const DOMNode* n, int kind) const {
+            if (!recorder.Stopped()) recorder.Down(n, kind);
+            descent.Down(n, kind);
+        }
+        void Up() const {
+            if (!recorder.Stopped()) recorder.Up();
+            descent.Up();
+        }
+    };
+    if (!WalkDescendants(root, both, Both{descent, recorder})) return false;
+    recorder.End();
+    return true;
+}
+
+// The descendants of root in document order; false when emit stopped the walk. Read from the
+// document's index, or recorded into it, as use says.
+template <class Emit, class Descent = NoDescent>
+bool Descendants(const DOMNode* root, Emit&& emit, Descent&& descent = NoDescent{}, const IndexUse& use = {}) {
+    if (use.read && use.read->Root() == root) return IndexedDescendants(*use.read, emit, descent);
+    if (use.record) return RecordDescendants(root, emit, descent, *use.record);
+    return WalkDescendants(root, emit, descent);
 }
 
 // The children of parent in the data model (entity references opened, a run of text given once
@@ -174,8 +247,11 @@ bool ReverseSubtree(const DOMNode* s, Emit&& emit) {
     }
 }
 
-template <class Emit>
-void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budget, Emit&& emit) {
+// use: the document's index, for a walk of the descendants of the document.
+template <class KindedEmit>
+void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budget, KindedEmit&& kindedEmit,
+              const IndexUse& use = {}) {
+    const auto emit = [&kindedEmit](const Node& n) { return kindedEmit(n, kUnknownKind); };
     switch (axis) {
     case Axis::Self: emit(c); return;
     case Axis::Child:
@@ -185,7 +261,7 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budg
         if (!emit(c)) return;
         [[fallthrough]];
     case Axis::Descendant:
-        if (!IsOutsideContent(c)) Descendants(c.dom, emit);
+        if (!IsOutsideContent(c)) Descendants(c.dom, kindedEmit, NoDescent{}, use);
         return;
     case Axis::Parent:
         if (const DOMNode* p = Parent(c)) emit(Node{p});
@@ -212,11 +288,11 @@ void WalkAxis(Axis axis, const Node& c, std::vector<Node>& scratch, Budget& budg
         if (IsOutsideContent(c)) {
             start = Parent(c);
             // After an attribute come its element's descendants.
-            if (!start || !Descendants(start, emit)) return;
+            if (!start || !Descendants(start, kindedEmit)) return;
         }
         for (const DOMNode* cur = start; cur; cur = Parent(Node{cur}))
             for (const DOMNode* s = NextSibling(cur); s; s = NextSibling(s))
-                if (!emit(Node{s}) || !Descendants(s, emit)) return;
+                if (!emit(Node{s}) || !Descendants(s, kindedEmit)) return;
         return;
     }
     case Axis::Preceding: {
@@ -349,14 +425,54 @@ void Evaluator::ToString(const Value& v, XString& out) {
 
 // --- Evaluator -------------------------------------------------------------------------------
 
-Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context)
-    : m_variables(variables), m_budget(limits) {
+Evaluator::Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context, bool buildIndex)
+    : m_variables(variables), m_budget(limits), m_buildIndex(buildIndex) {
     // A context-free value is the same for every context of one tree: the document's, when the
     // evaluation starts in it and no variable brings nodes of another.
     const DOMNode* root = context.dom ? RootOf(context) : nullptr;
-    m_sharing = root && root->getNodeType() == DOMNode::DOCUMENT_NODE;
+    if (root && root->getNodeType() == DOMNode::DOCUMENT_NODE) m_document = root;
+    m_sharing = m_document != nullptr;
     if (variables)
         for (const auto& entry : *variables) m_sharing = m_sharing && entry.second.type != Type::NodeSet;
+}
+
+Evaluator::~Evaluator() = default;
+
+template <class Walk>
+void Evaluator::OverDocument(Axis axis, const Node& context, Walk&& walk) {
+    if (!m_document || context.dom != m_document || context.IsNamespace() ||
+        (axis != Axis::Descendant && axis != Axis::DescendantOrSelf) || m_build) {
+        walk(IndexUse{});  // a walk inside the one recording goes through the tree
+        return;
+    }
+    if (!m_indexAsked) {
+        m_indexAsked = true;
+        const auto* document = static_cast<const xercesc::DOMDocument*>(m_document);
+        if (m_buildIndex) {
+            // A node recorded is a step: at most the steps left are recorded.
+            IndexAccess access = AccessIndex(document, m_budget.StepsLeft());
+            m_index = std::move(access.index);
+            m_build = std::move(access.build);
+        } else {
+            m_index = CurrentIndex(document);
+        }
+    }
+    if (!m_build) {
+        walk(IndexUse{m_index.get(), nullptr});
+        return;
+    }
+    NodeIndex::Recorder& recorder = m_build->Recorder();
+    try {
+        walk(IndexUse{nullptr, &recorder});
+    } catch (...) {
+        m_build.reset();  // nothing published
+        throw;
+    }
+    const std::size_t recorded = recorder.Recorded();
+    m_index = m_build->Finish();
+    m_build.reset();
+    m_builtIndex = true;
+    m_budget.Step(std::min(recorded, m_budget.StepsLeft()));
 }
 
 std::vector<Node> Evaluator::TakeBuffer() {
@@ -652,18 +768,28 @@ void Evaluator::StepFrom(const Step& step, const Node& context, std::vector<Node
     std::vector<Node> scratch;
     if (!step.positional) {
         // Predicates that ignore position are tested as the axis is walked: nothing is held.
-        WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
-            m_budget.Step();
-            if (Matches(step, n) && AllHold(step, n)) Hold(out, n);
-            return true;
+        OverDocument(step.axis, context, [&](const IndexUse& use) {
+            WalkAxis(
+                step.axis, context, scratch, m_budget,
+                [&](const Node& n, int kind) {
+                    m_budget.Step();
+                    if (Matches(step, n, kind) && AllHold(step, n)) Hold(out, n);
+                    return true;
+                },
+                use);
         });
         if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
         return;
     }
-    WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
-        m_budget.Step();
-        if (Matches(step, n)) Hold(out, n);
-        return true;
+    OverDocument(step.axis, context, [&](const IndexUse& use) {
+        WalkAxis(
+            step.axis, context, scratch, m_budget,
+            [&](const Node& n, int kind) {
+                m_budget.Step();
+                if (Matches(step, n, kind)) Hold(out, n);
+                return true;
+            },
+            use);
     });
     ApplyPredicates(step.predicates, 0, out, begin);
     if (IsReverse(step.axis)) std::reverse(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
@@ -682,10 +808,10 @@ void Evaluator::StepFromAll(const Step& step, const std::vector<Node>& current, 
         const Node& c = current[backward ? current.size() - 1 - k : k];
         if (below && !c.IsNamespace() && seen.count(c.dom)) continue;  // inside a subtree already walked
         const std::size_t begin = next.size();
-        WalkAxis(step.axis, c, scratch, m_budget, [&](const Node& n) {
+        WalkAxis(step.axis, c, scratch, m_budget, [&](const Node& n, int kind) {
             m_budget.Step();
             if (!n.IsNamespace() && !seen.insert(n.dom).second) return false;
-            if (Matches(step, n) && AllHold(step, n)) Hold(next, n);
+            if (Matches(step, n, kind) && AllHold(step, n)) Hold(next, n);
             return true;
         });
         if (IsReverse(step.axis)) std::reverse(next.begin() + static_cast<std::ptrdiff_t>(begin), next.end());
@@ -842,21 +968,23 @@ bool Evaluator::DescendantThenChild(const Expr& e, const Node& context, Each&& e
         std::vector<char>& open;
         const DOMNode*& last;
         bool& lastIsFirst;
-        void Down(const DOMNode* n) const { open.push_back(n == last ? lastIsFirst : open.back()); }
+        void Down(const DOMNode* n, int) const { open.push_back(n == last ? lastIsFirst : open.back()); }
         void Up() const { open.pop_back(); }
     };
-    Descendants(
-        start.dom,
-        [&](const Node& n) {
-            m_budget.Step();
-            if (open.back() && Matches(below, n) && AllHold(below, n)) each(n);
-            if (IsElement(n.dom)) {
-                last = n.dom;
-                lastIsFirst = first(n);
-            }
-            return true;
-        },
-        Descent{open, last, lastIsFirst});
+    OverDocument(Axis::Descendant, start, [&](const IndexUse& use) {
+        Descendants(
+            start.dom,
+            [&](const Node& n, int kind) {
+                m_budget.Step();
+                if (open.back() && Matches(below, n, kind) && AllHold(below, n)) each(n);
+                if (kind == DOMNode::ELEMENT_NODE) {
+                    last = n.dom;
+                    lastIsFirst = first(n);
+                }
+                return true;
+            },
+            Descent{open, last, lastIsFirst}, use);
+    });
     return true;
 }
 
@@ -909,11 +1037,16 @@ bool Evaluator::AnyFrom(const Expr& e, std::size_t index, const Node& context, T
     const bool last = index + 1 == e.steps.size();
     std::vector<Node> scratch;
     bool found = false;
-    WalkAxis(step.axis, context, scratch, m_budget, [&](const Node& n) {
-        m_budget.Step();
-        if (!Matches(step, n) || !AllHold(step, n)) return true;
-        found = last ? test(n) : AnyFrom(e, index + 1, n, test);
-        return !found;
+    OverDocument(step.axis, context, [&](const IndexUse& use) {
+        WalkAxis(
+            step.axis, context, scratch, m_budget,
+            [&](const Node& n, int kind) {
+                m_budget.Step();
+                if (!Matches(step, n, kind) || !AllHold(step, n)) return true;
+                found = last ? test(n) : AnyFrom(e, index + 1, n, test);
+                return !found;
+            },
+            use);
     });
     return found;
 }

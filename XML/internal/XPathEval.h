@@ -7,6 +7,7 @@
 #ifndef KELXML_INTERNAL_XPATHEVAL_H
 #define KELXML_INTERNAL_XPATHEVAL_H
 
+#include "XML/internal/NodeIndex.h"
 #include "XML/internal/XPathAst.h"
 #include "XML/internal/XPathBudget.h"
 #include "XML/internal/XPathTree.h"
@@ -20,6 +21,12 @@
 #include <vector>
 
 namespace XML::internal::xpath {
+
+// How a walk of a document's descendants uses its index: reads it, records it, or neither.
+struct IndexUse {
+    const NodeIndex* read = nullptr;
+    NodeIndex::Recorder* record = nullptr;
+};
 
 // A value: one of the four types (never Any); node-sets in document order without duplicates.
 struct Value {
@@ -40,8 +47,17 @@ double NumberOf(const XMLCh* text);
 // sub-expressions that do not depend on their context. Not shared between threads.
 class Evaluator {
 public:
-    // context: the node evaluations start from; sharing values needs it to be in a document.
-    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context);
+    // context: the node evaluations start from; sharing values needs it to be in a document, and
+    // so does the document's index (kept between evaluations when its owner registered it).
+    // buildIndex: false to use only an index built before, never to build one.
+    Evaluator(const Variables* variables, const BudgetLimits& limits, const Node& context, bool buildIndex = true);
+    ~Evaluator();
+    Evaluator(const Evaluator&) = delete;
+    Evaluator& operator=(const Evaluator&) = delete;
+
+    // Whether this evaluation built the document's index and charged it to its steps: a failure
+    // for the steps is then retried without building (the index built stays for later ones).
+    bool BuiltIndex() const { return m_builtIndex; }
 
     // The value of e with context node, position and size; throws EvalError.
     Value Eval(const Expr& e, const Node& context, std::size_t position, std::size_t size);
@@ -119,6 +135,11 @@ private:
     bool PredicateHolds(const Expr& predicate, const Node& node, std::size_t position, std::size_t size);
     void StepFrom(const Step& step, const Node& context, std::vector<Node>& out);
     const Value& Variable(const Expr& e) const;
+    // Runs walk(use) for a walk of axis from context: with the document's index to read when
+    // axis walks the descendants of the document, or to record by the first such walk of the
+    // evaluation (charged to the steps once it ends); with neither otherwise.
+    template <class Walk>
+    void OverDocument(Axis axis, const Node& context, Walk&& walk);
 
     const Variables* m_variables;
     Budget m_budget;
@@ -131,6 +152,12 @@ private:
     std::size_t m_predicates = 0;  // predicates open around the current expression
     std::unordered_map<const Expr*, bool> m_contextFree;
     std::unordered_map<const Expr*, Shared> m_shared;
+    const xercesc::DOMNode* m_document = nullptr;  // the context's document node, if it is in one
+    std::shared_ptr<const NodeIndex> m_index;
+    std::unique_ptr<IndexBuild> m_build;  // while the first walk records the index
+    bool m_indexAsked = false;
+    bool m_buildIndex = true;
+    bool m_builtIndex = false;
 };
 
 }  // namespace XML::internal::xpath
