@@ -2,8 +2,14 @@
 // after another are rows of data/load_options.tsv.
 #include "TestSupport.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kelxml_test;
 
@@ -34,4 +40,33 @@ TEST(Load, MemoryBufferIsOnlyReadAndMayBeFreedAfterwards) {
     EXPECT_EQ(std::string(buffer.get(), text.size()), text);
     buffer.reset();  // the document must not refer to the caller's bytes
     EXPECT_EQ(XML::XStr::ToLocal(doc.GetDocument()->getDocumentElement()->getTextContent()), "caf\xC3\xA9");
+}
+
+// A name is opened once, without blocking; what it is then decides: a FIFO is the caller's
+// stream, read once its writer comes; a folder is not opened.
+TEST(Load, NamedPipeWaitsForItsWriterAndAFolderIsRefused) {
+    TempDir dir;
+    const std::string pipe = dir.File("pipe.xml");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::thread writer([&pipe] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // Gives up after 5 s without a reader, rather than hanging the test when the load has not waited.
+        for (int tries = 0; tries < 500; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) continue;
+            const std::string text = "<a>late</a>";
+            EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+            ::close(fd);
+            return;
+        }
+    });
+    XML::CKelXML doc;
+    const bool loaded = doc.Load(pipe.c_str(), false);
+    writer.join();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(XML::XStr::ToLocal(doc.GetDocument()->getDocumentElement()->getTextContent()), "late");
+    EXPECT_FALSE(doc.Load(dir.path().c_str(), false));
+    ASSERT_EQ(Records(doc).size(), 1u);
+    EXPECT_NE(Records(doc)[0].strMessage.find("unable to open"), std::string::npos) << Records(doc)[0].strMessage;
+    EXPECT_EQ(doc.GetDocument(), nullptr);
 }

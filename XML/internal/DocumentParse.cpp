@@ -35,14 +35,9 @@ void OpenDocument(const std::string& path, OpenedDocument& document) {
     const int fd = document.folder.get() < 0 || base.empty()
                        ? -1
                        : ::openat(document.folder.get(), base.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat opened {};
-    if (fd >= 0 && ::fstat(fd, &opened) == 0 && !S_ISREG(opened.st_mode)) {
-        std::string why;
-        document.open = document.file.AdoptStream(fd, why);
-        return;
-    }
     std::string why;
-    document.open = document.regular = document.file.Adopt(fd, why);
+    document.open = document.file.Adopt(fd, why, true);
+    document.regular = document.open && S_ISREG(document.file.Status().st_mode);
     if (document.file.Refused()) document.refusal = why;
 }
 

@@ -33,6 +33,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace xercesc;
@@ -91,16 +92,22 @@ bool OpenedFile::Open(const std::string& path, std::string& why) {
     return Adopt(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY), why);
 }
 
-bool OpenedFile::Adopt(int fd, std::string& why) {
+bool OpenedFile::Adopt(int fd, std::string& why, bool streams) {
     m_refused = false;
     m_missing = fd < 0 && errno == ENOENT;
     if (fd < 0) {
         why = std::strerror(errno);
         return false;
     }
-    auto file = std::make_shared<FileDescriptor>(fd);
+    FileDescriptor file(fd);
+    if (::fstat(fd, &m_status) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (streams && !S_ISREG(m_status.st_mode)) return TakeStream(std::move(file), why);
+    // /proc and /sys live on anonymous devices (major 0): a file on any other needs no fstatfs.
     struct statfs fs {};
-    if (::fstat(fd, &m_status) != 0 || ::fstatfs(fd, &fs) != 0) {
+    if (major(m_status.st_dev) == 0 && S_ISREG(m_status.st_mode) && ::fstatfs(fd, &fs) != 0) {
         why = std::strerror(errno);
         return false;
     }
@@ -116,19 +123,13 @@ bool OpenedFile::Adopt(int fd, std::string& why) {
         why = "a file of /proc or /sys";
     } else {
         m_refused = false;
-        m_file = std::move(file);
+        m_file = std::make_shared<FileDescriptor>(std::move(file));
         return true;
     }
     return false;
 }
 
-bool OpenedFile::AdoptStream(int fd, std::string& why) {
-    m_refused = false;
-    FileDescriptor file(fd);
-    if (file.get() < 0 || ::fstat(file.get(), &m_status) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
+bool OpenedFile::TakeStream(FileDescriptor file, std::string& why) {
     if (S_ISDIR(m_status.st_mode)) {
         why = std::strerror(EISDIR);
         return false;

@@ -58,10 +58,9 @@ public:
     // Opens path (its bytes as given) when it is a regular file; false with the reason in why.
     bool Open(const std::string& path, std::string& why);
     // Takes fd (or the errno of the open that failed, when fd < 0) and checks it as Open does.
-    bool Adopt(int fd, std::string& why);
-    // Takes fd, a pipe or device the caller named (what a name is, is the caller's choice), to be
-    // read as it comes, once, by the parser: reads block from then on; a folder is refused.
-    bool AdoptStream(int fd, std::string& why);
+    // streams: a pipe or device is taken instead, as the caller named it (what a name is, is the
+    // caller's choice), to be read as it comes, once, by the parser; a folder is still refused.
+    bool Adopt(int fd, std::string& why, bool streams = false);
     // After a failed open: whether the file was refused for what it is (rather than not opened).
     bool Refused() const { return m_refused; }
     // After a failed open: whether no file has that name.
@@ -80,6 +79,9 @@ public:
     ByteReader Reader() const;
 
 private:
+    // Keeps a pipe or device (reads block from then on; a FIFO first waits for its writer).
+    bool TakeStream(FileDescriptor file, std::string& why);
+
     std::shared_ptr<FileDescriptor> m_file;
     struct stat m_status {};
     std::string m_head;
