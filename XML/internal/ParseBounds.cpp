@@ -312,6 +312,8 @@ void ParseBounds::EndElement(bool /*emptyTag*/) {
 void ParseBounds::ChargeEnumerations(const StartTag& tag) {
     const XMLElementDecl& elemDecl = tag.decl;
     m_leaf = elemDecl.getObjectType() == XMLElementDecl::Schema && m_scanner;
+    // Cached grammars that declare no enumeration anywhere: no value can cost a comparison.
+    if (m_cachedGrammars && m_dearestEnumeration == 0) m_leaf = false;
     if (!m_leaf) return;
     m_leafType = ContentType(elemDecl);
     if (m_enumerations.PerWord(m_leafType) == 0) m_leafType = nullptr;  // no enumeration: nothing to keep
@@ -339,6 +341,8 @@ void ParseBounds::ChargeEnumerations(const StartTag& tag) {
         else  // a wildcard may find it a declaration anywhere in the grammars
             m_enumerations.ChargeWords(Dearest(), Words(value));
     }
+    // The text is looked at only where an enumeration may be searched for it.
+    m_leaf = m_retyped || m_leafType;
 }
 
 void ParseBounds::NoteContent(const XMLCh* chars, XMLSize_t length) {
