@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -102,6 +104,21 @@ TEST(GrammarCache, ParsesOnceAndSeesEdits) {
     ASSERT_EQ(::unlink(dir.File("current.xsd").c_str()), 0);
     ASSERT_EQ(::symlink(dir.File("order-1.xsd").c_str(), dir.File("current.xsd").c_str()), 0);
     EXPECT_EQ(Verdict(doc, Load(doc, "<order><item>a</item><item>b</item></order>", options), "1:", ""), "ok");
+    {  // a relative name through a link: the link moved, the set is parsed again
+        const std::unique_ptr<char, decltype(&std::free)> before(::getcwd(nullptr, 0), &std::free);
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        XML::sLoadOptions relative = options;
+        relative.vSchemas[0].strFile = "current.xsd";
+        cache->Clear();  // the set is made from the relative name
+        const std::size_t parses = cache->GetParseCount();
+        for (int i = 0; i < 2; ++i) Load(doc, two, relative);
+        EXPECT_EQ(cache->GetParseCount(), parses + 1);
+        ASSERT_EQ(::unlink("current.xsd"), 0);
+        ASSERT_EQ(::symlink("order.xsd", "current.xsd"), 0);
+        Load(doc, two, relative);
+        EXPECT_EQ(cache->GetParseCount(), parses + 2);
+        ASSERT_EQ(::chdir(before.get()), 0);
+    }
     const XML::sLoadOptions dtd = Named(dir, "dtd=list.dtd", cache);
     EXPECT_EQ(
         Verdict(doc, Load(doc, "<!DOCTYPE list SYSTEM 'x.dtd'><list><entry>x</entry></list>", dtd), "ok", "kind=one"),

@@ -212,7 +212,10 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string path = real.empty() ? file : real;
         set->m_files.push_back(StampOf(path));
         // The name as given, through its links: a link moved to another file changes its stamp.
-        if (path != file) set->m_files.push_back(StampOf(file));
+        // A relative name that is the real path spelled from the working folder has no link on
+        // the way: its stamp would be the real path's (and the folder moving changes the key).
+        if (path != file && (file[0] == '/' || path != CurrentDirectory() + '/' + file))
+            set->m_files.push_back(StampOf(file));
         starts.emplace_back(errors.GetErrorCount(), path);
         const XStr id(path.c_str());
         HandlerError::RefuseNetwork(nullptr, id.unicodeForm());
