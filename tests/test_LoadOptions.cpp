@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
