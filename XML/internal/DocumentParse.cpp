@@ -25,16 +25,20 @@ E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options) {
     return options.eMode == E_LOAD_WELL_FORMED ? E_RESOURCES_NONE : E_RESOURCES_LOCAL;
 }
 
-void OpenDocument(const std::string& path, OpenedDocument& document) {
+void OpenDocument(const std::string& path, OpenedDocument& document, bool inFolder) {
     const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    document.folder.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     // The name is looked at once: what it is when opened decides. O_NONBLOCK: the open itself
     // never waits (a FIFO's writer is waited for only once the name is known to be one).
-    const int fd = document.folder.get() < 0 || base.empty()
-                       ? -1
-                       : ::openat(document.folder.get(), base.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = -1;
+    if (inFolder) {
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        document.folder.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (document.folder.get() >= 0 && !base.empty()) fd = ::openat(document.folder.get(), base.c_str(), kFlags);
+    } else if (!base.empty()) {
+        fd = ::open(path.c_str(), kFlags);
+    }
     std::string why;
     document.open = document.file.Adopt(fd, why, true);
     document.regular = document.open && S_ISREG(document.file.Status().st_mode);

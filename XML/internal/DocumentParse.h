@@ -34,8 +34,8 @@ ByteReader BytesOf(const char* data, std::size_t size);
 // What a load may read besides the document: the options' own rule, or the mode's.
 E_RESOURCE_ACCESS AccessOf(const sLoadOptions& options);
 
-// A document file as a load opens it: once, in its folder (which the folder rule then starts
-// from), checked on the descriptor.
+// A document file as a load opens it: once (in its folder, when the folder rule starts from
+// it), checked on the descriptor.
 struct OpenedDocument {
     OpenedFile file;
     FileDescriptor folder{-1};
@@ -43,10 +43,10 @@ struct OpenedDocument {
     bool regular = false;  // a regular file (judged first, read again at offsets)
     std::string refusal;   // why the file is refused for what it is (the parser never sees it)
 };
-// Opens path once, in its folder, without blocking: a regular file to be judged and read at
-// offsets, or the pipe or device the name is when opened (a FIFO waits for its writer, as the
-// caller named it), to be read once.
-void OpenDocument(const std::string& path, OpenedDocument& document);
+// Opens path once, without blocking (inFolder: its folder first, then the name in it): a regular
+// file to be judged and read at offsets, or the pipe or device the name is when opened (a FIFO
+// waits for its writer, as the caller named it), to be read once.
+void OpenDocument(const std::string& path, OpenedDocument& document, bool inFolder);
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
 DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate);
@@ -113,7 +113,9 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     const bool isUrl = xercesc::XMLURL::parse(name.unicodeForm(), url) && !url.isRelative();
     const XMLCh* const id = isUrl ? name.unicodeForm() : asParsed.getSystemId();
     OpenedDocument document;
-    OpenDocument(isUrl ? XStr::ToLocal(url.getPath()) : std::string(file), document);
+    // The folder is opened first only where the folder rule will walk from it.
+    OpenDocument(isUrl ? XStr::ToLocal(url.getPath()) : std::string(file), document,
+                 AccessOf(options) == E_RESOURCES_DOCUMENT_TREE);
     if (!document.refusal.empty())
         throw xercesc::SAXException(("'" + std::string(file) + "' not read: " + document.refusal).c_str());
     // References resolve against the name as the parser spells it; the folder rule walks from the
