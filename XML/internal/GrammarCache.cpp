@@ -195,7 +195,8 @@ bool GrammarSet::Unchanged() const {
     return true;
 }
 
-std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, SecurityManager* security) {
+std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, SecurityManager* security,
+                                              const std::string& directory) {
     auto set = std::make_shared<GrammarSet>();
     // Guarded: the grammar checks default, fixed and enumerated values against their patterns.
     set->m_pMemory = std::make_unique<GuardedMemoryManager>();
@@ -212,9 +213,10 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
         const std::string path = real.empty() ? file : real;
         set->m_files.push_back(StampOf(path));
         // The name as given, through its links: a link moved to another file changes its stamp.
-        // A relative name that is the real path spelled from the working folder has no link on
-        // the way: its stamp would be the real path's (and the folder moving changes the key).
-        if (path != file && (file[0] == '/' || path != CurrentDirectory() + '/' + file))
+        // A relative name that is the real path spelled from the key's folder has no link on the
+        // way: its stamp would be the real path's (and the folder moving changes the key). The
+        // key's folder, not today's: a chdir since the key was made must not drop the stamp.
+        if (path != file && (file[0] == '/' || directory.empty() || path != directory + '/' + file))
             set->m_files.push_back(StampOf(file));
         starts.emplace_back(errors.GetErrorCount(), path);
         const XStr id(path.c_str());
@@ -281,12 +283,12 @@ std::shared_ptr<GrammarSet> GrammarSet::Parse(const sLoadOptions& options, Secur
     return set;
 }
 
-std::string GrammarKey(const sLoadOptions& options) {
+std::string GrammarKey(const sLoadOptions& options, std::string& directory) {
     // Names as given, made absolute: resolving links here would cost a system call per path
     // component at every load. Two spellings of one file make two entries, both correct.
     bool relative = !options.strDTDFile.empty() && options.strDTDFile[0] != '/';
     for (const auto& file : options.vSchemas) relative = relative || file.strFile.empty() || file.strFile[0] != '/';
-    const std::string directory = relative ? CurrentDirectory() : std::string();
+    directory = relative ? CurrentDirectory() : std::string();
     if (relative && directory.empty()) return {};  // no directory to resolve against: never kept
     std::string key;
     const auto add = [&](const char* tag, const std::string& ns, const std::string& file) {
@@ -328,7 +330,8 @@ void CGrammarCache::Clear() {
 
 std::shared_ptr<const internal::GrammarSet> CGrammarCache::Acquire(const sLoadOptions& options,
                                                                    SecurityManager* security) {
-    const std::string key = internal::GrammarKey(options);
+    std::string directory;
+    const std::string key = internal::GrammarKey(options, directory);
     // The stamps are read outside the lock: they are system calls, made at every load, and
     // threads that share the cache would otherwise queue for them.
     std::shared_ptr<const internal::GrammarSet> kept;
@@ -346,7 +349,7 @@ std::shared_ptr<const internal::GrammarSet> CGrammarCache::Acquire(const sLoadOp
         if (found != m_pImpl->sets.end() && found->second != kept) return found->second;
         if (found != m_pImpl->sets.end()) m_pImpl->sets.erase(found);
     }
-    std::shared_ptr<const internal::GrammarSet> set = internal::GrammarSet::Parse(options, security);
+    std::shared_ptr<const internal::GrammarSet> set = internal::GrammarSet::Parse(options, security, directory);
     ++m_pImpl->parses;
     if (!key.empty() && set->Diagnostics().empty()) m_pImpl->sets.emplace(key, set);
     return set;

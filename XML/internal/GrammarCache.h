@@ -36,8 +36,10 @@ FileStamp StampOf(const std::string& path);
 // of parsers on any threads (the pool is locked when the parse gave no diagnostic).
 class GrammarSet {
 public:
-    // Parses the schemas and the DTD that options name, refusing network resources.
-    static std::shared_ptr<GrammarSet> Parse(const sLoadOptions& options, xercesc::SecurityManager* security);
+    // Parses the schemas and the DTD that options name, refusing network resources. directory:
+    // the working folder the cache key spelled relative names from (see GrammarKey).
+    static std::shared_ptr<GrammarSet> Parse(const sLoadOptions& options, xercesc::SecurityManager* security,
+                                             const std::string& directory);
 
     GrammarSet();
     ~GrammarSet();
@@ -68,8 +70,9 @@ private:
 };
 
 // The cache key of the grammars options name: the absolute name of each file, with the
-// namespace named for each schema.
-std::string GrammarKey(const sLoadOptions& options);
+// namespace named for each schema; directory = the working folder relative names were spelled
+// from (empty when every name is absolute).
+std::string GrammarKey(const sLoadOptions& options, std::string& directory);
 
 }  // namespace XML::internal
 
