@@ -70,6 +70,12 @@ template <class Parse>
 void ParseWithin(BoundedDOMParser& parser, HandlerError& handler, const sLimits& limits, ResourceGate& gate,
                  const DtdVerdict& dtd, std::size_t documentBytes, Parse&& parse) {
     if (!dtd.refusal.empty()) throw xercesc::SAXException(dtd.refusal.c_str());
+    // Only a validating parser compares the names of an enumerated type with each other.
+    if (dtd.enumerationWork > limits.maxEnumerationComparisons &&
+        parser.getValidationScheme() != xercesc::AbstractDOMParser::Val_Never)
+        throw xercesc::SAXException((msg::kDtdEnumerationComparisons +
+                                     std::to_string(limits.maxEnumerationComparisons) + msg::kEnumerationComparisonsEnd)
+                                        .c_str());
     parser.SetLimits(limits, documentBytes + dtd.bytesRead);
     SchemaBudget schemas(limits, &gate);
     handler.SetResourceReader([&schemas, &gate](const xercesc::XMLResourceIdentifier& resource) {

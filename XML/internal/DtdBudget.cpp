@@ -115,6 +115,8 @@ private:
     void Conditional(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth);
     void Markup(const std::string& t, std::size_t& i, std::size_t depth, bool attlist, bool toEnd);
     void EntityDecl(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth);
+    // Counts the names of an enumerated attribute type, one character of an ATTLIST at a time.
+    void Group(char c);
     void Splice(const std::string& name, std::size_t depth, bool inMarkup, bool attlist);
     std::string Build(const std::string& literal, const std::string& entityName, std::size_t depth);
     Count Output(Entity& entity, std::size_t depth, bool& complete);
@@ -126,6 +128,11 @@ private:
     std::set<const LocalResource*> m_seen;
     Count m_work = 0;
     Count m_defaults = 0;
+    // An enumerated attribute type being read: its names so far. A validating parser compares
+    // each name with every one before it, so a list of n costs n(n-1)/2, summed over the DTD.
+    bool m_inGroup = false;
+    Count m_groupNames = 0;
+    Count m_groupWork = 0;
     // Reading the internal subset (or what its parameter entities splice into it), where the
     // parser refuses parameter-entity references inside declarations instead of expanding them.
     bool m_internal = false;
@@ -218,6 +225,7 @@ void Judge::Document(std::string_view document, bool whole, const XMLCh* base, D
                    " characters");
     }
     verdict.bytesRead = m_bytesRead;
+    verdict.enumerationWork = m_groupWork;
 }
 
 void Judge::Decls(const std::string& t, std::size_t& i, const std::u16string& base, std::size_t depth, Until until) {
@@ -323,8 +331,21 @@ void Judge::Markup(const std::string& t, std::size_t& i, std::size_t depth, bool
                 Splice(name, depth, true, attlist);
             }
         } else {
+            if (attlist) Group(c);
             ++i;
         }
+    }
+}
+
+void Judge::Group(char c) {
+    if (c == '(') {
+        m_inGroup = true;
+        m_groupNames = 1;
+    } else if (m_inGroup && c == '|') {
+        ++m_groupNames;
+    } else if (m_inGroup && c == ')') {
+        m_inGroup = false;
+        m_groupWork = Sum(m_groupWork, m_groupNames * (m_groupNames - 1) / 2);
     }
 }
 

@@ -50,6 +50,7 @@ inline constexpr const char* kTagAttributesEnd = " attributes: past the attribut
 // Validation past the enumeration budget: the text, the limit, the end.
 inline constexpr const char* kEnumerationComparisons = "values checked against enumerations needed more than ";
 inline constexpr const char* kEnumerationComparisonsEnd = " comparisons (maxEnumerationComparisons)";
+inline constexpr const char* kDtdEnumerationComparisons = "enumerated attribute types in the DTD need more than ";
 inline constexpr const char* kLongAttribute = "an attribute value longer than ";
 inline constexpr const char* kLongAttributeEnd = " characters";
 inline constexpr const char* kTooManyAttributeNames = "more attribute names than a walk takes (1048576)";

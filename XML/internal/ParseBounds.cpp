@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -225,6 +226,7 @@ void ParseBounds::StartDocument() {
     m_inEntity = 0;
     m_expandedNodes = 0;
     m_enumerations.Reset(m_limits.maxEnumerationComparisons);
+    m_dtdEnumerated.clear();
     m_leaf = false;
     m_grammarsSeen = 0;
     m_xsi = m_xmlns = 0;
@@ -309,8 +311,46 @@ void ParseBounds::EndElement(bool /*emptyTag*/) {
     }
 }
 
+void ParseBounds::ChargeDtdEnumerations(const StartTag& tag) {
+    auto known = m_dtdEnumerated.find(&tag.decl);
+    if (known == m_dtdEnumerated.end()) {
+        std::vector<DtdEnumeration> enumerated;
+        if (tag.decl.hasAttDefs()) {
+            const XMLAttDefList& list = tag.decl.getAttDefList();
+            for (XMLSize_t i = 0; i < list.getAttDefCount(); ++i) {
+                const XMLAttDef& def = list.getAttDef(i);
+                const XMLCh* const values = def.getEnumeration();
+                if ((def.getType() != XMLAttDef::Enumeration && def.getType() != XMLAttDef::Notation) || !values)
+                    continue;
+                DtdEnumeration& one = enumerated.emplace_back();
+                one.attribute = def.getFullName();
+                const std::u16string_view all(values);
+                for (std::size_t from = 0; from <= all.size(); ++one.names) {
+                    const std::size_t space = std::min(all.find(u' ', from), all.size());
+                    one.positions.emplace(all.substr(from, space - from), one.names);
+                    from = space + 1;
+                }
+                if (one.names <= EnumerationBudget::kFreeComparisons) one.positions.clear();
+            }
+        }
+        known = m_dtdEnumerated.emplace(&tag.decl, std::move(enumerated)).first;
+    }
+    for (const DtdEnumeration& one : known->second) {
+        if (one.positions.empty()) continue;  // never dear enough to be charged
+        for (XMLSize_t i = 0; i < tag.count; ++i) {
+            const XMLAttr* const attr = tag.attributes.elementAt(i);
+            if (!XMLString::equals(attr->getQName(), one.attribute)) continue;
+            const auto found = attr->getValue() ? one.positions.find(attr->getValue()) : one.positions.end();
+            m_enumerations.ChargeWords(found == one.positions.end() ? one.names : found->second + 1, 1);
+        }
+    }
+}
+
 void ParseBounds::ChargeEnumerations(const StartTag& tag) {
     const XMLElementDecl& elemDecl = tag.decl;
+    if (elemDecl.getObjectType() == XMLElementDecl::DTD && m_scanner &&
+        m_scanner->getValidationScheme() != XMLScanner::Val_Never)
+        ChargeDtdEnumerations(tag);
     m_leaf = elemDecl.getObjectType() == XMLElementDecl::Schema && m_scanner;
     // Cached grammars that declare no enumeration anywhere: no value can cost a comparison.
     if (m_cachedGrammars && m_dearestEnumeration == 0) m_leaf = false;

@@ -32,6 +32,9 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -77,6 +80,8 @@ private:
     void ChargeNames(const StartTag& tag);
     // The enumerations of a schema-validated tag's attributes, and what its content will cost.
     void ChargeEnumerations(const StartTag& tag);
+    // The enumerated attributes of a DTD-validated tag: the validator searches each one's list.
+    void ChargeDtdEnumerations(const StartTag& tag);
     void NoteContent(const XMLCh* chars, XMLSize_t length);
     std::size_t Dearest();
 
@@ -93,6 +98,15 @@ private:
     std::size_t m_inEntity = 0;
     std::size_t m_expandedNodes = 0;
     EnumerationBudget m_enumerations;
+    // An enumerated attribute of a DTD element: its names, and where each one is in its list
+    // (only for lists long enough to be charged: the validator's search stops at the value).
+    struct DtdEnumeration {
+        const XMLCh* attribute = nullptr;
+        std::size_t names = 0;
+        std::unordered_map<std::u16string_view, std::size_t> positions;
+    };
+    // Of each DTD element declared in this parse: its enumerated attributes.
+    std::unordered_map<const xercesc::XMLElementDecl*, std::vector<DtdEnumeration>> m_dtdEnumerated;
     xercesc::XMLScanner* m_scanner = nullptr;
     xercesc::GrammarResolver* m_grammars = nullptr;
     // What one word may cost against the dearest type of the cached grammars, or of the
