@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <unordered_map>
 
@@ -75,7 +76,12 @@ bool NodeIndex::Recorder::Give(const xercesc::DOMNode* node, int kind) {
         m_stopped = true;
         return false;
     }
-    entries.push_back({node, 0, static_cast<std::uint8_t>(kind), kGiven});
+    try {
+        entries.push_back({node, 0, static_cast<std::uint8_t>(kind), kGiven});
+    } catch (const std::bad_alloc&) {
+        m_stopped = true;  // no memory for the record: the evaluation goes on without it
+        return false;
+    }
     return true;
 }
 
@@ -87,7 +93,11 @@ void NodeIndex::Recorder::Down(const xercesc::DOMNode* node, int kind) {
         entries.back().flags = 0;
     }
     entries.back().flags |= kOpens;
-    m_open.push_back(static_cast<std::uint32_t>(entries.size() - 1));
+    try {
+        m_open.push_back(static_cast<std::uint32_t>(entries.size() - 1));
+    } catch (const std::bad_alloc&) {
+        m_stopped = true;
+    }
 }
 
 void NodeIndex::Recorder::Up() {
