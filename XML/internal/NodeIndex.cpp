@@ -23,13 +23,23 @@ namespace {
 
 using Slot = IndexSlot;
 
-std::shared_mutex g_registryLock;
-std::unordered_map<const xercesc::DOMDocument*, std::shared_ptr<Slot>> g_registry;
+struct Registry {
+    std::shared_mutex lock;
+    std::unordered_map<const xercesc::DOMDocument*, std::shared_ptr<Slot>> slots;
+};
+
+// Made at first use (the library runs nothing when it is loaded) and never destroyed: an object
+// destroyed at exit, after this library's statics would be, still forgets its document here.
+Registry& TheRegistry() {
+    static Registry* const registry = new Registry();
+    return *registry;
+}
 
 std::shared_ptr<Slot> SlotOf(const xercesc::DOMDocument* document) {
-    const std::shared_lock<std::shared_mutex> lock(g_registryLock);
-    const auto it = g_registry.find(document);
-    return it == g_registry.end() ? nullptr : it->second;
+    Registry& registry = TheRegistry();
+    const std::shared_lock<std::shared_mutex> lock(registry.lock);
+    const auto it = registry.slots.find(document);
+    return it == registry.slots.end() ? nullptr : it->second;
 }
 
 // Xerces counts every insertion, removal and replacement of a child in a document (setting an
@@ -109,8 +119,9 @@ void RegisterDocument(const xercesc::DOMDocument* document) noexcept {
     if (!document) return;
     try {
         auto slot = std::make_shared<Slot>();
-        const std::unique_lock<std::shared_mutex> lock(g_registryLock);
-        g_registry[document] = std::move(slot);
+        Registry& registry = TheRegistry();
+        const std::unique_lock<std::shared_mutex> lock(registry.lock);
+        registry.slots[document] = std::move(slot);
     } catch (...) {
         // Without memory for its entry the document is walked as any other.
         ForgetDocument(document);
@@ -120,8 +131,9 @@ void RegisterDocument(const xercesc::DOMDocument* document) noexcept {
 void ForgetDocument(const xercesc::DOMDocument* document) noexcept {
     if (!document) return;
     try {
-        const std::unique_lock<std::shared_mutex> lock(g_registryLock);
-        g_registry.erase(document);
+        Registry& registry = TheRegistry();
+        const std::unique_lock<std::shared_mutex> lock(registry.lock);
+        registry.slots.erase(document);
     } catch (...) {
         // Locking failed: nothing else can be done (the erase itself never throws).
     }
