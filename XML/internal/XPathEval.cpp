@@ -106,6 +106,9 @@ bool IndexedDescendants(const NodeIndex& index, Emit&& emit, Descent&& descent) 
             }
         }
     }
+    if constexpr (kDescends) {
+        for (; !ends.empty(); ends.pop_back()) descent.Up();  // as the walk of the tree climbs back
+    }
     return true;
 }
 
