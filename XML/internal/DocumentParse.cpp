@@ -56,6 +56,23 @@ DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits
     }
 }
 
+DtdVerdict JudgeStreamDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate) {
+    DtdVerdict verdict;
+    std::size_t judged = 0;
+    for (;;) {
+        std::string why;
+        const long got = file.ReadMore(why);
+        if (got < 0) return {};  // the parser reports it
+        // Judged again once what was read doubled, or when the writer paused (so that a slow
+        // writer's records are not held back for more of the stream than the DOCTYPE).
+        const bool paused = static_cast<std::size_t>(got) < OpenedFile::kChunk;
+        if (!file.AtEnd() && !paused && file.Head().size() < 2 * judged) continue;
+        judged = file.Head().size();
+        verdict = JudgeDtd(file.Head(), file.AtEnd(), id, limits, &gate);
+        if (!verdict.needMore || file.AtEnd()) return verdict;
+    }
+}
+
 bool RootNamesSchema(std::string_view head) {
     const std::string t = AsUtf8(head);
     std::size_t i = 0;

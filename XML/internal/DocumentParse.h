@@ -50,6 +50,8 @@ void OpenDocument(const std::string& path, OpenedDocument& document, bool inFold
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.
 DtdVerdict JudgeFileDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate);
+// The same for a pipe or device: read as it comes, the rest left for the parser.
+DtdVerdict JudgeStreamDtd(OpenedFile& file, const XMLCh* id, const sLimits& limits, ResourceGate& gate);
 
 // True when the root element of the document that head begins declares the schema instance
 // namespace and names a schema with it (xsi:schemaLocation, xsi:noNamespaceSchemaLocation).
@@ -102,10 +104,10 @@ void ParseMemory(BoundedDOMParser& parser, HandlerError& handler, const sLimits&
     ParseWithin(parser, handler, limits, gate, dtd, bytes.size(), [&] { parse(source); });
 }
 
-// Parses the file named file (its bytes are the name opened; a file: URL names its path): judged
-// first when it is a regular file (a pipe or device is read once, by the parser: its DTD is
-// bounded while it is read only). Its relative references resolve against its own name; those
-// of a pipe or device against nothing. The file is opened and read once: parse gets a source
+// Parses the file named file (its bytes are the name opened; a file: URL names its path): its
+// DTD judged first (of a pipe or device, from what was read up to its end; the parser reads on
+// from there). Its relative references resolve against its own name; those of a pipe or device
+// against nothing. The file is opened and read once: parse gets a source
 // over it; reader (when not null) is set to read the file's bytes again at an offset of the same
 // descriptor (null for a pipe), before parse is called.
 template <class Parse>
@@ -129,7 +131,9 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     const std::string base = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
     ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, document.regular ? base : std::string());
     if (document.regular) gate.UseDocumentFolder(std::move(document.folder));
-    const DtdVerdict dtd = document.regular ? JudgeFileDtd(document.file, id, limits, gate) : DtdVerdict{};
+    const DtdVerdict dtd = document.regular ? JudgeFileDtd(document.file, id, limits, gate)
+                           : document.open  ? JudgeStreamDtd(document.file, id, limits, gate)
+                                            : DtdVerdict{};
     if (document.regular) ValidateNamedSchema(parser, document.file.Head());
     const std::size_t size = document.regular ? static_cast<std::size_t>(document.file.Status().st_size) : 0;
     // A file that could not be opened gives a source that fails as the parser's own would.

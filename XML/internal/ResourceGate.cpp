@@ -152,18 +152,24 @@ bool OpenedFile::TakeStream(FileDescriptor file, std::string& why) {
 }
 
 bool OpenedFile::ReadHead(std::size_t maxBytes, std::string& why) {
-    char chunk[65536];
-    while (m_file && !m_atEnd && m_head.size() <= maxBytes) {
-        const ssize_t n = ::read(m_file->get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = std::strerror(errno);
-            return false;
-        }
-        m_atEnd = n == 0;
-        m_head.append(chunk, static_cast<std::size_t>(n));
-    }
+    while (m_file && !m_atEnd && m_head.size() <= maxBytes)
+        if (ReadMore(why) < 0) return false;
     return m_file != nullptr;
+}
+
+long OpenedFile::ReadMore(std::string& why) {
+    if (!m_file || m_atEnd) return 0;
+    char chunk[kChunk];
+    ssize_t n = 0;
+    while ((n = ::read(m_file->get(), chunk, sizeof chunk)) < 0 && errno == EINTR) {
+    }
+    if (n < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    m_atEnd = n == 0;
+    m_head.append(chunk, static_cast<std::size_t>(n));
+    return static_cast<long>(n);
 }
 
 OpenedFile::ByteReader OpenedFile::Reader() const {
