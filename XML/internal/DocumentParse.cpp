@@ -1,5 +1,6 @@
 #include "XML/internal/DocumentParse.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -64,12 +65,20 @@ DtdVerdict JudgeStreamDtd(OpenedFile& file, const XMLCh* id, const sLimits& limi
         const long got = file.ReadMore(why);
         if (got < 0) return {};  // the parser reports it
         // Judged again once what was read doubled, or when the writer paused (so that a slow
-        // writer's records are not held back for more of the stream than the DOCTYPE).
+        // writer's records are not held back for more of the stream than the DOCTYPE) and an
+        // eighth more came: a writer that trickles cannot make the judging quadratic.
         const bool paused = static_cast<std::size_t>(got) < OpenedFile::kChunk;
-        if (!file.AtEnd() && !paused && file.Head().size() < 2 * judged) continue;
-        judged = file.Head().size();
+        const std::size_t size = file.Head().size();
+        if (!file.AtEnd() && size < 2 * judged && !(paused && size > judged + judged / 8)) continue;
+        judged = size;
         verdict = JudgeDtd(file.Head(), file.AtEnd(), id, limits, &gate);
         if (!verdict.needMore || file.AtEnd()) return verdict;
+        // What is read ahead is held: a stream whose DOCTYPE never ends must not fill memory.
+        const std::size_t most = std::max(limits.maxExpandedCharacters, limits.maxExternalBytes);
+        if (file.Head().size() > most) {
+            verdict.refusal = "the prolog and DOCTYPE of a stream run past " + std::to_string(most) + " bytes";
+            return verdict;
+        }
     }
 }
 
