@@ -30,7 +30,7 @@ void OpenDocument(const std::string& path, OpenedDocument& document, bool inFold
     const std::size_t slash = path.find_last_of('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     // The name is looked at once: what it is when opened decides. O_NONBLOCK: the open itself
-    // never waits (a FIFO's writer is waited for only once the name is known to be one).
+    // never waits for a FIFO's writer.
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = -1;
     if (inFolder) {

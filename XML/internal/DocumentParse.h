@@ -44,8 +44,8 @@ struct OpenedDocument {
     std::string refusal;   // why the file is refused for what it is (the parser never sees it)
 };
 // Opens path once, without blocking (inFolder: its folder first, then the name in it): a regular
-// file to be judged and read at offsets, or the pipe or device the name is when opened (a FIFO
-// waits for its writer, as the caller named it), to be read once.
+// file to be judged and read at offsets, or the pipe or device the name is when opened, to be
+// read once (a pipe is waited for only while a writer holds it).
 void OpenDocument(const std::string& path, OpenedDocument& document, bool inFolder);
 
 // Judges the DTD of the opened file, reading only as much of it as its DOCTYPE needs.

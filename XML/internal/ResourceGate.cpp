@@ -134,11 +134,21 @@ bool OpenedFile::TakeStream(FileDescriptor file, std::string& why) {
         why = std::strerror(EISDIR);
         return false;
     }
-    // A FIFO opened without blocking reads as empty until a writer comes: it waits for one, as
-    // opening it by name would have.
-    if (S_ISFIFO(m_status.st_mode)) {
-        pollfd ready{file.get(), POLLIN, 0};
-        while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+    // A pipe is waited for only while a writer holds it: one without a writer (a FIFO nobody
+    // opened, a trap left in a shared folder) reads as ended at once, never blocks. Its first
+    // bytes are kept as the head.
+    while (S_ISFIFO(m_status.st_mode) && m_head.empty() && !m_atEnd) {
+        char chunk[kChunk];
+        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+        if (n > 0) {
+            m_head.assign(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            m_atEnd = true;
+        } else if (errno == EAGAIN) {
+            pollfd ready{file.get(), POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) break;  // the parser's read reports it
+        } else if (errno != EINTR) {
+            break;
         }
     }
     // Read as it comes: a pipe's writer may be slower than the parser.

@@ -83,7 +83,8 @@ public:
     ByteReader Reader() const;
 
 private:
-    // Keeps a pipe or device (reads block from then on; a FIFO first waits for its writer).
+    // Keeps a pipe or device (reads block from then on; a pipe is waited for only while a writer
+    // holds it).
     bool TakeStream(FileDescriptor file, std::string& why);
 
     std::shared_ptr<FileDescriptor> m_file;
