@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +63,27 @@ TEST(ToolDiagnostics, ExcerptPutsTheCaretUnderTheColumn) {
         const std::string name = c.name;
         EXPECT_EQ(Excerpt(c.line, c.column, name == "cut line", name == "cut start"), c.expected);
     }
+}
+
+// Holding a source opens nothing for reading: a FIFO's writer, waiting in its open for the load,
+// is not woken by the look and then left without a reader (its bytes lost, the load then empty).
+TEST(ToolDiagnostics, HoldingAFifoLeavesItsWriterWaiting) {
+    kelxml_test::TempDir root;
+    const std::string fifo = root.File("doc.xml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> opened{false};
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);  // waits for a reader
+        opened = true;
+        if (fd >= 0) ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the writer waits in its open
+    HoldSource(fifo);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(opened);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // lets the writer go
+    writer.join();
+    ::close(reader);
 }
 
 // The excerpt reads the file held open before the load: a FIFO or a link to a secret put in its

@@ -140,7 +140,9 @@ void HoldSource(const std::string& file) {
         if (held.open.count(file)) return;
     }
     // Opened outside the lock: the jobs of -j N would otherwise queue behind each other's opens.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // A path descriptor: nothing is opened for reading, so a FIFO's writer waiting for the load
+    // is not woken (and then cut off) by this look.
+    const int fd = ::open(file.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) return;
     auto opened = std::make_shared<const HeldFile>(fd);
     struct stat info {};
@@ -162,7 +164,13 @@ std::unique_ptr<SourceText> SourceText::FromFile(const std::string& path) {
     source->m_isFile = true;
     HeldFiles& held = Held();
     const std::lock_guard<std::mutex> guard(held.lock);
-    if (const auto found = held.open.find(path); found != held.open.end()) source->m_file = found->second;
+    if (const auto found = held.open.find(path); found != held.open.end()) {
+        // The very file held, opened for reading through its path descriptor (whatever its name
+        // now leads to).
+        const std::string self = "/proc/self/fd/" + std::to_string(found->second->fd);
+        const int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) source->m_file = std::make_shared<const HeldFile>(fd);
+    }
     source->m_buffer.resize(std::size_t{64} * 1024);
     return source;
 }

@@ -33,11 +33,12 @@ std::string MessageOf(const XML::sError& record);
 // part of the source line: startWasCut, endWasCut). Empty when the column is past the line's end.
 std::string Excerpt(std::string_view line, std::uint64_t column, bool endWasCut = false, bool startWasCut = false);
 
-// Opens file now, before it is loaded, and keeps it open for the excerpts of its diagnostics: a
-// regular file only, opened without blocking. The excerpts read that descriptor, never the name
-// again, so that a link or FIFO put in its place after the load is neither read nor waited on.
+// Takes hold of file now, before it is loaded, for the excerpts of its diagnostics: a regular
+// file only, by a path descriptor (a FIFO is not opened for reading, so its writer is left to the
+// load). The excerpts open that very file through it, never the name again, so that a link or
+// FIFO put in its place after the load is neither read nor waited on.
 void HoldSource(const std::string& file);
-// A descriptor HoldSource opened.
+// A descriptor HoldSource opened, or one an excerpt reads.
 struct HeldFile {
     explicit HeldFile(int descriptor) : fd(descriptor) {}
     HeldFile(const HeldFile&) = delete;
