@@ -134,30 +134,24 @@ bool OpenedFile::TakeStream(FileDescriptor file, std::string& why) {
         why = std::strerror(EISDIR);
         return false;
     }
+    m_file = std::make_shared<FileDescriptor>(std::move(file));
     // A pipe is waited for only while a writer holds it: one without a writer (a FIFO nobody
     // opened, a trap left in a shared folder) reads as ended at once, never blocks. Its first
-    // bytes are kept as the head.
-    while (S_ISFIFO(m_status.st_mode) && m_head.empty() && !m_atEnd) {
-        char chunk[kChunk];
-        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
-        if (n > 0) {
-            m_head.assign(chunk, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            m_atEnd = true;
-        } else if (errno == EAGAIN) {
-            pollfd ready{file.get(), POLLIN, 0};
-            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) break;  // the parser's read reports it
-        } else if (errno != EINTR) {
-            break;
+    // bytes are kept as the head. Any other failure is left for the parser's read to report.
+    if (S_ISFIFO(m_status.st_mode)) {
+        std::string ignored;
+        while (ReadMore(ignored) < 0 && errno == EAGAIN) {
+            pollfd ready{m_file->get(), POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) break;
         }
     }
     // Read as it comes: a pipe's writer may be slower than the parser.
-    const int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = ::fcntl(m_file->get(), F_GETFL);
+    if (flags < 0 || ::fcntl(m_file->get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         why = std::strerror(errno);
+        m_file.reset();
         return false;
     }
-    m_file = std::make_shared<FileDescriptor>(std::move(file));
     return true;
 }
 
