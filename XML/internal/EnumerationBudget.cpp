@@ -136,17 +136,44 @@ std::size_t EnumerationBudget::Cost(const DatatypeValidator& validator, std::u16
     return cost;
 }
 
+std::size_t EnumerationBudget::Searched(const Positions& positions, std::u16string_view value) {
+    const auto found = positions.first.find(value);
+    return found == positions.first.end() ? positions.count : found->second + 1;
+}
+
 std::size_t EnumerationBudget::Compared(const Values& values, std::u16string_view value) {
     const std::size_t count = values.size();
     if (count <= kFreeComparisons) return count;
     auto [entry, added] = m_index.try_emplace(&values);
-    auto& positions = entry->second;
+    Positions& positions = entry->second;
     if (added) {
-        positions.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) positions.try_emplace(values.elementAt(i), i);
+        positions.count = count;
+        positions.first.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) positions.first.try_emplace(values.elementAt(i), i);
     }
-    const auto found = positions.find(value);
-    return found == positions.end() ? count : found->second + 1;
+    return Searched(positions, value);
+}
+
+EnumerationBudget::Positions& EnumerationBudget::ListPositions(const XMLCh* list) {
+    auto [entry, added] = m_index.try_emplace(list);
+    Positions& positions = entry->second;
+    if (added) {
+        const std::u16string_view names(list);
+        for (std::size_t from = 0; from <= names.size(); ++positions.count) {
+            const std::size_t space = std::min(names.find(u' ', from), names.size());
+            positions.first.try_emplace(names.substr(from, space - from), positions.count);
+            from = space + 1;
+        }
+        if (positions.count <= kFreeComparisons) positions.first.clear();  // never charged
+    }
+    return positions;
+}
+
+std::size_t EnumerationBudget::Listed(const XMLCh* list) { return ListPositions(list).count; }
+
+void EnumerationBudget::ChargeListed(const XMLCh* list, std::u16string_view value) {
+    const Positions& positions = ListPositions(list);
+    if (positions.count > kFreeComparisons) Charge(Searched(positions, value));
 }
 
 std::size_t EnumerationBudget::PerWord(const DatatypeValidator* validator) {

@@ -44,6 +44,11 @@ public:
     void ChargeWords(std::size_t perWord, std::size_t words);
     // The most comparisons one word of a value may cost against validator.
     std::size_t PerWord(const xercesc::DatatypeValidator* validator);
+    // The names of a DTD enumerated type, list (the names separated by spaces, as the parser keeps
+    // them; valid for this parse).
+    std::size_t Listed(const XMLCh* list);
+    // Charges validating value against such a list: the validator searches it up to the name.
+    void ChargeListed(const XMLCh* list, std::u16string_view value);
 
 private:
     using Values = xercesc::RefArrayVectorOf<XMLCh>;
@@ -57,8 +62,17 @@ private:
     std::size_t m_limit = 0;
     std::size_t m_charged = 0;
     std::u16string m_normalized;
-    // For each large enumeration seen in this parse: the position of the first of each text.
-    std::unordered_map<const Values*, std::unordered_map<std::u16string_view, std::size_t>> m_index;
+    // Of an enumeration: its size and, when it is large, the position of the first of each text.
+    struct Positions {
+        std::size_t count = 0;
+        std::unordered_map<std::u16string_view, std::size_t> first;
+    };
+    // The comparisons up to value: its position, all of them when it is not there.
+    static std::size_t Searched(const Positions& positions, std::u16string_view value);
+    Positions& ListPositions(const XMLCh* list);
+
+    // For each enumeration seen in this parse (a schema type's values, a DTD type's list).
+    std::unordered_map<const void*, Positions> m_index;
     std::unordered_map<const xercesc::DatatypeValidator*, std::size_t> m_perWord;
 };
 

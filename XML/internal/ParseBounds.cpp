@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -314,36 +313,25 @@ void ParseBounds::EndElement(bool /*emptyTag*/) {
 void ParseBounds::ChargeDtdEnumerations(const StartTag& tag) {
     auto known = m_dtdEnumerated.find(&tag.decl);
     if (known == m_dtdEnumerated.end()) {
-        std::vector<DtdEnumeration> enumerated;
+        std::vector<std::pair<const XMLCh*, const XMLCh*>> enumerated;
         if (tag.decl.hasAttDefs()) {
             const XMLAttDefList& list = tag.decl.getAttDefList();
             for (XMLSize_t i = 0; i < list.getAttDefCount(); ++i) {
                 const XMLAttDef& def = list.getAttDef(i);
-                const XMLCh* const values = def.getEnumeration();
-                if ((def.getType() != XMLAttDef::Enumeration && def.getType() != XMLAttDef::Notation) || !values)
-                    continue;
-                DtdEnumeration& one = enumerated.emplace_back();
-                one.attribute = def.getFullName();
-                const std::u16string_view all(values);
-                for (std::size_t from = 0; from <= all.size(); ++one.names) {
-                    const std::size_t space = std::min(all.find(u' ', from), all.size());
-                    one.positions.emplace(all.substr(from, space - from), one.names);
-                    from = space + 1;
-                }
-                if (one.names <= EnumerationBudget::kFreeComparisons) one.positions.clear();
+                const XMLCh* const names = def.getEnumeration();
+                if ((def.getType() == XMLAttDef::Enumeration || def.getType() == XMLAttDef::Notation) && names &&
+                    m_enumerations.Listed(names) > EnumerationBudget::kFreeComparisons)
+                    enumerated.emplace_back(def.getFullName(), names);
             }
         }
         known = m_dtdEnumerated.emplace(&tag.decl, std::move(enumerated)).first;
     }
-    for (const DtdEnumeration& one : known->second) {
-        if (one.positions.empty()) continue;  // never dear enough to be charged
+    for (const auto& [attribute, names] : known->second)
         for (XMLSize_t i = 0; i < tag.count; ++i) {
             const XMLAttr* const attr = tag.attributes.elementAt(i);
-            if (!XMLString::equals(attr->getQName(), one.attribute)) continue;
-            const auto found = attr->getValue() ? one.positions.find(attr->getValue()) : one.positions.end();
-            m_enumerations.ChargeWords(found == one.positions.end() ? one.names : found->second + 1, 1);
+            if (XMLString::equals(attr->getQName(), attribute))
+                m_enumerations.ChargeListed(names, attr->getValue() ? attr->getValue() : u"");
         }
-    }
 }
 
 void ParseBounds::ChargeEnumerations(const StartTag& tag) {

@@ -32,7 +32,6 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -98,15 +97,10 @@ private:
     std::size_t m_inEntity = 0;
     std::size_t m_expandedNodes = 0;
     EnumerationBudget m_enumerations;
-    // An enumerated attribute of a DTD element: its names, and where each one is in its list
-    // (only for lists long enough to be charged: the validator's search stops at the value).
-    struct DtdEnumeration {
-        const XMLCh* attribute = nullptr;
-        std::size_t names = 0;
-        std::unordered_map<std::u16string_view, std::size_t> positions;
-    };
-    // Of each DTD element declared in this parse: its enumerated attributes.
-    std::unordered_map<const xercesc::XMLElementDecl*, std::vector<DtdEnumeration>> m_dtdEnumerated;
+    // Of each DTD element declared in this parse: its attributes of enumerated types long enough
+    // to be charged, each with its list of names.
+    std::unordered_map<const xercesc::XMLElementDecl*, std::vector<std::pair<const XMLCh*, const XMLCh*>>>
+        m_dtdEnumerated;
     xercesc::XMLScanner* m_scanner = nullptr;
     xercesc::GrammarResolver* m_grammars = nullptr;
     // What one word may cost against the dearest type of the cached grammars, or of the
