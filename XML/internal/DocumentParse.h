@@ -121,15 +121,16 @@ void ParseFile(BoundedDOMParser& parser, HandlerError& handler, const sLimits& l
     const bool isUrl = xercesc::XMLURL::parse(name.unicodeForm(), url) && !url.isRelative();
     const XMLCh* const id = isUrl ? name.unicodeForm() : asParsed.getSystemId();
     OpenedDocument document;
+    const E_RESOURCE_ACCESS access = AccessOf(options);
     // The folder is opened first only where the folder rule will walk from it.
     OpenDocument(isUrl ? XStr::ToLocal(url.getPath()) : std::string(file), document,
-                 AccessOf(options) == E_RESOURCES_DOCUMENT_TREE);
+                 access == E_RESOURCES_DOCUMENT_TREE);
     if (!document.refusal.empty())
         throw xercesc::SAXException(("'" + std::string(file) + "' not read: " + document.refusal).c_str());
     // References resolve against the name as the parser spells it; the folder rule walks from the
     // folder the file was opened in.
     const std::string base = isUrl ? XStr::ToLocal(url.getPath()) : XStr::ToLocal(asParsed.getSystemId());
-    ResourceGate gate(AccessOf(options), limits.maxExternalBytes, id, document.regular ? base : std::string());
+    ResourceGate gate(access, limits.maxExternalBytes, id, document.regular ? base : std::string());
     if (document.regular) gate.UseDocumentFolder(std::move(document.folder));
     const DtdVerdict dtd = document.regular ? JudgeFileDtd(document.file, id, limits, gate)
                            : document.open  ? JudgeStreamDtd(document.file, id, limits, gate)
