@@ -69,8 +69,8 @@ public:
     const struct stat& Status() const { return m_status; }
     // Reads on until more than maxBytes bytes were read or the file ends; false with why on error.
     bool ReadHead(std::size_t maxBytes, std::string& why);
-    // Reads once, what is there (at most kChunk bytes, waiting for one at least): the bytes read,
-    // 0 at the end, -1 with why on error.
+    // Reads once, what is there (at most kChunk bytes; on a blocking descriptor, waiting for one
+    // at least): the bytes read, 0 at the end, -1 with why (and errno) on error.
     static constexpr std::size_t kChunk = 65536;
     long ReadMore(std::string& why);
     // The bytes read so far, and whether they are the whole file.
